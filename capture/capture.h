@@ -1,0 +1,129 @@
+// The chief types of the capture core: what one packet is counted and listed as.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace orvanel {
+
+// Every datagram is received into a buffer of this size; longer ones are cut.
+inline constexpr std::size_t kReceiveBufferSize = 2048;
+using ReceiveBuffer = std::array<std::uint8_t, kReceiveBufferSize>;
+
+enum class ProtocolClass : std::uint8_t { TCP = 0, UDP = 1, ICMP = 2, OTHER = 3 };
+inline constexpr int kProtocolClassCount = 4;
+
+inline constexpr std::uint8_t kProtocolICMP = 1;
+inline constexpr std::uint8_t kProtocolTCP = 6;
+inline constexpr std::uint8_t kProtocolUDP = 17;
+
+constexpr ProtocolClass ClassOfProtocol(std::uint8_t protocolByte) {
+  switch (protocolByte) {
+    case kProtocolTCP: return ProtocolClass::TCP;
+    case kProtocolUDP: return ProtocolClass::UDP;
+    case kProtocolICMP: return ProtocolClass::ICMP;
+    default: return ProtocolClass::OTHER;
+  }
+}
+
+// The label of column 0; OTHER has none and is never listed.
+constexpr std::string_view ProtocolLabel(ProtocolClass protocol) {
+  switch (protocol) {
+    case ProtocolClass::TCP: return "TCP";
+    case ProtocolClass::UDP: return "UDP";
+    case ProtocolClass::ICMP: return "ICMP";
+    case ProtocolClass::OTHER: break;
+  }
+  return {};
+}
+
+enum class TrafficGroup : int { All = 1, Source = 2, Destination = 3, Other = 4 };
+inline constexpr int kTrafficGroupCount = 4;
+
+// Seventeen counters shared by the capture thread (increments) and the UI
+// thread (reads and zeroes). Relaxed atomics: an increment that races with a
+// zeroing may be lost, but it can never bring back the value before the zeroing.
+class PacketCounters {
+ public:
+  PacketCounters() { ZeroAllCounters(); }
+  PacketCounters(const PacketCounters&) = delete;
+  PacketCounters& operator=(const PacketCounters&) = delete;
+
+  // Adds one to (group, class of protocolByte); a group outside 1..4 changes nothing.
+  void CountPacket(TrafficGroup group, std::uint8_t protocolByte);
+  void CountReceiveError();
+
+  void ZeroGroupCounters();  // Source, Destination and Other
+  void ZeroTotals();         // All and the receive errors
+  void ZeroAllCounters();
+
+  std::int32_t Count(TrafficGroup group, ProtocolClass protocol) const;
+  std::int32_t ReceiveErrors() const;
+
+ private:
+  static void Zero(std::atomic<std::int32_t>& counter);
+  void ZeroGroup(TrafficGroup group);
+
+  std::array<std::array<std::atomic<std::int32_t>, kProtocolClassCount>, kTrafficGroupCount> counts_;
+  std::atomic<std::int32_t> receiveErrors_;
+};
+
+// The dialog's check boxes as the capture loop sees them.
+enum class CaptureOption : int {
+  SourceEnable,
+  DestinationEnable,
+  OtherEnable,
+  SourceTCP,
+  SourceUDP,
+  SourceICMP,
+  DestinationTCP,
+  DestinationUDP,
+  DestinationICMP,
+  OtherTCP,
+  OtherUDP,
+  OtherICMP,
+  SaveLast,
+};
+inline constexpr int kCaptureOptionCount = 13;
+
+inline constexpr int kUnchecked = 0;
+inline constexpr int kChecked = 1;
+
+// The one query through which the loop reads a box, at the moment each test
+// is reached. The value is the box's check state (0 unchecked, 1 checked,
+// 2 indeterminate); the loop never caches it.
+class CaptureOptions {
+ public:
+  virtual ~CaptureOptions() = default;
+  virtual int State(CaptureOption option) const = 0;
+};
+
+// Box states that one thread sets and the capture thread reads without blocking.
+class AtomicCaptureOptions final : public CaptureOptions {
+ public:
+  int State(CaptureOption option) const override {
+    return states_[static_cast<int>(option)].load(std::memory_order_relaxed);
+  }
+  void Set(CaptureOption option, int state) {
+    states_[static_cast<int>(option)].store(state, std::memory_order_relaxed);
+  }
+
+ private:
+  std::array<std::atomic<int>, kCaptureOptionCount> states_{};
+};
+
+// The packet table with the two operations the loop uses. Texts are views that
+// are valid only during the call.
+class PacketTable {
+ public:
+  virtual ~PacketTable() = default;
+  virtual void InsertItem(int index, std::string_view text) = 0;
+  virtual void SetItemText(int item, int column, std::string_view text) = 0;
+};
+
+inline constexpr int kPacketColumnCount = 7;
+
+}  // namespace orvanel

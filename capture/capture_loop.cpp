@@ -1,0 +1,113 @@
+#include "capture_loop.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "classify.h"
+#include "packet_decode.h"
+
+namespace orvanel {
+namespace {
+
+struct GroupBoxes {
+  CaptureOption enable;
+  CaptureOption firstProtocol;  // TCP; UDP and ICMP follow it
+};
+constexpr GroupBoxes kSourceBoxes{CaptureOption::SourceEnable, CaptureOption::SourceTCP};
+constexpr GroupBoxes kDestinationBoxes{CaptureOption::DestinationEnable, CaptureOption::DestinationTCP};
+constexpr GroupBoxes kOtherBoxes{CaptureOption::OtherEnable, CaptureOption::OtherTCP};
+
+// Reads the enable box, then (only if ticked) the group's box for the protocol.
+bool GroupWants(const CaptureOptions& options, GroupBoxes boxes, ProtocolClass protocol) {
+  const auto protocolBox = static_cast<CaptureOption>(static_cast<int>(boxes.firstProtocol) + static_cast<int>(protocol));
+  return options.State(boxes.enable) != kUnchecked && options.State(protocolBox) != kUnchecked;
+}
+
+class PacketHandler {
+ public:
+  explicit PacketHandler(const CaptureContext& context) : context_(context) {}
+
+  void Handle(const ReceiveBuffer& buffer) {
+    const IpHeaderView view = DecodeHeader(buffer);
+    const DottedAddress source = AddressText(view.SourceAddress());
+    const DottedAddress destination = AddressText(view.DestinationAddress());
+    const TrafficCase trafficCase =
+        ClassifyAddresses(source.View(), destination.View(), context_.srcFilter, context_.dstFilter);
+    CountInGroups(context_.counters, trafficCase, view.Protocol());
+    const ProtocolClass protocol = ClassOfProtocol(view.Protocol());
+    if (protocol == ProtocolClass::OTHER) return;
+    const Packet packet{buffer, view, source.View(), destination.View(), protocol};
+    ChooseRows(trafficCase, packet);
+  }
+
+ private:
+  struct Packet {
+    const ReceiveBuffer& buffer;
+    const IpHeaderView& view;
+    std::string_view source;
+    std::string_view destination;
+    ProtocolClass protocol;
+  };
+
+  // At most one row while the boxes stay still; in case Both the source boxes
+  // are read again after the destination boxes, as the user may flip them.
+  void ChooseRows(TrafficCase trafficCase, const Packet& packet) {
+    const CaptureOptions& options = context_.options;
+    switch (trafficCase) {
+      case TrafficCase::Both:
+        if (GroupWants(options, kSourceBoxes, packet.protocol)) AddRow(packet);
+        if (GroupWants(options, kDestinationBoxes, packet.protocol) &&
+            !GroupWants(options, kSourceBoxes, packet.protocol)) {
+          AddRow(packet);
+        }
+        break;
+      case TrafficCase::SourceOnly:
+        if (GroupWants(options, kSourceBoxes, packet.protocol)) AddRow(packet);
+        break;
+      case TrafficCase::DestinationOnly:
+        if (GroupWants(options, kDestinationBoxes, packet.protocol)) AddRow(packet);
+        break;
+      case TrafficCase::Neither:
+        if (GroupWants(options, kOtherBoxes, packet.protocol)) AddRow(packet);
+        break;
+    }
+  }
+
+  void AddRow(const Packet& packet) {
+    AddPacketRow(packet.protocol, packet.buffer, packet.view, packet.source, packet.destination, context_.table);
+    if (context_.options.State(CaptureOption::SaveLast) == kChecked && context_.lastPacketFiles) {
+      context_.lastPacketFiles->SaveLastPacket(packet.protocol, packet.buffer, packet.view);
+    }
+  }
+
+  const CaptureContext& context_;
+};
+
+}  // namespace
+
+int CaptureThreadProc(const CaptureContext& context) {
+  PacketHandler handler(context);
+  ReceiveBuffer buffer;
+  buffer.fill(0);
+  std::size_t written = 0;  // bytes the last receive may have left non-zero
+  while (context.bCapturing.load(std::memory_order_acquire)) {
+    std::memset(buffer.data(), 0, written);
+    const ReceiveResult result = context.source.Receive(buffer);
+    written = result.status == ReceiveStatus::Packet ? std::min(result.length, buffer.size()) : buffer.size();
+    switch (result.status) {
+      case ReceiveStatus::Packet:
+        handler.Handle(buffer);
+        break;
+      case ReceiveStatus::Failed:
+        context.counters.CountReceiveError();
+        break;
+      case ReceiveStatus::Woken:
+        break;
+      case ReceiveStatus::Exhausted:
+        return 0;
+    }
+  }
+  return 0;
+}
+
+}  // namespace orvanel
