@@ -1,0 +1,59 @@
+// Starting and stopping one live capture: the socket steps, the filters in
+// force, the group counters and the one capture thread.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "capture.h"
+
+namespace orvanel {
+
+// How a Start ended; every failure names the step that failed, in the order
+// the steps run. The dialog turns each into its message.
+enum class StartResult {
+  Started,
+  SocketCreationFailed,  // no socket (usually: no right to capture)
+  AddressListFailed,     // the local address list could not be read
+  AddressListEmpty,      // the machine has no usable IPv4 address
+  NoAddressChosen,       // nothing chosen, or the chosen address is not local
+  BindFailed,
+  ReceiveModeFailed,
+};
+
+class CaptureSession {
+ public:
+  // table is called from the capture thread only; it must not block on the
+  // thread that calls StopCapture. dumpDirectory is where listed packets are
+  // written while the save box is checked.
+  CaptureSession(PacketCounters& counters, const CaptureOptions& options, PacketTable& table,
+                 std::string dumpDirectory);
+  ~CaptureSession();  // stops a running capture first
+  CaptureSession(const CaptureSession&) = delete;
+  CaptureSession& operator=(const CaptureSession&) = delete;
+
+  // Opens the capture socket on chosenAddress (an exact dotted address of this
+  // machine), puts the filters in force, zeroes the group counters and starts
+  // the capture thread. Does nothing but return a failure when a step fails;
+  // no socket stays open then.
+  StartResult StartCapture(const std::string& chosenAddress, const std::string& srcFilter,
+                           const std::string& dstFilter);
+
+  // Clears the running flag, wakes and joins the thread, then closes the
+  // socket. Returns promptly even when no packet arrives. Safe when idle.
+  void StopCapture();
+
+  bool IsCapturing() const { return bCapturing_.load(std::memory_order_acquire); }
+
+ private:
+  struct Running;
+  PacketCounters& counters_;
+  const CaptureOptions& options_;
+  PacketTable& table_;
+  std::string dumpDirectory_;
+  std::atomic<bool> bCapturing_{false};
+  std::unique_ptr<Running> running_;
+};
+
+}  // namespace orvanel
