@@ -64,6 +64,7 @@ class PacketCounters {
   std::int32_t ReceiveErrors() const;
 
  private:
+  friend struct PacketCountersTestPeer;  // tests start counters near the 32-bit wrap
   static void Zero(std::atomic<std::int32_t>& counter);
   void ZeroGroup(TrafficGroup group);
 

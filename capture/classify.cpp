@@ -16,26 +16,23 @@ TrafficCase ClassifyAddresses(std::string_view sourceText, std::string_view dest
   return TrafficCase::Neither;
 }
 
-void CountInGroups(PacketCounters& counters, TrafficCase trafficCase, std::uint8_t protocolByte) {
+std::span<const TrafficGroup> GroupsOfCase(TrafficCase trafficCase) {
+  using enum TrafficGroup;
+  static constexpr TrafficGroup kBoth[] = {All, Source, Destination};
+  static constexpr TrafficGroup kSourceOnly[] = {All, Source};
+  static constexpr TrafficGroup kDestinationOnly[] = {All, Destination};
+  static constexpr TrafficGroup kNeither[] = {Other, All};
   switch (trafficCase) {
-    case TrafficCase::Both:
-      counters.CountPacket(TrafficGroup::All, protocolByte);
-      counters.CountPacket(TrafficGroup::Source, protocolByte);
-      counters.CountPacket(TrafficGroup::Destination, protocolByte);
-      break;
-    case TrafficCase::SourceOnly:
-      counters.CountPacket(TrafficGroup::All, protocolByte);
-      counters.CountPacket(TrafficGroup::Source, protocolByte);
-      break;
-    case TrafficCase::DestinationOnly:
-      counters.CountPacket(TrafficGroup::All, protocolByte);
-      counters.CountPacket(TrafficGroup::Destination, protocolByte);
-      break;
-    case TrafficCase::Neither:
-      counters.CountPacket(TrafficGroup::Other, protocolByte);
-      counters.CountPacket(TrafficGroup::All, protocolByte);
-      break;
+    case TrafficCase::Both: return kBoth;
+    case TrafficCase::SourceOnly: return kSourceOnly;
+    case TrafficCase::DestinationOnly: return kDestinationOnly;
+    case TrafficCase::Neither: break;
   }
+  return kNeither;
+}
+
+void CountInGroups(PacketCounters& counters, TrafficCase trafficCase, std::uint8_t protocolByte) {
+  for (TrafficGroup group : GroupsOfCase(trafficCase)) counters.CountPacket(group, protocolByte);
 }
 
 }  // namespace orvanel

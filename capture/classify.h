@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "capture.h"
@@ -17,8 +18,11 @@ enum class TrafficCase { Both, SourceOnly, DestinationOnly, Neither };
 TrafficCase ClassifyAddresses(std::string_view sourceText, std::string_view destinationText,
                               std::string_view sourceFilter, std::string_view destinationFilter);
 
-// Counts the packet in the groups of its case, in the order All, Source,
+// The groups a case is counted in, in counting order: All, Source,
 // Destination for matches and Other, All for no match.
+std::span<const TrafficGroup> GroupsOfCase(TrafficCase trafficCase);
+
+// Counts the packet in the groups of its case, in that order.
 void CountInGroups(PacketCounters& counters, TrafficCase trafficCase, std::uint8_t protocolByte);
 
 }  // namespace orvanel

@@ -6,9 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <string_view>
 
 namespace orvanel {
 namespace {
+
+constexpr const char* kFileNames[] = {"buf_TCP.txt", "buf_UDP.txt", "buf_ICMP.txt"};
 
 // Writes all of data, going on after partial writes and interruptions.
 void WriteAll(int fd, const std::uint8_t* data, std::size_t length) {
@@ -21,10 +25,32 @@ void WriteAll(int fd, const std::uint8_t* data, std::size_t length) {
   }
 }
 
+// Opens the directory for openat. A path longer than one system call takes
+// (PATH_MAX) is opened a piece at a time, each piece relative to the last.
+int OpenDirectory(std::string_view path) {
+  int fd = AT_FDCWD;
+  do {
+    std::string_view piece = path;
+    if (piece.size() >= PATH_MAX) {
+      const std::size_t cut = path.rfind('/', PATH_MAX - 2);
+      piece = path.substr(0, cut == std::string_view::npos ? PATH_MAX : cut + 1);
+    }
+    const int next = openat(fd, std::string(piece).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd != AT_FDCWD) close(fd);
+    if (next < 0) return -1;
+    fd = next;
+    path.remove_prefix(piece.size());
+    while (path.starts_with('/')) path.remove_prefix(1);  // the rest is relative to fd
+  } while (!path.empty());
+  return fd;
+}
+
 }  // namespace
 
 LastPacketFiles::LastPacketFiles(const std::string& dumpDirectory)
-    : paths_{dumpDirectory + "/buf_TCP.txt", dumpDirectory + "/buf_UDP.txt", dumpDirectory + "/buf_ICMP.txt"} {}
+    : directory_(dumpDirectory),
+      paths_{dumpDirectory + '/' + kFileNames[0], dumpDirectory + '/' + kFileNames[1],
+             dumpDirectory + '/' + kFileNames[2], {}} {}
 
 const std::string& LastPacketFiles::PathOf(ProtocolClass protocol) const {
   return paths_[static_cast<int>(protocol)];
@@ -32,10 +58,14 @@ const std::string& LastPacketFiles::PathOf(ProtocolClass protocol) const {
 
 void LastPacketFiles::SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer& buffer,
                                      const IpHeaderView& view) const {
-  if (protocol == ProtocolClass::OTHER) return;
+  if (protocol == ProtocolClass::OTHER || directory_.empty()) return;
+  const int directoryFd = OpenDirectory(directory_);
+  if (directoryFd < 0) return;
   // The capture may run privileged: never follow a planted link, and never
   // block on a planted FIFO or write to a device.
-  const int fd = open(PathOf(protocol).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+  const int fd = openat(directoryFd, kFileNames[static_cast<int>(protocol)],
+                        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+  close(directoryFd);
   if (fd < 0) return;
   struct stat status;
   if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {

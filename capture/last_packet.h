@@ -10,7 +10,8 @@ namespace orvanel {
 
 class LastPacketFiles {
  public:
-  // dumpDirectory may be of any length; the file names are appended after a '/'.
+  // dumpDirectory may be of any length; the file names are appended after a
+  // '/'. An empty text names no directory, so nothing is written then.
   explicit LastPacketFiles(const std::string& dumpDirectory);
 
   // Replaces the protocol's file with the packet's bytes: the total-length
@@ -18,10 +19,12 @@ class LastPacketFiles {
   // written is skipped silently; links and non-regular files are never written.
   void SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer& buffer, const IpHeaderView& view) const;
 
+  // The file of a protocol; empty for OTHER, which has none.
   const std::string& PathOf(ProtocolClass protocol) const;
 
  private:
-  std::string paths_[3];  // TCP, UDP, ICMP
+  std::string directory_;
+  std::string paths_[kProtocolClassCount];  // TCP, UDP, ICMP, OTHER (none)
 };
 
 }  // namespace orvanel
