@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <climits>
+#include <thread>
+
+#include "capture/capture.h"
+
+namespace orvanel {
+
+// Starts counters at chosen values, so the 32-bit wrap is reached without
+// two billion increments.
+struct PacketCountersTestPeer {
+  static void Set(PacketCounters& counters, TrafficGroup group, ProtocolClass protocol, std::int32_t value) {
+    counters.counts_[static_cast<int>(group) - 1][static_cast<int>(protocol)].store(value);
+  }
+  static void SetReceiveErrors(PacketCounters& counters, std::int32_t value) { counters.receiveErrors_.store(value); }
+};
+
+namespace {
+
+constexpr TrafficGroup kGroups[] = {TrafficGroup::All, TrafficGroup::Source, TrafficGroup::Destination,
+                                    TrafficGroup::Other};
+constexpr ProtocolClass kClasses[] = {ProtocolClass::TCP, ProtocolClass::UDP, ProtocolClass::ICMP,
+                                      ProtocolClass::OTHER};
+
+// Gives every one of the seventeen counters its own non-zero value.
+void FillAll(PacketCounters& counters) {
+  int value = 1;
+  for (TrafficGroup group : kGroups)
+    for (ProtocolClass protocol : kClasses) PacketCountersTestPeer::Set(counters, group, protocol, value++);
+  PacketCountersTestPeer::SetReceiveErrors(counters, value);
+}
+
+TEST(PacketCounters, CountsByGroupAndProtocolByte) {
+  PacketCounters counters;
+  counters.CountPacket(TrafficGroup::Source, kProtocolTCP);
+  counters.CountPacket(TrafficGroup::Source, kProtocolTCP);
+  counters.CountPacket(TrafficGroup::Destination, kProtocolUDP);
+  counters.CountPacket(TrafficGroup::Other, kProtocolICMP);
+  counters.CountPacket(TrafficGroup::All, 2);
+  counters.CountPacket(TrafficGroup::All, 47);
+  counters.CountPacket(TrafficGroup::All, 255);
+  counters.CountPacket(static_cast<TrafficGroup>(0), kProtocolTCP);  // outside 1..4: nothing
+  counters.CountPacket(static_cast<TrafficGroup>(5), kProtocolTCP);
+  counters.CountReceiveError();
+  EXPECT_EQ(counters.Count(TrafficGroup::Source, ProtocolClass::TCP), 2);
+  EXPECT_EQ(counters.Count(TrafficGroup::Destination, ProtocolClass::UDP), 1);
+  EXPECT_EQ(counters.Count(TrafficGroup::Other, ProtocolClass::ICMP), 1);
+  EXPECT_EQ(counters.Count(TrafficGroup::All, ProtocolClass::OTHER), 3);
+  EXPECT_EQ(counters.ReceiveErrors(), 1);
+  int total = 0;
+  for (TrafficGroup group : kGroups)
+    for (ProtocolClass protocol : kClasses) total += counters.Count(group, protocol);
+  EXPECT_EQ(total, 7);
+}
+
+TEST(PacketCounters, WrapFromTheLargestToTheMostNegativeValue) {
+  PacketCounters counters;
+  PacketCountersTestPeer::Set(counters, TrafficGroup::Other, ProtocolClass::UDP, INT32_MAX);
+  PacketCountersTestPeer::SetReceiveErrors(counters, INT32_MAX - 1);
+  counters.CountPacket(TrafficGroup::Other, kProtocolUDP);
+  counters.CountReceiveError();
+  EXPECT_EQ(counters.Count(TrafficGroup::Other, ProtocolClass::UDP), INT32_MIN);
+  EXPECT_EQ(counters.ReceiveErrors(), INT32_MAX);
+  counters.CountPacket(TrafficGroup::Other, kProtocolUDP);
+  counters.CountReceiveError();
+  EXPECT_EQ(counters.Count(TrafficGroup::Other, ProtocolClass::UDP), INT32_MIN + 1);
+  EXPECT_EQ(counters.ReceiveErrors(), INT32_MIN);
+}
+
+TEST(PacketCounters, EachZeroingClearsExactlyItsSet) {
+  PacketCounters counters;
+  for (TrafficGroup group : kGroups)
+    for (ProtocolClass protocol : kClasses) EXPECT_EQ(counters.Count(group, protocol), 0);
+  EXPECT_EQ(counters.ReceiveErrors(), 0);
+
+  FillAll(counters);
+  counters.ZeroGroupCounters();
+  for (ProtocolClass protocol : kClasses) {
+    EXPECT_EQ(counters.Count(TrafficGroup::All, protocol), 1 + static_cast<int>(protocol));
+    EXPECT_EQ(counters.Count(TrafficGroup::Source, protocol), 0);
+    EXPECT_EQ(counters.Count(TrafficGroup::Destination, protocol), 0);
+    EXPECT_EQ(counters.Count(TrafficGroup::Other, protocol), 0);
+  }
+  EXPECT_EQ(counters.ReceiveErrors(), 17);
+
+  FillAll(counters);
+  counters.ZeroTotals();
+  for (ProtocolClass protocol : kClasses) {
+    EXPECT_EQ(counters.Count(TrafficGroup::All, protocol), 0);
+    EXPECT_EQ(counters.Count(TrafficGroup::Source, protocol), 5 + static_cast<int>(protocol));
+    EXPECT_EQ(counters.Count(TrafficGroup::Destination, protocol), 9 + static_cast<int>(protocol));
+    EXPECT_EQ(counters.Count(TrafficGroup::Other, protocol), 13 + static_cast<int>(protocol));
+  }
+  EXPECT_EQ(counters.ReceiveErrors(), 0);
+
+  FillAll(counters);
+  counters.ZeroAllCounters();
+  for (TrafficGroup group : kGroups)
+    for (ProtocolClass protocol : kClasses) EXPECT_EQ(counters.Count(group, protocol), 0);
+  EXPECT_EQ(counters.ReceiveErrors(), 0);
+}
+
+// One thread counts, another zeroes. After a zeroing, a counter may hold at
+// most the increments made since (plus the one in flight); an increment that
+// loads, adds and stores would bring back the value from before the zeroing.
+TEST(PacketCounters, ZeroingWhileCountingIsNeverUndone) {
+  constexpr int kIncrements = 400'000;
+  PacketCounters counters;
+  std::atomic<int> done{0};
+  std::atomic<bool> finished{false};
+  std::thread counter([&] {
+    for (int i = 0; i < kIncrements; ++i) {
+      counters.CountPacket(TrafficGroup::Source, kProtocolTCP);
+      counters.CountReceiveError();
+      done.fetch_add(1);
+    }
+    finished = true;
+  });
+  int zeroings = 0;
+  int violations = 0;
+  while (!finished.load()) {
+    const int before = done.load();
+    const int kind = zeroings++ % 3;
+    if (kind == 0) counters.ZeroAllCounters();
+    if (kind == 1) counters.ZeroGroupCounters();
+    if (kind == 2) counters.ZeroTotals();
+    const std::int32_t source = counters.Count(TrafficGroup::Source, ProtocolClass::TCP);
+    const std::int32_t errors = counters.ReceiveErrors();
+    const int since = done.load() - before + 1;
+    if (kind != 2 && source > since) ++violations;  // the source group was zeroed
+    if (kind != 1 && errors > since) ++violations;  // the receive errors were zeroed
+  }
+  counter.join();
+  EXPECT_EQ(violations, 0);
+  EXPECT_GT(zeroings, 0);
+  // With no zeroing racing, nothing is lost.
+  counters.ZeroAllCounters();
+  for (int i = 0; i < 1000; ++i) counters.CountPacket(TrafficGroup::Other, kProtocolICMP);
+  EXPECT_EQ(counters.Count(TrafficGroup::Other, ProtocolClass::ICMP), 1000);
+}
+
+}  // namespace
+}  // namespace orvanel

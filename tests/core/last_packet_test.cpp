@@ -1,0 +1,213 @@
+#include "capture/last_packet.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "capture/capture_loop.h"
+#include "test_support.h"
+
+namespace orvanel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Datagram;
+using test::PacketStep;
+using test::RecordingTable;
+using test::ScriptedOptions;
+using test::ScriptedSource;
+using enum CaptureOption;
+
+class TempDirectory {
+ public:
+  TempDirectory() {
+    std::string pattern = (fs::temp_directory_path() / "orvanel-test-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~TempDirectory() {
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, ignored);
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string Contents(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
+}
+
+std::string AsText(const std::vector<std::uint8_t>& bytes, std::size_t length) {
+  return {reinterpret_cast<const char*>(bytes.data()), std::min(length, bytes.size())};
+}
+
+// With listing on, lists every TCP, UDP and ICMP packet of the Other group
+// (filters that match nothing); the save box has the given state.
+struct SavingRun {
+  PacketCounters counters;
+  RecordingTable table;
+
+  SavingRun(const std::string& directory, std::vector<ScriptedSource::Step> steps, int saveState = kChecked,
+            bool listing = true) {
+    ScriptedSource source(std::move(steps));
+    const ScriptedOptions options([saveState, listing](CaptureOption option, int) {
+      if (option == SaveLast) return saveState;
+      const bool other = option == OtherEnable || option == OtherTCP || option == OtherUDP || option == OtherICMP;
+      return listing && other ? kChecked : kUnchecked;
+    });
+    const LastPacketFiles files(directory);
+    const std::atomic<bool> capturing{true};
+    CaptureThreadProc({capturing, source, counters, options, table, "no", "no", &files});
+  }
+};
+
+TEST(LastPacketFiles, PathsAreTheDirectoryAndTheProtocolsFileName) {
+  const LastPacketFiles files("/some/dir");
+  EXPECT_EQ(files.PathOf(ProtocolClass::TCP), "/some/dir/buf_TCP.txt");
+  EXPECT_EQ(files.PathOf(ProtocolClass::UDP), "/some/dir/buf_UDP.txt");
+  EXPECT_EQ(files.PathOf(ProtocolClass::ICMP), "/some/dir/buf_ICMP.txt");
+  EXPECT_EQ(files.PathOf(ProtocolClass::OTHER), "");
+}
+
+TEST(LastPacketFiles, HoldTheTotalLengthsBytesOfTheLastListedPacket) {
+  TempDirectory directory;
+  const Datagram sixty{.protocol = kProtocolUDP, .payload = std::string(32, 'u')};
+  const Datagram empty{.protocol = kProtocolICMP, .payload = "icmp", .totalLengthField = 0};
+  const Datagram first{.protocol = kProtocolTCP, .payload = "first"};
+  const Datagram oversize{.protocol = kProtocolTCP, .payload = std::string(3000, 'b')};
+  const Datagram claimsMore{.protocol = kProtocolTCP, .payload = "x", .totalLengthField = 100};
+  SavingRun run(directory.path(), {PacketStep(sixty), PacketStep(empty), PacketStep(first), PacketStep(oversize)});
+  EXPECT_EQ(run.table.rows.size(), 4u);
+  const std::string udp = Contents(directory.path() / "buf_UDP.txt");
+  EXPECT_EQ(udp.size(), 60u);
+  EXPECT_EQ(udp[0], '\x45');
+  EXPECT_EQ(udp, AsText(sixty.Bytes(), 60));
+  EXPECT_TRUE(fs::exists(directory.path() / "buf_ICMP.txt"));
+  EXPECT_EQ(fs::file_size(directory.path() / "buf_ICMP.txt"), 0u);
+  // Two TCP packets: only the second stays, cut to the buffer.
+  EXPECT_EQ(Contents(directory.path() / "buf_TCP.txt"), AsText(oversize.Bytes(), kReceiveBufferSize));
+  // A header that claims more than arrived: the rest is the zeroed buffer.
+  SavingRun again(directory.path(), {PacketStep(claimsMore)});
+  std::string expected = AsText(claimsMore.Bytes(), 100);
+  expected.resize(100, '\0');
+  EXPECT_EQ(Contents(directory.path() / "buf_TCP.txt"), expected);
+}
+
+TEST(LastPacketFiles, OnlyAnExactlyCheckedBoxSavesAndOnlyListedPacketsAreWritten) {
+  TempDirectory directory;
+  const Datagram tcp{.protocol = kProtocolTCP, .payload = "new"};
+  const Datagram other{.protocol = 47, .payload = "gre"};
+  for (int state : {kUnchecked, 2, 3}) {
+    SavingRun run(directory.path(), {PacketStep(tcp), PacketStep(other)}, state);
+    EXPECT_EQ(run.table.rows.size(), 1u);
+  }
+  EXPECT_TRUE(fs::is_empty(directory.path()));
+  // An existing file is left alone while the box is off.
+  std::ofstream(directory.path() / "buf_TCP.txt") << "old";
+  const auto written = fs::last_write_time(directory.path() / "buf_TCP.txt");
+  SavingRun off(directory.path(), {PacketStep(tcp)}, kUnchecked);
+  EXPECT_EQ(Contents(directory.path() / "buf_TCP.txt"), "old");
+  EXPECT_EQ(fs::last_write_time(directory.path() / "buf_TCP.txt"), written);
+  // Counted but not listed: never written, whatever the save box says.
+  SavingRun unlisted(directory.path(), {PacketStep(tcp), PacketStep(other)}, kChecked, false);
+  SavingRun onlyOther(directory.path(), {PacketStep(other)});
+  EXPECT_EQ(unlisted.counters.Count(TrafficGroup::All, ProtocolClass::TCP), 1);
+  EXPECT_EQ(onlyOther.counters.Count(TrafficGroup::All, ProtocolClass::OTHER), 1);
+  EXPECT_TRUE(unlisted.table.rows.empty() && onlyOther.table.rows.empty());
+  EXPECT_EQ(Contents(directory.path() / "buf_TCP.txt"), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 1);
+}
+
+TEST(LastPacketFiles, PlantedLinksFifosAndDirectoriesAreNotWritten) {
+  TempDirectory directory;
+  const fs::path target = directory.path() / "target";
+  std::ofstream(target) << "precious";
+  fs::create_symlink(target, directory.path() / "buf_TCP.txt");
+  ASSERT_EQ(mkfifo((directory.path() / "buf_UDP.txt").c_str(), 0644), 0);
+  fs::create_directory(directory.path() / "buf_ICMP.txt");
+  const Datagram tcp{.protocol = kProtocolTCP, .payload = "evil"};
+  const Datagram udp{.protocol = kProtocolUDP, .payload = "blocked?"};
+  const Datagram icmp{.protocol = kProtocolICMP};
+  SavingRun run(directory.path(), {PacketStep(tcp), PacketStep(udp), PacketStep(icmp), PacketStep(tcp)});
+  EXPECT_EQ(run.table.rows.size(), 4u);  // the loop went on past every failed save
+  EXPECT_EQ(Contents(target), "precious");
+  EXPECT_TRUE(fs::is_symlink(directory.path() / "buf_TCP.txt"));
+  EXPECT_TRUE(fs::is_fifo(directory.path() / "buf_UDP.txt"));
+  // A FIFO with a reader opens, but is still not a regular file to write to.
+  const int reader = open((directory.path() / "buf_UDP.txt").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  SavingRun withReader(directory.path(), {PacketStep(udp)});
+  char byte;
+  EXPECT_EQ(read(reader, &byte, 1), 0);  // nothing written, writer gone
+  close(reader);
+}
+
+TEST(LastPacketFiles, AMissingOrUnwritableDirectoryIsSkippedAndTheLoopGoesOn) {
+  TempDirectory directory;
+  const Datagram tcp{.protocol = kProtocolTCP, .payload = "x"};
+  SavingRun missing((directory.path() / "gone").string(), {PacketStep(tcp), PacketStep(tcp)});
+  EXPECT_EQ(missing.table.rows.size(), 2u);
+  EXPECT_FALSE(fs::exists(directory.path() / "gone"));
+  SavingRun empty("", {PacketStep(tcp)});
+  EXPECT_EQ(empty.table.rows.size(), 1u);
+
+  const fs::path readOnly = directory.path() / "read-only";
+  fs::create_directory(readOnly);
+  fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
+  // Permission bits do not bind root: check from a child that is not root.
+  fs::permissions(directory.path(), fs::perms::others_exec, fs::perm_options::add);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    SavingRun run(readOnly.string(), {PacketStep(tcp), PacketStep(tcp)});
+    _exit(run.table.rows.size() == 2 && access((readOnly / "buf_TCP.txt").c_str(), F_OK) != 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_FALSE(fs::exists(readOnly / "buf_TCP.txt"));
+}
+
+TEST(LastPacketFiles, ADirectoryPathLongerThanTheSystemLimitWorks) {
+  TempDirectory directory;
+  // 30 levels of 200-character names: about 6000 characters, over PATH_MAX.
+  const std::string name(200, 'd');
+  std::vector<int> levels{open(directory.path().c_str(), O_PATH | O_DIRECTORY)};
+  std::string longPath = directory.path().string();
+  for (int i = 0; i < 30; ++i) {
+    ASSERT_EQ(mkdirat(levels.back(), name.c_str(), 0755), 0);
+    levels.push_back(openat(levels.back(), name.c_str(), O_PATH | O_DIRECTORY));
+    ASSERT_GE(levels.back(), 0);
+    longPath += "//" + name;  // doubled separators are accepted too
+  }
+  ASSERT_GT(longPath.size(), std::size_t{PATH_MAX});
+  const Datagram udp{.protocol = kProtocolUDP, .payload = "deep"};
+  SavingRun run(longPath + "/", {PacketStep(udp)});
+  const int file = openat(levels.back(), "buf_UDP.txt", O_RDONLY);
+  ASSERT_GE(file, 0);
+  char bytes[64];
+  const ssize_t length = read(file, bytes, sizeof bytes);
+  close(file);
+  EXPECT_EQ(std::string(bytes, static_cast<std::size_t>(std::max<ssize_t>(length, 0))), AsText(udp.Bytes(), 64));
+  // Take the tree down from the bottom; remove_all would need the long paths.
+  unlinkat(levels.back(), "buf_UDP.txt", 0);
+  for (std::size_t i = levels.size() - 1; i > 0; --i) {
+    close(levels[i]);
+    unlinkat(levels[i - 1], name.c_str(), AT_REMOVEDIR);
+  }
+  close(levels[0]);
+}
+
+}  // namespace
+}  // namespace orvanel
