@@ -1,0 +1,324 @@
+#include "capture_dlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTableView>
+#include <filesystem>
+#include <system_error>
+
+#include "about_dlg.h"
+#include "keep_in_view.h"
+#include "list_style.h"
+#include "message_box.h"
+#include "packet_model.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "window_icon.h"
+
+namespace orvanel {
+namespace {
+
+constexpr int kRefreshMilliseconds = 100;
+constexpr int kRowMilliseconds = 50;  // rows show well within 100 ms
+constexpr int kScMinimize = 0xF020;
+constexpr int kScClose = 0xF060;
+
+const QString kIdleCaption = QStringLiteral("开始嗅探");
+const QString kCapturingCaption = QStringLiteral("停止嗅探");
+
+QString StartFailureText(StartResult result) {
+  switch (result) {
+    case StartResult::SocketCreationFailed: return QStringLiteral("套接字创建错误，程序将终止运行。");
+    case StartResult::AddressListFailed: return QStringLiteral("获取本地网络设备错误\t\n\n程序将终止运行\t");
+    case StartResult::AddressListEmpty: return QStringLiteral("没有检测到可用的网络连接\t\r\n\r\n程序将终止运行\t");
+    case StartResult::NoAddressChosen: return QStringLiteral("请选择网络设备地址\t\n");
+    case StartResult::BindFailed: return QStringLiteral("绑定网络设备错误\t\n\n程序将终止运行\t");
+    case StartResult::ReceiveModeFailed: return QStringLiteral("设置接收模式错误\t\n\n程序将终止运行\t");
+    case StartResult::Started: break;
+  }
+  return {};
+}
+
+// The directory the last-packet files go to, of any length.
+std::string CurrentDirectory() {
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::current_path(error);
+  // "." still names the current directory if its name cannot be read.
+  return error ? std::string(".") : path.string();
+}
+
+template <typename Widget>
+Widget* Control(const DialogControls& controls, int id) {
+  return static_cast<Widget*>(controls.Item(id));
+}
+
+}  // namespace
+
+CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
+    : QDialog(parent),
+      m_queries(std::move(queries)),
+      m_controls(BuildDialog(*this, res::CaptureDialogTemplate())),
+      m_cbDevice(Control<QComboBox>(m_controls, res::IDC_CB_DEVICE)),
+      m_chkSaveLast(Control<QCheckBox>(m_controls, res::IDC_CHK_SAVE_LAST)),
+      m_chkSrcUDP(Control<QCheckBox>(m_controls, res::IDC_CHK_SRC_UDP)),
+      m_chkSrcTCP(Control<QCheckBox>(m_controls, res::IDC_CHK_SRC_TCP)),
+      m_chkSrcOTHER(Control<QCheckBox>(m_controls, res::IDC_CHK_SRC_OTHER)),
+      m_chkSrcICMP(Control<QCheckBox>(m_controls, res::IDC_CHK_SRC_ICMP)),
+      m_chkOthUDP(Control<QCheckBox>(m_controls, res::IDC_CHK_OTH_UDP)),
+      m_chkOthTCP(Control<QCheckBox>(m_controls, res::IDC_CHK_OTH_TCP)),
+      m_chkOthICMP(Control<QCheckBox>(m_controls, res::IDC_CHK_OTH_ICMP)),
+      m_chkOthOTHER(Control<QCheckBox>(m_controls, res::IDC_CHK_OTH_OTHER)),
+      m_chkDstUDP(Control<QCheckBox>(m_controls, res::IDC_CHK_DST_UDP)),
+      m_chkDstTCP(Control<QCheckBox>(m_controls, res::IDC_CHK_DST_TCP)),
+      m_chkDstOTHER(Control<QCheckBox>(m_controls, res::IDC_CHK_DST_OTHER)),
+      m_chkDstICMP(Control<QCheckBox>(m_controls, res::IDC_CHK_DST_ICMP)),
+      m_chkSrcIP(Control<QCheckBox>(m_controls, res::IDC_CHK_SRC_IP)),
+      m_chkDstIP(Control<QCheckBox>(m_controls, res::IDC_CHK_DST_IP)),
+      m_chkOther(Control<QCheckBox>(m_controls, res::IDC_CHK_OTHER)),
+      m_edDstIP(Control<QLineEdit>(m_controls, res::IDC_DST_IP)),
+      m_edSrcIP(Control<QLineEdit>(m_controls, res::IDC_SRC_IP)),
+      m_lcPackets(Control<QTableView>(m_controls, res::IDC_LIST_PACKETS)),
+      m_btnStart(Control<QPushButton>(m_controls, res::IDC_BTN_START)),
+      m_hIcon(ProgramIcon()),
+      m_packets(new PacketModel(this)) {
+  m_lcPackets->setModel(m_packets);
+  m_lcPackets->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_lcPackets->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_lcPackets->setWordWrap(false);
+  KeepRowsInView(*m_lcPackets);
+  m_refreshTimer.setInterval(kRefreshMilliseconds);
+  m_rowTimer.setInterval(kRowMilliseconds);
+  connect(&m_refreshTimer, &QTimer::timeout, this, &CCaptureDlg::RefreshCounters);
+  connect(&m_rowTimer, &QTimer::timeout, this, &CCaptureDlg::TakeRows);
+  connect(m_btnStart, &QPushButton::clicked, this, &CCaptureDlg::OnStartStop);
+  connect(Control<QPushButton>(m_controls, res::IDC_BTN_CLEAR), &QPushButton::clicked, this, &CCaptureDlg::ClearList);
+  connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
+          [this] { OnSysCommand(res::IDM_ABOUTBOX); });
+  MirrorCheckBoxes();
+}
+
+CCaptureDlg::~CCaptureDlg() { StopCapture(); }
+
+QWidget* CCaptureDlg::GetDlgItem(int id) const { return m_controls.Item(id); }
+
+bool CCaptureDlg::IsCapturing() const { return m_session && m_session->IsCapturing(); }
+
+bool CCaptureDlg::UpdateData(bool saveAndValidate) {
+  DataExchange dx(saveAndValidate);
+  DoDataExchange(dx);
+  return dx.Ok();
+}
+
+void CCaptureDlg::DoDataExchange(DataExchange& dx) {
+  const auto edit = [this](int id) -> QLineEdit& { return *Control<QLineEdit>(m_controls, id); };
+  dx.Text(edit(res::IDC_ALL_ICMP), m_nAllICMP);
+  dx.Text(edit(res::IDC_ALL_OTHER), m_nAllOTHER);
+  dx.Text(edit(res::IDC_ALL_TCP), m_nAllTCP);
+  dx.Text(edit(res::IDC_ALL_UDP), m_nAllUDP);
+  dx.Text(edit(res::IDC_ERROR), m_nError);
+  dx.Text(edit(res::IDC_SRC_ICMP), m_nSrcICMP);
+  dx.Text(edit(res::IDC_DST_ICMP), m_nDstICMP);
+  dx.Text(*m_edSrcIP, m_strSrcIP);
+  dx.Text(*m_edDstIP, m_strDstIP);
+  dx.Text(edit(res::IDC_SRC_OTHER), m_nSrcOTHER);
+  dx.Text(edit(res::IDC_DST_OTHER), m_nDstOTHER);
+  dx.Text(edit(res::IDC_SRC_TCP), m_nSrcTCP);
+  dx.Text(edit(res::IDC_DST_TCP), m_nDstTCP);
+  dx.Text(edit(res::IDC_SRC_UDP), m_nSrcUDP);
+  dx.Text(edit(res::IDC_DST_UDP), m_nDstUDP);
+  dx.Text(edit(res::IDC_OTH_ICMP), m_nOthICMP);
+  dx.Text(edit(res::IDC_OTH_OTHER), m_nOthOTHER);
+  dx.Text(edit(res::IDC_OTH_TCP), m_nOthTCP);
+  dx.Text(edit(res::IDC_OTH_UDP), m_nOthUDP);
+}
+
+void CCaptureDlg::setVisible(bool visible) {
+  if (visible && !m_initialised) {
+    m_initialised = true;
+    OnInitDialog();
+  }
+  QDialog::setVisible(visible);
+}
+
+void CCaptureDlg::OnInitDialog() {
+  UpdateData(false);
+  BuildSystemMenu();
+  setWindowIcon(m_hIcon);
+  SetPacketColumns(*m_lcPackets);
+  SetExtendedListStyle(*m_lcPackets, res::kPacketListExtendedStyle);
+  m_chkSrcIP->setChecked(true);
+  m_chkDstIP->setChecked(true);
+  m_chkOther->setChecked(true);
+  m_counters.ZeroTotals();
+  m_session = std::make_unique<CaptureSession>(m_counters, m_options, m_rowQueue, CurrentDirectory());
+  if (!m_queries.hostName()) ShowFatalMessage(this, QStringLiteral("获取本机名称错误\t\n\n程序将终止运行\t"));
+  FillDeviceList();
+  UpdateData(false);
+  m_btnStart->setFocus(Qt::OtherFocusReason);
+}
+
+void CCaptureDlg::BuildSystemMenu() {
+  m_sysMenu = new QMenu(this);
+  const auto addCommand = [this](const QString& text, int id) {
+    QAction* action = m_sysMenu->addAction(text);
+    action->setData(id);
+    connect(action, &QAction::triggered, this, [this, id] { OnSysCommand(id); });
+  };
+  addCommand(QStringLiteral("最小化(&N)"), kScMinimize);
+  addCommand(QStringLiteral("关闭(&C)"), kScClose);
+  const QString about = ToQString(res::LoadString(res::IDS_ABOUTBOX));
+  if (!about.isEmpty()) {
+    m_sysMenu->addSeparator();
+    addCommand(about, res::IDM_ABOUTBOX);
+  }
+}
+
+// The capture thread reads the boxes through m_options; every change is copied there at once.
+void CCaptureDlg::MirrorCheckBoxes() {
+  const std::pair<QCheckBox*, CaptureOption> boxes[] = {
+      {m_chkSrcIP, CaptureOption::SourceEnable},   {m_chkDstIP, CaptureOption::DestinationEnable},
+      {m_chkOther, CaptureOption::OtherEnable},    {m_chkSrcTCP, CaptureOption::SourceTCP},
+      {m_chkSrcUDP, CaptureOption::SourceUDP},     {m_chkSrcICMP, CaptureOption::SourceICMP},
+      {m_chkDstTCP, CaptureOption::DestinationTCP}, {m_chkDstUDP, CaptureOption::DestinationUDP},
+      {m_chkDstICMP, CaptureOption::DestinationICMP}, {m_chkOthTCP, CaptureOption::OtherTCP},
+      {m_chkOthUDP, CaptureOption::OtherUDP},      {m_chkOthICMP, CaptureOption::OtherICMP},
+      {m_chkSaveLast, CaptureOption::SaveLast},
+  };
+  for (const auto& [box, option] : boxes) {
+    const auto mirror = [this, box = box, option = option] {
+      // The capture loop expects 0 unchecked, 1 checked, 2 indeterminate.
+      const Qt::CheckState state = box->checkState();
+      m_options.Set(option, state == Qt::Checked ? kChecked : state == Qt::PartiallyChecked ? 2 : kUnchecked);
+    };
+    connect(box, &QCheckBox::stateChanged, this, mirror);
+    mirror();
+  }
+}
+
+void CCaptureDlg::FillDeviceList() {
+  const std::vector<std::string> addresses = m_queries.addresses().value_or(std::vector<std::string>{});
+  for (const std::string& address : addresses) m_cbDevice->addItem(QString::fromStdString(address));
+  m_cbDevice->setCurrentIndex(-1);
+  connect(m_cbDevice, &QComboBox::currentIndexChanged, this, &CCaptureDlg::OnSelchangeDevice);
+  if (!addresses.empty()) {
+    m_strSrcIP = QString::fromStdString(addresses.front());
+    m_strDstIP = m_strSrcIP;
+  }
+}
+
+void CCaptureDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    // Enter presses the push button that has the focus, and ends nothing.
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void CCaptureDlg::contextMenuEvent(QContextMenuEvent* event) {
+  if (m_sysMenu) m_sysMenu->exec(event->globalPos());
+}
+
+void CCaptureDlg::OnSysCommand(int id) {
+  if ((id & 0xFFF0) == res::IDM_ABOUTBOX) {
+    CAboutDlg about(this);
+    about.exec();
+  } else if (id == kScMinimize) {
+    showMinimized();
+  } else if (id == kScClose) {
+    close();
+  }
+}
+
+void CCaptureDlg::done(int result) {
+  StopCapture();
+  QDialog::done(result);
+}
+
+void CCaptureDlg::OnStartStop() {
+  if (IsCapturing()) {
+    StopCapture();
+  } else {
+    StartCapture();
+  }
+}
+
+void CCaptureDlg::StartCapture() {
+  UpdateData(true);
+  const QString chosen = m_cbDevice->currentIndex() >= 0 ? m_cbDevice->currentText() : QString();
+  const StartResult result =
+      m_session->StartCapture(chosen.toStdString(), m_strSrcIP.toStdString(), m_strDstIP.toStdString());
+  if (result == StartResult::NoAddressChosen) {
+    ShowMessage(this, StartFailureText(result));
+    return;
+  }
+  if (result != StartResult::Started) ShowFatalMessage(this, StartFailureText(result));
+  EnableSettings(false);
+  m_btnStart->setText(kCapturingCaption);
+  m_refreshTimer.start();
+  m_rowTimer.start();
+}
+
+void CCaptureDlg::StopCapture() {
+  if (!IsCapturing()) return;
+  m_session->StopCapture();
+  m_btnStart->setText(kIdleCaption);
+  m_refreshTimer.stop();
+  m_rowTimer.stop();
+  EnableSettings(true);
+  // The thread is joined: what it listed last goes into the table too.
+  m_rowQueue.PublishPending();
+  TakeRows();
+}
+
+void CCaptureDlg::EnableSettings(bool enable) {
+  m_edSrcIP->setEnabled(enable);
+  m_edDstIP->setEnabled(enable);
+  m_cbDevice->setEnabled(enable);
+}
+
+void CCaptureDlg::CopyCounters() {
+  const auto count = [this](TrafficGroup group, ProtocolClass protocol) { return m_counters.Count(group, protocol); };
+  using G = TrafficGroup;
+  using P = ProtocolClass;
+  m_nAllTCP = count(G::All, P::TCP), m_nAllUDP = count(G::All, P::UDP);
+  m_nAllICMP = count(G::All, P::ICMP), m_nAllOTHER = count(G::All, P::OTHER);
+  m_nSrcTCP = count(G::Source, P::TCP), m_nSrcUDP = count(G::Source, P::UDP);
+  m_nSrcICMP = count(G::Source, P::ICMP), m_nSrcOTHER = count(G::Source, P::OTHER);
+  m_nDstTCP = count(G::Destination, P::TCP), m_nDstUDP = count(G::Destination, P::UDP);
+  m_nDstICMP = count(G::Destination, P::ICMP), m_nDstOTHER = count(G::Destination, P::OTHER);
+  m_nOthTCP = count(G::Other, P::TCP), m_nOthUDP = count(G::Other, P::UDP);
+  m_nOthICMP = count(G::Other, P::ICMP), m_nOthOTHER = count(G::Other, P::OTHER);
+  m_nError = m_counters.ReceiveErrors();
+}
+
+void CCaptureDlg::RefreshCounters() {
+  CopyCounters();
+  UpdateData(false);
+}
+
+void CCaptureDlg::TakeRows() { m_packets->TakeRows(m_rowQueue); }
+
+void CCaptureDlg::ClearList() {
+  UpdateData(true);
+  m_rowQueue.DrainInto(nullptr);
+  m_packets->Clear();
+  m_counters.ZeroAllCounters();
+  CopyCounters();
+  UpdateData(false);
+}
+
+void CCaptureDlg::OnSelchangeDevice() {
+  const QString chosen = m_cbDevice->currentIndex() >= 0 ? m_cbDevice->currentText() : QString();
+  m_strSrcIP = chosen;
+  m_strDstIP = chosen;
+  UpdateData(false);
+}
+
+}  // namespace orvanel

@@ -1,0 +1,100 @@
+// The main dialog: address choice, filters, check boxes, counters and the
+// packet table, with the start and stop of a capture.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+#include <QTimer>
+#include <memory>
+
+#include "capture/capture.h"
+#include "capture/capture_session.h"
+#include "data_exchange.h"
+#include "dialog_builder.h"
+#include "host_queries.h"
+#include "row_queue.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTableView;
+
+namespace orvanel {
+
+class PacketModel;
+
+class CCaptureDlg final : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CCaptureDlg(QWidget* parent = nullptr, HostQueries queries = SystemHostQueries());
+  ~CCaptureDlg() override;
+
+  // The control with that identifier, or null.
+  QWidget* GetDlgItem(int id) const;
+  // The menu of the dialog's background, with the About entry.
+  QMenu* GetSystemMenu() const { return m_sysMenu; }
+  bool IsCapturing() const;
+  bool UpdateData(bool saveAndValidate);
+
+  // The dialog initialises itself when it is first shown.
+  void setVisible(bool visible) override;
+  // Closing always stops a running capture first.
+  void done(int result) override;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void DoDataExchange(DataExchange& dx);
+  void OnInitDialog();
+  void BuildSystemMenu();
+  void MirrorCheckBoxes();
+  void FillDeviceList();
+  void OnSysCommand(int id);
+  void OnStartStop();
+  void StartCapture();
+  void StopCapture();
+  void RefreshCounters();
+  void ClearList();
+  void OnSelchangeDevice();
+  void TakeRows();
+  void CopyCounters();
+  void EnableSettings(bool enable);
+
+  HostQueries m_queries;
+  DialogControls m_controls;
+  bool m_initialised = false;
+
+  QComboBox* m_cbDevice;
+  QCheckBox* m_chkSaveLast;
+  QCheckBox *m_chkSrcUDP, *m_chkSrcTCP, *m_chkSrcOTHER, *m_chkSrcICMP;
+  QCheckBox *m_chkOthUDP, *m_chkOthTCP, *m_chkOthICMP, *m_chkOthOTHER;
+  QCheckBox *m_chkDstUDP, *m_chkDstTCP, *m_chkDstOTHER, *m_chkDstICMP;
+  QCheckBox *m_chkSrcIP, *m_chkDstIP, *m_chkOther;
+  QLineEdit *m_edDstIP, *m_edSrcIP;
+  QTableView* m_lcPackets;
+  QPushButton* m_btnStart;
+  int m_nAllICMP = 0, m_nAllOTHER = 0, m_nAllTCP = 0, m_nAllUDP = 0, m_nError = 0;
+  int m_nSrcICMP = 0, m_nDstICMP = 0;
+  QString m_strSrcIP, m_strDstIP;
+  int m_nSrcOTHER = 0, m_nDstOTHER = 0, m_nSrcTCP = 0, m_nDstTCP = 0, m_nSrcUDP = 0, m_nDstUDP = 0;
+  int m_nOthICMP = 0, m_nOthOTHER = 0, m_nOthTCP = 0, m_nOthUDP = 0;
+  QIcon m_hIcon;
+  QMenu* m_sysMenu = nullptr;
+
+  // Shared with the capture thread; the session goes first, joining it.
+  PacketCounters m_counters;
+  AtomicCaptureOptions m_options;
+  RowQueue m_rowQueue;
+  PacketModel* m_packets;
+  QTimer m_refreshTimer;
+  QTimer m_rowTimer;
+  std::unique_ptr<CaptureSession> m_session;
+};
+
+}  // namespace orvanel

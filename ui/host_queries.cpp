@@ -1,0 +1,10 @@
+#include "host_queries.h"
+
+#include "net/host_name.h"
+#include "net/local_addresses.h"
+
+namespace orvanel {
+
+HostQueries SystemHostQueries() { return {LocalHostName, LocalAddressTexts}; }
+
+}  // namespace orvanel

@@ -1,0 +1,37 @@
+#include "list_style.h"
+
+#include <QHeaderView>
+#include <QTableView>
+
+#include "res/templates.h"
+
+namespace orvanel {
+namespace {
+
+constexpr std::uint32_t kGridLines = 0x01;
+constexpr std::uint32_t kTrackSelect = 0x08;
+constexpr std::uint32_t kHeaderDragDrop = 0x10;
+constexpr std::uint32_t kFullRowSelect = 0x20;
+
+}  // namespace
+
+void SetPacketColumns(QTableView& view) {
+  QHeaderView& header = *view.horizontalHeader();
+  header.setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  header.setStretchLastSection(false);
+  header.setHighlightSections(false);
+  const auto columns = res::PacketListColumns();
+  for (int column = 0; column < static_cast<int>(columns.size()); ++column) {
+    view.setColumnWidth(column, columns[column].widthPixels);
+  }
+}
+
+void SetExtendedListStyle(QTableView& view, std::uint32_t style) {
+  view.setShowGrid(style & kGridLines);
+  view.setMouseTracking(style & kTrackSelect);
+  view.viewport()->setAttribute(Qt::WA_Hover, style & kTrackSelect);
+  view.horizontalHeader()->setSectionsMovable(style & kHeaderDragDrop);
+  view.setSelectionBehavior(style & kFullRowSelect ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
+}
+
+}  // namespace orvanel

@@ -1,0 +1,17 @@
+// The packet table's look: columns and extended list styles.
+#pragma once
+
+#include <cstdint>
+
+class QTableView;
+
+namespace orvanel {
+
+// Column widths from the template; the model gives the headings.
+void SetPacketColumns(QTableView& view);
+
+// 0x01 grid lines, 0x08 hover tracking, 0x10 movable header sections,
+// 0x20 full-row selection.
+void SetExtendedListStyle(QTableView& view, std::uint32_t style);
+
+}  // namespace orvanel

@@ -1,0 +1,14 @@
+// How payload bytes are shown in the packet table: one line of readable text.
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+namespace orvanel {
+
+// UTF-8 when the bytes are valid UTF-8, otherwise GBK (code page 936) with
+// undecodable bytes as U+FFFD. Control characters become visible symbols so
+// the text never breaks the row. Accepts any bytes.
+QString PayloadDisplayText(QByteArrayView bytes);
+
+}  // namespace orvanel
