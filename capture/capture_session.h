@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -36,7 +37,8 @@ class CaptureSession {
   // Opens the capture socket on chosenAddress (an exact dotted address of this
   // machine), puts the filters in force, zeroes the group counters and starts
   // the capture thread. Does nothing but return a failure when a step fails;
-  // no socket stays open then.
+  // no socket stays open then. While capturing it changes nothing and returns
+  // Started: one capture, one thread.
   StartResult StartCapture(const std::string& chosenAddress, const std::string& srcFilter,
                            const std::string& dstFilter);
 
@@ -46,6 +48,10 @@ class CaptureSession {
 
   bool IsCapturing() const { return bCapturing_.load(std::memory_order_acquire); }
 
+  // Packets the kernel dropped because the capture fell behind, in the last
+  // capture that was stopped.
+  std::uint64_t KernelDrops() const { return kernelDrops_; }
+
  private:
   struct Running;
   PacketCounters& counters_;
@@ -54,6 +60,7 @@ class CaptureSession {
   std::string dumpDirectory_;
   std::atomic<bool> bCapturing_{false};
   std::unique_ptr<Running> running_;
+  std::uint64_t kernelDrops_ = 0;
 };
 
 }  // namespace orvanel

@@ -1,0 +1,24 @@
+// Opening the capture socket: every step that needs the right to capture.
+// A privileged helper could run this alone and pass the socket on; the ring
+// is then mapped on the received socket (PacketRing::Map).
+#pragma once
+
+#include <string>
+
+#include "capture/capture_session.h"
+#include "net/unique_fd.h"
+
+namespace orvanel {
+
+struct CaptureSocket {
+  StartResult result;
+  UniqueFd socket;  // open only when result is Started
+};
+
+// In order: create the socket, list the local addresses, check the list is
+// not empty, find chosenAddress in it (exact text), bind to its interface and
+// switch to receiving everything: promiscuous, IPv4 only cut to the receive
+// buffer size, outgoing copies dropped on loopback, and a receive ring.
+CaptureSocket OpenCaptureSocket(const std::string& chosenAddress);
+
+}  // namespace orvanel

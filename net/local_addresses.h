@@ -1,0 +1,25 @@
+// The machine's own IPv4 addresses, in the order the address combo box and
+// the capture start use them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvanel {
+
+struct LocalAddress {
+  std::string text;  // dotted
+  unsigned interfaceIndex;
+  bool loopback;
+};
+
+// Addresses of the interfaces that are up: non-loopback ones first in
+// interface order, loopback ones last. Empty when there are none; nothing
+// when the list cannot be read.
+std::optional<std::vector<LocalAddress>> QueryLocalAddresses();
+
+// The same list as dotted texts.
+std::optional<std::vector<std::string>> LocalAddressTexts();
+
+}  // namespace orvanel

@@ -1,0 +1,136 @@
+#include "packet_ring.h"
+
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "net/ring_layout.h"
+
+namespace orvanel {
+namespace {
+
+constexpr int kFailurePauseMs = 10;
+
+unsigned BoundInterface(int fd) {
+  sockaddr_ll address{};
+  socklen_t length = sizeof address;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+  return address.sll_ifindex > 0 ? static_cast<unsigned>(address.sll_ifindex) : 0;
+}
+
+bool InterfaceExists(unsigned index) {
+  char name[IF_NAMESIZE];
+  return if_indextoname(index, name) != nullptr;
+}
+
+std::atomic_ref<std::uint32_t> BlockStatus(std::uint8_t* block) {
+  return std::atomic_ref<std::uint32_t>(reinterpret_cast<tpacket_block_desc*>(block)->hdr.bh1.block_status);
+}
+
+}  // namespace
+
+std::unique_ptr<PacketRing> PacketRing::Map(UniqueFd socket) {
+  const unsigned interfaceIndex = BoundInterface(socket.get());
+  if (interfaceIndex == 0) return nullptr;
+  UniqueFd wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!wake.valid()) return nullptr;
+  void* ring = mmap(nullptr, kRingBytes, PROT_READ | PROT_WRITE, MAP_SHARED, socket.get(), 0);
+  if (ring == MAP_FAILED) return nullptr;
+  return std::unique_ptr<PacketRing>(
+      new PacketRing(std::move(socket), std::move(wake), static_cast<std::uint8_t*>(ring), interfaceIndex));
+}
+
+PacketRing::PacketRing(UniqueFd socket, UniqueFd wake, std::uint8_t* ring, unsigned interfaceIndex)
+    : socket_(std::move(socket)), wake_(std::move(wake)), ring_(ring), interfaceIndex_(interfaceIndex) {}
+
+PacketRing::~PacketRing() { munmap(ring_, kRingBytes); }
+
+ReceiveResult PacketRing::Receive(ReceiveBuffer& buffer) {
+  while (left_ == 0) {
+    if (BlockReady()) {
+      OpenBlock();
+      continue;  // a block may hold no packet
+    }
+    switch (Wait()) {
+      case Event::Ready: break;
+      case Event::Woken: return {ReceiveStatus::Woken, 0};
+      case Event::Failed: Pause(); return {ReceiveStatus::Failed, 0};
+    }
+  }
+  return TakePacket(buffer);
+}
+
+void PacketRing::Wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = write(wake_.get(), &one, sizeof one);  // full only if woken already
+}
+
+std::uint64_t PacketRing::TakeDrops() {
+  tpacket_stats_v3 statistics{};
+  socklen_t length = sizeof statistics;
+  if (getsockopt(socket_.get(), SOL_PACKET, PACKET_STATISTICS, &statistics, &length) != 0) return 0;
+  return statistics.tp_drops;
+}
+
+PacketRing::Event PacketRing::Wait() {
+  pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
+  if (poll(fds, 2, -1) < 0) return errno == EINTR ? Event::Ready : Event::Failed;
+  if (fds[1].revents) return Event::Woken;
+  if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+    // Reading the error clears it, which is right when the interface was only
+    // taken down; once it is gone the error stays and every wait fails.
+    if (InterfaceExists(interfaceIndex_)) {
+      int error = 0;
+      socklen_t length = sizeof error;
+      getsockopt(socket_.get(), SOL_SOCKET, SO_ERROR, &error, &length);
+    }
+    return Event::Failed;
+  }
+  return Event::Ready;
+}
+
+bool PacketRing::BlockReady() const {
+  return (BlockStatus(ring_ + std::size_t{block_} * kRingBlockSize).load(std::memory_order_acquire) &
+          TP_STATUS_USER) != 0;
+}
+
+void PacketRing::OpenBlock() {
+  std::uint8_t* block = ring_ + std::size_t{block_} * kRingBlockSize;
+  const tpacket_hdr_v1& header = reinterpret_cast<const tpacket_block_desc*>(block)->hdr.bh1;
+  left_ = header.num_pkts;
+  next_ = block + header.offset_to_first_pkt;
+  if (left_ == 0) ReleaseBlock();
+}
+
+void PacketRing::ReleaseBlock() {
+  BlockStatus(ring_ + std::size_t{block_} * kRingBlockSize).store(TP_STATUS_KERNEL, std::memory_order_release);
+  block_ = (block_ + 1) % kRingBlockCount;
+  next_ = nullptr;
+}
+
+ReceiveResult PacketRing::TakePacket(ReceiveBuffer& buffer) {
+  const auto* packet = reinterpret_cast<const tpacket3_hdr*>(next_);
+  const std::size_t length = std::min<std::size_t>(packet->tp_snaplen, buffer.size());
+  std::memcpy(buffer.data(), next_ + packet->tp_net, length);
+  if (--left_ > 0) {
+    next_ += packet->tp_next_offset;
+  } else {
+    ReleaseBlock();
+  }
+  return {ReceiveStatus::Packet, length};
+}
+
+void PacketRing::Pause() {
+  pollfd wake{wake_.get(), POLLIN, 0};
+  poll(&wake, 1, kFailurePauseMs);  // a Stop ends the pause early
+}
+
+}  // namespace orvanel

@@ -1,0 +1,34 @@
+// A packet table that keeps every row; the capture thread fills it while the
+// test reads it.
+#pragma once
+
+#include <array>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "capture/capture.h"
+
+namespace orvanel::test {
+
+using RecordedRow = std::array<std::string, kPacketColumnCount>;
+
+class RecordingTable final : public PacketTable {
+ public:
+  void InsertItem(int index, std::string_view text) override;
+  void SetItemText(int item, int column, std::string_view text) override;
+
+  std::deque<RecordedRow> Rows() const;  // top row first
+  // Rows whose protocol column and the given column hold the texts.
+  int CountRows(std::string_view protocol, int column, std::string_view text) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::deque<RecordedRow> rows_;
+};
+
+// Ticks every enable and protocol box and the save box.
+void TickEveryBox(AtomicCaptureOptions& options);
+
+}  // namespace orvanel::test
