@@ -1,19 +1,11 @@
 #include "capture_app.h"
 
-#include <QLibraryInfo>
-
 #include "capture_dlg.h"
+#include "qt_translation.h"
 #include "res/strings.h"
 #include "window_icon.h"
 
 namespace orvanel {
-
-bool InstallQtChineseTranslation(QCoreApplication& app, QTranslator& translator) {
-  if (!translator.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    return false;
-  }
-  return app.installTranslator(&translator);
-}
 
 CCaptureApp::CCaptureApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Orvanel"));

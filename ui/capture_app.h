@@ -20,7 +20,4 @@ class CCaptureApp final : public QApplication {
   QTranslator m_qtTranslator;
 };
 
-// Loads Qt's own zh_CN translation, which gives the message boxes' "确定".
-bool InstallQtChineseTranslation(QCoreApplication& app, QTranslator& translator);
-
 }  // namespace orvanel
