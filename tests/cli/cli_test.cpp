@@ -1,0 +1,234 @@
+// Runs the built orvanel-cli on capture files the tests write themselves.
+#include <fcntl.h>
+#include <pcap/dlt.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "tests/cli/capture_files.h"
+#include "tests/core/test_support.h"
+
+namespace orvanel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, -1 when it did not exit normally
+};
+
+std::string Contents(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
+}
+
+class CliTest : public testing::Test {
+ protected:
+  CliTest() {
+    std::string pattern = (fs::temp_directory_path() / "orvanel-cli-test-XXXXXX").string();
+    directory_ = mkdtemp(pattern.data());
+  }
+  ~CliTest() override { fs::remove_all(directory_); }
+
+  std::string Path(const std::string& name) const { return (directory_ / name).string(); }
+
+  CliRun Run(std::vector<std::string> arguments) const {
+    const std::string outPath = Path("stdout"), errPath = Path("stderr");
+    arguments.insert(arguments.begin(), ORVANEL_CLI_PATH);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    CliRun run;
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    run.out = Contents(outPath);
+    run.err = Contents(errPath);
+    return run;
+  }
+
+  // A bad input: nothing on stdout, one error line, status 2.
+  void ExpectRejected(const std::vector<std::string>& arguments, const std::string& mention) const {
+    const CliRun run = Run(arguments);
+    EXPECT_EQ(run.status, 2) << mention;
+    EXPECT_EQ(run.out, "") << mention;
+    EXPECT_TRUE(run.err.starts_with("orvanel-cli: ")) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find(mention), std::string::npos) << run.err;
+  }
+
+ private:
+  fs::path directory_;
+};
+
+Bytes Udp(const std::string& source, std::uint16_t sourcePort, const std::string& destination,
+          std::uint16_t destinationPort, const std::string& payload) {
+  return Datagram{.protocol = kProtocolUDP, .source = source, .destination = destination, .sourcePort = sourcePort,
+                  .destinationPort = destinationPort, .payload = payload}
+      .Bytes();
+}
+
+constexpr const char* kNoRows =
+    "#all\t0\t0\t0\t0\n#src\t0\t0\t0\t0\n#dst\t0\t0\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n";
+
+TEST_F(CliTest, EthernetFramesWithTagsAreCountedAndListedAsTheBoxesSay) {
+  const Bytes tcp = Datagram{.protocol = kProtocolTCP, .source = "10.0.0.1", .destination = "93.184.216.34",
+                             .sourcePort = 40000, .destinationPort = 80, .payload = "GET /"}
+                        .Bytes();
+  const Bytes icmp = Datagram{.protocol = kProtocolICMP, .source = "10.0.0.1", .destination = "10.0.0.1"}.Bytes();
+  const Bytes gre = Datagram{.protocol = 47, .source = "10.0.0.2", .destination = "10.0.0.3"}.Bytes();
+  Bytes padded = Ethernet(Udp("10.0.0.2", 1, "10.0.0.3", 2, "hi"));
+  padded.resize(60, 0xEE);  // link padding is not part of the datagram
+  const std::vector<Bytes> frames = {
+      Ethernet(tcp),
+      Ethernet(Udp("93.184.216.34", 53, "10.0.0.1", 5353, "ans"), 0x0800, {0x8100}),
+      Ethernet(icmp, 0x0800, {0x88a8, 0x8100}),
+      Ethernet(Bytes(28, 1), 0x0806),                  // ARP
+      Ethernet(Bytes(40, 0x60), 0x86dd),               // IPv6
+      Ethernet(Bytes(40, 0x45), 0x0806, {0x8100}),     // ARP behind a tag
+      Ethernet(gre, 0x0800, {0x9100}),
+      padded,
+      Ethernet(Udp("10.0.0.1", 7, "10.0.0.9", 9, "a\\b\t\x7f\xff~ ")),
+      Bytes{0x02, 0, 0, 0, 0, 1, 0x02, 0, 0, 0, 0, 2, 0x08},  // too short for its type
+  };
+  WritePcap(Path("ether.pcap"), DLT_EN10MB, frames);
+  const CliRun run = Run({"--src", "10.0.0.1", "--dst", "10.0.0.1", "--show", "src=tcp,udp", "--show", "dst=udp",
+                          "--show", "other=udp,icmp", "--read", Path("ether.pcap")});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out,
+            "TCP\t10.0.0.1\t40000\t93.184.216.34\t80\t45\tGET /\n"
+            "UDP\t93.184.216.34\t53\t10.0.0.1\t5353\t31\tans\n"
+            "UDP\t10.0.0.2\t1\t10.0.0.3\t2\t30\thi\n"
+            "UDP\t10.0.0.1\t7\t10.0.0.9\t9\t36\ta\\\\b\\x09\\x7f\\xff~ \n"
+            "#all\t1\t3\t1\t1\n"
+            "#src\t1\t1\t1\t0\n"
+            "#dst\t0\t1\t1\t0\n"
+            "#other\t0\t1\t0\t1\n"
+            "#errors\t0\n");
+}
+
+TEST_F(CliTest, EveryOtherLinkTypeAndSeveralFilesReadAsOneStream) {
+  auto udp = [](const std::string& text) { return Udp("10.0.0.1", 1000, "10.0.0.2", 2000, text); };
+  WritePcap(Path("sll.pcap"), DLT_LINUX_SLL,
+            {CookedV1(udp("sll1")), CookedV1(udp("ipv6"), 0x86dd),
+             Concat({CookedV1({}, 0x8100), Be16(0x0005), Be16(0x0800), udp("sll1-vlan")})});
+  WritePcap(Path("sll2.pcap"), DLT_LINUX_SLL2, {CookedV2(udp("arp"), 0x0806), CookedV2(udp("sll2"))});
+  WritePcap(Path("null.pcap"), DLT_NULL,
+            {Concat({{2, 0, 0, 0}, udp("null-le")}), Concat({{0, 0, 0, 2}, udp("null-be")}),
+             Concat({{30, 0, 0, 0}, udp("inet6")})});
+  WritePcap(Path("loop.pcap"), DLT_LOOP, {Concat({{0, 0, 0, 2}, udp("loop")}), Concat({{2, 0, 0, 0}, udp("le")})});
+  Bytes ipv6 = udp("raw6");
+  ipv6[0] = 0x60;
+  WritePcap(Path("raw.pcap"), DLT_RAW, {ipv6, udp("raw")});
+  WritePcap(Path("ipv4.pcap"), DLT_IPV4, {udp("ipv4")});
+  WritePcapng(Path("ether.pcapng"), DLT_EN10MB, {Ethernet(udp("pcapng"))});
+  const CliRun run = Run({"--show", "src=udp", "--read", Path("sll.pcap"), Path("sll2.pcap"), Path("null.pcap"),
+                          Path("loop.pcap"), Path("raw.pcap"), Path("ipv4.pcap"), Path("ether.pcapng")});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  std::string expected;
+  for (const char* text : {"sll1", "sll1-vlan", "sll2", "null-le", "null-be", "loop", "raw", "ipv4", "pcapng"}) {
+    expected += "UDP\t10.0.0.1\t1000\t10.0.0.2\t2000\t" + std::to_string(28 + std::strlen(text)) + "\t" + text + "\n";
+  }
+  // No filters given: every address matches both, so nothing falls in Other.
+  expected += "#all\t0\t9\t0\t0\n#src\t0\t9\t0\t0\n#dst\t0\t9\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n";
+  EXPECT_EQ(run.out, expected);
+}
+
+TEST_F(CliTest, OversizeDatagramsAreCutAndListedPacketsSaved) {
+  const fs::path dump = Path("dump");
+  fs::create_directory(dump);
+  const Bytes big = Udp("10.0.0.1", 1, "10.0.0.2", 2, std::string(3000, 'x'));
+  const Bytes tcp = Datagram{.protocol = kProtocolTCP, .payload = "keep"}.Bytes();
+  const Bytes icmp = Datagram{.protocol = kProtocolICMP}.Bytes();
+  WritePcap(Path("big.pcap"), DLT_EN10MB, {Ethernet(big), Ethernet(tcp), Ethernet(icmp)});
+  const CliRun run = Run({"--show", "src=udp,tcp", "--save-last", dump.string(), "--read", Path("big.pcap")});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "UDP\t10.0.0.1\t1\t10.0.0.2\t2\t3028\t" + std::string(2048 - 28, 'x') +
+                         "\n"
+                         "TCP\t10.0.0.1\t1234\t10.0.0.2\t80\t44\tkeep\n"
+                         "#all\t1\t1\t1\t0\n#src\t1\t1\t1\t0\n#dst\t1\t1\t1\t0\n#other\t0\t0\t0\t0\n#errors\t0\n");
+  EXPECT_EQ(Contents(dump / "buf_UDP.txt"), std::string(big.begin(), big.begin() + 2048));
+  EXPECT_EQ(Contents(dump / "buf_TCP.txt"), std::string(tcp.begin(), tcp.end()));
+  EXPECT_FALSE(fs::exists(dump / "buf_ICMP.txt"));  // counted, not listed
+}
+
+TEST_F(CliTest, ATruncatedFileYieldsWhatWasReadAndAnError) {
+  std::vector<Bytes> frames;
+  for (const char* text : {"one", "two", "three"}) frames.push_back(Ethernet(Udp("1.2.3.4", 5, "6.7.8.9", 10, text)));
+  WritePcap(Path("cut.pcap"), DLT_EN10MB, frames);
+  fs::resize_file(Path("cut.pcap"), fs::file_size(Path("cut.pcap")) - 10);
+  WritePcap(Path("after.pcap"), DLT_EN10MB, {frames[0]});
+  const CliRun run = Run({"--show", "dst=udp", "--src", "9.", "--read", Path("cut.pcap"), Path("after.pcap")});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out,
+            "UDP\t1.2.3.4\t5\t6.7.8.9\t10\t31\tone\n"
+            "UDP\t1.2.3.4\t5\t6.7.8.9\t10\t31\ttwo\n"
+            "#all\t0\t2\t0\t0\n#src\t0\t0\t0\t0\n#dst\t0\t2\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n");
+  EXPECT_TRUE(run.err.starts_with("orvanel-cli: " + Path("cut.pcap") + ": ")) << run.err;
+  EXPECT_NE(run.err.find("truncated"), std::string::npos) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  // An empty capture is fine; a header cut short is not a capture file.
+  WritePcap(Path("empty.pcap"), DLT_EN10MB, {});
+  const CliRun empty = Run({"--read", Path("empty.pcap")});
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.out, kNoRows);
+  fs::resize_file(Path("empty.pcap"), 10);
+  ExpectRejected({"--read", Path("empty.pcap")}, Path("empty.pcap"));
+}
+
+TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
+  WritePcap(Path("good.pcap"), DLT_EN10MB, {Ethernet(Udp("1.1.1.1", 1, "2.2.2.2", 2, "x"))});
+  WritePcap(Path("wifi.pcap"), DLT_IEEE802_11, {Bytes(30, 0)});
+  std::ofstream(Path("text.pcap")) << "not a capture file at all\n";
+  const std::string good = Path("good.pcap");
+  ExpectRejected({"--bogus", "--read", good}, "unknown option '--bogus'");
+  ExpectRejected({"--read", good, "--src"}, "--src needs an argument");
+  ExpectRejected({"--read", good, "--save-last"}, "--save-last needs an argument");
+  ExpectRejected({"--read", good, "--save-last", ""}, "--save-last needs a directory");
+  ExpectRejected({"--show", "all=tcp", "--read", good}, "bad --show 'all=tcp'");
+  ExpectRejected({"--show", "src=ftp", "--read", good}, "bad --show 'src=ftp'");
+  ExpectRejected({"--show", "src", "--read", good}, "bad --show 'src'");
+  ExpectRejected({"--show", "src=", "--read", good}, "bad --show 'src='");
+  ExpectRejected({"--show", "src=tcp,,udp", "--read", good}, "bad --show");
+  ExpectRejected({"--read"}, "--read needs at least one FILE");
+  ExpectRejected({"--read", "--src", "1"}, "--read needs at least one FILE");
+  ExpectRejected({}, "--read FILE");
+  ExpectRejected({good}, "unexpected argument");
+  ExpectRejected({"--read", good, Path("missing.pcap")}, Path("missing.pcap"));
+  ExpectRejected({"--read", Path("text.pcap")}, Path("text.pcap"));
+  ExpectRejected({"--read", Path("wifi.pcap")}, "not supported");
+  ExpectRejected({"--read", Path("")}, Path(""));
+  // The same good file with good options works.
+  const CliRun run = Run({"--show", "src=tcp", "--src", "", "--read", good});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "#all\t0\t1\t0\t0\n#src\t0\t1\t0\t0\n#dst\t0\t1\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n");
+}
+
+TEST_F(CliTest, HelpDocumentsEveryOptionAndTheDefaults) {
+  const CliRun run = Run({"--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  for (const char* word : {"--src PREFIX", "--dst PREFIX", "--show GROUP=PROTO[,PROTO...]", "--save-last DIR",
+                           "--read FILE...", "--help", "Default: empty, which matches every address", "#errors",
+                           "pcapng", "802.1Q", "cooked", "2048", "\\xHH"}) {
+    EXPECT_NE(run.out.find(word), std::string::npos) << word;
+  }
+}
+
+}  // namespace
+}  // namespace orvanel::test

@@ -1,0 +1,34 @@
+// The command line of orvanel-cli, parsed into the same box states and
+// filters the dialog would hold.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "capture/capture.h"
+
+namespace orvanel::cli {
+
+struct CliOptions {
+  std::string srcFilter;  // empty: matches every address
+  std::string dstFilter;
+  std::array<int, kCaptureOptionCount> boxes{};  // check state of each box
+  std::string saveDirectory;                      // with the save box ticked
+  std::vector<std::string> readFiles;             // read in order as one stream
+  bool help = false;
+};
+
+struct ParseResult {
+  std::optional<CliOptions> options;  // none: error says why
+  std::string error;
+};
+
+// Parses the arguments after the program name.
+ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments);
+
+std::string_view UsageText();
+
+}  // namespace orvanel::cli

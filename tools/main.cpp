@@ -1,0 +1,52 @@
+// orvanel-cli: the headless twin of the dialog, reading capture files.
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/capture_loop.h"
+#include "tools/cli_options.h"
+#include "tools/pcap_file_source.h"
+#include "tools/row_printer.h"
+
+namespace {
+
+constexpr int kBadInput = 2;
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "orvanel-cli: %s\n", message.c_str());
+  return kBadInput;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace orvanel;
+  const cli::ParseResult parsed = cli::ParseCliOptions(std::vector<std::string_view>(argv + 1, argv + argc));
+  if (!parsed.options) return Fail(parsed.error + " (see --help)");
+  const cli::CliOptions& options = *parsed.options;
+  if (options.help) {
+    std::fwrite(cli::UsageText().data(), 1, cli::UsageText().size(), stdout);
+    return 0;
+  }
+
+  cli::PcapFileSource source(options.readFiles);
+  if (!source.Error().empty()) return Fail(source.Error());
+
+  AtomicCaptureOptions boxes;
+  for (int option = 0; option < kCaptureOptionCount; ++option) {
+    boxes.Set(static_cast<CaptureOption>(option), options.boxes[option]);
+  }
+  std::optional<LastPacketFiles> lastPacketFiles;
+  if (!options.saveDirectory.empty()) lastPacketFiles.emplace(options.saveDirectory);
+  PacketCounters counters;
+  cli::RowPrinter printer(stdout);
+  const std::atomic<bool> capturing{true};
+  CaptureThreadProc({capturing, source, counters, boxes, printer, options.srcFilter, options.dstFilter,
+                     lastPacketFiles ? &*lastPacketFiles : nullptr});
+  printer.Flush();
+  cli::PrintCounters(stdout, counters);
+  if (std::fflush(stdout) != 0) return Fail("cannot write the output");
+  if (!source.Error().empty()) return Fail(source.Error());
+  return 0;
+}

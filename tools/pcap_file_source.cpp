@@ -1,0 +1,56 @@
+#include "tools/pcap_file_source.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "tools/link_layer.h"
+
+namespace orvanel::cli {
+
+PcapFileSource::PcapFileSource(const std::vector<std::string>& files) {
+  for (const std::string& name : files) {
+    char message[PCAP_ERRBUF_SIZE] = "";
+    File file{name, std::unique_ptr<pcap_t, PcapClose>(pcap_open_offline(name.c_str(), message)), 0};
+    if (!file.handle) {
+      // libpcap names the file in some messages and not in others
+      error_ = std::string_view(message).starts_with(name) ? message : name + ": " + message;
+      break;
+    }
+    file.linkType = pcap_datalink(file.handle.get());
+    if (!IsSupportedLinkType(file.linkType)) {
+      const char* linkName = pcap_datalink_val_to_name(file.linkType);
+      error_ = name + ": link type " + (linkName ? linkName : std::to_string(file.linkType)) + " is not supported";
+      break;
+    }
+    files_.push_back(std::move(file));
+  }
+  if (!error_.empty()) files_.clear();
+}
+
+ReceiveResult PcapFileSource::Receive(ReceiveBuffer& buffer) {
+  while (current_ < files_.size()) {
+    File& file = files_[current_];
+    pcap_pkthdr* header = nullptr;
+    const std::uint8_t* frame = nullptr;
+    const int status = pcap_next_ex(file.handle.get(), &header, &frame);
+    if (status == PCAP_ERROR_BREAK) {  // end of this file
+      file.handle.reset();
+      ++current_;
+      continue;
+    }
+    if (status != 1) {
+      error_ = file.name + ": " + pcap_geterr(file.handle.get());
+      break;
+    }
+    const auto datagram = DatagramOf(file.linkType, {frame, header->caplen});
+    if (!datagram || datagram->empty()) continue;  // no IPv4 datagram: the live socket never sees it
+    const std::size_t length = std::min(datagram->size(), buffer.size());
+    std::memcpy(buffer.data(), datagram->data(), length);
+    return {ReceiveStatus::Packet, length};
+  }
+  files_.clear();
+  return {ReceiveStatus::Exhausted, 0};
+}
+
+}  // namespace orvanel::cli
