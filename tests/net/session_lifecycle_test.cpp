@@ -22,7 +22,11 @@ using test::CountThreads;
 using test::RunCommand;
 using test::WaitUntil;
 
-class SessionLifecycle : public test::CaptureFixture {};
+class SessionLifecycle : public test::CaptureFixture {
+ protected:
+  // The file writer opens descriptors of its own; they are not the session's.
+  SessionLifecycle() { options.Set(CaptureOption::SaveLast, kUnchecked); }
+};
 
 // Sends UDP datagrams to loopback until stopped, at most for a minute.
 class BackgroundTraffic {
