@@ -1,0 +1,231 @@
+// The dialog driving real captures. Each runs in a child process: in a fresh
+// network namespace (its own loopback, no traffic but ours), or without the
+// right to capture, or where a fatal message ends the process.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+#include "res/resource.h"
+#include "ui/capture_dlg.h"
+#include "ui_test_support.h"
+
+namespace orvanel {
+namespace {
+
+using test::InChild;
+using test::RunExpectingModal;
+using test::RunTestInChild;
+
+const QStringList kFreshNetwork = {"unshare", "--net", "--", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\""};
+const QStringList kNoCaptureRight = {"setpriv", "--bounding-set=-net_raw", "--inh-caps=-net_raw", "--"};
+
+QString Text(CCaptureDlg& dialog, int id) { return static_cast<QLineEdit*>(dialog.GetDlgItem(id))->text(); }
+QPushButton* Button(CCaptureDlg& dialog, int id) { return static_cast<QPushButton*>(dialog.GetDlgItem(id)); }
+
+void ChooseAddress(CCaptureDlg& dialog, const QString& address) {
+  auto* combo = static_cast<QComboBox*>(dialog.GetDlgItem(res::IDC_CB_DEVICE));
+  const int index = combo->findText(address);
+  ASSERT_GE(index, 0);
+  combo->setCurrentIndex(index);
+}
+
+// A bound UDP socket on loopback that sends datagrams to itself.
+class LoopbackPeer {
+ public:
+  LoopbackPeer() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
+    address_.sin_family = AF_INET;
+    address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&address_), sizeof address_);
+    socklen_t length = sizeof address_;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address_), &length);
+  }
+  ~LoopbackPeer() { close(fd_); }
+  bool Send(const QByteArray& payload) {
+    return sendto(fd_, payload.constData(), payload.size(), 0, reinterpret_cast<sockaddr*>(&address_),
+                  sizeof address_) == payload.size();
+  }
+  QString Port() const { return QString::number(ntohs(address_.sin_port)); }
+
+ private:
+  int fd_;
+  sockaddr_in address_{};
+};
+
+// The payloads of the table rows, top to bottom.
+QStringList Payloads(CCaptureDlg& dialog) {
+  auto* table = static_cast<QTableView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS));
+  QStringList payloads;
+  for (int row = 0; row < table->model()->rowCount(); ++row) {
+    payloads << table->model()->index(row, 6).data().toString();
+  }
+  return payloads;
+}
+
+int Rows(CCaptureDlg& dialog) {
+  return static_cast<QTableView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS))->model()->rowCount();
+}
+
+void Send(LoopbackPeer& peer, const QStringList& payloads) {
+  for (const QString& payload : payloads) ASSERT_TRUE(peer.Send(payload.toUtf8()));
+}
+
+TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
+  if (!InChild()) {
+    const test::ChildResult child = RunTestInChild(QStringLiteral("DialogCapture.LoopbackCaptureDrivenFromTheDialog"), kFreshNetwork);
+    EXPECT_TRUE(child.normalExit && child.exitCode == 0) << child.output.toStdString();
+    EXPECT_TRUE(child.output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << child.output.toStdString();
+    return;
+  }
+  CCaptureDlg dialog;
+  dialog.show();
+  ChooseAddress(dialog, QStringLiteral("127.0.0.1"));
+  ASSERT_EQ(Text(dialog, res::IDC_SRC_IP), QStringLiteral("127.0.0.1"));
+  static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SRC_UDP))->setChecked(true);
+  static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_DST_UDP))->setChecked(true);
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
+  ASSERT_TRUE(dialog.IsCapturing());
+  EXPECT_EQ(Button(dialog, res::IDC_BTN_START)->text(), QStringLiteral("停止嗅探"));
+  EXPECT_FALSE(dialog.GetDlgItem(res::IDC_SRC_IP)->isEnabled());
+  EXPECT_FALSE(dialog.GetDlgItem(res::IDC_DST_IP)->isEnabled());
+  EXPECT_FALSE(dialog.GetDlgItem(res::IDC_CB_DEVICE)->isEnabled());
+
+  LoopbackPeer peer;
+  Send(peer, {"one", "two", "three"});
+  // 127.0.0.1 to itself: case Both, listed once, counted in All, Source and Destination.
+  ASSERT_TRUE(test::WaitFor([&] { return Rows(dialog) == 3 && Text(dialog, res::IDC_ALL_UDP) == "3"; }))
+      << Rows(dialog) << " " << Text(dialog, res::IDC_ALL_UDP).toStdString();
+  EXPECT_EQ(Payloads(dialog), (QStringList{"three", "two", "one"}));
+  auto* model = static_cast<QTableView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS))->model();
+  EXPECT_EQ(model->index(0, 0).data().toString(), QStringLiteral("UDP"));
+  EXPECT_EQ(model->index(0, 1).data().toString(), QStringLiteral("127.0.0.1"));
+  EXPECT_EQ(model->index(0, 4).data().toString(), peer.Port());
+  EXPECT_EQ(model->index(0, 5).data().toString(), QStringLiteral("33"));  // 20 + 8 + 5
+  EXPECT_EQ(Text(dialog, res::IDC_SRC_UDP), QStringLiteral("3"));
+  EXPECT_EQ(Text(dialog, res::IDC_DST_UDP), QStringLiteral("3"));
+  EXPECT_EQ(Text(dialog, res::IDC_OTH_UDP), QStringLiteral("0"));
+  EXPECT_EQ(Text(dialog, res::IDC_ALL_TCP), QStringLiteral("0"));
+  EXPECT_EQ(Text(dialog, res::IDC_ERROR), QStringLiteral("0"));
+
+  // Clear list while capturing: table and fields empty at once, counting goes on from zero.
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_CLEAR), Qt::LeftButton);
+  EXPECT_EQ(Rows(dialog), 0);
+  EXPECT_EQ(Text(dialog, res::IDC_ALL_UDP), QStringLiteral("0"));
+  EXPECT_EQ(Text(dialog, res::IDC_SRC_UDP), QStringLiteral("0"));
+  ASSERT_TRUE(dialog.IsCapturing());
+  Send(peer, {"four", "five"});
+  ASSERT_TRUE(test::WaitFor([&] { return Rows(dialog) == 2 && Text(dialog, res::IDC_ALL_UDP) == "2"; }));
+  EXPECT_EQ(Payloads(dialog), (QStringList{"five", "four"}));
+
+  // Unticking a box takes effect without a restart: counted, no longer listed.
+  static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SRC_UDP))->setChecked(false);
+  static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_DST_UDP))->setChecked(false);
+  Send(peer, {"six"});
+  ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ALL_UDP) == "3"; }));
+  QTest::qWait(150);
+  EXPECT_EQ(Rows(dialog), 2);
+
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
+  ASSERT_FALSE(dialog.IsCapturing());
+  EXPECT_EQ(Button(dialog, res::IDC_BTN_START)->text(), QStringLiteral("开始嗅探"));
+  EXPECT_TRUE(dialog.GetDlgItem(res::IDC_SRC_IP)->isEnabled());
+  EXPECT_TRUE(dialog.GetDlgItem(res::IDC_CB_DEVICE)->isEnabled());
+
+  // Start again: the group counters start from zero, the totals carry on.
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
+  ASSERT_TRUE(dialog.IsCapturing());
+  Send(peer, {"seven"});
+  ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ALL_UDP) == "4"; }));
+  EXPECT_EQ(Text(dialog, res::IDC_SRC_UDP), QStringLiteral("1"));
+  EXPECT_EQ(Text(dialog, res::IDC_DST_UDP), QStringLiteral("1"));
+
+  // Closing during a capture stops and joins the capture thread first.
+  dialog.close();
+  EXPECT_FALSE(dialog.IsCapturing());
+  EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST(DialogCapture, EscapeDuringACaptureStopsItBeforeTheDialogGoes) {
+  if (!InChild()) {
+    const test::ChildResult child =
+        RunTestInChild(QStringLiteral("DialogCapture.EscapeDuringACaptureStopsItBeforeTheDialogGoes"), kFreshNetwork);
+    EXPECT_TRUE(child.normalExit && child.exitCode == 0) << child.output.toStdString();
+    EXPECT_TRUE(child.output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << child.output.toStdString();
+    return;
+  }
+  LoopbackPeer peer;
+  for (int round = 0; round < 3; ++round) {
+    auto dialog = std::make_unique<CCaptureDlg>();
+    dialog->show();
+    ChooseAddress(*dialog, QStringLiteral("127.0.0.1"));
+    static_cast<QCheckBox*>(dialog->GetDlgItem(res::IDC_CHK_SRC_UDP))->setChecked(true);
+    QTest::mouseClick(Button(*dialog, res::IDC_BTN_START), Qt::LeftButton);
+    ASSERT_TRUE(dialog->IsCapturing());
+    // Packets keep arriving while the dialog goes away.
+    for (int i = 0; i < 200; ++i) peer.Send("x");
+    QTest::keyClick(dialog->GetDlgItem(res::IDC_CHK_SRC_UDP), Qt::Key_Escape);
+    EXPECT_FALSE(dialog->IsCapturing());
+    EXPECT_EQ(dialog->result(), QDialog::Rejected);
+    for (int i = 0; i < 200; ++i) peer.Send("y");
+    dialog.reset();
+  }
+}
+
+TEST(DialogCapture, SocketCreationFailureWithoutTheRightToCapture) {
+  if (!InChild()) {
+    const test::ChildResult child =
+        RunTestInChild(QStringLiteral("DialogCapture.SocketCreationFailureWithoutTheRightToCapture"), kNoCaptureRight);
+    EXPECT_TRUE(child.normalExit) << child.output.toStdString();
+    EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
+    EXPECT_EQ(test::ReportedValue(child, "message"), QStringLiteral("套接字创建错误，程序将终止运行。"));
+    EXPECT_EQ(test::ReportedValue(child, "title"), QStringLiteral("Orvanel"));
+    EXPECT_EQ(test::ReportedValue(child, "buttons"), QStringLiteral("确定"));
+    EXPECT_FALSE(child.output.contains(QStringLiteral("after the box")));
+    return;
+  }
+  CCaptureDlg dialog;
+  dialog.show();
+  ChooseAddress(dialog, QStringLiteral("127.0.0.1"));
+  RunExpectingModal([&] { QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton); },
+                    [](QWidget& box) {
+                      auto& message = static_cast<QMessageBox&>(box);
+                      test::ReportToParent(QStringLiteral("message"), message.text());
+                      test::ReportToParent(QStringLiteral("title"), message.windowTitle());
+                      QStringList buttons;
+                      for (QAbstractButton* button : message.buttons()) buttons << button->text();
+                      test::ReportToParent(QStringLiteral("buttons"), buttons.join(QLatin1Char(',')));
+                      QTest::keyClick(&box, Qt::Key_Return);
+                    });
+  std::puts("after the box");  // never reached: the process ends when the box closes
+}
+
+TEST(DialogCapture, HostNameFailureEndsTheProgramAtStartUp) {
+  if (!InChild()) {
+    const test::ChildResult child = RunTestInChild(QStringLiteral("DialogCapture.HostNameFailureEndsTheProgramAtStartUp"));
+    EXPECT_TRUE(child.normalExit) << child.output.toStdString();
+    EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
+    EXPECT_EQ(test::ReportedValue(child, "message"), QStringLiteral("获取本机名称错误\t\n\n程序将终止运行\t"));
+    EXPECT_FALSE(child.output.contains(QStringLiteral("after the box")));
+    return;
+  }
+  HostQueries failing = SystemHostQueries();
+  failing.hostName = [] { return std::optional<std::string>(); };
+  CCaptureDlg dialog(nullptr, failing);
+  RunExpectingModal([&] { dialog.show(); },
+                    [](QWidget& box) {
+                      test::ReportToParent(QStringLiteral("message"), static_cast<QMessageBox&>(box).text());
+                      QTest::keyClick(&box, Qt::Key_Return);
+                    });
+  std::puts("after the box");
+}
+
+}  // namespace
+}  // namespace orvanel

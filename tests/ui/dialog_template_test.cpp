@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <cmath>
+#include <vector>
+
+#include "res/resource.h"
+#include "res/strings.h"
+#include "ui/about_dlg.h"
+#include "ui/capture_dlg.h"
+#include "ui/dialog_units.h"
+
+namespace orvanel {
+namespace {
+
+enum Kind { Button, Group, Label, Edit, Check, Combo, List };
+
+struct Expected {
+  int id;
+  Kind kind;
+  const char* caption;
+  int x, y, w, h;
+};
+
+// The main dialog's controls in template order, in dialog units.
+const std::vector<Expected> kCaptureDialog = {
+    {1000, Button, "开始嗅探", 353, 124, 46, 18},
+    {-1, Group, "所有数据包统计", 7, 8, 96, 110},
+    {-1, Label, "TCP:", 19, 30, 17, 8},
+    {-1, Label, "UDP:", 19, 45, 17, 8},
+    {-1, Label, "ICMP:", 19, 61, 21, 8},
+    {-1, Label, "OTHER:", 19, 76, 25, 8},
+    {1002, Edit, "", 49, 43, 40, 12},
+    {1003, Edit, "", 49, 58, 40, 12},
+    {1004, Edit, "", 49, 73, 40, 12},
+    {1005, Edit, "", 49, 28, 40, 12},
+    {1007, Edit, "", 49, 97, 40, 12},
+    {-1, Label, "ERROR:", 19, 99, 25, 8},
+    {-1, Group, "指定数据包统计", 116, 7, 292, 111},
+    {1006, Edit, "", 125, 36, 67, 12},
+    {1008, Edit, "", 223, 35, 68, 12},
+    {1009, Edit, "", 165, 69, 37, 12},
+    {1010, Edit, "", 165, 83, 37, 12},
+    {1011, Edit, "", 165, 98, 37, 12},
+    {1012, Edit, "", 165, 53, 37, 12},
+    {1013, Edit, "", 264, 69, 37, 12},
+    {1014, Edit, "", 264, 83, 37, 12},
+    {1015, Edit, "", 264, 98, 37, 12},
+    {1016, Edit, "", 264, 53, 37, 12},
+    {1017, Button, "清除列表", 300, 124, 46, 18},
+    {1019, Edit, "", 361, 69, 36, 12},
+    {1020, Edit, "", 361, 83, 36, 12},
+    {1021, Edit, "", 361, 97, 36, 12},
+    {1022, Edit, "", 361, 53, 36, 12},
+    {1018, List, "", 7, 148, 401, 187},
+    {-1, Label, "指定数据包信息列表", 7, 137, 73, 8},
+    {1027, Check, "其它:", 319, 37, 49, 9},
+    {1028, Check, "源IP地址为:", 125, 21, 60, 10},
+    {1029, Check, "目标IP地址为:", 223, 22, 68, 10},
+    {1030, Check, "TCP:", 125, 54, 32, 10},
+    {1031, Check, "UDP:", 125, 70, 32, 10},
+    {1032, Check, "ICMP:", 125, 84, 32, 10},
+    {1033, Check, "OTHER:", 125, 99, 39, 10},
+    {1034, Check, "TCP:", 223, 55, 32, 10},
+    {1035, Check, "UDP:", 223, 70, 32, 10},
+    {1036, Check, "ICMP:", 223, 85, 32, 10},
+    {1037, Check, "OTHER:", 223, 100, 40, 10},
+    {1038, Check, "TCP:", 320, 55, 32, 10},
+    {1039, Check, "UDP:", 320, 70, 32, 10},
+    {1040, Check, "ICMP:", 320, 85, 32, 10},
+    {1041, Check, "OTHER:", 320, 99, 40, 10},
+    {1042, Check, "最末数据包写入文件", 319, 21, 83, 10},
+    {1043, Combo, "", 190, 126, 76, 122},
+    {-1, Label, "选择网络设备地址:", 117, 129, 69, 8},
+};
+
+// 6 x 12 base units: 1.5 px a unit both ways, halves rounded up.
+int Px(int units) { return static_cast<int>(std::lround(units * 1.5)); }
+
+bool IsKind(QWidget* widget, Kind kind) {
+  switch (kind) {
+    case Button: return qobject_cast<QPushButton*>(widget);
+    case Group: return qobject_cast<QGroupBox*>(widget);
+    case Label: return qobject_cast<QLabel*>(widget);
+    case Edit: return qobject_cast<QLineEdit*>(widget);
+    case Check: return qobject_cast<QCheckBox*>(widget);
+    case Combo: return qobject_cast<QComboBox*>(widget);
+    case List: return qobject_cast<QTableView*>(widget);
+  }
+  return false;
+}
+
+QString Caption(QWidget* widget) {
+  if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
+  if (auto* group = qobject_cast<QGroupBox*>(widget)) return group->title();
+  if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+  if (auto* edit = qobject_cast<QLineEdit*>(widget)) return edit->text();
+  return {};
+}
+
+// The dialog's child widgets that the template made, in creation order.
+std::vector<QWidget*> TemplateWidgets(QDialog& dialog) {
+  std::vector<QWidget*> widgets;
+  for (QObject* child : dialog.children()) {
+    auto* widget = qobject_cast<QWidget*>(child);
+    if (widget && !widget->isWindow()) widgets.push_back(widget);
+  }
+  return widgets;
+}
+
+HostQueries NoHost() {
+  return {[] { return std::optional<std::string>("host"); },
+          [] { return std::optional<std::vector<std::string>>(std::vector<std::string>{}); }};
+}
+
+TEST(DialogTemplate, BaseUnitsOfTheDialogFontAreSixByTwelve) {
+  const BaseUnits units = DialogBaseUnits(DialogFont());
+  EXPECT_EQ(units.x, 6);
+  EXPECT_EQ(units.y, 12);
+  EXPECT_EQ(MulDiv(415, 6, 4), 623);  // 622.5 rounds up
+  EXPECT_EQ(MulDiv(-5, 6, 4), -8);    // and away from zero below it
+  EXPECT_EQ(MulDiv(7, 3, 0), -1);
+}
+
+TEST(DialogTemplate, EveryControlHasItsIdKindCaptionAndPlace) {
+  CCaptureDlg dialog(nullptr, NoHost());
+  EXPECT_EQ(dialog.size(), QSize(623, 513));
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Selvatrix v2.2"));
+  EXPECT_FALSE(dialog.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(dialog.windowFlags() & Qt::WindowMinimizeButtonHint);
+  const std::vector<QWidget*> widgets = TemplateWidgets(dialog);
+  ASSERT_EQ(widgets.size(), kCaptureDialog.size());
+  for (std::size_t i = 0; i < widgets.size(); ++i) {
+    const Expected& expected = kCaptureDialog[i];
+    QWidget* widget = widgets[i];
+    SCOPED_TRACE(testing::Message() << "control " << i << " id " << expected.id);
+    EXPECT_TRUE(IsKind(widget, expected.kind));
+    if (expected.id != -1) {
+      EXPECT_EQ(dialog.GetDlgItem(expected.id), widget);
+    }
+    EXPECT_EQ(Caption(widget), QString::fromUtf8(expected.caption));
+    const QRect place(Px(expected.x), Px(expected.y), Px(expected.w), Px(expected.h));
+    if (expected.kind == Combo) {
+      // Closed, a combo box is one line high; the template height is its list.
+      EXPECT_EQ(widget->pos(), place.topLeft());
+      EXPECT_EQ(widget->width(), place.width());
+      EXPECT_LT(widget->height(), 30);
+    } else {
+      EXPECT_EQ(widget->geometry(), place);
+    }
+    const bool otherBox = expected.id == 1033 || expected.id == 1037 || expected.id == 1041;
+    EXPECT_EQ(widget->isEnabled(), !otherBox);
+    if (expected.kind == Edit) {
+      auto* edit = static_cast<QLineEdit*>(widget);
+      const bool counter = expected.id != 1006 && expected.id != 1008;
+      EXPECT_EQ(edit->isReadOnly(), counter);
+      EXPECT_TRUE(edit->alignment() & Qt::AlignHCenter);
+      EXPECT_TRUE(edit->hasFrame());
+    }
+  }
+  auto* combo = static_cast<QComboBox*>(dialog.GetDlgItem(1043));
+  EXPECT_FALSE(combo->isEditable());
+  auto* start = static_cast<QPushButton*>(dialog.GetDlgItem(1000));
+  EXPECT_FALSE(start->isDefault());
+}
+
+TEST(DialogTemplate, TabOrderIsTemplateOrderOverTheTabStops) {
+  CCaptureDlg dialog(nullptr, NoHost());
+  std::vector<int> expected;
+  for (const Expected& control : kCaptureDialog) {
+    if (control.kind != Group && control.kind != Label) expected.push_back(control.id);
+  }
+  std::vector<int> actual;
+  QWidget* first = dialog.GetDlgItem(1000);
+  QWidget* widget = first;
+  do {
+    for (const Expected& control : kCaptureDialog) {
+      if (control.id != -1 && dialog.GetDlgItem(control.id) == widget) actual.push_back(control.id);
+    }
+    widget = widget->nextInFocusChain();
+  } while (widget != first && actual.size() <= expected.size());
+  EXPECT_EQ(actual, expected);
+  for (QWidget* control : TemplateWidgets(dialog)) {
+    const bool tabStop = qobject_cast<QLabel*>(control) == nullptr && qobject_cast<QGroupBox*>(control) == nullptr;
+    EXPECT_EQ(control->focusPolicy() == Qt::StrongFocus, tabStop);
+  }
+}
+
+TEST(DialogTemplate, PacketTableColumnsAndStyles) {
+  CCaptureDlg dialog(nullptr, NoHost());
+  dialog.show();
+  auto* table = static_cast<QTableView*>(dialog.GetDlgItem(1018));
+  const QStringList headings = {"协议", "源IP地址", "端口", "目的IP地址", "端口", "长度", "数据包内容"};
+  const int widths[] = {40, 105, 50, 105, 50, 50, 180};
+  ASSERT_EQ(table->model()->columnCount(), 7);
+  for (int column = 0; column < 7; ++column) {
+    EXPECT_EQ(table->model()->headerData(column, Qt::Horizontal).toString(), headings[column]);
+    EXPECT_EQ(table->columnWidth(column), widths[column]);
+    EXPECT_TRUE(table->model()->headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
+                Qt::AlignLeft);
+  }
+  EXPECT_TRUE(table->showGrid());
+  EXPECT_TRUE(table->hasMouseTracking());
+  EXPECT_TRUE(table->horizontalHeader()->sectionsMovable());
+  EXPECT_EQ(table->selectionBehavior(), QAbstractItemView::SelectRows);
+  EXPECT_FALSE(table->verticalHeader()->isVisible());
+}
+
+TEST(DialogTemplate, AboutBox) {
+  CAboutDlg about;
+  EXPECT_EQ(about.windowTitle(), QStringLiteral("关于 Orvanel"));
+  EXPECT_EQ(about.size(), QSize(353, 83));
+  const std::vector<QWidget*> widgets = TemplateWidgets(about);
+  ASSERT_EQ(widgets.size(), 4u);
+  auto* icon = qobject_cast<QLabel*>(widgets[0]);
+  ASSERT_TRUE(icon);
+  EXPECT_EQ(icon->pos(), QPoint(Px(11), Px(17)));
+  EXPECT_EQ(icon->pixmap().size(), QSize(32, 32));
+  EXPECT_EQ(Caption(widgets[1]), QStringLiteral("Orvanel 1.0 版"));
+  EXPECT_EQ(widgets[1]->geometry(), QRect(Px(40), Px(10), Px(119), Px(8)));
+  EXPECT_FALSE(Caption(widgets[2]).isEmpty());
+  auto* ok = qobject_cast<QPushButton*>(widgets[3]);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(ok->text(), QStringLiteral("确定"));
+  EXPECT_TRUE(ok->isDefault());
+  EXPECT_EQ(ok->geometry(), QRect(Px(178), Px(7), Px(50), Px(14)));
+}
+
+TEST(DialogTemplate, StringTableAndVersion) {
+  EXPECT_EQ(res::LoadString(res::IDS_ABOUTBOX), "关于 Orvanel(&A)...");
+  EXPECT_TRUE(res::LoadString(999).empty());
+  EXPECT_EQ(res::Version().fileVersion, "1, 0, 0, 1");
+  EXPECT_EQ(res::Version().dottedVersion, "1.0.0.1");
+}
+
+}  // namespace
+}  // namespace orvanel
