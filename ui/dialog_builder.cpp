@@ -60,7 +60,12 @@ QWidget* MakeComboBox(QWidget* parent) {
 QWidget* MakeListView(QWidget* parent) {
   auto* view = new QTableView(parent);
   view->setFrameShape(QFrame::StyledPanel);
-  view->verticalHeader()->hide();
+  // A report view: one text line a row, all rows alike, no row headers.
+  QHeaderView& rows = *view->verticalHeader();
+  rows.hide();
+  rows.setSectionResizeMode(QHeaderView::Fixed);
+  rows.setMinimumSectionSize(1);
+  rows.setDefaultSectionSize(view->fontMetrics().height() + 4);
   return view;
 }
 
