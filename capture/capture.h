@@ -44,11 +44,14 @@ enum class TrafficGroup : int { All = 1, Source = 2, Destination = 3, Other = 4 
 inline constexpr int kTrafficGroupCount = 4;
 
 // Seventeen counters shared by the capture thread (increments) and the UI
-// thread (reads and zeroes). Relaxed atomics: an increment that races with a
-// zeroing may be lost, but it can never bring back the value before the zeroing.
+// thread (reads and zeroes). Increments come from one thread at a time, so
+// each is a plain load and store of an atomic, without a locked instruction.
+// Zeroing records the running total rather than overwriting it: an increment
+// that races with a zeroing may be kept or lost, but it can never bring back
+// the value before the zeroing.
 class PacketCounters {
  public:
-  PacketCounters() { ZeroAllCounters(); }
+  PacketCounters() = default;
   PacketCounters(const PacketCounters&) = delete;
   PacketCounters& operator=(const PacketCounters&) = delete;
 
@@ -60,16 +63,29 @@ class PacketCounters {
   void ZeroTotals();         // All and the receive errors
   void ZeroAllCounters();
 
+  // Past the largest 32-bit value a counter wraps to the most negative one.
   std::int32_t Count(TrafficGroup group, ProtocolClass protocol) const;
   std::int32_t ReceiveErrors() const;
 
  private:
   friend struct PacketCountersTestPeer;  // tests start counters near the 32-bit wrap
-  static void Zero(std::atomic<std::int32_t>& counter);
+
+  // The shown value is the running total less the total at the last zeroing.
+  struct Counter {
+    std::atomic<std::uint32_t> total{0};
+    std::atomic<std::uint32_t> zeroedAt{0};
+
+    void Increment() { total.store(total.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
+    void Zero() { zeroedAt.store(total.load(std::memory_order_relaxed), std::memory_order_release); }
+    std::int32_t Value() const {
+      const std::uint32_t base = zeroedAt.load(std::memory_order_acquire);  // first: total is then >= base
+      return static_cast<std::int32_t>(total.load(std::memory_order_relaxed) - base);
+    }
+  };
   void ZeroGroup(TrafficGroup group);
 
-  std::array<std::array<std::atomic<std::int32_t>, kProtocolClassCount>, kTrafficGroupCount> counts_;
-  std::atomic<std::int32_t> receiveErrors_;
+  std::array<std::array<Counter, kProtocolClassCount>, kTrafficGroupCount> counts_;
+  Counter receiveErrors_;
 };
 
 // The dialog's check boxes as the capture loop sees them.

@@ -12,9 +12,19 @@ namespace orvanel {
 // two billion increments.
 struct PacketCountersTestPeer {
   static void Set(PacketCounters& counters, TrafficGroup group, ProtocolClass protocol, std::int32_t value) {
-    counters.counts_[static_cast<int>(group) - 1][static_cast<int>(protocol)].store(value);
+    SetCounter(counters.counts_[static_cast<int>(group) - 1][static_cast<int>(protocol)], value);
   }
-  static void SetReceiveErrors(PacketCounters& counters, std::int32_t value) { counters.receiveErrors_.store(value); }
+  static void SetReceiveErrors(PacketCounters& counters, std::int32_t value) {
+    SetCounter(counters.receiveErrors_, value);
+  }
+
+ private:
+  // Leaves a zeroing base that is not zero, so the shown value is a
+  // difference that has to wrap as well.
+  static void SetCounter(PacketCounters::Counter& counter, std::int32_t value) {
+    counter.zeroedAt.store(counter.total.load() - 12345u);
+    counter.total.store(counter.zeroedAt.load() + static_cast<std::uint32_t>(value));
+  }
 };
 
 namespace {
@@ -104,7 +114,7 @@ TEST(PacketCounters, EachZeroingClearsExactlyItsSet) {
 
 // One thread counts, another zeroes. After a zeroing, a counter may hold at
 // most the increments made since (plus the one in flight); an increment that
-// loads, adds and stores would bring back the value from before the zeroing.
+// overwrote the zeroing would bring back the value from before it.
 TEST(PacketCounters, ZeroingWhileCountingIsNeverUndone) {
   constexpr int kIncrements = 400'000;
   PacketCounters counters;

@@ -1,0 +1,71 @@
+#include "bench/core/recorded_traffic.h"
+
+#include <cstring>
+#include <random>
+
+namespace orvanel::bench {
+namespace {
+
+std::uint8_t RandomOctet(std::mt19937& random) { return static_cast<std::uint8_t>(random()); }
+
+void AppendDatagram(RecordedTraffic& traffic, std::mt19937& random, std::size_t index) {
+  static constexpr std::uint8_t kProtocols[] = {kProtocolTCP, kProtocolTCP, kProtocolTCP, kProtocolTCP,
+                                                kProtocolUDP, kProtocolUDP, kProtocolUDP, kProtocolICMP,
+                                                kProtocolICMP, 2, 47};
+  const std::uint8_t protocol = kProtocols[random() % std::size(kProtocols)];
+  const std::size_t transport = protocol == kProtocolTCP ? 20 : 8;
+  const std::size_t payload = random() % 4 == 0 ? 0 : random() % 120;
+  const std::size_t length = 20 + transport + payload;
+
+  std::uint8_t header[40] = {0x45, 0, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+  header[8] = 64;
+  header[9] = protocol;
+  for (int i = 12; i < 24; ++i) header[i] = RandomOctet(random);  // addresses and ports
+  if (index % 2 == 0) {  // a local host is the source, the destination or both
+    std::uint8_t* local = header + (random() % 3 == 0 ? 16 : 12);
+    local[0] = 192, local[1] = 168, local[2] = 1;
+    if (random() % 3 == 0) std::memcpy(header + 16, header + 12, 3);
+  } else {
+    header[12] = header[16] = 10;  // never 192.168.1.x
+  }
+  traffic.bytes.insert(traffic.bytes.end(), header, header + 20 + transport);
+  for (std::size_t i = 0; i < payload; ++i) traffic.bytes.push_back(static_cast<std::uint8_t>(' ' + random() % 95));
+  traffic.ends.push_back(static_cast<std::uint32_t>(traffic.bytes.size()));
+}
+
+}  // namespace
+
+RecordedTraffic MakeRecordedTraffic(std::size_t count) {
+  std::mt19937 random(2048);
+  RecordedTraffic traffic;
+  traffic.bytes.reserve(count * 100);
+  traffic.ends.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) AppendDatagram(traffic, random, i);
+  return traffic;
+}
+
+ReceiveResult ReplaySource::Receive(ReceiveBuffer& buffer) {
+  if (next_ == traffic_.ends.size()) return {ReceiveStatus::Exhausted, 0};
+  const std::size_t begin = next_ == 0 ? 0 : traffic_.ends[next_ - 1];
+  const std::size_t length = traffic_.ends[next_++] - begin;
+  std::memcpy(buffer.data(), traffic_.bytes.data() + begin, length);
+  return {ReceiveStatus::Packet, length};
+}
+
+void TextTable::InsertItem(int, std::string_view text) {
+  ++rows_;
+  SetItemText(0, 0, text);
+}
+
+void TextTable::SetItemText(int, int, std::string_view text) {
+  texts_.insert(texts_.end(), text.begin(), text.end());
+  ends_.push_back(static_cast<std::uint32_t>(texts_.size()));
+}
+
+void TextTable::Clear() {
+  texts_.clear();
+  ends_.clear();
+  rows_ = 0;
+}
+
+}  // namespace orvanel::bench
