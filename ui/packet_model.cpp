@@ -1,5 +1,7 @@
 #include "packet_model.h"
 
+#include <malloc.h>
+
 #include <limits>
 
 #include "payload_display.h"
@@ -53,6 +55,8 @@ void PacketModel::Clear() {
   store_.Clear();
   shown_ = 0;
   endResetModel();
+  // Freed chunks would otherwise stay with the process: hand them back.
+  malloc_trim(0);
 }
 
 }  // namespace orvanel
