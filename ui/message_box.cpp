@@ -1,6 +1,7 @@
 #include "message_box.h"
 
 #include <QMessageBox>
+#include <cstdio>
 #include <cstdlib>
 
 namespace orvanel {
@@ -13,7 +14,9 @@ void ShowMessage(QWidget* parent, const QString& text) {
 
 void ShowFatalMessage(QWidget* parent, const QString& text) {
   ShowMessage(parent, text);
-  std::exit(0);
+  // At once: no dialog is closed and nothing is unwound first.
+  std::fflush(nullptr);
+  std::_Exit(0);
 }
 
 }  // namespace orvanel

@@ -52,7 +52,7 @@ void RowQueue::InsertItem(int index, std::string_view text) {
 void RowQueue::SetItemText(int item, int column, std::string_view text) {
   if (item != 0 || !pending_ || column < 0 || column >= kRecordColumns) return;
   const std::string_view kept = StoreColumn(pendingRecord_, column, text);
-  std::memcpy(pendingTexts_[column].data(), kept.data(), kept.size());
+  if (!kept.empty()) std::memcpy(pendingTexts_[column].data(), kept.data(), kept.size());
   pendingLengths_[column] = static_cast<std::uint16_t>(kept.size());
   if (column == LastColumn(pendingRecord_)) Publish();
 }
