@@ -58,7 +58,8 @@ const std::string& LastPacketFiles::PathOf(ProtocolClass protocol) const {
 
 void LastPacketFiles::SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer& buffer,
                                      const IpHeaderView& view) const {
-  if (protocol == ProtocolClass::OTHER || directory_.empty()) return;
+  // An empty text, or one with a NUL in it, names no directory.
+  if (protocol == ProtocolClass::OTHER || directory_.empty() || directory_.find('\0') != std::string::npos) return;
   const int directoryFd = OpenDirectory(directory_);
   if (directoryFd < 0) return;
   // The capture may run privileged: never follow a planted link, and never

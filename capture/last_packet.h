@@ -11,7 +11,8 @@ namespace orvanel {
 class LastPacketFiles {
  public:
   // dumpDirectory may be of any length; the file names are appended after a
-  // '/'. An empty text names no directory, so nothing is written then.
+  // '/'. An empty text, or one with a NUL, names no directory: nothing is
+  // written then.
   explicit LastPacketFiles(const std::string& dumpDirectory);
 
   // Replaces the protocol's file with the packet's bytes: the total-length

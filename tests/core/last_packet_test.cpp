@@ -159,6 +159,10 @@ TEST(LastPacketFiles, AMissingOrUnwritableDirectoryIsSkippedAndTheLoopGoesOn) {
   EXPECT_FALSE(fs::exists(directory.path() / "gone"));
   SavingRun empty("", {PacketStep(tcp)});
   EXPECT_EQ(empty.table.rows.size(), 1u);
+  // A NUL would cut the path short, to the parent here.
+  SavingRun cut(directory.path().string() + std::string("\0/sub", 5), {PacketStep(tcp)});
+  EXPECT_EQ(cut.table.rows.size(), 1u);
+  EXPECT_TRUE(fs::is_empty(directory.path()));
 
   const fs::path readOnly = directory.path() / "read-only";
   fs::create_directory(readOnly);

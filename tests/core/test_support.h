@@ -59,7 +59,7 @@ struct Datagram {
 // Copies bytes (cut to the buffer) to the start of buffer, the rest zero.
 inline ReceiveBuffer BufferOf(const std::vector<std::uint8_t>& bytes) {
   ReceiveBuffer buffer{};
-  std::memcpy(buffer.data(), bytes.data(), std::min(bytes.size(), buffer.size()));
+  if (!bytes.empty()) std::memcpy(buffer.data(), bytes.data(), std::min(bytes.size(), buffer.size()));
   return buffer;
 }
 
@@ -119,7 +119,7 @@ class ScriptedSource final : public PacketSource {
     for (std::uint8_t byte : buffer) zeroed = zeroed && byte == 0;
     allZeroOnEntry.push_back(zeroed);
     const std::size_t length = std::min(step.bytes.size(), buffer.size());
-    std::memcpy(buffer.data(), step.bytes.data(), length);
+    if (length > 0) std::memcpy(buffer.data(), step.bytes.data(), length);
     return {step.status, length};
   }
   std::vector<bool> allZeroOnEntry;  // one entry per receive that got a step
