@@ -19,9 +19,21 @@ struct CaptureSession::Running {
         files(dumpDirectory),
         context{bCapturing, *ring, counters, options, table, srcFilter, dstFilter, &files} {}
 
+  void Run() {
+    CaptureThreadProc(context);
+    drops = ring->TakeDrops();
+    loopLeft.store(true, std::memory_order_release);
+    loopLeft.notify_one();
+    woken.wait(false, std::memory_order_acquire);  // Stop may still be signalling the ring
+    ring.reset();  // closing waits for the kernel; Stop does not wait for this
+  }
+
   std::unique_ptr<PacketRing> ring;
   LastPacketFiles files;
   CaptureContext context;
+  std::uint64_t drops = 0;            // written before loopLeft is set
+  std::atomic<bool> loopLeft{false};  // the thread touches nothing shared any more
+  std::atomic<bool> woken{false};     // Stop is done with the ring
   std::thread thread;
 };
 
@@ -29,11 +41,15 @@ CaptureSession::CaptureSession(PacketCounters& counters, const CaptureOptions& o
                                std::string dumpDirectory)
     : counters_(counters), options_(options), table_(table), dumpDirectory_(std::move(dumpDirectory)) {}
 
-CaptureSession::~CaptureSession() { StopCapture(); }
+CaptureSession::~CaptureSession() {
+  StopCapture();
+  JoinFinished();
+}
 
 StartResult CaptureSession::StartCapture(const std::string& chosenAddress, const std::string& srcFilter,
                                          const std::string& dstFilter) {
   if (running_) return StartResult::Started;
+  JoinFinished();  // one capture thread at a time, even right after a Stop
   CaptureSocket opened = OpenCaptureSocket(chosenAddress);
   if (opened.result != StartResult::Started) return opened.result;
   std::unique_ptr<PacketRing> ring = PacketRing::Map(std::move(opened.socket));
@@ -43,7 +59,7 @@ StartResult CaptureSession::StartCapture(const std::string& chosenAddress, const
                                        dstFilter, dumpDirectory_);
   counters_.ZeroGroupCounters();
   bCapturing_.store(true, std::memory_order_release);  // before the thread's first test
-  running_->thread = std::thread(CaptureThreadProc, std::cref(running_->context));
+  running_->thread = std::thread(&Running::Run, running_.get());
   return StartResult::Started;
 }
 
@@ -51,9 +67,17 @@ void CaptureSession::StopCapture() {
   if (!running_) return;
   bCapturing_.store(false, std::memory_order_release);
   running_->ring->Wake();
-  running_->thread.join();
-  kernelDrops_ = running_->ring->TakeDrops();
-  running_.reset();  // unmaps the ring and closes the socket
+  running_->woken.store(true, std::memory_order_release);
+  running_->woken.notify_one();
+  running_->loopLeft.wait(false, std::memory_order_acquire);
+  kernelDrops_ = running_->drops;
+  finished_ = std::move(running_);
+}
+
+void CaptureSession::JoinFinished() {
+  if (!finished_) return;
+  finished_->thread.join();
+  finished_.reset();
 }
 
 }  // namespace orvanel

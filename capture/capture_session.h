@@ -42,8 +42,11 @@ class CaptureSession {
   StartResult StartCapture(const std::string& chosenAddress, const std::string& srcFilter,
                            const std::string& dstFilter);
 
-  // Clears the running flag, wakes and joins the thread, then closes the
-  // socket. Returns promptly even when no packet arrives. Safe when idle.
+  // Clears the running flag, wakes the thread and waits until it has left its
+  // loop: afterwards nothing touches the counters or the table. The thread
+  // then closes its socket by itself (the kernel may take tens of
+  // milliseconds for that) and the next Start, or the destructor, joins it.
+  // Returns promptly even when no packet arrives. Safe when idle.
   void StopCapture();
 
   bool IsCapturing() const { return bCapturing_.load(std::memory_order_acquire); }
@@ -60,7 +63,10 @@ class CaptureSession {
   std::string dumpDirectory_;
   std::atomic<bool> bCapturing_{false};
   std::unique_ptr<Running> running_;
+  std::unique_ptr<Running> finished_;  // stopped, maybe still closing its socket
   std::uint64_t kernelDrops_ = 0;
+
+  void JoinFinished();
 };
 
 }  // namespace orvanel
