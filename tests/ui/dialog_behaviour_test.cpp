@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -79,13 +80,16 @@ TEST(DialogBehaviour, ChoosingAnAddressOverwritesBothFilters) {
   EXPECT_EQ(Text(dialog, res::IDC_DST_IP), QStringLiteral("192.0.2.15"));
 }
 
+int OpenDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size()); }
+
 TEST(DialogBehaviour, StartWithoutAChosenAddressAsksForOneAndStaysIdle) {
   CCaptureDlg dialog(nullptr, FakeHost());
   dialog.show();
+  int descriptors = 0;  // counted after the first box: Qt opens some for good then
   const auto press = [&] { QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton); };
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
     // First nothing is chosen, then an address that is not this machine's.
-    if (attempt == 1) static_cast<QComboBox*>(dialog.GetDlgItem(res::IDC_CB_DEVICE))->setCurrentIndex(0);
+    if (attempt == 2) static_cast<QComboBox*>(dialog.GetDlgItem(res::IDC_CB_DEVICE))->setCurrentIndex(0);
     const auto seen = RunExpectingModal(press);
     ASSERT_TRUE(seen);
     EXPECT_EQ(seen->text, QStringLiteral("请选择网络设备地址\t\n"));
@@ -97,7 +101,10 @@ TEST(DialogBehaviour, StartWithoutAChosenAddressAsksForOneAndStaysIdle) {
     EXPECT_EQ(Button(dialog, res::IDC_BTN_START)->text(), QStringLiteral("开始嗅探"));
     EXPECT_TRUE(dialog.GetDlgItem(res::IDC_SRC_IP)->isEnabled());
     EXPECT_TRUE(dialog.GetDlgItem(res::IDC_CB_DEVICE)->isEnabled());
+    if (attempt == 0) descriptors = OpenDescriptors();
   }
+  // The capture socket each press opened is closed again.
+  EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
 TEST(DialogBehaviour, EnterPressesOnlyAFocusedPushButton) {
