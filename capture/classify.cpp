@@ -3,7 +3,12 @@
 namespace orvanel {
 
 bool MatchesFilter(std::string_view addressText, std::string_view filterText) {
-  return addressText.starts_with(filterText);
+  if (filterText.size() > addressText.size()) return false;
+  // A plain loop: for texts this short a library memcmp costs more than the compare.
+  for (std::size_t i = 0; i < filterText.size(); ++i) {
+    if (addressText[i] != filterText[i]) return false;
+  }
+  return true;
 }
 
 TrafficCase ClassifyAddresses(std::string_view sourceText, std::string_view destinationText,

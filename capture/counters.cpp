@@ -12,11 +12,6 @@ int GroupIndex(TrafficGroup group) { return static_cast<int>(group) - 1; }
 
 }  // namespace
 
-void PacketCounters::CountPacket(TrafficGroup group, std::uint8_t protocolByte) {
-  if (!IsGroup(group)) return;
-  counts_[GroupIndex(group)][static_cast<int>(ClassOfProtocol(protocolByte))].Increment();
-}
-
 void PacketCounters::CountReceiveError() { receiveErrors_.Increment(); }
 
 void PacketCounters::ZeroGroup(TrafficGroup group) {

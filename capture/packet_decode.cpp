@@ -11,21 +11,22 @@ constexpr std::size_t kUdpPayloadOffset = 28;  // 20-byte IPv4 header + 8-byte U
 constexpr int kSourcePortOffset = 20;
 constexpr int kDestinationPortOffset = 22;
 
+// An octet's digits followed by its point, so one 4-byte copy writes both.
 struct OctetText {
-  char digits[3];
-  std::uint8_t length;
+  char text[4];
+  std::uint8_t length;  // with the point
 };
 
 constexpr std::array<OctetText, 256> MakeOctetTexts() {
   std::array<OctetText, 256> table{};
   for (int value = 0; value < 256; ++value) {
-    OctetText& text = table[value];
+    OctetText& octet = table[value];
     if (value >= 100) {
-      text = {{char('0' + value / 100), char('0' + value / 10 % 10), char('0' + value % 10)}, 3};
+      octet = {{char('0' + value / 100), char('0' + value / 10 % 10), char('0' + value % 10), '.'}, 4};
     } else if (value >= 10) {
-      text = {{char('0' + value / 10), char('0' + value % 10), 0}, 2};
+      octet = {{char('0' + value / 10), char('0' + value % 10), '.', 0}, 3};
     } else {
-      text = {{char('0' + value), 0, 0}, 1};
+      octet = {{char('0' + value), '.', 0, 0}, 2};
     }
   }
   return table;
@@ -42,30 +43,17 @@ std::string_view AppendDecimal(std::array<char, 24>& scratch, std::size_t& used,
 
 }  // namespace
 
-std::uint32_t IpHeaderView::Address(int offset) const {
-  std::uint32_t address;
-  std::memcpy(&address, bytes.data() + offset, sizeof address);
-  return address;
-}
-
-IpHeaderView DecodeHeader(const ReceiveBuffer& buffer) {
-  IpHeaderView view;
-  std::memcpy(view.bytes.data(), buffer.data(), view.bytes.size());
-  return view;
-}
-
 DottedAddress AddressText(std::uint32_t networkOrderAddress) {
   std::uint8_t octets[4];
   std::memcpy(octets, &networkOrderAddress, sizeof octets);
   DottedAddress dotted;
   char* out = dotted.text_.data();
-  for (int i = 0; i < 4; ++i) {
-    const OctetText& octet = kOctetTexts[octets[i]];
-    std::memcpy(out, octet.digits, 3);  // the text has room; extra digits are overwritten
+  for (const std::uint8_t value : octets) {
+    const OctetText& octet = kOctetTexts[value];
+    std::memcpy(out, octet.text, 4);  // at most 12 + 4 bytes: the text has room
     out += octet.length;
-    *out++ = '.';
   }
-  dotted.length_ = static_cast<std::uint8_t>(out - dotted.text_.data() - 1);
+  dotted.length_ = static_cast<std::uint8_t>(out - dotted.text_.data() - 1);  // without the last point
   return dotted;
 }
 

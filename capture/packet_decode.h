@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "capture.h"
@@ -21,10 +22,19 @@ struct IpHeaderView {
   std::uint32_t DestinationAddress() const { return Address(16); }
 
  private:
-  std::uint32_t Address(int offset) const;
+  std::uint32_t Address(int offset) const {
+    std::uint32_t address;
+    std::memcpy(&address, bytes.data() + offset, sizeof address);
+    return address;
+  }
 };
 
-IpHeaderView DecodeHeader(const ReceiveBuffer& buffer);
+// Inline, with Address: they run for every packet.
+inline IpHeaderView DecodeHeader(const ReceiveBuffer& buffer) {
+  IpHeaderView view;
+  std::memcpy(view.bytes.data(), buffer.data(), view.bytes.size());
+  return view;
+}
 
 // Dotted-decimal text of an address, as inet_ntoa renders it, held inline.
 class DottedAddress {
