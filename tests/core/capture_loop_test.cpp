@@ -183,6 +183,7 @@ TEST(CaptureLoop, FailedReceivesAreErrorsWakeUpsAreNothingAndExhaustionEnds) {
   EXPECT_EQ(run.Count(TrafficGroup::All, ProtocolClass::OTHER), 0);  // a failure decodes nothing
   EXPECT_EQ(run.table.rows.size(), 1u);
   EXPECT_EQ(source.allZeroOnEntry.size(), 5u);
+  EXPECT_EQ(source.exhaustedReceives, 1);  // the loop ended at once
 }
 
 // Clears the running flag from inside its first receive, as Stop would.

@@ -113,7 +113,10 @@ class ScriptedSource final : public PacketSource {
   explicit ScriptedSource(std::vector<Step> steps) : steps_(std::move(steps)) {}
 
   ReceiveResult Receive(ReceiveBuffer& buffer) override {
-    if (next_ == steps_.size()) return {ReceiveStatus::Exhausted, 0};
+    if (next_ == steps_.size()) {
+      ++exhaustedReceives;
+      return {ReceiveStatus::Exhausted, 0};
+    }
     const Step& step = steps_[next_++];
     bool zeroed = true;
     for (std::uint8_t byte : buffer) zeroed = zeroed && byte == 0;
@@ -123,6 +126,7 @@ class ScriptedSource final : public PacketSource {
     return {step.status, length};
   }
   std::vector<bool> allZeroOnEntry;  // one entry per receive that got a step
+  int exhaustedReceives = 0;
 
  private:
   std::vector<Step> steps_;
