@@ -9,6 +9,20 @@
 
 namespace orvanel {
 
+std::string_view StartResultMeaning(StartResult result) {
+  switch (result) {
+    case StartResult::Started: return "capture started";
+    case StartResult::SocketCreationFailed:
+      return "cannot create the capture socket (needs the CAP_NET_RAW capability, e.g. run as root)";
+    case StartResult::AddressListFailed: return "cannot read the local network addresses";
+    case StartResult::AddressListEmpty: return "no usable network connection: no interface with an IPv4 address is up";
+    case StartResult::NoAddressChosen: return "choose one of this machine's IPv4 addresses";
+    case StartResult::BindFailed: return "cannot bind to the network interface of the address";
+    case StartResult::ReceiveModeFailed: return "cannot set up receiving all packets on the interface";
+  }
+  return "unknown start result";
+}
+
 // What one capture owns: its ring, its files, its context and its thread.
 // Each capture has its own, so a thread never reads another capture's socket.
 struct CaptureSession::Running {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "capture.h"
 
@@ -22,6 +23,9 @@ enum class StartResult {
   BindFailed,
   ReceiveModeFailed,
 };
+
+// What a result means, in plain English, for a command line or a log.
+std::string_view StartResultMeaning(StartResult result);
 
 class CaptureSession {
  public:

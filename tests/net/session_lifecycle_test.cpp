@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "capture_fixture.h"
@@ -132,6 +133,17 @@ TEST_F(SessionLifecycle, FailedStartsReportTheirStepAndLeaveNothingOpen) {
 
   EXPECT_EQ(CountDescriptors(), descriptors);
   EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; }, 1000ms));
+}
+
+TEST(StartResultMeaning, EveryResultHasItsOwnText) {
+  std::set<std::string_view> meanings;
+  for (StartResult result : {StartResult::Started, StartResult::SocketCreationFailed, StartResult::AddressListFailed,
+                             StartResult::AddressListEmpty, StartResult::NoAddressChosen, StartResult::BindFailed,
+                             StartResult::ReceiveModeFailed}) {
+    EXPECT_FALSE(StartResultMeaning(result).empty());
+    meanings.insert(StartResultMeaning(result));
+  }
+  EXPECT_EQ(meanings.size(), 7u);
 }
 
 }  // namespace
