@@ -123,17 +123,21 @@ TEST_F(CliTest, EthernetFramesWithTagsAreCountedAndListedAsTheBoxesSay) {
 
 TEST_F(CliTest, EveryOtherLinkTypeAndSeveralFilesReadAsOneStream) {
   auto udp = [](const std::string& text) { return Udp("10.0.0.1", 1000, "10.0.0.2", 2000, text); };
+  // Each file also holds frames cut short inside their link header, or with
+  // nothing after it: skipped like every frame without a datagram.
   WritePcap(Path("sll.pcap"), DLT_LINUX_SLL,
             {CookedV1(udp("sll1")), CookedV1(udp("ipv6"), 0x86dd),
-             Concat({CookedV1({}, 0x8100), Be16(0x0005), Be16(0x0800), udp("sll1-vlan")})});
-  WritePcap(Path("sll2.pcap"), DLT_LINUX_SLL2, {CookedV2(udp("arp"), 0x0806), CookedV2(udp("sll2"))});
+             Concat({CookedV1({}, 0x8100), Be16(0x0005), Be16(0x0800), udp("sll1-vlan")}),
+             Bytes(15, 0), CookedV1({}), Concat({CookedV1({}, 0x8100), Be16(0x0005)})});
+  WritePcap(Path("sll2.pcap"), DLT_LINUX_SLL2,
+            {CookedV2(udp("arp"), 0x0806), CookedV2(udp("sll2")), Bytes{0x08, 0x00, 0, 0}});
   WritePcap(Path("null.pcap"), DLT_NULL,
             {Concat({{2, 0, 0, 0}, udp("null-le")}), Concat({{0, 0, 0, 2}, udp("null-be")}),
-             Concat({{30, 0, 0, 0}, udp("inet6")})});
+             Concat({{30, 0, 0, 0}, udp("inet6")}), Bytes{2, 0, 0}, Bytes{2, 0, 0, 0}});
   WritePcap(Path("loop.pcap"), DLT_LOOP, {Concat({{0, 0, 0, 2}, udp("loop")}), Concat({{2, 0, 0, 0}, udp("le")})});
   Bytes ipv6 = udp("raw6");
   ipv6[0] = 0x60;
-  WritePcap(Path("raw.pcap"), DLT_RAW, {ipv6, udp("raw")});
+  WritePcap(Path("raw.pcap"), DLT_RAW, {ipv6, udp("raw"), Bytes{}});
   WritePcap(Path("ipv4.pcap"), DLT_IPV4, {udp("ipv4")});
   WritePcapng(Path("ether.pcapng"), DLT_EN10MB, {Ethernet(udp("pcapng"))});
   const CliRun run = Run({"--show", "src=udp", "--read", Path("sll.pcap"), Path("sll2.pcap"), Path("null.pcap"),
