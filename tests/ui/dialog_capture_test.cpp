@@ -79,6 +79,7 @@ void Send(LoopbackPeer& peer, const QStringList& payloads) {
 }
 
 TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
+  if (!InChild() && !test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
   if (!InChild()) {
     const test::ChildResult child = RunTestInChild(QStringLiteral("DialogCapture.LoopbackCaptureDrivenFromTheDialog"), kFreshNetwork);
     EXPECT_TRUE(child.normalExit && child.exitCode == 0) << child.output.toStdString();
@@ -154,6 +155,7 @@ TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
 }
 
 TEST(DialogCapture, EscapeDuringACaptureStopsItBeforeTheDialogGoes) {
+  if (!InChild() && !test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
   if (!InChild()) {
     const test::ChildResult child =
         RunTestInChild(QStringLiteral("DialogCapture.EscapeDuringACaptureStopsItBeforeTheDialogGoes"), kFreshNetwork);
@@ -180,6 +182,7 @@ TEST(DialogCapture, EscapeDuringACaptureStopsItBeforeTheDialogGoes) {
 }
 
 TEST(DialogCapture, SocketCreationFailureWithoutTheRightToCapture) {
+  if (!InChild() && !test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
   if (!InChild()) {
     const test::ChildResult child =
         RunTestInChild(QStringLiteral("DialogCapture.SocketCreationFailureWithoutTheRightToCapture"), kNoCaptureRight);
@@ -208,6 +211,7 @@ TEST(DialogCapture, SocketCreationFailureWithoutTheRightToCapture) {
 }
 
 TEST(DialogCapture, HostNameFailureEndsTheProgramAtStartUp) {
+  if (!InChild() && !test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
   if (!InChild()) {
     const test::ChildResult child = RunTestInChild(QStringLiteral("DialogCapture.HostNameFailureEndsTheProgramAtStartUp"));
     EXPECT_TRUE(child.normalExit) << child.output.toStdString();

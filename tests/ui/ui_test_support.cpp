@@ -7,6 +7,9 @@
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 namespace orvanel::test {
@@ -38,6 +41,13 @@ std::optional<SeenModal> RunExpectingModal(const std::function<void()>& action,
   poll.start();
   action();
   return seen;
+}
+
+bool CanCapture() {
+  const int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
 }
 
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {

@@ -22,6 +22,10 @@ struct SeenModal {
 std::optional<SeenModal> RunExpectingModal(const std::function<void()>& action,
                                            const std::function<void(QWidget&)>& close = {});
 
+// Whether this process may open a capture socket (root or CAP_NET_RAW). Tests
+// that press Start or make network namespaces need it.
+bool CanCapture();
+
 // Processes events until done() or the timeout; returns done().
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 3000);
 
