@@ -1,6 +1,7 @@
 #include <array>
 
 #include "resource.h"
+#include "strings.h"
 #include "templates.h"
 
 namespace orvanel::res {
@@ -74,7 +75,7 @@ constexpr DialogTemplate kCaptureDialog{
 constexpr std::array kAboutControls = {
     ControlTemplate{IDC_STATIC, K::Icon, "", 11, 17, 20, 20, kVisible},
     ControlTemplate{IDC_STATIC, K::Label, "Orvanel 1.0 版", 40, 10, 119, 8, kVisible | kNoPrefix},
-    ControlTemplate{IDC_STATIC, K::Label, "版权所有 (C) 2026 Orvanel 开发者", 40, 25, 119, 8, kVisible},
+    ControlTemplate{IDC_STATIC, K::Label, kMakerNotice, 40, 25, 119, 8, kVisible},
     ControlTemplate{IDOK, K::PushButton, "确定", 178, 7, 50, 14, kVisible | kTabStop | kGroup | kDefPushButton},
 };
 

@@ -20,7 +20,7 @@ constexpr std::array kStringTable = {
 constexpr VersionBlock kVersion{
     kFileVersionText,   kFileVersionText,   kDottedVersionText,
     "Orvanel",          "orvanel",          "Orvanel 应用程序",
-    "Orvanel Qt 应用程序", "版权所有 (C) 2026 Orvanel 开发者",
+    "Orvanel Qt 应用程序", kMakerNotice,
 };
 
 }  // namespace

@@ -5,6 +5,9 @@
 
 namespace orvanel::res {
 
+// The maker's notice of the About box and the version block.
+inline constexpr std::string_view kMakerNotice = "版权所有 (C) 2026 Orvanel 开发者";
+
 // The text of a string resource; empty when there is none with that id.
 std::string_view LoadString(int id);
 

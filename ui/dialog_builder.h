@@ -26,7 +26,6 @@ class DialogControls {
   void Add(const res::ControlTemplate& tmpl, QWidget* widget) { controls_.push_back({&tmpl, widget}); }
   // The control with that id; null when none has it (IDC_STATIC has many).
   QWidget* Item(int id) const;
-  const std::vector<BuiltControl>& All() const { return controls_; }
 
  private:
   std::vector<BuiltControl> controls_;
