@@ -1,0 +1,88 @@
+#!/usr/bin/env python3
+"""Writes the seed capture files of fuzz_capture_file: tiny pcap files of each
+link type the reader takes, in both byte orders and timestamp precisions, and
+one pcapng file. Run once; the files are committed."""
+import pathlib
+import struct
+
+OUT = pathlib.Path(__file__).resolve().parent / "corpus_capture_file"
+
+
+def checksum(header):
+    total = sum(struct.unpack("!10H", header))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return ~total & 0xFFFF
+
+
+def ipv4(protocol, transport, payload, source=(10, 0, 0, 1), destination=(10, 0, 0, 2)):
+    body = transport + payload
+    header = struct.pack("!BBHHHBBH4B4B", 0x45, 0, 20 + len(body), 1, 0, 64, protocol, 0, *source, *destination)
+    return header[:10] + struct.pack("!H", checksum(header)) + header[12:] + body
+
+
+def udp(payload, ports=(40000, 53)):
+    return ipv4(17, struct.pack("!HHHH", *ports, 8 + len(payload), 0), payload)
+
+
+def tcp(payload, ports=(40001, 80)):
+    return ipv4(6, struct.pack("!HHIIBBHHH", *ports, 1, 0, 0x50, 0x18, 1024, 0, 0), payload)
+
+
+def icmp(payload):
+    return ipv4(1, struct.pack("!BBHHH", 8, 0, 0, 1, 1), payload)
+
+
+MACS = bytes.fromhex("020000000002" "020000000001")
+
+
+def ethernet(datagram, ethertype=0x0800, tags=()):
+    frame = MACS + b"".join(struct.pack("!HH", tpid, 100) for tpid in tags)
+    return frame + struct.pack("!H", ethertype) + datagram
+
+
+def pcap(name, linktype, frames, endian="<", nanoseconds=False):
+    magic = 0xA1B23C4D if nanoseconds else 0xA1B2C3D4
+    data = struct.pack(endian + "IHHiIII", magic, 2, 4, 0, 0, 65535, linktype)
+    for i, frame in enumerate(frames):
+        data += struct.pack(endian + "IIII", 1700000000, i, len(frame), len(frame)) + frame
+    (OUT / name).write_bytes(data)
+
+
+def pcapng(name, linktype, frames):
+    data = struct.pack("<IIIHHqI", 0x0A0D0D0A, 28, 0x1A2B3C4D, 1, 0, -1, 28)
+    data += struct.pack("<IIHHII", 1, 20, linktype, 0, 65535, 20)
+    for frame in frames:
+        padded = frame + b"\0" * (-len(frame) % 4)
+        length = 32 + len(padded)
+        data += struct.pack("<IIIIIII", 6, length, 0, 0, 0, len(frame), len(frame)) + padded
+        data += struct.pack("<I", length)
+    (OUT / name).write_bytes(data)
+
+
+def main():
+    OUT.mkdir(exist_ok=True)
+    arp = bytes.fromhex("0001080006040001") + bytes(20)
+    pcap("ethernet.pcap", 1, [
+        ethernet(udp(b"hello")),
+        ethernet(tcp(b"GET /")),
+        ethernet(icmp(b"ping")) + bytes(8),  # link padding
+        ethernet(udp(b"tagged"), tags=(0x8100,)),
+        ethernet(arp, ethertype=0x0806),
+    ])
+    pcap("linux_sll_bigendian.pcap", 113, [
+        bytes.fromhex("0000000100060200000000010000") + struct.pack("!H", 0x0800) + udp(b"cooked"),
+    ], endian=">")
+    pcap("linux_sll2.pcap", 276, [
+        struct.pack("!H", 0x0800) + bytes.fromhex("000000000002000104060200000000010000") + tcp(b"two"),
+    ])
+    pcap("null.pcap", 0, [struct.pack("<I", 2) + icmp(b"null")])
+    pcap("loop.pcap", 108, [struct.pack(">I", 2) + udp(b"loop")])
+    ipv6 = bytes.fromhex("60000000000011400000000000000000000000000000000100000000000000000000000000000001")
+    pcap("raw_nanoseconds.pcap", 101, [udp(b"raw"), ipv6], nanoseconds=True)
+    pcap("ipv4.pcap", 228, [tcp(b"")])
+    pcapng("ethernet.pcapng", 1, [ethernet(udp(b"ng")), ethernet(icmp(b""))])
+
+
+if __name__ == "__main__":
+    main()
