@@ -9,9 +9,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "res/resource.h"
@@ -86,10 +89,21 @@ TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
     EXPECT_TRUE(child.output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << child.output.toStdString();
     return;
   }
+  // The last-packet files go to the directory current at start-up, however long its name.
+  QTemporaryDir scratch;
+  ASSERT_TRUE(scratch.isValid());
+  const QString dumpDirectory = scratch.path() + QStringLiteral("/") + QString(120, QLatin1Char('d')) +
+                                QStringLiteral("/") + QString(120, QLatin1Char('e')) + QStringLiteral("/") +
+                                QString(120, QLatin1Char('f'));
+  ASSERT_TRUE(QDir().mkpath(dumpDirectory));
+  ASSERT_GT(dumpDirectory.size(), 360);
+  ASSERT_TRUE(QDir::setCurrent(dumpDirectory));
   CCaptureDlg dialog;
   dialog.show();
+  ASSERT_TRUE(QDir::setCurrent(scratch.path()));
   ChooseAddress(dialog, QStringLiteral("127.0.0.1"));
   ASSERT_EQ(Text(dialog, res::IDC_SRC_IP), QStringLiteral("127.0.0.1"));
+  static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SAVE_LAST))->setChecked(true);
   static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SRC_UDP))->setChecked(true);
   static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_DST_UDP))->setChecked(true);
   QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
@@ -115,6 +129,12 @@ TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
   EXPECT_EQ(Text(dialog, res::IDC_OTH_UDP), QStringLiteral("0"));
   EXPECT_EQ(Text(dialog, res::IDC_ALL_TCP), QStringLiteral("0"));
   EXPECT_EQ(Text(dialog, res::IDC_ERROR), QStringLiteral("0"));
+  QFile saved(dumpDirectory + QStringLiteral("/buf_UDP.txt"));
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  const QByteArray last = saved.readAll();
+  EXPECT_EQ(last.size(), 33);
+  EXPECT_EQ(last.front(), '\x45');
+  EXPECT_TRUE(last.endsWith("three"));
 
   // Clear list while capturing: table and fields empty at once, counting goes on from zero.
   QTest::mouseClick(Button(dialog, res::IDC_BTN_CLEAR), Qt::LeftButton);
