@@ -4,7 +4,7 @@
 
 #include "capture/capture_loop.h"
 #include "capture/last_packet.h"
-#include "net/capture_socket.h"
+#include "net/socket_helper.h"
 #include "net/packet_ring.h"
 
 namespace orvanel {
@@ -13,7 +13,8 @@ std::string_view StartResultMeaning(StartResult result) {
   switch (result) {
     case StartResult::Started: return "capture started";
     case StartResult::SocketCreationFailed:
-      return "cannot create the capture socket (needs the CAP_NET_RAW capability, e.g. run as root)";
+      return "cannot create the capture socket (run as root, or give the orvanel-socket helper its capability: "
+             "see README)";
     case StartResult::AddressListFailed: return "cannot read the local network addresses";
     case StartResult::AddressListEmpty: return "no usable network connection: no interface with an IPv4 address is up";
     case StartResult::NoAddressChosen: return "choose one of this machine's IPv4 addresses";
@@ -23,15 +24,46 @@ std::string_view StartResultMeaning(StartResult result) {
   return "unknown start result";
 }
 
+namespace {
+
+std::uint32_t AllGroupTotal(const PacketCounters& counters) {
+  std::uint32_t total = 0;  // wraps like the counters themselves
+  for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
+    total += static_cast<std::uint32_t>(counters.Count(TrafficGroup::All, static_cast<ProtocolClass>(protocol)));
+  }
+  return total;
+}
+
+// The ring as the loop sees it: exhausted once the limit was counted.
+class LimitedSource final : public PacketSource {
+ public:
+  LimitedSource(PacketSource& source, const PacketCounters& counters, std::uint32_t limit)
+      : source_(source), counters_(counters), limit_(limit), startTotal_(AllGroupTotal(counters)) {}
+
+  ReceiveResult Receive(ReceiveBuffer& buffer) override {
+    if (limit_ != 0 && AllGroupTotal(counters_) - startTotal_ >= limit_) return {ReceiveStatus::Exhausted, 0};
+    return source_.Receive(buffer);
+  }
+
+ private:
+  PacketSource& source_;
+  const PacketCounters& counters_;
+  const std::uint32_t limit_;
+  const std::uint32_t startTotal_;
+};
+
+}  // namespace
+
 // What one capture owns: its ring, its files, its context and its thread.
 // Each capture has its own, so a thread never reads another capture's socket.
 struct CaptureSession::Running {
   Running(std::unique_ptr<PacketRing> packetRing, const std::atomic<bool>& bCapturing, PacketCounters& counters,
           const CaptureOptions& options, PacketTable& table, const std::string& srcFilter,
-          const std::string& dstFilter, const std::string& dumpDirectory)
+          const std::string& dstFilter, const std::string& dumpDirectory, std::uint32_t packetLimit)
       : ring(std::move(packetRing)),
+        source(*ring, counters, packetLimit),
         files(dumpDirectory),
-        context{bCapturing, *ring, counters, options, table, srcFilter, dstFilter, &files} {}
+        context{bCapturing, source, counters, options, table, srcFilter, dstFilter, &files} {}
 
   void Run() {
     CaptureThreadProc(context);
@@ -43,6 +75,7 @@ struct CaptureSession::Running {
   }
 
   std::unique_ptr<PacketRing> ring;
+  LimitedSource source;
   LastPacketFiles files;
   CaptureContext context;
   std::uint64_t drops = 0;            // written before loopLeft is set
@@ -64,13 +97,13 @@ StartResult CaptureSession::StartCapture(const std::string& chosenAddress, const
                                          const std::string& dstFilter) {
   if (running_) return StartResult::Started;
   JoinFinished();  // one capture thread at a time, even right after a Stop
-  CaptureSocket opened = OpenCaptureSocket(chosenAddress);
+  CaptureSocket opened = AcquireCaptureSocket(chosenAddress);
   if (opened.result != StartResult::Started) return opened.result;
   std::unique_ptr<PacketRing> ring = PacketRing::Map(std::move(opened.socket));
   if (!ring) return StartResult::ReceiveModeFailed;
 
   running_ = std::make_unique<Running>(std::move(ring), bCapturing_, counters_, options_, table_, srcFilter,
-                                       dstFilter, dumpDirectory_);
+                                       dstFilter, dumpDirectory_, packetLimit_);
   counters_.ZeroGroupCounters();
   bCapturing_.store(true, std::memory_order_release);  // before the thread's first test
   running_->thread = std::thread(&Running::Run, running_.get());
@@ -86,6 +119,10 @@ void CaptureSession::StopCapture() {
   running_->loopLeft.wait(false, std::memory_order_acquire);
   kernelDrops_ = running_->drops;
   finished_ = std::move(running_);
+}
+
+bool CaptureSession::LoopEnded() const {
+  return running_ && running_->loopLeft.load(std::memory_order_acquire);
 }
 
 void CaptureSession::JoinFinished() {

@@ -55,6 +55,15 @@ class CaptureSession {
 
   bool IsCapturing() const { return bCapturing_.load(std::memory_order_acquire); }
 
+  // Ends the capture thread's loop once the All group has counted this many
+  // packets after a Start; 0, the default, lets it run until Stop. Takes
+  // effect at the next Start.
+  void SetPacketLimit(std::uint32_t count) { packetLimit_ = count; }
+
+  // The running capture's thread has left its loop by itself, because its
+  // packet limit was reached; StopCapture is still to be called.
+  bool LoopEnded() const;
+
   // Packets the kernel dropped because the capture fell behind, in the last
   // capture that was stopped.
   std::uint64_t KernelDrops() const { return kernelDrops_; }
@@ -69,6 +78,7 @@ class CaptureSession {
   std::unique_ptr<Running> running_;
   std::unique_ptr<Running> finished_;  // stopped, maybe still closing its socket
   std::uint64_t kernelDrops_ = 0;
+  std::uint32_t packetLimit_ = 0;
 
   void JoinFinished();
 };

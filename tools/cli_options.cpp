@@ -1,5 +1,9 @@
 #include "tools/cli_options.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
 #include <ranges>
 
 namespace orvanel::cli {
@@ -44,6 +48,28 @@ bool TickShown(std::string_view value, CliOptions& options) {
 
 bool IsOption(std::string_view argument) { return argument.starts_with("--"); }
 
+std::optional<std::uint32_t> ParseCount(std::string_view text) {
+  std::uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value == 0 ||
+      value > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+constexpr double kMaxSeconds = 365.0 * 24 * 3600;
+
+std::optional<double> ParseSeconds(std::string_view text) {
+  const std::string copy(text);
+  char* end = nullptr;
+  const double value = std::strtod(copy.c_str(), &end);
+  if (copy.empty() || *end != '\0' || !std::isfinite(value) || value <= 0 || value > kMaxSeconds) {
+    return std::nullopt;
+  }
+  return value;
+}
+
 }  // namespace
 
 ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
@@ -54,6 +80,22 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
     const bool hasValue = i + 1 < arguments.size();
     if (argument == "--help") {
       options.help = true;
+    } else if (argument == "--list-addresses") {
+      options.listAddresses = true;
+    } else if (argument == "--address" || argument == "--count" || argument == "--seconds") {
+      if (!hasValue) return fail(std::string(argument) + " needs an argument");
+      const std::string_view value = arguments[++i];
+      if (argument == "--address") options.address = value;
+      if (argument == "--count") {
+        const auto count = ParseCount(value);
+        if (!count) return fail("bad --count '" + std::string(value) + "': expected a whole number from 1 to 2147483647");
+        options.count = *count;
+      }
+      if (argument == "--seconds") {
+        const auto seconds = ParseSeconds(value);
+        if (!seconds) return fail("bad --seconds '" + std::string(value) + "': expected a number above 0, at most a year");
+        options.seconds = *seconds;
+      }
     } else if (argument == "--src" || argument == "--dst" || argument == "--show" || argument == "--save-last") {
       if (!hasValue) return fail(std::string(argument) + " needs an argument");
       const std::string_view value = arguments[++i];
@@ -78,17 +120,26 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
       return fail("unexpected argument '" + std::string(argument) + "'");
     }
   }
-  if (!options.help && options.readFiles.empty()) return fail("nothing to do: give --read FILE...");
+  if (options.help) return {std::move(options), {}};
+  const int modes = !options.readFiles.empty() + options.address.has_value() + options.listAddresses;
+  if (modes == 0) return fail("nothing to do: give --read FILE..., --address ADDRESS or --list-addresses");
+  if (modes > 1) return fail("give only one of --read, --address and --list-addresses");
+  if ((options.count != 0 || options.seconds != 0) && !options.address) {
+    return fail("--count and --seconds need --address");
+  }
   return {std::move(options), {}};
 }
 
 std::string_view UsageText() {
   return R"(Usage: orvanel-cli [--src PREFIX] [--dst PREFIX] [--show GROUP=PROTO[,PROTO...]]...
                    [--save-last DIR] --read FILE...
+       orvanel-cli [--src PREFIX] [--dst PREFIX] [--show GROUP=PROTO[,PROTO...]]...
+                   [--save-last DIR] --address ADDRESS [--count N] [--seconds S]
+       orvanel-cli --list-addresses
        orvanel-cli --help
 
-Counts and lists the IPv4 packets of capture files as the Orvanel dialog
-counts and lists live traffic.
+Counts and lists IPv4 packets as the Orvanel dialog does: read from capture
+files, or captured live on one of this machine's own addresses.
 
   --src PREFIX     source filter: a packet's source address matches when its
                    dotted text starts with PREFIX (plain text, not parsed).
@@ -108,6 +159,21 @@ counts and lists live traffic.
                    cooked v1 and v2, BSD null and loop, raw IP, IPv4.
                    Frames without an IPv4 datagram are skipped, not counted;
                    datagrams longer than 2048 bytes are cut to 2048.
+  --address ADDRESS
+                   capture live on the interface that holds ADDRESS, one of
+                   the addresses --list-addresses prints (exact text): what
+                   the machine sends and receives there, and in promiscuous
+                   mode what passes between other hosts. Runs until --count
+                   or --seconds is reached, or until SIGINT (Ctrl-C) or
+                   SIGTERM, then prints as --read does. Needs root, or the
+                   orvanel-socket helper with its capability (see README).
+  --count N        live: stop once N packets were counted in #all
+                   (1 to 2147483647). Default: no limit.
+  --seconds S      live: stop after S seconds (may have decimals, at most a
+                   year). Default: no limit.
+  --list-addresses print this machine's IPv4 addresses, one a line, in the
+                   order the dialog offers them: interfaces that are up,
+                   others first, loopback last.
   --help           show this text.
 
 Output: one line per listed row in the order rows are added, seven columns
@@ -117,10 +183,15 @@ bytes 0x20-0x7e stand for themselves except '\', written '\\'; every other
 byte is written \xHH. Then five counter lines:
   #all, #src, #dst, #other   each followed by the TCP, UDP, ICMP and OTHER counts
   #errors                    followed by the receive-error count
+A live capture then writes one line on stderr:
+  orvanel-cli: N packets dropped by the kernel
 
 Exit status: 0 on success; 2 with a one-line error on stderr for bad options,
 an unreadable, unsupported or damaged capture file (the rows and counters of
-what was read before the damage are printed first).
+what was read before the damage are printed first), or an ADDRESS that is
+not one of this machine's; 1 with a one-line error on stderr when a live
+capture cannot start (no right to capture, no address list, binding or
+receive mode refused) or the address list cannot be read.
 )";
 }
 

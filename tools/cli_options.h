@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,10 @@ struct CliOptions {
   std::array<int, kCaptureOptionCount> boxes{};  // check state of each box
   std::string saveDirectory;                      // with the save box ticked
   std::vector<std::string> readFiles;             // read in order as one stream
+  std::optional<std::string> address;             // capture live on this local address
+  std::uint32_t count = 0;                        // live: stop after this many packets; 0: no limit
+  double seconds = 0;                             // live: stop after this long; 0: no limit
+  bool listAddresses = false;
   bool help = false;
 };
 

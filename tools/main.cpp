@@ -1,4 +1,5 @@
-// orvanel-cli: the headless twin of the dialog, reading capture files.
+// orvanel-cli: the headless twin of the dialog, reading capture files or
+// capturing live.
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -6,6 +7,7 @@
 
 #include "capture/capture_loop.h"
 #include "tools/cli_options.h"
+#include "tools/live_capture.h"
 #include "tools/pcap_file_source.h"
 #include "tools/row_printer.h"
 
@@ -30,13 +32,16 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  cli::PcapFileSource source(options.readFiles);
-  if (!source.Error().empty()) return Fail(source.Error());
+  if (options.listAddresses) return cli::PrintLocalAddresses();
 
   AtomicCaptureOptions boxes;
   for (int option = 0; option < kCaptureOptionCount; ++option) {
     boxes.Set(static_cast<CaptureOption>(option), options.boxes[option]);
   }
+  if (options.address) return cli::RunLiveCapture(options, boxes);
+
+  cli::PcapFileSource source(options.readFiles);
+  if (!source.Error().empty()) return Fail(source.Error());
   std::optional<LastPacketFiles> lastPacketFiles;
   if (!options.saveDirectory.empty()) lastPacketFiles.emplace(options.saveDirectory);
   PacketCounters counters;

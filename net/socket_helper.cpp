@@ -1,0 +1,121 @@
+#include "socket_helper.h"
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "net/start_reply.h"
+
+namespace orvanel {
+namespace {
+
+// The helper's whole work takes milliseconds; this only bounds a hung one.
+constexpr std::chrono::milliseconds kReplyLimit{5000};
+
+struct SpawnSetup {
+  SpawnSetup() {
+    ok_ = posix_spawn_file_actions_init(&actions_) == 0 && posix_spawnattr_init(&attributes_) == 0;
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  // The caller may block signals (orvanel-cli does): the helper starts clean.
+  bool Prepare(int channel) {
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    return ok_ && posix_spawn_file_actions_adddup2(&actions_, channel, kHelperChannelFd) == 0 &&
+           posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&
+           posix_spawnattr_setsigdefault(&attributes_, &all) == 0 &&
+           posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
+  }
+
+  posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attributes_;
+  bool ok_ = false;
+};
+
+void Reap(pid_t helper) {
+  while (waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+bool HoldsCaptureRight() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  return (data[CAP_TO_INDEX(CAP_NET_RAW)].effective & CAP_TO_MASK(CAP_NET_RAW)) != 0;
+}
+
+std::string FindSocketHelper() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  const std::filesystem::path candidates[] = {
+      // The build tree and a relocated install keep this layout.
+      error ? std::filesystem::path() : self.parent_path() / ORVANEL_HELPER_FROM_BINDIR / "orvanel-socket",
+      ORVANEL_HELPER_INSTALLED,
+  };
+  for (const std::filesystem::path& candidate : candidates) {
+    if (candidate.is_absolute() && std::filesystem::is_regular_file(candidate, error)) {
+      return candidate.lexically_normal().string();
+    }
+  }
+  return {};
+}
+
+pid_t SpawnSocketHelper(const std::string& helperPath, const std::string& chosenAddress, int channel) {
+  // dup2 onto itself would keep close-on-exec set.
+  UniqueFd moved;
+  if (channel == kHelperChannelFd) {
+    moved.reset(fcntl(channel, F_DUPFD_CLOEXEC, kHelperChannelFd + 1));
+    if (!moved.valid()) return -1;
+    channel = moved.get();
+  }
+  SpawnSetup setup;
+  if (!setup.Prepare(channel)) return -1;
+  std::string argument0 = "orvanel-socket", argument1 = chosenAddress;
+  char* const argv[] = {argument0.data(), argument1.data(), nullptr};
+  char* const noEnvironment[] = {nullptr};
+  pid_t helper = -1;
+  if (posix_spawn(&helper, helperPath.c_str(), &setup.actions_, &setup.attributes_, argv, noEnvironment) != 0) {
+    return -1;
+  }
+  return helper;
+}
+
+CaptureSocket OpenCaptureSocketThroughHelper(const std::string& helperPath, const std::string& chosenAddress) {
+  auto failed = [] { return CaptureSocket{StartResult::SocketCreationFailed, UniqueFd()}; };
+  if (helperPath.empty()) return failed();
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return failed();
+  UniqueFd ours(ends[0]), theirs(ends[1]);
+  const pid_t helper = SpawnSocketHelper(helperPath, chosenAddress, theirs.get());
+  if (helper < 0) return failed();
+  theirs.reset();  // a helper that dies without a reply then reads as end of file
+  CaptureSocket reply = ReceiveStartReply(ours.get(), kReplyLimit);
+  if (reply.result == StartResult::SocketCreationFailed) kill(helper, SIGKILL);  // a hung one too
+  Reap(helper);
+  return reply;
+}
+
+CaptureSocket AcquireCaptureSocket(const std::string& chosenAddress) {
+  if (HoldsCaptureRight()) return OpenCaptureSocket(chosenAddress);
+  return OpenCaptureSocketThroughHelper(FindSocketHelper(), chosenAddress);
+}
+
+}  // namespace orvanel

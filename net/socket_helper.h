@@ -1,0 +1,37 @@
+// Getting the capture socket without the right to capture: the small
+// orvanel-socket helper, which holds the right as a file capability, opens it
+// and passes it back. The dialog and orvanel-cli never need the right.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "net/capture_socket.h"
+
+namespace orvanel {
+
+// The helper finds its end of the socket pair here.
+inline constexpr int kHelperChannelFd = 3;
+
+// Opens the socket in this process when it holds CAP_NET_RAW, through the
+// helper otherwise. Either way the failures are those of OpenCaptureSocket,
+// in its order; a helper that is missing or fails counts as a socket that
+// could not be created.
+CaptureSocket AcquireCaptureSocket(const std::string& chosenAddress);
+
+// Whether the calling thread may open a packet socket itself.
+bool HoldsCaptureRight();
+
+// The installed or built helper, by absolute path; empty when there is none.
+std::string FindSocketHelper();
+
+// Runs helperPath on chosenAddress and returns what it passes back.
+CaptureSocket OpenCaptureSocketThroughHelper(const std::string& helperPath, const std::string& chosenAddress);
+
+// Starts helperPath with channel as its descriptor kHelperChannelFd, an empty
+// environment, default signal handling and chosenAddress as its only
+// argument. Returns its process id, or -1.
+pid_t SpawnSocketHelper(const std::string& helperPath, const std::string& chosenAddress, int channel);
+
+}  // namespace orvanel
