@@ -62,14 +62,15 @@ void LastPacketFiles::SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer
   if (protocol == ProtocolClass::OTHER || directory_.empty() || directory_.find('\0') != std::string::npos) return;
   const int directoryFd = OpenDirectory(directory_);
   if (directoryFd < 0) return;
-  // The capture may run privileged: never follow a planted link, and never
-  // block on a planted FIFO or write to a device.
+  // The capture may run privileged: never follow a planted link, never block
+  // on a planted FIFO or write to a device, and never cut or write a file
+  // that also has a name elsewhere (a planted hard link).
   const int fd = openat(directoryFd, kFileNames[static_cast<int>(protocol)],
-                        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
   close(directoryFd);
   if (fd < 0) return;
   struct stat status;
-  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1 && ftruncate(fd, 0) == 0) {
     WriteAll(fd, buffer.data(), std::min<std::size_t>(view.TotalLength(), buffer.size()));
   }
   close(fd);

@@ -1,0 +1,155 @@
+// The dump directory removed, made read-only, or holding links named like the
+// last-packet files while a capture writes them: nothing is written outside
+// it, and the capture goes on counting and listing.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "capture_fixture.h"
+#include "test_network.h"
+#include "test_traffic.h"
+
+namespace orvanel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::WaitUntil;
+
+std::string Contents(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
+}
+
+std::set<fs::path> Entries(const fs::path& directory) {
+  std::set<fs::path> entries;
+  for (const auto& entry : fs::directory_iterator(directory)) entries.insert(entry.path());
+  return entries;
+}
+
+class DumpDirectoryFaults : public test::CaptureFixture {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dumpDirectory.empty());
+    ASSERT_EQ(session->StartCapture("127.0.0.1", "", ""), StartResult::Started);
+  }
+
+  // Sends one UDP datagram on loopback and waits until it is listed.
+  void SendUdp(const std::string& payload) {
+    const int listed = table.CountRows("UDP", 6, payload);
+    ASSERT_TRUE(test::SendUdp(client_, "127.0.0.1", server_.port, payload));
+    EXPECT_TRUE(WaitUntil([&] { return table.CountRows("UDP", 6, payload) == listed + 1; })) << payload;
+  }
+
+  std::string LastUdp() const { return DumpFile("buf_UDP.txt"); }
+
+ private:
+  const test::UdpEndpoint server_ = test::BindUdp("127.0.0.1"), client_ = test::BindUdp("127.0.0.1");
+};
+
+TEST_F(DumpDirectoryFaults, RemovedDuringCaptureWritesNothingElsewhereAndCaptureGoesOn) {
+  SendUdp("before removal");
+  EXPECT_TRUE(WaitUntil([&] { return LastUdp().ends_with("before removal"); }));
+
+  fs::remove_all(dumpDirectory);
+  SendUdp("while gone 1");
+  SendUdp("while gone 2");
+  ASSERT_TRUE(test::SendEchoes("127.0.0.1", 2));
+  EXPECT_TRUE(WaitUntil([&] { return Count(TrafficGroup::All, ProtocolClass::ICMP) == 4; }));
+  EXPECT_TRUE(session->IsCapturing());
+  EXPECT_FALSE(fs::exists(dumpDirectory));  // not made again
+
+  // Made again under the same name, it gets the next packet.
+  fs::create_directory(dumpDirectory);
+  SendUdp("after return");
+  session->StopCapture();
+  EXPECT_TRUE(LastUdp().ends_with("after return")) << LastUdp();
+  EXPECT_FALSE(fs::exists(dumpDirectory / "buf_ICMP.txt"));
+  for (const char* name : {"buf_TCP.txt", "buf_UDP.txt", "buf_ICMP.txt"}) {
+    EXPECT_FALSE(fs::exists(dumpDirectory.parent_path() / name)) << name;
+  }
+  EXPECT_EQ(Count(TrafficGroup::All, ProtocolClass::UDP), 4);
+  EXPECT_EQ(counters.ReceiveErrors(), 0);
+}
+
+// A directory bound read-only over itself while it lives. Root ignores
+// permission bits, a read-only mount binds it too; the mount namespace is
+// this process's own.
+class ReadOnlyMount {
+ public:
+  explicit ReadOnlyMount(const fs::path& directory) : path_(directory) {
+    ok = mount(path_.c_str(), path_.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+         mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+  }
+  ~ReadOnlyMount() { umount2(path_.c_str(), MNT_DETACH); }  // the writer may hold it for a moment
+  ReadOnlyMount(const ReadOnlyMount&) = delete;
+  ReadOnlyMount& operator=(const ReadOnlyMount&) = delete;
+  bool ok = false;
+
+ private:
+  fs::path path_;
+};
+
+TEST_F(DumpDirectoryFaults, ReadOnlyDirectoryKeepsItsFilesAndCaptureGoesOn) {
+  SendUdp("writable");
+  EXPECT_TRUE(WaitUntil([&] { return LastUdp().ends_with("writable"); }));
+  const std::string written = LastUdp();
+  {
+    const ReadOnlyMount readOnly(dumpDirectory);
+    ASSERT_TRUE(readOnly.ok);
+    SendUdp("read-only 1");
+    SendUdp("read-only 2");
+    ASSERT_TRUE(test::SendEchoes("127.0.0.1", 1));
+    EXPECT_TRUE(WaitUntil([&] { return table.CountRows("ICMP", 1, "127.0.0.1") == 2; }));
+    SendUdp("read-only 3");  // its save comes after those of every packet before it
+    EXPECT_TRUE(session->IsCapturing());
+    EXPECT_EQ(LastUdp(), written);  // not even cut short
+    EXPECT_FALSE(fs::exists(dumpDirectory / "buf_ICMP.txt"));
+  }
+  SendUdp("writable again");
+  session->StopCapture();
+  EXPECT_TRUE(LastUdp().ends_with("writable again"));
+  EXPECT_EQ(Count(TrafficGroup::All, ProtocolClass::UDP), 5);
+  EXPECT_EQ(counters.ReceiveErrors(), 0);
+}
+
+TEST_F(DumpDirectoryFaults, LinksNamedLikeTheFilesAreNeverWrittenThrough) {
+  std::string pattern = (fs::temp_directory_path() / "orvanel-outside-XXXXXX").string();
+  ASSERT_TRUE(mkdtemp(pattern.data()));
+  const fs::path outside = pattern;
+  std::ofstream(outside / "precious") << "precious";
+  std::ofstream(outside / "shared") << "shared";
+  fs::create_symlink(outside / "precious", dumpDirectory / "buf_TCP.txt");
+  fs::create_symlink(outside / "absent", dumpDirectory / "buf_UDP.txt");  // would be made through the link
+  fs::create_hard_link(outside / "shared", dumpDirectory / "buf_ICMP.txt");
+  const std::set<fs::path> outsideEntries = Entries(outside);
+
+  SendUdp("through a dangling link");
+  // Without timestamp options a TCP payload starts where the row expects it.
+  ASSERT_TRUE(test::RunCommand("sysctl -qw net.ipv4.tcp_timestamps=0"));
+  const test::TcpExchange tcp = test::ExchangeTcp("127.0.0.1", {"through a link"}, "reply");
+  ASSERT_TRUE(tcp.ok);
+  ASSERT_TRUE(test::SendEchoes("127.0.0.1", 2));
+  EXPECT_TRUE(WaitUntil([&] {
+    return table.CountRows("ICMP", 1, "127.0.0.1") == 4 && table.CountRows("TCP", 6, "reply") == 1;
+  }));
+  SendUdp("last");
+  session->StopCapture();
+
+  EXPECT_EQ(Contents(outside / "precious"), "precious");
+  EXPECT_EQ(Contents(outside / "shared"), "shared");
+  EXPECT_EQ(Entries(outside), outsideEntries);  // "absent" was not made
+  EXPECT_TRUE(fs::is_symlink(dumpDirectory / "buf_TCP.txt"));
+  EXPECT_TRUE(fs::is_symlink(dumpDirectory / "buf_UDP.txt"));
+  EXPECT_EQ(Count(TrafficGroup::All, ProtocolClass::UDP), 2);
+  EXPECT_EQ(Count(TrafficGroup::All, ProtocolClass::ICMP), 4);
+  EXPECT_EQ(counters.ReceiveErrors(), 0);
+  fs::remove_all(outside);
+}
+
+}  // namespace
+}  // namespace orvanel

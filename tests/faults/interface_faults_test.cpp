@@ -1,0 +1,172 @@
+// The capture's interface deleted or set down while it runs, and its address
+// gone or moved between the address list and Start.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "capture_fixture.h"
+#include "net/local_addresses.h"
+#include "test_network.h"
+#include "test_process.h"
+#include "test_traffic.h"
+
+namespace orvanel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::CountDescriptors;
+using test::CountThreads;
+using test::RunCommand;
+using test::WaitUntil;
+
+// A veth pair: <name>0 here with <subnet>.1, <name>1 in a peer namespace with <subnet>.2.
+class VethToPeer {
+ public:
+  VethToPeer(const std::string& name, const std::string& subnet)
+      : here(name + "0"), there(name + "1"), local(subnet + ".1"), remote(subnet + ".2"), link_(here) {
+    ok = peer.Valid() && RunCommand("ip link add " + here + " type veth peer name " + there + " netns " + peer.Path()) &&
+         RunCommand("ip addr add " + local + "/24 dev " + here + " && ip link set " + here + " up") &&
+         peer.Command("ip addr add " + remote + "/24 dev " + there) && peer.Command("ip link set " + there + " up");
+  }
+
+  // count UDP datagrams from the peer's address from to to:port.
+  bool SendFromPeer(const std::string& from, const std::string& to, std::uint16_t port, int count) const {
+    bool sent = true;
+    peer.Run([&] {
+      const test::UdpEndpoint client = test::BindUdp(from);
+      for (int i = 0; i < count; ++i) sent = test::SendUdp(client, to, port, "from peer " + std::to_string(i)) && sent;
+    });
+    return sent;
+  }
+
+  const std::string here, there, local, remote;
+  test::PeerNetwork peer;
+  bool ok = false;
+
+ private:
+  test::ScopedLink link_;
+};
+
+class InterfaceFaults : public test::CaptureFixture {
+ protected:
+  // The file writer opens descriptors of its own; they are not the session's.
+  InterfaceFaults() { options.Set(CaptureOption::SaveLast, kUnchecked); }
+
+  std::int32_t Udp() const { return Count(TrafficGroup::All, ProtocolClass::UDP); }
+
+  // Stops and says whether Stop came back within half a second.
+  bool StopsPromptly() {
+    const auto before = std::chrono::steady_clock::now();
+    session->StopCapture();
+    return std::chrono::steady_clock::now() - before < 500ms && !session->IsCapturing();
+  }
+
+  // A Start on loopback right after: it captures, and without errors.
+  void ExpectLoopbackCaptureWorks(std::int32_t udpBefore) {
+    ASSERT_EQ(session->StartCapture("127.0.0.1", "", ""), StartResult::Started);
+    const std::int32_t errors = counters.ReceiveErrors();
+    const test::UdpEndpoint server = test::BindUdp("127.0.0.1"), client = test::BindUdp("127.0.0.1");
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(test::SendUdp(client, "127.0.0.1", server.port, "after"));
+    EXPECT_TRUE(WaitUntil([&] { return Udp() == udpBefore + 3; })) << Udp();
+    session->StopCapture();
+    EXPECT_EQ(Udp(), udpBefore + 3);
+    EXPECT_EQ(counters.ReceiveErrors(), errors);
+    EXPECT_EQ(table.CountRows("UDP", 6, "after"), 3);
+  }
+};
+
+TEST_F(InterfaceFaults, DeletedDuringCaptureCountsErrorsStopsAndAnotherAddressStarts) {
+  const VethToPeer veth("orvdel", "10.81.0");
+  ASSERT_TRUE(veth.ok);
+  const test::UdpEndpoint server = test::BindUdp(veth.local);
+  const int descriptors = CountDescriptors();
+
+  ASSERT_EQ(session->StartCapture(veth.local, "", ""), StartResult::Started);
+  ASSERT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 5));
+  EXPECT_TRUE(WaitUntil([&] { return Udp() == 5; })) << Udp();
+  EXPECT_EQ(counters.ReceiveErrors(), 0);
+
+  ASSERT_TRUE(RunCommand("ip link del " + veth.here));
+  EXPECT_TRUE(WaitUntil([&] { return counters.ReceiveErrors() >= 1; }));
+  EXPECT_TRUE(session->IsCapturing());  // failed receives do not end a capture
+  EXPECT_TRUE(StopsPromptly());
+  // The stopped thread closes its socket and wake-up by itself.
+  EXPECT_TRUE(WaitUntil([&] { return CountDescriptors() == descriptors; }, 1000ms)) << CountDescriptors();
+
+  ExpectLoopbackCaptureWorks(5);
+}
+
+TEST_F(InterfaceFaults, SetDownDuringCaptureCountsAnErrorGoesOnWhenUpAndStops) {
+  const VethToPeer veth("orvdown", "10.82.0");
+  ASSERT_TRUE(veth.ok);
+  const test::UdpEndpoint server = test::BindUdp(veth.local);
+  const int descriptors = CountDescriptors();
+
+  ASSERT_EQ(session->StartCapture(veth.local, "", ""), StartResult::Started);
+  ASSERT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 5));
+  EXPECT_TRUE(WaitUntil([&] { return Udp() == 5; })) << Udp();
+
+  ASSERT_TRUE(RunCommand("ip link set " + veth.here + " down"));
+  EXPECT_TRUE(WaitUntil([&] { return counters.ReceiveErrors() >= 1; }));
+  // The socket reports the downed link once; the loop then waits, it does not spin.
+  std::this_thread::sleep_for(200ms);
+  const std::int32_t errorsWhileDown = counters.ReceiveErrors();
+  EXPECT_LE(errorsWhileDown, 2);
+
+  // Back up, the same capture sees the link's traffic again.
+  ASSERT_TRUE(RunCommand("ip link set " + veth.here + " up"));
+  ASSERT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 5));
+  EXPECT_TRUE(WaitUntil([&] { return Udp() == 10; })) << Udp();
+  EXPECT_EQ(counters.ReceiveErrors(), errorsWhileDown);
+
+  ASSERT_TRUE(RunCommand("ip link set " + veth.here + " down"));
+  EXPECT_TRUE(WaitUntil([&] { return counters.ReceiveErrors() > errorsWhileDown; }));
+  EXPECT_TRUE(StopsPromptly());
+  EXPECT_TRUE(WaitUntil([&] { return CountDescriptors() == descriptors; }, 1000ms)) << CountDescriptors();
+
+  // A downed link's address is not offered, nor can a capture start on it.
+  const auto texts = LocalAddressTexts();
+  ASSERT_TRUE(texts);
+  EXPECT_EQ(std::ranges::count(*texts, veth.local), 0);
+  EXPECT_EQ(session->StartCapture(veth.local, "", ""), StartResult::NoAddressChosen);
+  EXPECT_EQ(CountDescriptors(), descriptors);
+
+  ExpectLoopbackCaptureWorks(10);
+}
+
+TEST_F(InterfaceFaults, AddressGoneOrMovedBetweenTheListAndStart) {
+  const VethToPeer first("orvaddr", "10.83.0");
+  const VethToPeer second("orvmove", "10.84.0");
+  ASSERT_TRUE(first.ok && second.ok);
+  const auto texts = LocalAddressTexts();
+  ASSERT_TRUE(texts);
+  ASSERT_EQ(std::ranges::count(*texts, first.local), 1);
+
+  ASSERT_TRUE(RunCommand("ip addr del " + first.local + "/24 dev " + first.here));
+  const int threads = CountThreads(), descriptors = CountDescriptors();
+  EXPECT_EQ(session->StartCapture(first.local, "", ""), StartResult::NoAddressChosen);
+  EXPECT_FALSE(session->IsCapturing());
+  EXPECT_EQ(CountDescriptors(), descriptors);
+  EXPECT_EQ(CountThreads(), threads);
+
+  // Now on the second link: the capture binds where the address is at Start.
+  ASSERT_TRUE(RunCommand("ip addr add " + first.local + "/24 dev " + second.here));
+  ASSERT_TRUE(second.peer.Command("ip addr add " + first.remote + "/24 dev " + second.there));
+  const test::UdpEndpoint server = test::BindUdp(first.local);
+  ASSERT_EQ(session->StartCapture(first.local, "", ""), StartResult::Started);
+  first.peer.Run([&] {
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(test::SendFrameToStranger(first.there, "10.83.5.1", "10.83.5.2", "old link"));
+  });
+  ASSERT_TRUE(second.SendFromPeer(first.remote, first.local, server.port, 4));
+  EXPECT_TRUE(WaitUntil([&] { return Udp() == 4; })) << Udp();
+  std::this_thread::sleep_for(50ms);  // room for frames of the old link, which must not come
+  session->StopCapture();
+  EXPECT_EQ(Udp(), 4);
+  EXPECT_EQ(table.CountRows("UDP", 1, first.remote), 4);
+  EXPECT_EQ(table.CountRows("UDP", 6, "old link"), 0);
+}
+
+}  // namespace
+}  // namespace orvanel
