@@ -183,7 +183,9 @@ bytes 0x20-0x7e stand for themselves except '\', written '\\'; every other
 byte is written \xHH. Then five counter lines:
   #all, #src, #dst, #other   each followed by the TCP, UDP, ICMP and OTHER counts
   #errors                    followed by the receive-error count
-A live capture then writes one line on stderr:
+A live capture writes two lines on stderr, one once packets are being
+captured and one at the end:
+  orvanel-cli: capturing on ADDRESS
   orvanel-cli: N packets dropped by the kernel
 
 Exit status: 0 on success; 2 with a one-line error on stderr for bad options,

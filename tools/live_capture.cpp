@@ -58,6 +58,7 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes) {
   if (started != StartResult::Started) {
     return Fail(started == StartResult::NoAddressChosen ? 2 : 1, StartResultMeaning(started));
   }
+  std::fprintf(stderr, "orvanel-cli: capturing on %s\n", options.address->c_str());  // stderr is unbuffered
   WaitForEnd(session, options.seconds, stopSignals);
   session.StopCapture();
 

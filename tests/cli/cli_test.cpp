@@ -211,6 +211,17 @@ TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
   ExpectRejected({"--show", "src=tcp,,udp", "--read", good}, "bad --show");
   ExpectRejected({"--read"}, "--read needs at least one FILE");
   ExpectRejected({"--read", "--src", "1"}, "--read needs at least one FILE");
+  ExpectRejected({"--address"}, "--address needs an argument");
+  for (const char* count : {"0", "-1", "x", "3x", "", "2147483648"}) {
+    ExpectRejected({"--address", "127.0.0.1", "--count", count}, "bad --count '" + std::string(count) + "'");
+  }
+  for (const char* seconds : {"0", "-1", "x", "", "nan", "inf", "1e9"}) {
+    ExpectRejected({"--address", "127.0.0.1", "--seconds", seconds}, "bad --seconds '" + std::string(seconds) + "'");
+  }
+  ExpectRejected({"--count", "3", "--read", good}, "--count and --seconds need --address");
+  ExpectRejected({"--seconds", "3", "--list-addresses"}, "--count and --seconds need --address");
+  ExpectRejected({"--address", "127.0.0.1", "--read", good}, "only one of");
+  ExpectRejected({"--list-addresses", "--address", "127.0.0.1"}, "only one of");
   ExpectRejected({}, "--read FILE");
   ExpectRejected({good}, "unexpected argument");
   ExpectRejected({"--read", good, Path("missing.pcap")}, Path("missing.pcap"));
@@ -229,7 +240,9 @@ TEST_F(CliTest, HelpDocumentsEveryOptionAndTheDefaults) {
   EXPECT_EQ(run.err, "");
   for (const char* word : {"--src PREFIX", "--dst PREFIX", "--show GROUP=PROTO[,PROTO...]", "--save-last DIR",
                            "--read FILE...", "--help", "Default: empty, which matches every address", "#errors",
-                           "pcapng", "802.1Q", "cooked", "2048", "\\xHH"}) {
+                           "pcapng", "802.1Q", "cooked", "2048", "\\xHH", "--address ADDRESS", "--count N",
+                           "--seconds S", "--list-addresses", "SIGTERM", "packets dropped by the kernel",
+                           "Default: no limit"}) {
     EXPECT_NE(run.out.find(word), std::string::npos) << word;
   }
 }

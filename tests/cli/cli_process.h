@@ -1,0 +1,42 @@
+// Runs orvanel-cli (or any command) as a child whose output goes to files, so
+// a test can send traffic while it captures and then read what it printed.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace orvanel::test {
+
+class CliProcess {
+ public:
+  // Starts argv[0] (an absolute path) with its output in files of directory.
+  CliProcess(const std::vector<std::string>& argv, const std::filesystem::path& directory);
+  ~CliProcess();  // kills it if it still runs
+  CliProcess(const CliProcess&) = delete;
+  CliProcess& operator=(const CliProcess&) = delete;
+
+  // Waits until stderr holds text; false if the process ended or time ran out first.
+  bool WaitForError(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10));
+  bool Signal(int signal) const;
+  // Waits for the exit and returns its status; -1 if it did not exit
+  // normally or within the limit (it is killed then).
+  int Wait(std::chrono::milliseconds limit = std::chrono::seconds(10));
+  bool Running();
+
+  std::string Out() const;
+  std::string Err() const;
+
+ private:
+  std::filesystem::path out_, err_;
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// Whole contents of a file; empty when it cannot be read.
+std::string FileContents(const std::filesystem::path& path);
+
+}  // namespace orvanel::test
