@@ -1,0 +1,264 @@
+// The capture socket through the orvanel-socket helper: root opens it
+// itself; an unprivileged caller gets it from the helper; a helper that is
+// missing, powerless or broken means no socket; the helper takes nothing but
+// its argument and its channel. Runs as root in a network namespace of its own.
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "net/packet_ring.h"
+#include "net/socket_helper.h"
+#include "net/start_reply.h"
+#include "test_network.h"
+#include "test_process.h"
+#include "test_traffic.h"
+#include "tests/cli/cli_process.h"
+
+namespace orvanel::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNoGroup = 65534;
+constexpr char kNotLocal[] = "10.1.2.3";  // the namespace has loopback only
+
+bool IsPacketSocket(int fd) {
+  int domain = 0;
+  socklen_t length = sizeof domain;
+  return getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) == 0 && domain == AF_PACKET;
+}
+
+// Copies of the built helper, with and without the capability, and stand-ins
+// for broken helpers, in a directory every user can reach.
+class HelperCopies : public testing::Test {
+ protected:
+  HelperCopies() {
+    fs::permissions(directory_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    fs::copy_file(ORVANEL_HELPER_PATH, capable);
+    fs::copy_file(ORVANEL_HELPER_PATH, plain);
+    fs::copy_file(ORVANEL_HELPER_PATH, notExecutable);
+    fs::permissions(notExecutable, fs::perms::owner_read | fs::perms::owner_write);
+    granted_ = RunCommand("setcap cap_net_raw,cap_net_admin=ep " + capable.string());
+  }
+  ~HelperCopies() override { fs::remove_all(directory_); }
+
+  void SetUp() override { ASSERT_TRUE(granted_) << "setcap failed"; }
+
+  // A shell script standing in for the helper.
+  std::string Script(const std::string& name, const std::string& body) const {
+    const fs::path path = directory_ / name;
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(path, fs::perms::owner_all);
+    return path.string();
+  }
+
+  static fs::path MakeDirectory() {
+    std::string pattern = (fs::temp_directory_path() / "orvanel-privsep-XXXXXX").string();
+    return mkdtemp(pattern.data());
+  }
+
+  const fs::path directory_ = MakeDirectory();
+  const fs::path capable = directory_ / "capable";
+  const fs::path plain = directory_ / "plain";
+  const fs::path notExecutable = directory_ / "not-executable";
+
+ private:
+  bool granted_ = false;
+};
+
+// Runs work in a child that has become nobody (which drops every
+// capability) and returns what it wrote, or a note on how it ended.
+std::string AsNobody(const std::function<std::string()>& work) {
+  int pipeEnds[2];
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(20);  // a hung receive ends the child, not the test run
+    std::string report;
+    if (setgroups(0, nullptr) != 0 || setresgid(kNoGroup, kNoGroup, kNoGroup) != 0 ||
+        setresuid(kNobody, kNobody, kNobody) != 0) {
+      report = "cannot become nobody";
+    } else {
+      report = work();
+    }
+    (void)!write(pipeEnds[1], report.data(), report.size());
+    _exit(0);
+  }
+  close(pipeEnds[1]);
+  std::string report;
+  char chunk[256];
+  for (ssize_t n; (n = read(pipeEnds[0], chunk, sizeof chunk)) > 0;) report.append(chunk, static_cast<std::size_t>(n));
+  close(pipeEnds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status)) report += " [child killed by signal " + std::to_string(WTERMSIG(status)) + "]";
+  return report;
+}
+
+std::string Outcome(const CaptureSocket& opened) {
+  std::string text(StartResultMeaning(opened.result));
+  if (opened.socket.valid()) text += IsPacketSocket(opened.socket.get()) ? " +packet socket" : " +other descriptor";
+  return text;
+}
+
+bool NoChildLeft() { return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
+
+TEST_F(HelperCopies, RootOpensTheSocketItself) {
+  ASSERT_TRUE(HoldsCaptureRight());
+  const int descriptors = CountDescriptors();
+  {
+    const CaptureSocket opened = AcquireCaptureSocket("127.0.0.1");
+    EXPECT_EQ(Outcome(opened), Outcome(OpenCaptureSocket("127.0.0.1")));
+    EXPECT_EQ(Outcome(opened), "capture started +packet socket");
+    EXPECT_EQ(AcquireCaptureSocket(kNotLocal).result, StartResult::NoAddressChosen);
+  }
+  EXPECT_EQ(CountDescriptors(), descriptors);
+  EXPECT_TRUE(NoChildLeft());
+}
+
+TEST_F(HelperCopies, TheHelperAnswersAsTheInProcessStartWould) {
+  const int descriptors = CountDescriptors();
+  const std::string addresses[] = {"127.0.0.1", kNotLocal, "", "127.0.0.1 ", " 127.0.0.1", "127.0.0.1;id", "::1",
+                                   "127.1", "0x7f.0.0.1", "127.000.000.001", "localhost", std::string(5000, '7')};
+  for (const std::string& address : addresses) {
+    SCOPED_TRACE(address);
+    CaptureSocket opened = OpenCaptureSocketThroughHelper(plain.string(), address);
+    EXPECT_EQ(Outcome(opened), Outcome(OpenCaptureSocket(address)));
+    if (opened.socket.valid()) {
+      EXPECT_NE(PacketRing::Map(std::move(opened.socket)), nullptr);
+    }
+  }
+  EXPECT_EQ(CountDescriptors(), descriptors);
+  EXPECT_TRUE(NoChildLeft());
+}
+
+TEST_F(HelperCopies, AHelperThatCannotDoItsWorkMeansNoSocket) {
+  const std::string noSocket(StartResultMeaning(StartResult::SocketCreationFailed));
+  // Replies are read: a well-formed refusal comes through as it is.
+  EXPECT_EQ(Outcome(OpenCaptureSocketThroughHelper(Script("refuses", R"(printf 'SVRO\004\000\000\000' >&3)"),
+                                                   "127.0.0.1")),
+            StartResultMeaning(StartResult::NoAddressChosen));
+  const std::map<std::string, std::string> broken = {
+      {"missing", (directory_ / "missing").string()},
+      {"no path", ""},
+      {"relative path", "orvanel-socket"},
+      {"not executable", notExecutable.string()},
+      {"a directory", directory_.string()},
+      {"exits silently", Script("silent", "exit 0")},
+      {"crashes", Script("crashes", "kill -SEGV $$")},
+      {"garbage reply", Script("garbage", "printf 'garbage, not a reply' >&3")},
+      {"short reply", Script("short", R"(printf 'SVRO' >&3)")},
+      {"wrong mark", Script("mark", R"(printf 'XVRO\004\000\000\000' >&3)")},
+      {"unknown result", Script("unknown", R"(printf 'SVRO\011\000\000\000' >&3)")},
+      {"started without a socket", Script("nosocket", R"(printf 'SVRO\000\000\000\000' >&3)")},
+  };
+  const int descriptors = CountDescriptors();
+  for (const auto& [what, helper] : broken) {
+    EXPECT_EQ(Outcome(OpenCaptureSocketThroughHelper(helper, "127.0.0.1")), noSocket) << what;
+  }
+  EXPECT_EQ(CountDescriptors(), descriptors);
+  EXPECT_TRUE(NoChildLeft());
+}
+
+TEST_F(HelperCopies, AnUnprivilegedCallerCapturesThroughTheHelper) {
+  const std::string report = AsNobody([&] {
+    std::ostringstream out;
+    out << "right " << HoldsCaptureRight() << "\n";
+    out << "itself: " << Outcome(OpenCaptureSocket("127.0.0.1")) << "\n";
+    out << "helper without capability: " << Outcome(OpenCaptureSocketThroughHelper(plain, "127.0.0.1")) << "\n";
+    out << "not local: " << Outcome(OpenCaptureSocketThroughHelper(capable, kNotLocal)) << "\n";
+    out << "garbage: " << Outcome(OpenCaptureSocketThroughHelper(capable, "127.0.0.1\n-v")) << "\n";
+    CaptureSocket opened = OpenCaptureSocketThroughHelper(capable, "127.0.0.1");
+    out << "helper: " << Outcome(opened) << "\n";
+    const auto ring = PacketRing::Map(std::move(opened.socket));
+    if (!ring) return out.str() + "no ring\n";
+    const UdpEndpoint server = BindUdp("127.0.0.1"), client = BindUdp("127.0.0.1");
+    for (const char* payload : {"one", "two", "three"}) SendUdp(client, "127.0.0.1", server.port, payload);
+    for (int packet = 0; packet < 3; ++packet) {
+      ReceiveBuffer buffer{};
+      const ReceiveResult received = ring->Receive(buffer);
+      if (received.status != ReceiveStatus::Packet) {
+        out << "receive status " << static_cast<int>(received.status) << "\n";
+        continue;
+      }
+      out << "received " << received.length << " bytes: "
+          << std::string(reinterpret_cast<const char*>(buffer.data()) + 28, received.length - 28) << "\n";
+    }
+    return out.str();
+  });
+  EXPECT_EQ(report,
+            "right 0\n"
+            "itself: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed)) + "\n"
+            "helper without capability: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed)) + "\n"
+            "not local: " + std::string(StartResultMeaning(StartResult::NoAddressChosen)) + "\n"
+            "garbage: " + std::string(StartResultMeaning(StartResult::NoAddressChosen)) + "\n"
+            "helper: capture started +packet socket\n"
+            "received 31 bytes: one\n"
+            "received 31 bytes: two\n"
+            "received 33 bytes: three\n");
+}
+
+// Holds the helper at its reply: its channel's peer queue is full, so its
+// send waits, and the test can look at what it holds meanwhile.
+TEST_F(HelperCopies, TheHelperHoldsOnlyItsChannelAndGetsNoEnvironment) {
+  int ends[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
+  const UniqueFd ours(ends[0]), theirs(ends[1]);
+  int queued = 0;
+  while (send(theirs.get(), "x", 1, MSG_DONTWAIT) == 1 && queued < 10'000) ++queued;
+  ASSERT_GT(queued, 0);
+
+  int marker[2];  // inheritable, as a careless caller's descriptors would be
+  ASSERT_EQ(pipe(marker), 0);
+  const UniqueFd markerRead(marker[0]), markerWrite(marker[1]);
+  setenv("LD_PRELOAD", "/nonexistent/orvanel-preload.so", 1);
+  setenv("QT_PLUGIN_PATH", directory_.c_str(), 1);
+  const pid_t helper = SpawnSocketHelper(plain.string(), "127.0.0.1", theirs.get());
+  unsetenv("LD_PRELOAD");
+  unsetenv("QT_PLUGIN_PATH");
+  ASSERT_GT(helper, 0);
+
+  const fs::path process = "/proc/" + std::to_string(helper);
+  std::map<int, std::string> held;  // descriptor -> what it is
+  auto readHeld = [&] {
+    held.clear();
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(process / "fd", error)) {
+      held[std::stoi(entry.path().filename())] = fs::read_symlink(entry.path(), error).string();
+    }
+    // Past its own clean-up, with the capture socket open besides the channel.
+    return held.size() == 5 && held[4].starts_with("socket:");
+  };
+  EXPECT_TRUE(WaitUntil(readHeld));
+  struct stat channel {};
+  ASSERT_EQ(fstat(theirs.get(), &channel), 0);
+  EXPECT_EQ(held[0], "/dev/null");
+  EXPECT_EQ(held[1], "/dev/null");
+  EXPECT_EQ(held[2], "/dev/null");
+  EXPECT_EQ(held[kHelperChannelFd], "socket:[" + std::to_string(channel.st_ino) + "]");
+  EXPECT_EQ(FileContents(process / "environ"), "");
+
+  char byte;
+  for (int i = 0; i < queued; ++i) ASSERT_EQ(recv(ours.get(), &byte, 1, 0), 1);
+  const CaptureSocket opened = ReceiveStartReply(ours.get(), 5s);
+  EXPECT_EQ(Outcome(opened), "capture started +packet socket");
+  int status = -1;
+  ASSERT_EQ(waitpid(helper, &status, 0), helper);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
+}  // namespace orvanel::test
