@@ -21,13 +21,12 @@ namespace {
 // The helper's whole work takes milliseconds; this only bounds a hung one.
 constexpr std::chrono::milliseconds kReplyLimit{5000};
 
+// What posix_spawn is told besides the program and its argument.
 struct SpawnSetup {
-  SpawnSetup() {
-    ok_ = posix_spawn_file_actions_init(&actions_) == 0 && posix_spawnattr_init(&attributes_) == 0;
-  }
+  SpawnSetup() { ok = posix_spawn_file_actions_init(&actions) == 0 && posix_spawnattr_init(&attributes) == 0; }
   ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions_);
-    posix_spawnattr_destroy(&attributes_);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
   }
   SpawnSetup(const SpawnSetup&) = delete;
   SpawnSetup& operator=(const SpawnSetup&) = delete;
@@ -37,15 +36,15 @@ struct SpawnSetup {
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);
-    return ok_ && posix_spawn_file_actions_adddup2(&actions_, channel, kHelperChannelFd) == 0 &&
-           posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&
-           posix_spawnattr_setsigdefault(&attributes_, &all) == 0 &&
-           posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
+    return ok && posix_spawn_file_actions_adddup2(&actions, channel, kHelperChannelFd) == 0 &&
+           posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
+           posix_spawnattr_setsigdefault(&attributes, &all) == 0 &&
+           posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
   }
 
-  posix_spawn_file_actions_t actions_;
-  posix_spawnattr_t attributes_;
-  bool ok_ = false;
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  bool ok = false;
 };
 
 void Reap(pid_t helper) {
@@ -92,7 +91,7 @@ pid_t SpawnSocketHelper(const std::string& helperPath, const std::string& chosen
   char* const argv[] = {argument0.data(), argument1.data(), nullptr};
   char* const noEnvironment[] = {nullptr};
   pid_t helper = -1;
-  if (posix_spawn(&helper, helperPath.c_str(), &setup.actions_, &setup.attributes_, argv, noEnvironment) != 0) {
+  if (posix_spawn(&helper, helperPath.c_str(), &setup.actions, &setup.attributes, argv, noEnvironment) != 0) {
     return -1;
   }
   return helper;

@@ -260,5 +260,47 @@ TEST_F(HelperCopies, TheHelperHoldsOnlyItsChannelAndGetsNoEnvironment) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
+// orvanel-cli run by nobody finds the helper where it is installed beside it
+// (the build's layout, copied) and captures through it, or says it cannot.
+TEST_F(HelperCopies, OrvanelCliRunByNobodyCapturesThroughTheHelperBesideIt) {
+  const fs::path cli = directory_ / "bin" / "orvanel-cli";
+  const fs::path helper = directory_ / "bin" / fs::path(ORVANEL_HELPER_PATH).parent_path().lexically_relative(
+                                                   fs::path(ORVANEL_CLI_PATH).parent_path()) / "orvanel-socket";
+  fs::create_directories(cli.parent_path());
+  fs::create_directories(helper.parent_path());
+  fs::copy_file(ORVANEL_CLI_PATH, cli);
+  const fs::path output = directory_ / "output";
+  fs::create_directories(output);
+  const std::vector<std::string> command = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                            cli.string(), "--address", "127.0.0.1", "--count", "2", "--show",
+                                            "src=udp"};
+  const std::string noSocket =
+      "orvanel-cli: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed)) + "\n";
+  {
+    CliProcess withoutHelper(command, output);
+    EXPECT_EQ(withoutHelper.Wait(), 1);
+    EXPECT_EQ(withoutHelper.Err(), noSocket);
+  }
+  fs::copy_file(plain, helper);
+  {
+    CliProcess powerlessHelper(command, output);
+    EXPECT_EQ(powerlessHelper.Wait(), 1);
+    EXPECT_EQ(powerlessHelper.Err(), noSocket);
+  }
+  fs::remove(helper);
+  fs::copy_file(capable, helper);
+  ASSERT_TRUE(RunCommand("setcap cap_net_raw,cap_net_admin=ep " + helper.string()));  // copies lose it
+  CliProcess capturing(command, output);
+  ASSERT_TRUE(capturing.WaitForError("orvanel-cli: capturing on 127.0.0.1\n")) << capturing.Err();
+  const UdpEndpoint server = BindUdp("127.0.0.1"), client = BindUdp("127.0.0.1");
+  for (const char* payload : {"one", "two"}) ASSERT_TRUE(SendUdp(client, "127.0.0.1", server.port, payload));
+  ASSERT_EQ(capturing.Wait(), 0) << capturing.Err();
+  const std::string ports = "\t127.0.0.1\t" + std::to_string(client.port) + "\t127.0.0.1\t" +
+                            std::to_string(server.port) + "\t";
+  EXPECT_EQ(capturing.Out(), "UDP" + ports + "31\tone\nUDP" + ports +
+                                 "31\ttwo\n#all\t0\t2\t0\t0\n#src\t0\t2\t0\t0\n#dst\t0\t2\t0\t0\n"
+                                 "#other\t0\t0\t0\t0\n#errors\t0\n");
+}
+
 }  // namespace
 }  // namespace orvanel::test
