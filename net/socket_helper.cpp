@@ -62,19 +62,14 @@ bool HoldsCaptureRight() {
 }
 
 std::string FindSocketHelper() {
+  // Installed as in the build tree, relative to this binary: each binary
+  // starts the helper of its own build.
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  const std::filesystem::path candidates[] = {
-      // The build tree and a relocated install keep this layout.
-      error ? std::filesystem::path() : self.parent_path() / ORVANEL_HELPER_FROM_BINDIR / "orvanel-socket",
-      ORVANEL_HELPER_INSTALLED,
-  };
-  for (const std::filesystem::path& candidate : candidates) {
-    if (candidate.is_absolute() && std::filesystem::is_regular_file(candidate, error)) {
-      return candidate.lexically_normal().string();
-    }
-  }
-  return {};
+  if (error || !self.is_absolute()) return {};
+  const std::filesystem::path helper =
+      (self.parent_path() / ORVANEL_HELPER_FROM_BINDIR / "orvanel-socket").lexically_normal();
+  return std::filesystem::is_regular_file(helper, error) ? helper.string() : std::string();
 }
 
 pid_t SpawnSocketHelper(const std::string& helperPath, const std::string& chosenAddress, int channel) {

@@ -23,7 +23,8 @@ CaptureSocket AcquireCaptureSocket(const std::string& chosenAddress);
 // Whether the calling thread may open a packet socket itself.
 bool HoldsCaptureRight();
 
-// The installed or built helper, by absolute path; empty when there is none.
+// The helper beside this binary, installed or built (libexec/orvanel next to
+// bin or tools), by absolute path; empty when there is none.
 std::string FindSocketHelper();
 
 // Runs helperPath on chosenAddress and returns what it passes back.
