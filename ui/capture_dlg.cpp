@@ -109,6 +109,8 @@ QWidget* CCaptureDlg::GetDlgItem(int id) const { return m_controls.Item(id); }
 
 bool CCaptureDlg::IsCapturing() const { return m_session && m_session->IsCapturing(); }
 
+std::uint64_t CCaptureDlg::KernelDrops() const { return m_session ? m_session->KernelDrops() : 0; }
+
 bool CCaptureDlg::UpdateData(bool saveAndValidate) {
   DataExchange dx(saveAndValidate);
   DoDataExchange(dx);

@@ -38,6 +38,8 @@ class CCaptureDlg final : public QDialog {
   // The menu of the dialog's background, with the About entry.
   QMenu* GetSystemMenu() const { return m_sysMenu; }
   bool IsCapturing() const;
+  // Packets the kernel dropped in the last capture that was stopped.
+  std::uint64_t KernelDrops() const;
   bool UpdateData(bool saveAndValidate);
 
   // The dialog initialises itself when it is first shown.

@@ -4,13 +4,14 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <algorithm>
+
+#include "list_style.h"
 
 namespace orvanel {
 namespace {
@@ -60,12 +61,7 @@ QWidget* MakeComboBox(QWidget* parent) {
 QWidget* MakeListView(QWidget* parent) {
   auto* view = new QTableView(parent);
   view->setFrameShape(QFrame::StyledPanel);
-  // A report view: one text line a row, all rows alike, no row headers.
-  QHeaderView& rows = *view->verticalHeader();
-  rows.hide();
-  rows.setSectionResizeMode(QHeaderView::Fixed);
-  rows.setMinimumSectionSize(1);
-  rows.setDefaultSectionSize(view->fontMetrics().height() + 4);
+  SetReportRows(*view);
   return view;
 }
 

@@ -15,6 +15,14 @@ constexpr std::uint32_t kFullRowSelect = 0x20;
 
 }  // namespace
 
+void SetReportRows(QTableView& view) {
+  QHeaderView& rows = *view.verticalHeader();
+  rows.hide();
+  rows.setSectionResizeMode(QHeaderView::Fixed);
+  rows.setMinimumSectionSize(1);
+  rows.setDefaultSectionSize(view.fontMetrics().height() + 4);
+}
+
 void SetPacketColumns(QTableView& view) {
   QHeaderView& header = *view.horizontalHeader();
   header.setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);

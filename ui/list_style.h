@@ -7,6 +7,9 @@ class QTableView;
 
 namespace orvanel {
 
+// A report view: one text line a row, all rows alike, no row headers.
+void SetReportRows(QTableView& view);
+
 // Column widths from the template; the model gives the headings.
 void SetPacketColumns(QTableView& view);
 
