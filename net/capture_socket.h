@@ -1,6 +1,7 @@
 // Opening the capture socket: every step that needs the right to capture.
-// A privileged helper could run this alone and pass the socket on; the ring
-// is then mapped on the received socket (PacketRing::Map).
+// For a caller without the right, the orvanel-socket helper runs this alone
+// and passes the socket on (net/socket_helper.h); the ring is then mapped on
+// the received socket (PacketRing::Map).
 #pragma once
 
 #include <string>

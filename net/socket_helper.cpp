@@ -94,7 +94,7 @@ pid_t SpawnSocketHelper(const std::string& helperPath, const std::string& chosen
 
 CaptureSocket OpenCaptureSocketThroughHelper(const std::string& helperPath, const std::string& chosenAddress) {
   auto failed = [] { return CaptureSocket{StartResult::SocketCreationFailed, UniqueFd()}; };
-  if (helperPath.empty()) return failed();
+  if (!helperPath.starts_with("/")) return failed();  // never looked up in PATH or the working directory
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return failed();
   UniqueFd ours(ends[0]), theirs(ends[1]);

@@ -27,7 +27,7 @@ bool HoldsCaptureRight();
 // bin or tools), by absolute path; empty when there is none.
 std::string FindSocketHelper();
 
-// Runs helperPath on chosenAddress and returns what it passes back.
+// Runs helperPath (absolute) on chosenAddress and returns what it passes back.
 CaptureSocket OpenCaptureSocketThroughHelper(const std::string& helperPath, const std::string& chosenAddress);
 
 // Starts helperPath with channel as its descriptor kHelperChannelFd, an empty

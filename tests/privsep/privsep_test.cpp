@@ -154,7 +154,7 @@ TEST_F(HelperCopies, AHelperThatCannotDoItsWorkMeansNoSocket) {
   const std::map<std::string, std::string> broken = {
       {"missing", (directory_ / "missing").string()},
       {"no path", ""},
-      {"relative path", "orvanel-socket"},
+      {"relative path", fs::relative(plain).string()},
       {"not executable", notExecutable.string()},
       {"a directory", directory_.string()},
       {"exits silently", Script("silent", "exit 0")},
