@@ -1,0 +1,277 @@
+// The whole dialog (offscreen) capturing on 127.0.0.1 with the UDP boxes of
+// the Source and Destination groups ticked, in a network namespace of its own
+// (run as root under unshare -n, loopback up). Prints "key value" lines:
+//   latency: a single datagram, from its send until the counters and the
+//     table show it; peer: until a plain socket has received it.
+//   flood: rounds of a bounded loopback flood by orvanel_flood after Clear
+//     list; the generator's rate, the time until every row is listed after it
+//     ends, kernel drops, and the UI thread's longest event and longest gap
+//     between counter refreshes.
+//   ticks and view: with few rows (peer) and with millions, the refresh and
+//     row-taking ticks and the painting while a trickle of datagrams arrives,
+//     then scrolling and selecting.
+//   dialog_bytes_per_row: resident memory the listed rows cost the dialog.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "bench/dialog/event_timing.h"
+#include "bench/dialog/process_memory.h"
+#include "bench/dialog/view_timing.h"
+#include "res/resource.h"
+#include "ui/capture_dlg.h"
+
+namespace orvanel::bench {
+namespace {
+
+constexpr int kLatencySamples = 9;
+constexpr int kFloodPort = 40000;
+constexpr int kTrickleMs = 3000;
+constexpr int kTrickleIntervalMs = 20;
+constexpr int kMaxFloods = 6;
+
+void Print(const char* key, double value) { std::printf("%s %.3f\n", key, value); }
+
+double Milliseconds(const QElapsedTimer& timer) { return static_cast<double>(timer.nsecsElapsed()) / 1e6; }
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
+
+// Processes events until done() or timeoutMs; returns done().
+bool Pump(const std::function<bool()>& done, int timeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents();
+    usleep(200);
+  }
+  return true;
+}
+
+// A loopback UDP socket that sends single datagrams to itself.
+class Loopback {
+ public:
+  Loopback() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
+    address_.sin_family = AF_INET;
+    address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address_;
+    ok_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&address_), sizeof address_) == 0 &&
+          getsockname(fd_, reinterpret_cast<sockaddr*>(&address_), &length) == 0;
+  }
+  ~Loopback() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool Ok() const { return ok_; }
+  bool Send() { return sendto(fd_, "x", 1, 0, reinterpret_cast<sockaddr*>(&address_), sizeof address_) == 1; }
+  bool Receive() {
+    char byte;
+    return recv(fd_, &byte, 1, 0) == 1;
+  }
+
+ private:
+  int fd_;
+  sockaddr_in address_{};
+  bool ok_ = false;
+};
+
+class Bench {
+ public:
+  Bench(CCaptureDlg& dialog, EventTiming& timing, QString flood)
+      : dialog_(dialog), timing_(timing), flood_(std::move(flood)) {}
+
+  bool Start() {
+    dialog_.show();
+    auto* combo = static_cast<QComboBox*>(dialog_.GetDlgItem(res::IDC_CB_DEVICE));
+    const int index = combo->findText(QStringLiteral("127.0.0.1"));
+    if (index < 0) return false;
+    combo->setCurrentIndex(index);
+    static_cast<QCheckBox*>(dialog_.GetDlgItem(res::IDC_CHK_SRC_UDP))->setChecked(true);
+    static_cast<QCheckBox*>(dialog_.GetDlgItem(res::IDC_CHK_DST_UDP))->setChecked(true);
+    return PressStart() && dialog_.IsCapturing();
+  }
+
+  bool PressStart() {
+    static_cast<QPushButton*>(dialog_.GetDlgItem(res::IDC_BTN_START))->click();
+    QCoreApplication::processEvents();
+    return true;
+  }
+
+  int Rows() const { return Table().model()->rowCount(); }
+  long Counted() const {
+    return static_cast<QLineEdit*>(dialog_.GetDlgItem(res::IDC_ALL_UDP))->text().toLong();
+  }
+  QTableView& Table() const { return *static_cast<QTableView*>(dialog_.GetDlgItem(res::IDC_LIST_PACKETS)); }
+
+  bool Latency() {
+    Loopback socket;
+    if (!socket.Ok()) return false;
+    std::vector<double> ours, peer;
+    for (int sample = 0; sample < kLatencySamples; ++sample) {
+      // Idle between samples, for a different time each, so the sends fall
+      // at different points of the dialog's timer periods.
+      Pump([] { return false; }, 200 + 37 * sample);
+      const int rows = Rows();
+      const long counted = Counted();
+      QElapsedTimer timer;
+      timer.start();
+      if (!socket.Send() || !socket.Receive()) return false;
+      peer.push_back(Milliseconds(timer));
+      if (!Pump([&] { return Rows() == rows + 1 && Counted() == counted + 1; }, 2000)) return false;
+      ours.push_back(Milliseconds(timer));
+    }
+    Print("latency_max_ms", *std::max_element(ours.begin(), ours.end()));
+    Print("latency_median_ms", Median(ours));
+    Print("latency_peer_max_ms", *std::max_element(peer.begin(), peer.end()));
+    return true;
+  }
+
+  // The dialog's ticks and painting while datagrams trickle in, then the view
+  // operations; keys start with prefix.
+  bool Responsiveness(const char* prefix) {
+    Loopback socket;
+    if (!socket.Ok()) return false;
+    QTimer trickle;
+    QObject::connect(&trickle, &QTimer::timeout, [&socket] { socket.Send(); });
+    trickle.start(kTrickleIntervalMs);
+    timing_.Reset();
+    Pump([] { return false; }, kTrickleMs);
+    trickle.stop();
+    const EventTiming::Figures ticks = timing_.Take();
+    const std::string key(prefix);
+    Print((key + "_refresh_max_ms").c_str(), ticks.refreshMaxMs);
+    Print((key + "_refresh_median_ms").c_str(), ticks.refreshMedianMs);
+    Print((key + "_rows_tick_max_ms").c_str(), ticks.rowsMaxMs);
+    Print((key + "_paint_max_ms").c_str(), ticks.paintMaxMs);
+    Print((key + "_paint_median_ms").c_str(), ticks.paintMedianMs);
+    const ViewTimes view = TimeViewOperations(Table());
+    Print((key + "_view_rows").c_str(), Rows());
+    Print((key + "_view_bottom_ms").c_str(), view.bottom);
+    Print((key + "_view_top_ms").c_str(), view.top);
+    Print((key + "_view_select_ms").c_str(), view.select);
+    return true;
+  }
+
+  // Runs the generator for count datagrams while the dialog keeps working;
+  // returns its rate, 0 if it failed.
+  double Flood(long count) {
+    QProcess generator;
+    generator.start(flood_, {QString::number(count), QString::number(kFloodPort)});
+    if (!generator.waitForStarted(5000)) return 0;
+    Pump([&] { return generator.state() == QProcess::NotRunning; }, 120'000);
+    if (generator.exitStatus() != QProcess::NormalExit || generator.exitCode() != 0) return 0;
+    for (const QByteArray& line : generator.readAllStandardOutput().split('\n')) {
+      if (line.startsWith("rate ")) return line.mid(5).toDouble();
+    }
+    return 0;
+  }
+
+  // Rounds of Clear list and one flood; rates are medians, the rest worst cases.
+  bool LineRate(long count, int rounds) {
+    std::vector<double> rates, listedAfter, countedAfter, longest, gaps, rows;
+    double drops = 0;
+    for (int round = 0; round < rounds; ++round) {
+      if (round > 0 && !PressStart()) return false;
+      static_cast<QPushButton*>(dialog_.GetDlgItem(res::IDC_BTN_CLEAR))->click();
+      QCoreApplication::processEvents();
+      timing_.Reset();
+      const double rate = Flood(count);
+      if (rate == 0) return false;
+      QElapsedTimer afterEnd;
+      afterEnd.start();
+      const bool all = Pump([&] { return Rows() >= count; }, 10'000);
+      listedAfter.push_back(all ? Milliseconds(afterEnd) : 1e9);
+      // Stop leaves the counters as the last refresh showed them: wait for it.
+      const bool counted = Pump([&] { return Counted() >= count; }, 10'000);
+      countedAfter.push_back(counted ? Milliseconds(afterEnd) : 1e9);
+      const EventTiming::Figures ticks = timing_.Take();
+      PressStart();  // Stop: the drops are known once the capture ends
+      if (dialog_.IsCapturing()) return false;
+      rates.push_back(rate);
+      rows.push_back(Rows());
+      drops += static_cast<double>(dialog_.KernelDrops());
+      longest.push_back(ticks.longestEventMs);
+      gaps.push_back(ticks.refreshGapMaxMs);
+    }
+    const auto max = [](const std::vector<double>& values) { return *std::max_element(values.begin(), values.end()); };
+    Print("flood_rounds", rounds);
+    Print("flood_rate", Median(rates));
+    Print("flood_rows_min", *std::min_element(rows.begin(), rows.end()));
+    Print("flood_listed_after_end_max_ms", max(listedAfter));
+    Print("flood_counted_after_end_max_ms", max(countedAfter));
+    Print("flood_kernel_drops", drops);
+    Print("flood_longest_event_ms", max(longest));
+    Print("flood_refresh_gap_max_ms", max(gaps));
+    return true;
+  }
+
+  // Floods more until the table holds rows rows (or kMaxFloods floods).
+  bool FillTo(long rows) {
+    if (!PressStart() || !dialog_.IsCapturing()) return false;
+    for (int flood = 0; flood < kMaxFloods && Rows() < rows; ++flood) {
+      const long wanted = rows - Rows();
+      if (Flood(wanted) == 0) return false;
+      Pump([&] { return Rows() >= rows; }, 2000);
+    }
+    return Rows() >= rows;
+  }
+
+ private:
+  CCaptureDlg& dialog_;
+  EventTiming& timing_;
+  QString flood_;
+};
+
+int Usage() {
+  std::fprintf(stderr, "usage: dialog_bench FLOOD_BINARY [COUNT [ROWS [ROUNDS]]]   (root, in a network namespace of its own)\n");
+  return 2;
+}
+
+}  // namespace
+}  // namespace orvanel::bench
+
+int main(int argc, char** argv) {
+  using namespace orvanel::bench;
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (argc < 2 || argc > 5) return Usage();
+  const long count = argc >= 3 ? std::atol(argv[2]) : 2'000'000;
+  const long rows = argc >= 4 ? std::atol(argv[3]) : 5'000'000;
+  const int rounds = argc >= 5 ? std::atoi(argv[4]) : 3;
+  if (count < 1 || count > 10'000'000 || rows < count || rows > 20'000'000 || rounds < 1 || rounds > 20) {
+    return Usage();
+  }
+  TimingApplication app(argc, argv);
+  const std::size_t before = ResidentBytes();
+  orvanel::CCaptureDlg dialog;
+  Bench bench(dialog, app.Timing(), QString::fromLocal8Bit(argv[1]));
+  const auto fail = [](const char* step) {
+    std::fprintf(stderr, "dialog_bench: %s failed\n", step);
+    return 1;
+  };
+  if (!bench.Start()) return fail("start");
+  if (!bench.Latency()) return fail("latency");
+  if (!bench.Responsiveness("few")) return fail("responsiveness with few rows");
+  if (!bench.LineRate(count, rounds)) return fail("line rate");
+  if (!bench.FillTo(rows)) return fail("filling");
+  if (!bench.Responsiveness("many")) return fail("responsiveness with many rows");
+  Print("dialog_bytes_per_row", static_cast<double>(ResidentBytes() - before) / bench.Rows());
+  bench.PressStart();
+  return 0;
+}

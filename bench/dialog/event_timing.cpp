@@ -1,0 +1,61 @@
+#include "event_timing.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+
+namespace orvanel::bench {
+namespace {
+
+constexpr int kRefreshInterval = 100;
+constexpr int kRowInterval = 50;
+
+double Max(const std::vector<double>& values) {
+  return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
+
+}  // namespace
+
+void EventTiming::Reset() { *this = EventTiming(); }
+
+EventTiming::Figures EventTiming::Take() {
+  return {Max(refresh_), Median(refresh_), gapMax_, Max(rows_), Max(paint_), Median(paint_), longest_};
+}
+
+void EventTiming::Record(QObject* receiver, QEvent* event, qint64 startNs, qint64 endNs) {
+  const double ms = static_cast<double>(endNs - startNs) / 1e6;
+  longest_ = std::max(longest_, ms);
+  if (event->type() == QEvent::Timer) {
+    if (const auto* timer = qobject_cast<QTimer*>(receiver)) {
+      if (timer->interval() == kRefreshInterval) {
+        refresh_.push_back(ms);
+        if (lastRefreshNs_ >= 0) gapMax_ = std::max(gapMax_, static_cast<double>(startNs - lastRefreshNs_) / 1e6);
+        lastRefreshNs_ = startNs;
+      } else if (timer->interval() == kRowInterval) {
+        rows_.push_back(ms);
+      }
+    }
+  } else if (event->type() == QEvent::UpdateRequest && receiver->isWidgetType() &&
+             static_cast<QWidget*>(receiver)->isWindow()) {
+    paint_.push_back(ms);
+  }
+}
+
+bool TimingApplication::notify(QObject* receiver, QEvent* event) {
+  if (!clock_.isValid()) clock_.start();
+  if (depth_ > 0) return QApplication::notify(receiver, event);
+  ++depth_;
+  const qint64 start = clock_.nsecsElapsed();
+  const bool result = QApplication::notify(receiver, event);
+  timing_.Record(receiver, event, start, clock_.nsecsElapsed());
+  --depth_;
+  return result;
+}
+
+}  // namespace orvanel::bench
