@@ -2,6 +2,7 @@
 // last-packet files while a capture writes them: nothing is written outside
 // it, and the capture goes on counting and listing.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <sys/mount.h>
 
@@ -33,10 +34,7 @@ std::set<fs::path> Entries(const fs::path& directory) {
 
 class DumpDirectoryFaults : public test::CaptureFixture {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(dumpDirectory.empty());
-    ASSERT_EQ(session->StartCapture("127.0.0.1", "", ""), StartResult::Started);
-  }
+  void SetUp() override { ASSERT_FALSE(dumpDirectory.empty()); }
 
   // Sends one UDP datagram on loopback and waits until it is listed.
   void SendUdp(const std::string& payload) {
@@ -52,6 +50,7 @@ class DumpDirectoryFaults : public test::CaptureFixture {
 };
 
 TEST_F(DumpDirectoryFaults, RemovedDuringCaptureWritesNothingElsewhereAndCaptureGoesOn) {
+  ASSERT_EQ(session->StartCapture("127.0.0.1", "", ""), StartResult::Started);
   SendUdp("before removal");
   EXPECT_TRUE(WaitUntil([&] { return LastUdp().ends_with("before removal"); }));
 
@@ -76,9 +75,8 @@ TEST_F(DumpDirectoryFaults, RemovedDuringCaptureWritesNothingElsewhereAndCapture
   EXPECT_EQ(counters.ReceiveErrors(), 0);
 }
 
-// A directory bound read-only over itself while it lives. Root ignores
-// permission bits, a read-only mount binds it too; the mount namespace is
-// this process's own.
+// A directory bound read-only over itself while it lives: root ignores
+// permission bits, a read-only mount binds it too.
 class ReadOnlyMount {
  public:
   explicit ReadOnlyMount(const fs::path& directory) : path_(directory) {
@@ -95,6 +93,11 @@ class ReadOnlyMount {
 };
 
 TEST_F(DumpDirectoryFaults, ReadOnlyDirectoryKeepsItsFilesAndCaptureGoesOn) {
+  // The mount below stays with this process: a mount namespace of its own,
+  // entered before the capture thread starts so that the thread shares it.
+  ASSERT_EQ(unshare(CLONE_NEWNS), 0);
+  ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+  ASSERT_EQ(session->StartCapture("127.0.0.1", "", ""), StartResult::Started);
   SendUdp("writable");
   EXPECT_TRUE(WaitUntil([&] { return LastUdp().ends_with("writable"); }));
   const std::string written = LastUdp();
@@ -127,6 +130,7 @@ TEST_F(DumpDirectoryFaults, LinksNamedLikeTheFilesAreNeverWrittenThrough) {
   fs::create_symlink(outside / "absent", dumpDirectory / "buf_UDP.txt");  // would be made through the link
   fs::create_hard_link(outside / "shared", dumpDirectory / "buf_ICMP.txt");
   const std::set<fs::path> outsideEntries = Entries(outside);
+  ASSERT_EQ(session->StartCapture("127.0.0.1", "", ""), StartResult::Started);
 
   SendUdp("through a dangling link");
   // Without timestamp options a TCP payload starts where the row expects it.
