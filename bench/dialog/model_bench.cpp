@@ -2,9 +2,10 @@
 // over synthetic UDP datagrams go through the row queue into the model, drained
 // every 50 ms as the dialog does, with a view configured as the dialog's.
 // Prints "key value" lines; one part per process:
-//   ours ROWS [view]: resident bytes per listed row and the payload bytes per
-//     row; with view, scrolling to the bottom, back to the top and selecting a
-//     row, painted (medians of 5); then the time of Clear list.
+//   ours ROWS [view | model-only]: resident bytes per listed row and the
+//     payload bytes per row; with view, scrolling to the bottom, back to the
+//     top and selecting a row, painted (medians of 5); then the time of Clear
+//     list. model-only: no view over the model (the view's own cost apart).
 //   peer: the same for a QStandardItemModel with the same texts (100k rows),
 //     its clearing scaled to 1M rows.
 //   view-peer: the view operations over 100 rows of ours.
@@ -118,20 +119,24 @@ void PeerMemoryAndClear() {
   Print("clear_ms_per_1m", Milliseconds(timer) * 1e6 / kPeerRows);
 }
 
-void OursMemory(std::size_t rows, bool timeView) {
+enum class Shown { InView, InViewTimed, ModelOnly };
+
+void OursMemory(std::size_t rows, Shown shown) {
   const std::size_t before = ResidentBytes();
   RowQueue queue;
   PacketModel model;
   QTableView view;
-  view.setModel(&model);
-  KeepRowsInView(view);
-  ShowLikeTheDialog(view);
+  if (shown != Shown::ModelOnly) {
+    view.setModel(&model);
+    KeepRowsInView(view);
+    ShowLikeTheDialog(view);
+  }
   Fill(model, queue, rows);
   const double listed = static_cast<double>(model.rowCount());
   Print("rows", listed);
   Print("bytes_per_row", static_cast<double>(ResidentBytes() - before) / listed);
   Print("payload_per_row", PayloadBytesPerRow(model.Store()));
-  if (timeView) {
+  if (shown == Shown::InViewTimed) {
     const ViewTimes times = TimeViewOperations(view);
     Print("view_bottom_ms", times.bottom);
     Print("view_top_ms", times.top);
@@ -163,7 +168,7 @@ void PeerView() {
 }  // namespace orvanel::bench
 
 int Usage() {
-  std::fprintf(stderr, "usage: model_bench peer | ours ROWS [view] | view-peer   (one part per process, so\n"
+  std::fprintf(stderr, "usage: model_bench peer | ours ROWS [view | model-only] | view-peer   (one part per process, so\n"
                        "memory a part frees is not counted by the next)\n");
   return 2;
 }
@@ -177,11 +182,13 @@ int main(int argc, char** argv) {
     PeerMemoryAndClear();
   } else if (args == QStringList{"view-peer"}) {
     PeerView();
-  } else if ((args.size() == 2 || (args.size() == 3 && args[2] == "view")) && args[0] == "ours") {
+  } else if (args.size() >= 2 && args.size() <= 3 && args[0] == "ours") {
     bool ok = false;
     const qulonglong rows = args[1].toULongLong(&ok);
     if (!ok || rows == 0 || rows > kMaxRows) return Usage();
-    OursMemory(rows, args.size() == 3);
+    const QString mode = args.value(2);
+    if (!mode.isEmpty() && mode != "view" && mode != "model-only") return Usage();
+    OursMemory(rows, mode == "view" ? Shown::InViewTimed : mode == "model-only" ? Shown::ModelOnly : Shown::InView);
   } else {
     return Usage();
   }
