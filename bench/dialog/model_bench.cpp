@@ -11,10 +11,9 @@
 //   view-peer: the view operations over 100 rows of ours.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QHeaderView>
 #include <QStandardItemModel>
-#include <QTableView>
 #include <QStringList>
+#include <QTableView>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
