@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <ranges>
+#include <algorithm>
 
 namespace orvanel::cli {
 namespace {
@@ -35,12 +35,14 @@ bool TickShown(std::string_view value, CliOptions& options) {
   if (!group || protocols.empty()) return false;
   std::array<int, kCaptureOptionCount> boxes = options.boxes;
   boxes[static_cast<int>(group->enable)] = kChecked;
-  for (const auto piece : std::views::split(protocols, ',')) {
-    const std::string_view protocol(piece.begin(), piece.end());
+  for (std::size_t start = 0; start <= protocols.size();) {
+    const std::size_t comma = std::min(protocols.find(',', start), protocols.size());
+    const std::string_view protocol = protocols.substr(start, comma - start);
     int index = 0;
     while (index < 3 && kProtocols[index] != protocol) ++index;
     if (index == 3) return false;
     boxes[static_cast<int>(group->firstProtocol) + index] = kChecked;
+    start = comma + 1;
   }
   options.boxes = boxes;
   return true;
