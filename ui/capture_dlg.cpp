@@ -311,6 +311,7 @@ void CCaptureDlg::ClearList() {
   UpdateData(true);
   m_rowQueue.DrainInto(nullptr);
   m_packets->Clear();
+  RenewReportRows(*m_lcPackets);
   m_counters.ZeroAllCounters();
   CopyCounters();
   UpdateData(false);

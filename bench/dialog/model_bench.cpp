@@ -144,6 +144,7 @@ void OursMemory(std::size_t rows, Shown shown) {
   QElapsedTimer timer;
   timer.start();
   model.Clear();
+  if (shown != Shown::ModelOnly) RenewReportRows(view);  // as Clear list does
   QCoreApplication::processEvents();
   Print("clear_ms", Milliseconds(timer));
   Print("left_after_clear_per_row", (static_cast<double>(ResidentBytes()) - static_cast<double>(before)) / listed);

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -137,6 +138,8 @@ TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
   EXPECT_TRUE(last.endsWith("three"));
 
   // Clear list while capturing: table and fields empty at once, counting goes on from zero.
+  auto* table = static_cast<QTableView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS));
+  const int rowHeight = table->rowHeight(0);
   QTest::mouseClick(Button(dialog, res::IDC_BTN_CLEAR), Qt::LeftButton);
   EXPECT_EQ(Rows(dialog), 0);
   EXPECT_EQ(Text(dialog, res::IDC_ALL_UDP), QStringLiteral("0"));
@@ -145,6 +148,10 @@ TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
   Send(peer, {"four", "five"});
   ASSERT_TRUE(test::WaitFor([&] { return Rows(dialog) == 2 && Text(dialog, res::IDC_ALL_UDP) == "2"; }));
   EXPECT_EQ(Payloads(dialog), (QStringList{"five", "four"}));
+  // Clear list gives the table a new row header: still hidden, rows of the same fixed height.
+  EXPECT_FALSE(table->verticalHeader()->isVisible());
+  EXPECT_EQ(table->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+  EXPECT_EQ(table->rowHeight(1), rowHeight);
 
   // Unticking a box takes effect without a restart: counted, no longer listed.
   static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SRC_UDP))->setChecked(false);
