@@ -2,14 +2,13 @@
 // two capture threads, no descriptor left behind, nothing counted after Stop.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "capture_fixture.h"
+#include "loopback_flow.h"
 #include "test_network.h"
 #include "test_process.h"
-#include "test_traffic.h"
 
 namespace orvanel {
 namespace {
@@ -21,29 +20,6 @@ using test::WaitUntil;
 
 constexpr int kPresses = 1000;
 
-// UDP datagrams to loopback until stopped, at most 2,000,000 or two minutes.
-// Its sockets and thread exist before the constructor returns.
-class LoopbackFlow {
- public:
-  LoopbackFlow()
-      : server_(test::BindUdp("127.0.0.1")), client_(test::BindUdp("127.0.0.1")), thread_([this] {
-          const auto end = std::chrono::steady_clock::now() + 120s;
-          for (int sent = 0; !stop_ && sent < 2'000'000 && std::chrono::steady_clock::now() < end; ++sent) {
-            test::SendUdp(client_, "127.0.0.1", server_.port, "flow");
-            std::this_thread::sleep_for(50us);
-          }
-        }) {}
-  ~LoopbackFlow() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  const test::UdpEndpoint server_, client_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 class StartStopFaults : public test::CaptureFixture {
  protected:
   // The file writer opens descriptors of its own; they are not the session's.
@@ -51,7 +27,8 @@ class StartStopFaults : public test::CaptureFixture {
 };
 
 TEST_F(StartStopFaults, AThousandPressesUnderTrafficKeepOneThreadAndNoLeaks) {
-  const LoopbackFlow flow;
+  // Until the test ends, at most 2,000,000 datagrams or two minutes.
+  const test::LoopbackFlow flow("flow", 50us, 2'000'000, 120s);
   const int threads = CountThreads(), descriptors = CountDescriptors();
   const auto udp = [&] { return Count(TrafficGroup::All, ProtocolClass::UDP); };
   int mostDescriptors = descriptors;

@@ -3,16 +3,15 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
-#include <atomic>
 #include <chrono>
 #include <set>
 #include <thread>
 
 #include "capture_fixture.h"
+#include "loopback_flow.h"
 #include "net/capture_socket.h"
 #include "test_network.h"
 #include "test_process.h"
-#include "test_traffic.h"
 
 namespace orvanel {
 namespace {
@@ -29,31 +28,9 @@ class SessionLifecycle : public test::CaptureFixture {
   SessionLifecycle() { options.Set(CaptureOption::SaveLast, kUnchecked); }
 };
 
-// Sends UDP datagrams to loopback until stopped, at most for a minute. The
-// sockets exist before the constructor returns.
-class BackgroundTraffic {
- public:
-  BackgroundTraffic()
-      : server_(test::BindUdp("127.0.0.1")), client_(test::BindUdp("127.0.0.1")), thread_([this] {
-          const auto end = std::chrono::steady_clock::now() + 60s;
-          for (int sent = 0; !stop_ && sent < 1'000'000 && std::chrono::steady_clock::now() < end; ++sent) {
-            test::SendUdp(client_, "127.0.0.1", server_.port, "background");
-            std::this_thread::sleep_for(100us);
-          }
-        }) {}
-  ~BackgroundTraffic() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  const test::UdpEndpoint server_, client_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 TEST_F(SessionLifecycle, RestartsTwoHundredTimesUnderTrafficWithOneThreadAndNoLeaks) {
-  const BackgroundTraffic traffic;
+  // Until the test ends, at most a million datagrams or a minute.
+  const test::LoopbackFlow traffic("background", 100us, 1'000'000, 60s);
   const int threads = CountThreads(), descriptors = CountDescriptors();
 
   // A stopped thread closes its socket on its own and is joined by the next
