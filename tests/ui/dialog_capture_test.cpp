@@ -8,11 +8,12 @@
 #include <unistd.h>
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -25,8 +26,10 @@
 namespace orvanel {
 namespace {
 
+using test::ChooseAddress;
 using test::InChild;
 using test::RunExpectingModal;
+using test::Rows;
 using test::RunTestInChild;
 
 const QStringList kFreshNetwork = {"unshare", "--net", "--", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\""};
@@ -34,13 +37,6 @@ const QStringList kNoCaptureRight = {"setpriv", "--bounding-set=-net_raw", "--in
 
 QString Text(CCaptureDlg& dialog, int id) { return static_cast<QLineEdit*>(dialog.GetDlgItem(id))->text(); }
 QPushButton* Button(CCaptureDlg& dialog, int id) { return static_cast<QPushButton*>(dialog.GetDlgItem(id)); }
-
-void ChooseAddress(CCaptureDlg& dialog, const QString& address) {
-  auto* combo = static_cast<QComboBox*>(dialog.GetDlgItem(res::IDC_CB_DEVICE));
-  const int index = combo->findText(address);
-  ASSERT_GE(index, 0);
-  combo->setCurrentIndex(index);
-}
 
 // A bound UDP socket on loopback that sends datagrams to itself.
 class LoopbackPeer {
@@ -74,10 +70,6 @@ QStringList Payloads(CCaptureDlg& dialog) {
   return payloads;
 }
 
-int Rows(CCaptureDlg& dialog) {
-  return static_cast<QTableView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS))->model()->rowCount();
-}
-
 void Send(LoopbackPeer& peer, const QStringList& payloads) {
   for (const QString& payload : payloads) ASSERT_TRUE(peer.Send(payload.toUtf8()));
 }
@@ -102,7 +94,7 @@ TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
   CCaptureDlg dialog;
   dialog.show();
   ASSERT_TRUE(QDir::setCurrent(scratch.path()));
-  ChooseAddress(dialog, QStringLiteral("127.0.0.1"));
+  ASSERT_TRUE(ChooseAddress(dialog, QStringLiteral("127.0.0.1")));
   ASSERT_EQ(Text(dialog, res::IDC_SRC_IP), QStringLiteral("127.0.0.1"));
   static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SAVE_LAST))->setChecked(true);
   static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SRC_UDP))->setChecked(true);
@@ -194,7 +186,7 @@ TEST(DialogCapture, EscapeDuringACaptureStopsItBeforeTheDialogGoes) {
   for (int round = 0; round < 3; ++round) {
     auto dialog = std::make_unique<CCaptureDlg>();
     dialog->show();
-    ChooseAddress(*dialog, QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(ChooseAddress(*dialog, QStringLiteral("127.0.0.1")));
     static_cast<QCheckBox*>(dialog->GetDlgItem(res::IDC_CHK_SRC_UDP))->setChecked(true);
     QTest::mouseClick(Button(*dialog, res::IDC_BTN_START), Qt::LeftButton);
     ASSERT_TRUE(dialog->IsCapturing());
@@ -206,6 +198,42 @@ TEST(DialogCapture, EscapeDuringACaptureStopsItBeforeTheDialogGoes) {
     for (int i = 0; i < 200; ++i) peer.Send("y");
     dialog.reset();
   }
+}
+
+TEST(DialogCapture, ClosedDuringAFloodTheProgramExitsPromptly) {
+  if (!test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
+  // The program's own main, its dialog driven from inside (flood_close_driver.cpp).
+  QStringList arguments = kFreshNetwork;
+  arguments << QStringLiteral(ORVANEL_FLOOD_CLOSE_PROGRAM);
+  QProcess program;
+  program.setProcessChannelMode(QProcess::MergedChannels);
+  program.start(arguments.takeFirst(), arguments);
+  ASSERT_TRUE(program.waitForStarted());
+  test::ChildResult child;
+  QElapsedTimer sinceStart;
+  sinceStart.start();
+  while (!child.output.contains(QStringLiteral("@@closing=")) && program.state() == QProcess::Running &&
+         sinceStart.elapsed() < 60000) {
+    program.waitForReadyRead(100);
+    child.output += QString::fromUtf8(program.readAll());
+  }
+  // A hang guard, not a timing: the close, the end of the modal run and the exit.
+  const bool ended = program.waitForFinished(5000);
+  if (!ended) {
+    program.kill();
+    program.waitForFinished();
+  }
+  child.output += QString::fromUtf8(program.readAll());
+  child.normalExit = program.exitStatus() == QProcess::NormalExit;
+  child.exitCode = program.exitCode();
+
+  ASSERT_EQ(test::ReportedValue(child, "capturing"), QStringLiteral("yes")) << child.output.toStdString();
+  ASSERT_EQ(test::ReportedValue(child, "closing"), QStringLiteral("now")) << child.output.toStdString();
+  EXPECT_GE(test::ReportedValue(child, "rows").toInt(), 1000) << child.output.toStdString();
+  EXPECT_EQ(test::ReportedValue(child, "flowing"), QStringLiteral("yes"));  // closed during the flood, not after
+  EXPECT_TRUE(ended) << "still running 5 s after the close\n" << child.output.toStdString();
+  EXPECT_TRUE(child.normalExit) << child.output.toStdString();
+  EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
 }
 
 TEST(DialogCapture, SocketCreationFailureWithoutTheRightToCapture) {
@@ -223,7 +251,7 @@ TEST(DialogCapture, SocketCreationFailureWithoutTheRightToCapture) {
   }
   CCaptureDlg dialog;
   dialog.show();
-  ChooseAddress(dialog, QStringLiteral("127.0.0.1"));
+  ASSERT_TRUE(ChooseAddress(dialog, QStringLiteral("127.0.0.1")));
   RunExpectingModal([&] { QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton); },
                     [](QWidget& box) {
                       auto& message = static_cast<QMessageBox&>(box);

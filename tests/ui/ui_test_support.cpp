@@ -2,9 +2,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <sys/socket.h>
@@ -12,7 +14,22 @@
 
 #include <cstdio>
 
+#include "res/resource.h"
+#include "ui/capture_dlg.h"
+
 namespace orvanel::test {
+
+bool ChooseAddress(CCaptureDlg& dialog, const QString& address) {
+  auto* combo = static_cast<QComboBox*>(dialog.GetDlgItem(res::IDC_CB_DEVICE));
+  const int index = combo->findText(address);
+  if (index < 0) return false;
+  combo->setCurrentIndex(index);
+  return true;
+}
+
+int Rows(CCaptureDlg& dialog) {
+  return static_cast<QTableView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS))->model()->rowCount();
+}
 
 std::optional<SeenModal> RunExpectingModal(const std::function<void()>& action,
                                            const std::function<void(QWidget&)>& close) {

@@ -7,7 +7,16 @@
 #include <functional>
 #include <optional>
 
+namespace orvanel {
+class CCaptureDlg;
+}
+
 namespace orvanel::test {
+
+// Picks the address in the dialog's list; false when it is not offered.
+bool ChooseAddress(CCaptureDlg& dialog, const QString& address);
+// Rows in the dialog's packet table.
+int Rows(CCaptureDlg& dialog);
 
 struct SeenModal {
   QString className;
