@@ -107,13 +107,14 @@ class Bench {
     combo->setCurrentIndex(index);
     static_cast<QCheckBox*>(dialog_.GetDlgItem(res::IDC_CHK_SRC_UDP))->setChecked(true);
     static_cast<QCheckBox*>(dialog_.GetDlgItem(res::IDC_CHK_DST_UDP))->setChecked(true);
-    return PressStart() && dialog_.IsCapturing();
+    PressStart();
+    return dialog_.IsCapturing();
   }
 
-  bool PressStart() {
+  // Start, or Stop while capturing.
+  void PressStart() {
     static_cast<QPushButton*>(dialog_.GetDlgItem(res::IDC_BTN_START))->click();
     QCoreApplication::processEvents();
-    return true;
   }
 
   int Rows() const { return Table().model()->rowCount(); }
@@ -190,7 +191,8 @@ class Bench {
     std::vector<double> rates, listedAfter, countedAfter, longest, gaps, rows;
     double drops = 0;
     for (int round = 0; round < rounds; ++round) {
-      if (round > 0 && !PressStart()) return false;
+      if (round > 0) PressStart();
+      if (!dialog_.IsCapturing()) return false;
       static_cast<QPushButton*>(dialog_.GetDlgItem(res::IDC_BTN_CLEAR))->click();
       QCoreApplication::processEvents();
       timing_.Reset();
@@ -226,7 +228,8 @@ class Bench {
 
   // Floods more until the table holds rows rows (or kMaxFloods floods).
   bool FillTo(long rows) {
-    if (!PressStart() || !dialog_.IsCapturing()) return false;
+    PressStart();
+    if (!dialog_.IsCapturing()) return false;
     for (int flood = 0; flood < kMaxFloods && Rows() < rows; ++flood) {
       const long wanted = rows - Rows();
       if (Flood(wanted) == 0) return false;
