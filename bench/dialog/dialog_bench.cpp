@@ -188,7 +188,8 @@ class Bench {
 
   // Rounds of Clear list and one flood; rates are medians, the rest worst cases.
   bool LineRate(long count, int rounds) {
-    std::vector<double> rates, listedAfter, countedAfter, longest, gaps, rows;
+    std::vector<double> rates, listedAfter, countedAfter, gaps, rows;
+    EventTiming::Figures longest;
     double drops = 0;
     for (int round = 0; round < rounds; ++round) {
       if (round > 0) PressStart();
@@ -211,7 +212,7 @@ class Bench {
       rates.push_back(rate);
       rows.push_back(Rows());
       drops += static_cast<double>(dialog_.KernelDrops());
-      longest.push_back(ticks.longestEventMs);
+      if (ticks.longestEventMs > longest.longestEventMs) longest = ticks;
       gaps.push_back(ticks.refreshGapMaxMs);
     }
     const auto max = [](const std::vector<double>& values) { return *std::max_element(values.begin(), values.end()); };
@@ -221,7 +222,9 @@ class Bench {
     Print("flood_listed_after_end_max_ms", max(listedAfter));
     Print("flood_counted_after_end_max_ms", max(countedAfter));
     Print("flood_kernel_drops", drops);
-    Print("flood_longest_event_ms", max(longest));
+    Print("flood_longest_event_ms", longest.longestEventMs);
+    Print("flood_longest_event_cpu_ms", longest.longestEventCpuMs);
+    std::printf("flood_longest_event_kind %s\n", longest.longestEventKind.constData());
     Print("flood_refresh_gap_max_ms", max(gaps));
     return true;
   }

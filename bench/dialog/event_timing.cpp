@@ -1,5 +1,7 @@
 #include "event_timing.h"
 
+#include <time.h>
+
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
@@ -20,17 +22,29 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// Wall time includes the time the thread waited for a core on a busy machine.
+qint64 ThreadCpuNs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return qint64{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
 }  // namespace
 
 void EventTiming::Reset() { *this = EventTiming(); }
 
 EventTiming::Figures EventTiming::Take() {
-  return {Max(refresh_), Median(refresh_), gapMax_, Max(rows_), Max(paint_), Median(paint_), longest_};
+  return {Max(refresh_), Median(refresh_), gapMax_, Max(rows_), Max(paint_), Median(paint_), longest_, longestCpu_,
+          longestKind_};
 }
 
-void EventTiming::Record(QObject* receiver, QEvent* event, qint64 startNs, qint64 endNs) {
+void EventTiming::Record(QObject* receiver, QEvent* event, qint64 startNs, qint64 endNs, qint64 cpuNs) {
   const double ms = static_cast<double>(endNs - startNs) / 1e6;
-  longest_ = std::max(longest_, ms);
+  if (ms > longest_) {
+    longest_ = ms;
+    longestCpu_ = static_cast<double>(cpuNs) / 1e6;
+    longestKind_ = QByteArray::number(static_cast<int>(event->type())) + ':' + receiver->metaObject()->className();
+  }
   if (event->type() == QEvent::Timer) {
     if (const auto* timer = qobject_cast<QTimer*>(receiver)) {
       if (timer->interval() == kRefreshInterval) {
@@ -52,8 +66,9 @@ bool TimingApplication::notify(QObject* receiver, QEvent* event) {
   if (depth_ > 0) return QApplication::notify(receiver, event);
   ++depth_;
   const qint64 start = clock_.nsecsElapsed();
+  const qint64 cpuStart = ThreadCpuNs();
   const bool result = QApplication::notify(receiver, event);
-  timing_.Record(receiver, event, start, clock_.nsecsElapsed());
+  timing_.Record(receiver, event, start, clock_.nsecsElapsed(), ThreadCpuNs() - cpuStart);
   --depth_;
   return result;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <vector>
 
@@ -17,15 +18,19 @@ class EventTiming {
     double rowsMaxMs = 0;
     double paintMaxMs = 0, paintMedianMs = 0;
     double longestEventMs = 0;
+    double longestEventCpuMs = 0;  // the UI thread's CPU time in that event
+    QByteArray longestEventKind;   // event type:receiver class
   };
 
   void Reset();
   Figures Take();  // since the last Reset
-  void Record(QObject* receiver, QEvent* event, qint64 startNs, qint64 endNs);
+  void Record(QObject* receiver, QEvent* event, qint64 startNs, qint64 endNs, qint64 cpuNs);
 
  private:
   std::vector<double> refresh_, rows_, paint_;
   double longest_ = 0;
+  double longestCpu_ = 0;
+  QByteArray longestKind_;
   double gapMax_ = 0;
   qint64 lastRefreshNs_ = -1;
 };
