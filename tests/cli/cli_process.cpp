@@ -5,16 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 namespace orvanel::test {
-
-std::string FileContents(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), {}};
-}
 
 CliProcess::CliProcess(const std::vector<std::string>& argv, const std::filesystem::path& directory)
     : out_(directory / "stdout"), err_(directory / "stderr") {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "test_files.h"
+
 namespace orvanel::test {
 
 class CliProcess {
@@ -35,8 +37,5 @@ class CliProcess {
   pid_t pid_ = -1;
   int status_ = -1;
 };
-
-// Whole contents of a file; empty when it cannot be read.
-std::string FileContents(const std::filesystem::path& path);
 
 }  // namespace orvanel::test

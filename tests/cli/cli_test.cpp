@@ -1,15 +1,12 @@
 // Runs the built orvanel-cli on capture files the tests write themselves.
-#include <fcntl.h>
 #include <pcap/dlt.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "tests/cli/capture_files.h"
+#include "tests/cli/cli_process.h"
 #include "tests/core/test_support.h"
 
 namespace orvanel::test {
@@ -23,40 +20,17 @@ struct CliRun {
   int status = -1;  // exit status, -1 when it did not exit normally
 };
 
-std::string Contents(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), {}};
-}
-
 class CliTest : public testing::Test {
  protected:
-  CliTest() {
-    std::string pattern = (fs::temp_directory_path() / "orvanel-cli-test-XXXXXX").string();
-    directory_ = mkdtemp(pattern.data());
-  }
-  ~CliTest() override { fs::remove_all(directory_); }
-
-  std::string Path(const std::string& name) const { return (directory_ / name).string(); }
+  std::string Path(const std::string& name) const { return (directory_.path() / name).string(); }
 
   CliRun Run(std::vector<std::string> arguments) const {
-    const std::string outPath = Path("stdout"), errPath = Path("stderr");
     arguments.insert(arguments.begin(), ORVANEL_CLI_PATH);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
+    CliProcess cli(arguments, directory_.path());
     CliRun run;
-    int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    run.out = Contents(outPath);
-    run.err = Contents(errPath);
+    run.status = cli.Wait(std::chrono::seconds(60));
+    run.out = cli.Out();
+    run.err = cli.Err();
     return run;
   }
 
@@ -71,7 +45,7 @@ class CliTest : public testing::Test {
   }
 
  private:
-  fs::path directory_;
+  const ScratchDirectory directory_{"orvanel-cli-test"};
 };
 
 Bytes Udp(const std::string& source, std::uint16_t sourcePort, const std::string& destination,
@@ -166,8 +140,8 @@ TEST_F(CliTest, OversizeDatagramsAreCutAndListedPacketsSaved) {
                          "\n"
                          "TCP\t10.0.0.1\t1234\t10.0.0.2\t80\t44\tkeep\n"
                          "#all\t1\t1\t1\t0\n#src\t1\t1\t1\t0\n#dst\t1\t1\t1\t0\n#other\t0\t0\t0\t0\n#errors\t0\n");
-  EXPECT_EQ(Contents(dump / "buf_UDP.txt"), std::string(big.begin(), big.begin() + 2048));
-  EXPECT_EQ(Contents(dump / "buf_TCP.txt"), std::string(tcp.begin(), tcp.end()));
+  EXPECT_EQ(FileContents(dump / "buf_UDP.txt"), std::string(big.begin(), big.begin() + 2048));
+  EXPECT_EQ(FileContents(dump / "buf_TCP.txt"), std::string(tcp.begin(), tcp.end()));
   EXPECT_FALSE(fs::exists(dump / "buf_ICMP.txt"));  // counted, not listed
 }
 

@@ -19,12 +19,6 @@ constexpr char kCounterLinesFor2Udp[] = "#all\t0\t2\t0\t0\n#src\t0\t2\t0\t0\n#ds
 
 class LiveCli : public testing::Test {
  protected:
-  LiveCli() {
-    std::string pattern = (fs::temp_directory_path() / "orvanel-live-cli-XXXXXX").string();
-    directory_ = mkdtemp(pattern.data());
-  }
-  ~LiveCli() override { fs::remove_all(directory_); }
-
   std::unique_ptr<CliProcess> Start(std::vector<std::string> arguments) const {
     arguments.insert(arguments.begin(), ORVANEL_CLI_PATH);
     return std::make_unique<CliProcess>(arguments, directory_);
@@ -48,7 +42,8 @@ class LiveCli : public testing::Test {
            std::to_string(28 + payload.size()) + "\t" + (shown.empty() ? payload : shown) + "\n";
   }
 
-  fs::path directory_;
+  const ScratchDirectory scratch_{"orvanel-live-cli"};
+  const fs::path directory_ = scratch_.path();
   // The server socket stays open so no port-unreachable answer adds packets.
   UdpEndpoint server = BindUdp("127.0.0.1");
   UdpEndpoint client = BindUdp("127.0.0.1");

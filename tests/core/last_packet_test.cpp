@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "capture/capture_loop.h"
+#include "test_files.h"
 #include "test_support.h"
 
 namespace orvanel {
@@ -21,30 +22,10 @@ using test::Datagram;
 using test::PacketStep;
 using test::RecordingTable;
 using test::ScriptedOptions;
+using test::ScratchDirectory;
+using test::FileContents;
 using test::ScriptedSource;
 using enum CaptureOption;
-
-class TempDirectory {
- public:
-  TempDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "orvanel-test-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDirectory() {
-    std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, ignored);
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-std::string Contents(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), {}};
-}
 
 std::string AsText(const std::vector<std::uint8_t>& bytes, std::size_t length) {
   return {reinterpret_cast<const char*>(bytes.data()), std::min(length, bytes.size())};
@@ -79,7 +60,7 @@ TEST(LastPacketFiles, PathsAreTheDirectoryAndTheProtocolsFileName) {
 }
 
 TEST(LastPacketFiles, HoldTheTotalLengthsBytesOfTheLastListedPacket) {
-  TempDirectory directory;
+  const ScratchDirectory directory;
   const Datagram sixty{.protocol = kProtocolUDP, .payload = std::string(32, 'u')};
   const Datagram empty{.protocol = kProtocolICMP, .payload = "icmp", .totalLengthField = 0};
   const Datagram first{.protocol = kProtocolTCP, .payload = "first"};
@@ -87,23 +68,23 @@ TEST(LastPacketFiles, HoldTheTotalLengthsBytesOfTheLastListedPacket) {
   const Datagram claimsMore{.protocol = kProtocolTCP, .payload = "x", .totalLengthField = 100};
   SavingRun run(directory.path(), {PacketStep(sixty), PacketStep(empty), PacketStep(first), PacketStep(oversize)});
   EXPECT_EQ(run.table.rows.size(), 4u);
-  const std::string udp = Contents(directory.path() / "buf_UDP.txt");
+  const std::string udp = FileContents(directory.path() / "buf_UDP.txt");
   EXPECT_EQ(udp.size(), 60u);
   EXPECT_EQ(udp[0], '\x45');
   EXPECT_EQ(udp, AsText(sixty.Bytes(), 60));
   EXPECT_TRUE(fs::exists(directory.path() / "buf_ICMP.txt"));
   EXPECT_EQ(fs::file_size(directory.path() / "buf_ICMP.txt"), 0u);
   // Two TCP packets: only the second stays, cut to the buffer.
-  EXPECT_EQ(Contents(directory.path() / "buf_TCP.txt"), AsText(oversize.Bytes(), kReceiveBufferSize));
+  EXPECT_EQ(FileContents(directory.path() / "buf_TCP.txt"), AsText(oversize.Bytes(), kReceiveBufferSize));
   // A header that claims more than arrived: the rest is the zeroed buffer.
   SavingRun again(directory.path(), {PacketStep(claimsMore)});
   std::string expected = AsText(claimsMore.Bytes(), 100);
   expected.resize(100, '\0');
-  EXPECT_EQ(Contents(directory.path() / "buf_TCP.txt"), expected);
+  EXPECT_EQ(FileContents(directory.path() / "buf_TCP.txt"), expected);
 }
 
 TEST(LastPacketFiles, OnlyAnExactlyCheckedBoxSavesAndOnlyListedPacketsAreWritten) {
-  TempDirectory directory;
+  const ScratchDirectory directory;
   const Datagram tcp{.protocol = kProtocolTCP, .payload = "new"};
   const Datagram other{.protocol = 47, .payload = "gre"};
   for (int state : {kUnchecked, 2, 3}) {
@@ -115,7 +96,7 @@ TEST(LastPacketFiles, OnlyAnExactlyCheckedBoxSavesAndOnlyListedPacketsAreWritten
   std::ofstream(directory.path() / "buf_TCP.txt") << "old";
   const auto written = fs::last_write_time(directory.path() / "buf_TCP.txt");
   SavingRun off(directory.path(), {PacketStep(tcp)}, kUnchecked);
-  EXPECT_EQ(Contents(directory.path() / "buf_TCP.txt"), "old");
+  EXPECT_EQ(FileContents(directory.path() / "buf_TCP.txt"), "old");
   EXPECT_EQ(fs::last_write_time(directory.path() / "buf_TCP.txt"), written);
   // Counted but not listed: never written, whatever the save box says.
   SavingRun unlisted(directory.path(), {PacketStep(tcp), PacketStep(other)}, kChecked, false);
@@ -123,12 +104,12 @@ TEST(LastPacketFiles, OnlyAnExactlyCheckedBoxSavesAndOnlyListedPacketsAreWritten
   EXPECT_EQ(unlisted.counters.Count(TrafficGroup::All, ProtocolClass::TCP), 1);
   EXPECT_EQ(onlyOther.counters.Count(TrafficGroup::All, ProtocolClass::OTHER), 1);
   EXPECT_TRUE(unlisted.table.rows.empty() && onlyOther.table.rows.empty());
-  EXPECT_EQ(Contents(directory.path() / "buf_TCP.txt"), "old");
+  EXPECT_EQ(FileContents(directory.path() / "buf_TCP.txt"), "old");
   EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 1);
 }
 
 TEST(LastPacketFiles, PlantedLinksFifosAndDirectoriesAreNotWritten) {
-  TempDirectory directory;
+  const ScratchDirectory directory;
   const fs::path target = directory.path() / "target";
   std::ofstream(target) << "precious";
   fs::create_symlink(target, directory.path() / "buf_TCP.txt");
@@ -139,7 +120,7 @@ TEST(LastPacketFiles, PlantedLinksFifosAndDirectoriesAreNotWritten) {
   const Datagram icmp{.protocol = kProtocolICMP};
   SavingRun run(directory.path(), {PacketStep(tcp), PacketStep(udp), PacketStep(icmp), PacketStep(tcp)});
   EXPECT_EQ(run.table.rows.size(), 4u);  // the loop went on past every failed save
-  EXPECT_EQ(Contents(target), "precious");
+  EXPECT_EQ(FileContents(target), "precious");
   EXPECT_TRUE(fs::is_symlink(directory.path() / "buf_TCP.txt"));
   EXPECT_TRUE(fs::is_fifo(directory.path() / "buf_UDP.txt"));
   // A FIFO with a reader opens, but is still not a regular file to write to.
@@ -152,7 +133,7 @@ TEST(LastPacketFiles, PlantedLinksFifosAndDirectoriesAreNotWritten) {
 }
 
 TEST(LastPacketFiles, AMissingOrUnwritableDirectoryIsSkippedAndTheLoopGoesOn) {
-  TempDirectory directory;
+  const ScratchDirectory directory;
   const Datagram tcp{.protocol = kProtocolTCP, .payload = "x"};
   SavingRun missing((directory.path() / "gone").string(), {PacketStep(tcp), PacketStep(tcp)});
   EXPECT_EQ(missing.table.rows.size(), 2u);
@@ -184,7 +165,7 @@ TEST(LastPacketFiles, AMissingOrUnwritableDirectoryIsSkippedAndTheLoopGoesOn) {
 }
 
 TEST(LastPacketFiles, ADirectoryPathLongerThanTheSystemLimitWorks) {
-  TempDirectory directory;
+  const ScratchDirectory directory;
   // 30 levels of 200-character names: about 6000 characters, over PATH_MAX.
   const std::string name(200, 'd');
   std::vector<int> levels{open(directory.path().c_str(), O_PATH | O_DIRECTORY)};

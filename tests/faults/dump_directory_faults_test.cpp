@@ -3,12 +3,10 @@
 // it, and the capture goes on counting and listing.
 #include <gtest/gtest.h>
 #include <sched.h>
-#include <stdlib.h>
 #include <sys/mount.h>
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 
 #include "capture_fixture.h"
@@ -19,12 +17,8 @@ namespace orvanel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::FileContents;
 using test::WaitUntil;
-
-std::string Contents(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), {}};
-}
 
 std::set<fs::path> Entries(const fs::path& directory) {
   std::set<fs::path> entries;
@@ -116,9 +110,9 @@ TEST_F(DumpDirectoryFaults, ReadOnlyDirectoryKeepsItsFilesAndCaptureGoesOn) {
 }
 
 TEST_F(DumpDirectoryFaults, LinksNamedLikeTheFilesAreNeverWrittenThrough) {
-  std::string pattern = (fs::temp_directory_path() / "orvanel-outside-XXXXXX").string();
-  ASSERT_TRUE(mkdtemp(pattern.data()));
-  const fs::path outside = pattern;
+  const test::ScratchDirectory scratch("orvanel-outside");
+  const fs::path outside = scratch.path();
+  ASSERT_FALSE(outside.empty());
   std::ofstream(outside / "precious") << "precious";
   std::ofstream(outside / "shared") << "shared";
   fs::create_symlink(outside / "precious", dumpDirectory / "buf_TCP.txt");
@@ -139,15 +133,14 @@ TEST_F(DumpDirectoryFaults, LinksNamedLikeTheFilesAreNeverWrittenThrough) {
   SendUdp("last");
   session->StopCapture();
 
-  EXPECT_EQ(Contents(outside / "precious"), "precious");
-  EXPECT_EQ(Contents(outside / "shared"), "shared");
+  EXPECT_EQ(FileContents(outside / "precious"), "precious");
+  EXPECT_EQ(FileContents(outside / "shared"), "shared");
   EXPECT_EQ(Entries(outside), outsideEntries);  // "absent" was not made
   EXPECT_TRUE(fs::is_symlink(dumpDirectory / "buf_TCP.txt"));
   EXPECT_TRUE(fs::is_symlink(dumpDirectory / "buf_UDP.txt"));
   EXPECT_EQ(Count(TrafficGroup::All, ProtocolClass::UDP), 2);
   EXPECT_EQ(Count(TrafficGroup::All, ProtocolClass::ICMP), 4);
   EXPECT_EQ(counters.ReceiveErrors(), 0);
-  fs::remove_all(outside);
 }
 
 }  // namespace

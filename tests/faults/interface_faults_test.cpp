@@ -11,6 +11,7 @@
 #include "test_network.h"
 #include "test_process.h"
 #include "test_traffic.h"
+#include "veth_to_peer.h"
 
 namespace orvanel {
 namespace {
@@ -21,40 +22,16 @@ using test::CountThreads;
 using test::RunCommand;
 using test::WaitUntil;
 
-// A veth pair: <name>0 here with <subnet>.1, <name>1 in a peer namespace with <subnet>.2.
-class VethToPeer {
- public:
-  VethToPeer(const std::string& name, const std::string& subnet)
-      : here(name + "0"), there(name + "1"), local(subnet + ".1"), remote(subnet + ".2"), link_(here) {
-    ok = peer.Valid() && RunCommand("ip link add " + here + " type veth peer name " + there + " netns " + peer.Path()) &&
-         RunCommand("ip addr add " + local + "/24 dev " + here + " && ip link set " + here + " up") &&
-         peer.Command("ip addr add " + remote + "/24 dev " + there) && peer.Command("ip link set " + there + " up");
-  }
-
-  // count UDP datagrams from the peer's address from to to:port.
-  bool SendFromPeer(const std::string& from, const std::string& to, std::uint16_t port, int count) const {
-    bool sent = true;
-    peer.Run([&] {
-      const test::UdpEndpoint client = test::BindUdp(from);
-      for (int i = 0; i < count; ++i) sent = test::SendUdp(client, to, port, "from peer " + std::to_string(i)) && sent;
-    });
-    return sent;
-  }
-
-  const std::string here, there, local, remote;
-  test::PeerNetwork peer;
-  bool ok = false;
-
- private:
-  test::ScopedLink link_;
-};
-
-class InterfaceFaults : public test::CaptureFixture {
+class InterfaceFaults : public test::CaptureFixtureWithoutSaving {
  protected:
-  // The file writer opens descriptors of its own; they are not the session's.
-  InterfaceFaults() { options.Set(CaptureOption::SaveLast, kUnchecked); }
-
   std::int32_t Udp() const { return Count(TrafficGroup::All, ProtocolClass::UDP); }
+
+  // count datagrams from the peer's end to port on this end, after which
+  // udpTotal UDP packets in all have been counted.
+  void ExpectCountedFromPeer(const test::VethToPeer& veth, std::uint16_t port, int count, std::int32_t udpTotal) {
+    ASSERT_TRUE(veth.SendFromPeer(veth.remote, veth.local, port, count));
+    EXPECT_TRUE(WaitUntil([&] { return Udp() == udpTotal; })) << Udp();
+  }
 
   // Stops and says whether Stop came back within half a second.
   bool StopsPromptly() {
@@ -78,14 +55,13 @@ class InterfaceFaults : public test::CaptureFixture {
 };
 
 TEST_F(InterfaceFaults, DeletedDuringCaptureCountsErrorsStopsAndAnotherAddressStarts) {
-  const VethToPeer veth("orvdel", "10.81.0");
+  const test::VethToPeer veth("orvdel", "10.81.0");
   ASSERT_TRUE(veth.ok);
   const test::UdpEndpoint server = test::BindUdp(veth.local);
   const int descriptors = CountDescriptors();
 
   ASSERT_EQ(session->StartCapture(veth.local, "", ""), StartResult::Started);
-  ASSERT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 5));
-  EXPECT_TRUE(WaitUntil([&] { return Udp() == 5; })) << Udp();
+  ExpectCountedFromPeer(veth, server.port, 5, 5);
   EXPECT_EQ(counters.ReceiveErrors(), 0);
 
   ASSERT_TRUE(RunCommand("ip link del " + veth.here));
@@ -99,14 +75,13 @@ TEST_F(InterfaceFaults, DeletedDuringCaptureCountsErrorsStopsAndAnotherAddressSt
 }
 
 TEST_F(InterfaceFaults, SetDownDuringCaptureCountsAnErrorGoesOnWhenUpAndStops) {
-  const VethToPeer veth("orvdown", "10.82.0");
+  const test::VethToPeer veth("orvdown", "10.82.0");
   ASSERT_TRUE(veth.ok);
   const test::UdpEndpoint server = test::BindUdp(veth.local);
   const int descriptors = CountDescriptors();
 
   ASSERT_EQ(session->StartCapture(veth.local, "", ""), StartResult::Started);
-  ASSERT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 5));
-  EXPECT_TRUE(WaitUntil([&] { return Udp() == 5; })) << Udp();
+  ExpectCountedFromPeer(veth, server.port, 5, 5);
 
   ASSERT_TRUE(RunCommand("ip link set " + veth.here + " down"));
   EXPECT_TRUE(WaitUntil([&] { return counters.ReceiveErrors() >= 1; }));
@@ -117,8 +92,7 @@ TEST_F(InterfaceFaults, SetDownDuringCaptureCountsAnErrorGoesOnWhenUpAndStops) {
 
   // Back up, the same capture sees the link's traffic again.
   ASSERT_TRUE(RunCommand("ip link set " + veth.here + " up"));
-  ASSERT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 5));
-  EXPECT_TRUE(WaitUntil([&] { return Udp() == 10; })) << Udp();
+  ExpectCountedFromPeer(veth, server.port, 5, 10);
   EXPECT_EQ(counters.ReceiveErrors(), errorsWhileDown);
 
   ASSERT_TRUE(RunCommand("ip link set " + veth.here + " down"));
@@ -137,8 +111,8 @@ TEST_F(InterfaceFaults, SetDownDuringCaptureCountsAnErrorGoesOnWhenUpAndStops) {
 }
 
 TEST_F(InterfaceFaults, AddressGoneOrMovedBetweenTheListAndStart) {
-  const VethToPeer first("orvaddr", "10.83.0");
-  const VethToPeer second("orvmove", "10.84.0");
+  const test::VethToPeer first("orvaddr", "10.83.0");
+  const test::VethToPeer second("orvmove", "10.84.0");
   ASSERT_TRUE(first.ok && second.ok);
   const auto texts = LocalAddressTexts();
   ASSERT_TRUE(texts);

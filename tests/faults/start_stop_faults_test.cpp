@@ -20,11 +20,7 @@ using test::WaitUntil;
 
 constexpr int kPresses = 1000;
 
-class StartStopFaults : public test::CaptureFixture {
- protected:
-  // The file writer opens descriptors of its own; they are not the session's.
-  StartStopFaults() { options.Set(CaptureOption::SaveLast, kUnchecked); }
-};
+class StartStopFaults : public test::CaptureFixtureWithoutSaving {};
 
 TEST_F(StartStopFaults, AThousandPressesUnderTrafficKeepOneThreadAndNoLeaks) {
   // Until the test ends, at most 2,000,000 datagrams or two minutes.

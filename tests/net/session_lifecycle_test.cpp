@@ -22,11 +22,7 @@ using test::CountThreads;
 using test::RunCommand;
 using test::WaitUntil;
 
-class SessionLifecycle : public test::CaptureFixture {
- protected:
-  // The file writer opens descriptors of its own; they are not the session's.
-  SessionLifecycle() { options.Set(CaptureOption::SaveLast, kUnchecked); }
-};
+class SessionLifecycle : public test::CaptureFixtureWithoutSaving {};
 
 TEST_F(SessionLifecycle, RestartsTwoHundredTimesUnderTrafficWithOneThreadAndNoLeaks) {
   // Until the test ends, at most a million datagrams or a minute.

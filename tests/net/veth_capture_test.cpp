@@ -2,10 +2,13 @@
 // comes back, and frames between other hosts in promiscuous mode.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "capture_fixture.h"
 #include "net/local_addresses.h"
 #include "test_network.h"
 #include "test_traffic.h"
+#include "veth_to_peer.h"
 
 namespace orvanel {
 namespace {
@@ -20,18 +23,14 @@ constexpr int kStrangerFrames = 3;
 class VethCapture : public test::CaptureFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(peer.Valid());
     ASSERT_TRUE(RunCommand("ip link add orvother0 type veth peer name orvother1 && ip addr add 10.77.9.1/24 dev orvother0 && "
                            "ip link set orvother0 up"));
-    ASSERT_TRUE(RunCommand("ip link add orvva0 type veth peer name orvvb0 netns " + peer.Path()));
-    ASSERT_TRUE(RunCommand("ip addr add 10.77.0.1/24 dev orvva0 && ip link set orvva0 up"));
-    ASSERT_TRUE(peer.Command("ip addr add 10.77.0.2/24 dev orvvb0"));
-    ASSERT_TRUE(peer.Command("ip link set orvvb0 up"));
+    veth.emplace("orvv", "10.77.0");  // after orvother0: the address list keeps that order
+    ASSERT_TRUE(veth->ok);
   }
 
-  test::PeerNetwork peer;
   test::ScopedLink other{"orvother0"};
-  test::ScopedLink veth{"orvva0"};
+  std::optional<test::VethToPeer> veth;
 };
 
 TEST_F(VethCapture, SeesBothDirectionsAndStrangersFrames) {
@@ -40,16 +39,13 @@ TEST_F(VethCapture, SeesBothDirectionsAndStrangersFrames) {
   EXPECT_EQ(*texts, (std::vector<std::string>{"10.77.9.1", "10.77.0.1", "127.0.0.1"}));
 
   ASSERT_EQ(session->StartCapture("10.77.0.1", "10.77.0.1", "10.77.0.1"), StartResult::Started);
-  EXPECT_EQ(test::Promiscuity("orvva0"), 1);
+  EXPECT_EQ(test::Promiscuity(veth->here), 1);
 
   const test::UdpEndpoint server = test::BindUdp("10.77.0.1");
-  peer.Run([&] {
-    const test::UdpEndpoint client = test::BindUdp("10.77.0.2");
-    for (int i = 0; i < kDatagrams; ++i) {
-      EXPECT_TRUE(test::SendUdp(client, "10.77.0.1", server.port, "from peer " + std::to_string(i)));
-    }
+  EXPECT_TRUE(veth->SendFromPeer("10.77.0.2", "10.77.0.1", server.port, kDatagrams));
+  veth->peer.Run([&] {
     for (int i = 0; i < kStrangerFrames; ++i) {
-      EXPECT_TRUE(test::SendFrameToStranger("orvvb0", "10.77.5.1", "10.77.5.2", "stranger " + std::to_string(i)));
+      EXPECT_TRUE(test::SendFrameToStranger(veth->there, "10.77.5.1", "10.77.5.2", "stranger " + std::to_string(i)));
     }
   });
   ASSERT_TRUE(test::SendEchoes("10.77.0.2", kEchoes));
@@ -59,7 +55,7 @@ TEST_F(VethCapture, SeesBothDirectionsAndStrangersFrames) {
            Count(TrafficGroup::All, ProtocolClass::ICMP) >= 2 * kEchoes;
   }));
   session->StopCapture();
-  EXPECT_EQ(test::Promiscuity("orvva0"), 0);
+  EXPECT_EQ(test::Promiscuity(veth->here), 0);
 
   // Nothing but IPv4 passes: the pair's ARP and IPv6 chatter is not counted.
   EXPECT_EQ(Count(TrafficGroup::All, ProtocolClass::UDP), kDatagrams + kStrangerFrames);

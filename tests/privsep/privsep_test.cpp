@@ -53,7 +53,6 @@ class HelperCopies : public testing::Test {
     fs::permissions(notExecutable, fs::perms::owner_read | fs::perms::owner_write);
     granted_ = RunCommand("setcap cap_net_raw,cap_net_admin=ep " + capable.string());
   }
-  ~HelperCopies() override { fs::remove_all(directory_); }
 
   void SetUp() override { ASSERT_TRUE(granted_) << "setcap failed"; }
 
@@ -65,12 +64,8 @@ class HelperCopies : public testing::Test {
     return path.string();
   }
 
-  static fs::path MakeDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "orvanel-privsep-XXXXXX").string();
-    return mkdtemp(pattern.data());
-  }
-
-  const fs::path directory_ = MakeDirectory();
+  const ScratchDirectory scratch_{"orvanel-privsep"};
+  const fs::path directory_ = scratch_.path();
   const fs::path capable = directory_ / "capable";
   const fs::path plain = directory_ / "plain";
   const fs::path notExecutable = directory_ / "not-executable";
