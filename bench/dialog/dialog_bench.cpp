@@ -56,14 +56,17 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// Processes events until done() or timeoutMs; returns done().
+// Processes events until done() or timeoutMs; returns done(). It sleeps
+// between events as the dialog's own loop does, so the UI thread's CPU time
+// stays the dialog's.
 bool Pump(const std::function<bool()>& done, int timeoutMs) {
   QElapsedTimer timer;
   timer.start();
+  QObject wake;
+  QTimer::singleShot(timeoutMs, &wake, [] {});
   while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents();
-    usleep(200);
+    if (timer.elapsed() >= timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   return true;
 }
@@ -190,6 +193,7 @@ class Bench {
   bool LineRate(long count, int rounds) {
     std::vector<double> rates, listedAfter, countedAfter, gaps, rows;
     EventTiming::Figures longest;
+    CpuSplit cpu;
     double drops = 0;
     for (int round = 0; round < rounds; ++round) {
       if (round > 0) PressStart();
@@ -197,8 +201,14 @@ class Bench {
       static_cast<QPushButton*>(dialog_.GetDlgItem(res::IDC_BTN_CLEAR))->click();
       QCoreApplication::processEvents();
       timing_.Reset();
+      const CpuSplit cpuBefore = CpuTimes();
       const double rate = Flood(count);
       if (rate == 0) return false;
+      const CpuSplit cpuAfter = CpuTimes();
+      // Per round: a capture thread ends at Stop, so its time is taken before.
+      cpu.mainThreadMs += cpuAfter.mainThreadMs - cpuBefore.mainThreadMs;
+      cpu.otherThreadsMs += cpuAfter.otherThreadsMs - cpuBefore.otherThreadsMs;
+      cpu.childrenMs += cpuAfter.childrenMs - cpuBefore.childrenMs;
       QElapsedTimer afterEnd;
       afterEnd.start();
       const bool all = Pump([&] { return Rows() >= count; }, 10'000);
@@ -226,6 +236,9 @@ class Bench {
     Print("flood_longest_event_cpu_ms", longest.longestEventCpuMs);
     std::printf("flood_longest_event_kind %s\n", longest.longestEventKind.constData());
     Print("flood_refresh_gap_max_ms", max(gaps));
+    Print("flood_cpu_ns_per_datagram_generator", cpu.childrenMs * 1e6 / (static_cast<double>(count) * rounds));
+    Print("flood_cpu_ns_per_datagram_capture", cpu.otherThreadsMs * 1e6 / (static_cast<double>(count) * rounds));
+    Print("flood_cpu_ns_per_datagram_ui", cpu.mainThreadMs * 1e6 / (static_cast<double>(count) * rounds));
     return true;
   }
 

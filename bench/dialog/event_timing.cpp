@@ -38,26 +38,35 @@ EventTiming::Figures EventTiming::Take() {
           longestKind_};
 }
 
-void EventTiming::Record(QObject* receiver, QEvent* event, qint64 startNs, qint64 endNs, qint64 cpuNs) {
+EventTiming::Kind EventTiming::KindOf(QObject* receiver, QEvent* event) {
+  if (event->type() == QEvent::Timer) {
+    if (const auto* timer = qobject_cast<QTimer*>(receiver)) {
+      if (timer->interval() == kRefreshInterval) return Kind::Refresh;
+      if (timer->interval() == kRowInterval) return Kind::Rows;
+    }
+  } else if (event->type() == QEvent::UpdateRequest && receiver->isWidgetType() &&
+             static_cast<QWidget*>(receiver)->isWindow()) {
+    return Kind::Paint;
+  }
+  return Kind::Other;
+}
+
+void EventTiming::Record(Kind kind, const QByteArray& description, qint64 startNs, qint64 endNs, qint64 cpuNs) {
   const double ms = static_cast<double>(endNs - startNs) / 1e6;
   if (ms > longest_) {
     longest_ = ms;
     longestCpu_ = static_cast<double>(cpuNs) / 1e6;
-    longestKind_ = QByteArray::number(static_cast<int>(event->type())) + ':' + receiver->metaObject()->className();
+    longestKind_ = description;
   }
-  if (event->type() == QEvent::Timer) {
-    if (const auto* timer = qobject_cast<QTimer*>(receiver)) {
-      if (timer->interval() == kRefreshInterval) {
-        refresh_.push_back(ms);
-        if (lastRefreshNs_ >= 0) gapMax_ = std::max(gapMax_, static_cast<double>(startNs - lastRefreshNs_) / 1e6);
-        lastRefreshNs_ = startNs;
-      } else if (timer->interval() == kRowInterval) {
-        rows_.push_back(ms);
-      }
-    }
-  } else if (event->type() == QEvent::UpdateRequest && receiver->isWidgetType() &&
-             static_cast<QWidget*>(receiver)->isWindow()) {
-    paint_.push_back(ms);
+  switch (kind) {
+    case Kind::Refresh:
+      refresh_.push_back(ms);
+      if (lastRefreshNs_ >= 0) gapMax_ = std::max(gapMax_, static_cast<double>(startNs - lastRefreshNs_) / 1e6);
+      lastRefreshNs_ = startNs;
+      break;
+    case Kind::Rows: rows_.push_back(ms); break;
+    case Kind::Paint: paint_.push_back(ms); break;
+    case Kind::Other: break;
   }
 }
 
@@ -65,10 +74,13 @@ bool TimingApplication::notify(QObject* receiver, QEvent* event) {
   if (!clock_.isValid()) clock_.start();
   if (depth_ > 0) return QApplication::notify(receiver, event);
   ++depth_;
+  const EventTiming::Kind kind = EventTiming::KindOf(receiver, event);
+  const QByteArray description = QByteArray::number(static_cast<int>(event->type())) + ':' +
+                                 receiver->metaObject()->className();
   const qint64 start = clock_.nsecsElapsed();
   const qint64 cpuStart = ThreadCpuNs();
   const bool result = QApplication::notify(receiver, event);
-  timing_.Record(receiver, event, start, clock_.nsecsElapsed(), ThreadCpuNs() - cpuStart);
+  timing_.Record(kind, description, start, clock_.nsecsElapsed(), ThreadCpuNs() - cpuStart);
   --depth_;
   return result;
 }

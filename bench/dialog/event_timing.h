@@ -24,7 +24,10 @@ class EventTiming {
 
   void Reset();
   Figures Take();  // since the last Reset
-  void Record(QObject* receiver, QEvent* event, qint64 startNs, qint64 endNs, qint64 cpuNs);
+  enum class Kind { Refresh, Rows, Paint, Other };
+  // Read before delivery: a receiver may delete itself while handling it.
+  static Kind KindOf(QObject* receiver, QEvent* event);
+  void Record(Kind kind, const QByteArray& description, qint64 startNs, qint64 endNs, qint64 cpuNs);
 
  private:
   std::vector<double> refresh_, rows_, paint_;

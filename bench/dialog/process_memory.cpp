@@ -1,8 +1,13 @@
 #include "process_memory.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
 
 namespace orvanel::bench {
 
@@ -12,6 +17,41 @@ std::size_t ResidentBytes() {
   std::size_t resident = 0;
   if (!(statm >> pages >> resident)) return 0;
   return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+namespace {
+
+// utime + stime of /proc/self/task/TID/stat, in milliseconds.
+double TaskCpuMs(const std::filesystem::path& task) {
+  std::ifstream stat(task / "stat");
+  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::size_t afterName = text.rfind(')');
+  if (afterName == std::string::npos) return 0;
+  std::istringstream fields(text.substr(afterName + 2));  // from field 3, the state
+  std::string field;
+  double ticks = 0;
+  for (int number = 3; number <= 15 && fields >> field; ++number) {
+    if (number == 14 || number == 15) ticks += std::stod(field);
+  }
+  return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double Ms(const timeval& time) { return static_cast<double>(time.tv_sec) * 1000.0 + time.tv_usec / 1000.0; }
+
+}  // namespace
+
+CpuSplit CpuTimes() {
+  CpuSplit split;
+  const std::string self = std::to_string(getpid());
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+    const double ms = TaskCpuMs(task.path());
+    (task.path().filename() == self ? split.mainThreadMs : split.otherThreadsMs) += ms;
+  }
+  rusage children{};
+  getrusage(RUSAGE_CHILDREN, &children);
+  split.childrenMs = Ms(children.ru_utime) + Ms(children.ru_stime);
+  return split;
 }
 
 }  // namespace orvanel::bench

@@ -1,4 +1,5 @@
-// Resident memory of this process, for bytes-per-row figures.
+// Resident memory and CPU time of this process, for bytes-per-row figures and
+// for where a flood's time goes.
 #pragma once
 
 #include <cstddef>
@@ -7,5 +8,13 @@ namespace orvanel::bench {
 
 // Resident bytes now, from /proc/self/statm; 0 when it cannot be read.
 std::size_t ResidentBytes();
+
+struct CpuSplit {
+  double mainThreadMs = 0;    // the UI thread
+  double otherThreadsMs = 0;  // the capture thread and any others
+  double childrenMs = 0;      // waited-for child processes (the flood generator)
+};
+// User and system time so far; other threads only while they run.
+CpuSplit CpuTimes();
 
 }  // namespace orvanel::bench
