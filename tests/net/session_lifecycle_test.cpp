@@ -85,8 +85,6 @@ TEST_F(SessionLifecycle, DeletedInterfaceCountsErrorsWithoutSpinningAndStillStop
 }
 
 TEST_F(SessionLifecycle, FailedStartsReportTheirStepAndLeaveNothingOpen) {
-  // ThreadSanitizer starts a thread of its own with the process's first one.
-  std::thread([] {}).join();
   const int threads = CountThreads(), descriptors = CountDescriptors();
   // Nothing chosen, an address that is not local, and one that is only alike.
   for (const char* address : {"", "10.99.0.1", "127.0.0.01", "127.0.0.1 "}) {
