@@ -137,15 +137,8 @@ class AtomicCaptureOptions final : public CaptureOptions {
   std::array<std::atomic<int>, kCaptureOptionCount> states_{};
 };
 
-// The packet table with the two operations the loop uses. Texts are views that
-// are valid only during the call.
-class PacketTable {
- public:
-  virtual ~PacketTable() = default;
-  virtual void InsertItem(int index, std::string_view text) = 0;
-  virtual void SetItemText(int item, int column, std::string_view text) = 0;
-};
-
+// Columns of the packet table: protocol, source, port, destination, port,
+// length, payload.
 inline constexpr int kPacketColumnCount = 7;
 
 }  // namespace orvanel

@@ -27,7 +27,7 @@ class PacketHandler {
  public:
   explicit PacketHandler(const CaptureContext& context) : context_(context) {}
 
-  void Handle(const ReceiveBuffer& buffer) {
+  void Handle(const ReceiveBuffer& buffer, const ReceiveResult& received) {
     const IpHeaderView view = DecodeHeader(buffer);
     const DottedAddress source = AddressText(view.SourceAddress());
     const DottedAddress destination = AddressText(view.DestinationAddress());
@@ -36,7 +36,7 @@ class PacketHandler {
     CountInGroups(context_.counters, trafficCase, view.Protocol());
     const ProtocolClass protocol = ClassOfProtocol(view.Protocol());
     if (protocol == ProtocolClass::OTHER) return;
-    const Packet packet{buffer, view, source.View(), destination.View(), protocol};
+    const Packet packet{buffer, view, received, protocol};
     ChooseRows(trafficCase, packet);
   }
 
@@ -44,8 +44,7 @@ class PacketHandler {
   struct Packet {
     const ReceiveBuffer& buffer;
     const IpHeaderView& view;
-    std::string_view source;
-    std::string_view destination;
+    const ReceiveResult& received;
     ProtocolClass protocol;
   };
 
@@ -74,7 +73,7 @@ class PacketHandler {
   }
 
   void AddRow(const Packet& packet) {
-    AddPacketRow(packet.protocol, packet.buffer, packet.view, packet.source, packet.destination, context_.table);
+    context_.table.AddRow(ListedRowOf({packet.buffer.data(), packet.received.length}, packet.received.captureTimeNs));
     if (context_.options.State(CaptureOption::SaveLast) == kChecked && context_.lastPacketFiles) {
       context_.lastPacketFiles->SaveLastPacket(packet.protocol, packet.buffer, packet.view);
     }
@@ -101,11 +100,12 @@ int CaptureThreadProc(const CaptureContext& context) {
   std::size_t written = 0;  // bytes the last receive may have left non-zero
   while (context.bCapturing.load(std::memory_order_acquire)) {
     ZeroFront(buffer, written);
-    const ReceiveResult result = context.source.Receive(buffer);
+    ReceiveResult result = context.source.Receive(buffer);
     written = result.status == ReceiveStatus::Packet ? std::min(result.length, buffer.size()) : buffer.size();
+    result.length = written;
     switch (result.status) {
       case ReceiveStatus::Packet:
-        handler.Handle(buffer);
+        handler.Handle(buffer, result);
         break;
       case ReceiveStatus::Failed:
         context.counters.CountReceiveError();

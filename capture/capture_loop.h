@@ -3,10 +3,12 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "capture.h"
 #include "last_packet.h"
+#include "listed_row.h"
 
 namespace orvanel {
 
@@ -19,7 +21,8 @@ enum class ReceiveStatus {
 
 struct ReceiveResult {
   ReceiveStatus status;
-  std::size_t length;  // bytes written to the buffer, at most its size
+  std::size_t length;               // bytes written to the buffer, at most its size
+  std::int64_t captureTimeNs = 0;  // when the packet was captured, since the epoch; 0 when unknown
 };
 
 // One datagram per call. The buffer is all zeros when Receive is called, so
@@ -39,7 +42,7 @@ struct CaptureContext {
   PacketTable& table;
   std::string srcFilter;
   std::string dstFilter;
-  const LastPacketFiles* lastPacketFiles = nullptr;  // none: listed packets are not written
+  LastPacketFiles* lastPacketFiles = nullptr;  // none: listed packets are not written
 };
 
 // Runs until bCapturing is found clear (or the source is exhausted); returns 0.

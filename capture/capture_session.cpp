@@ -57,28 +57,33 @@ class LimitedSource final : public PacketSource {
 // What one capture owns: its ring, its files, its context and its thread.
 // Each capture has its own, so a thread never reads another capture's socket.
 struct CaptureSession::Running {
-  Running(std::unique_ptr<PacketRing> packetRing, const std::atomic<bool>& bCapturing, PacketCounters& counters,
+  Running(std::unique_ptr<PacketRing> packetRing, std::atomic<std::uint64_t>& kernelDrops,
+          const std::atomic<bool>& bCapturing, PacketCounters& counters,
           const CaptureOptions& options, PacketTable& table, const std::string& srcFilter,
           const std::string& dstFilter, const std::string& dumpDirectory, std::uint32_t packetLimit)
       : ring(std::move(packetRing)),
+        drops(kernelDrops),
         source(*ring, counters, packetLimit),
         files(dumpDirectory),
         context{bCapturing, source, counters, options, table, srcFilter, dstFilter, &files} {}
 
   void Run() {
     CaptureThreadProc(context);
-    drops = ring->TakeDrops();
+    CountDrops();
     loopLeft.store(true, std::memory_order_release);
     loopLeft.notify_one();
     woken.wait(false, std::memory_order_acquire);  // Stop may still be signalling the ring
     ring.reset();  // closing waits for the kernel; Stop does not wait for this
   }
 
+  // Reading the kernel's count resets it, so every read adds to the one total.
+  void CountDrops() { drops.fetch_add(ring->TakeDrops(), std::memory_order_relaxed); }
+
   std::unique_ptr<PacketRing> ring;
+  std::atomic<std::uint64_t>& drops;
   LimitedSource source;
   LastPacketFiles files;
   CaptureContext context;
-  std::uint64_t drops = 0;            // written before loopLeft is set
   std::atomic<bool> loopLeft{false};  // the thread touches nothing shared any more
   std::atomic<bool> woken{false};     // Stop is done with the ring
   std::thread thread;
@@ -102,7 +107,7 @@ StartResult CaptureSession::StartCapture(const std::string& chosenAddress, const
   std::unique_ptr<PacketRing> ring = PacketRing::Map(std::move(opened.socket));
   if (!ring) return StartResult::ReceiveModeFailed;
 
-  running_ = std::make_unique<Running>(std::move(ring), bCapturing_, counters_, options_, table_, srcFilter,
+  running_ = std::make_unique<Running>(std::move(ring), kernelDrops_, bCapturing_, counters_, options_, table_, srcFilter,
                                        dstFilter, dumpDirectory_, packetLimit_);
   counters_.ZeroGroupCounters();
   bCapturing_.store(true, std::memory_order_release);  // before the thread's first test
@@ -117,8 +122,12 @@ void CaptureSession::StopCapture() {
   running_->woken.store(true, std::memory_order_release);
   running_->woken.notify_one();
   running_->loopLeft.wait(false, std::memory_order_acquire);
-  kernelDrops_ = running_->drops;
   finished_ = std::move(running_);
+}
+
+void CaptureSession::CountKernelDrops() {
+  // The ring lives until Stop, which runs on this same thread.
+  if (running_) running_->CountDrops();
 }
 
 bool CaptureSession::LoopEnded() const {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "capture.h"
+#include "listed_row.h"
 
 namespace orvanel {
 
@@ -64,9 +65,12 @@ class CaptureSession {
   // packet limit was reached; StopCapture is still to be called.
   bool LoopEnded() const;
 
-  // Packets the kernel dropped because the capture fell behind, in the last
-  // capture that was stopped.
-  std::uint64_t KernelDrops() const { return kernelDrops_; }
+  // Packets the kernel dropped because the capture fell behind, in every
+  // capture of this session so far; any thread.
+  std::uint64_t KernelDrops() const { return kernelDrops_.load(std::memory_order_relaxed); }
+  // Adds what the kernel dropped in the running capture until now to
+  // KernelDrops. From the thread that starts and stops captures.
+  void CountKernelDrops();
 
  private:
   struct Running;
@@ -77,7 +81,7 @@ class CaptureSession {
   std::atomic<bool> bCapturing_{false};
   std::unique_ptr<Running> running_;
   std::unique_ptr<Running> finished_;  // stopped, maybe still closing its socket
-  std::uint64_t kernelDrops_ = 0;
+  std::atomic<std::uint64_t> kernelDrops_{0};
   std::uint32_t packetLimit_ = 0;
 
   void JoinFinished();

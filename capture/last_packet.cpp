@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,16 +14,21 @@ namespace orvanel {
 namespace {
 
 constexpr const char* kFileNames[] = {"buf_TCP.txt", "buf_UDP.txt", "buf_ICMP.txt"};
+constexpr std::int64_t kLookUpAgainMs = 100;
 
-// Writes all of data, going on after partial writes and interruptions.
-void WriteAll(int fd, const std::uint8_t* data, std::size_t length) {
+// Writes all of data from the file's start, going on after partial writes
+// and interruptions.
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t length) {
+  off_t offset = 0;
   while (length > 0) {
-    const ssize_t written = write(fd, data, length);
+    const ssize_t written = pwrite(fd, data, length, offset);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
+    if (written <= 0) return false;
     data += written;
+    offset += written;
     length -= static_cast<std::size_t>(written);
   }
+  return true;
 }
 
 // Opens the directory for openat. A path longer than one system call takes
@@ -52,28 +58,78 @@ LastPacketFiles::LastPacketFiles(const std::string& dumpDirectory)
       paths_{dumpDirectory + '/' + kFileNames[0], dumpDirectory + '/' + kFileNames[1],
              dumpDirectory + '/' + kFileNames[2], {}} {}
 
+LastPacketFiles::~LastPacketFiles() { CloseAll(); }
+
+void LastPacketFiles::CloseAll() {
+  for (int protocol = 0; protocol < kProtocolClassCount - 1; ++protocol) Close(protocol);
+  if (directoryFd_ >= 0) close(directoryFd_);
+  directoryFd_ = -1;
+}
+
 const std::string& LastPacketFiles::PathOf(ProtocolClass protocol) const {
   return paths_[static_cast<int>(protocol)];
 }
 
 void LastPacketFiles::SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer& buffer,
-                                     const IpHeaderView& view) const {
+                                     const IpHeaderView& view) {
   // An empty text, or one with a NUL in it, names no directory.
   if (protocol == ProtocolClass::OTHER || directory_.empty() || directory_.find('\0') != std::string::npos) return;
-  const int directoryFd = OpenDirectory(directory_);
-  if (directoryFd < 0) return;
-  // The capture may run privileged: never follow a planted link, never block
-  // on a planted FIFO or write to a device, and never cut or write a file
-  // that also has a name elsewhere (a planted hard link).
-  const int fd = openat(directoryFd, kFileNames[static_cast<int>(protocol)],
-                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
-  close(directoryFd);
-  if (fd < 0) return;
-  struct stat status;
-  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1 && ftruncate(fd, 0) == 0) {
-    WriteAll(fd, buffer.data(), std::min<std::size_t>(view.TotalLength(), buffer.size()));
+  const int index = static_cast<int>(protocol);
+  // The path is looked up again now and then, so that a directory removed,
+  // replaced or mounted over during a capture is followed within that time.
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  const std::int64_t nowMs = std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
+  if (directoryFd_ >= 0 && nowMs - directoryOpenedMs_ >= kLookUpAgainMs) CloseAll();
+  if (directoryFd_ < 0) directoryOpenedMs_ = nowMs;
+  if (files_[index].fd >= 0 && !StillOurs(index)) Close(index);
+  if (files_[index].fd < 0 && !Open(index)) return;
+  OpenFile& file = files_[index];
+  const auto length = static_cast<off_t>(std::min<std::size_t>(view.TotalLength(), buffer.size()));
+  if (!WriteAll(file.fd, buffer.data(), static_cast<std::size_t>(length))) {
+    Close(index);  // opened afresh next time
+    return;
   }
-  close(fd);
+  if (file.size > length && ftruncate(file.fd, length) != 0) return;
+  file.size = length;
+}
+
+// The name must still lead to the open file, a regular one with no other name.
+bool LastPacketFiles::StillOurs(int protocol) const {
+  struct stat status;
+  const OpenFile& file = files_[protocol];
+  return fstatat(directoryFd_, kFileNames[protocol], &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_dev == file.device &&
+         status.st_ino == file.inode;
+}
+
+bool LastPacketFiles::Open(int protocol) {
+  if (directoryFd_ < 0) directoryFd_ = OpenDirectory(directory_);
+  if (directoryFd_ < 0) return false;
+  // The capture may run privileged: never follow a planted link, never block
+  // on a planted FIFO or write to a device, and never write a file that also
+  // has a name elsewhere (a planted hard link).
+  const int fd = openat(directoryFd_, kFileNames[protocol], O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                        0644);
+  if (fd < 0) {
+    if (errno == ENOENT) {  // the directory was removed: look its path up again next time
+      close(directoryFd_);
+      directoryFd_ = -1;
+    }
+    return false;
+  }
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
+    close(fd);
+    return false;
+  }
+  files_[protocol] = {fd, status.st_dev, status.st_ino, status.st_size};
+  return true;
+}
+
+void LastPacketFiles::Close(int protocol) {
+  if (files_[protocol].fd >= 0) close(files_[protocol].fd);
+  files_[protocol] = {};
 }
 
 }  // namespace orvanel

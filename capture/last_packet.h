@@ -1,6 +1,9 @@
 // The per-protocol files that keep the most recently listed packet.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
 #include <string>
 
 #include "capture.h"
@@ -14,18 +17,41 @@ class LastPacketFiles {
   // '/'. An empty text, or one with a NUL, names no directory: nothing is
   // written then.
   explicit LastPacketFiles(const std::string& dumpDirectory);
+  ~LastPacketFiles();
+  LastPacketFiles(const LastPacketFiles&) = delete;
+  LastPacketFiles& operator=(const LastPacketFiles&) = delete;
 
   // Replaces the protocol's file with the packet's bytes: the total-length
   // field's count, at most the whole buffer. A file that cannot be opened or
   // written is skipped silently; links and non-regular files are never written.
-  void SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer& buffer, const IpHeaderView& view) const;
+  // The directory and the files stay open between packets, so a packet costs
+  // a name check and a write: each packet checks that the name still leads to
+  // the open file, with one link, and opens it afresh when not. The directory
+  // is looked up by its path again every 100 ms, so one removed, replaced or
+  // mounted over (read-only, say) during a capture is followed within that.
+  void SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer& buffer, const IpHeaderView& view);
 
   // The file of a protocol; empty for OTHER, which has none.
   const std::string& PathOf(ProtocolClass protocol) const;
 
  private:
+  struct OpenFile {
+    int fd = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+  };
+
+  bool StillOurs(int protocol) const;
+  bool Open(int protocol);
+  void Close(int protocol);
+  void CloseAll();
+
   std::string directory_;
   std::string paths_[kProtocolClassCount];  // TCP, UDP, ICMP, OTHER (none)
+  int directoryFd_ = -1;
+  std::int64_t directoryOpenedMs_ = 0;
+  OpenFile files_[kProtocolClassCount - 1];  // OTHER has none
 };
 
 }  // namespace orvanel

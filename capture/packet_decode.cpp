@@ -1,5 +1,6 @@
 #include "packet_decode.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -8,8 +9,6 @@ namespace {
 
 constexpr std::size_t kTcpPayloadOffset = 40;  // 20-byte IPv4 header + 20-byte TCP header
 constexpr std::size_t kUdpPayloadOffset = 28;  // 20-byte IPv4 header + 8-byte UDP header
-constexpr int kSourcePortOffset = 20;
-constexpr int kDestinationPortOffset = 22;
 
 // An octet's digits followed by its point, so one 4-byte copy writes both.
 struct OctetText {
@@ -34,7 +33,7 @@ constexpr std::array<OctetText, 256> MakeOctetTexts() {
 constexpr std::array<OctetText, 256> kOctetTexts = MakeOctetTexts();
 
 // Appends the decimal text of value to the scratch and returns a view of it.
-std::string_view AppendDecimal(std::array<char, 24>& scratch, std::size_t& used, unsigned value) {
+std::string_view AppendDecimal(std::array<char, 64>& scratch, std::size_t& used, unsigned value) {
   char* begin = scratch.data() + used;
   char* end = std::to_chars(begin, scratch.data() + scratch.size(), value).ptr;
   used += static_cast<std::size_t>(end - begin);
@@ -57,46 +56,40 @@ DottedAddress AddressText(std::uint32_t networkOrderAddress) {
   return dotted;
 }
 
-std::uint16_t ReadPort(const ReceiveBuffer& buffer, int offset) {
-  return static_cast<std::uint16_t>(buffer[offset] << 8 | buffer[offset + 1]);
+IpHeaderView DecodeHeader(std::span<const std::uint8_t> datagram) {
+  IpHeaderView view{};
+  const std::size_t length = std::min(datagram.size(), view.bytes.size());
+  if (length > 0) std::memcpy(view.bytes.data(), datagram.data(), length);
+  return view;
 }
 
-std::string_view PayloadText(const ReceiveBuffer& buffer, std::size_t offset) {
-  const auto* begin = reinterpret_cast<const char*>(buffer.data()) + offset;
-  const void* zero = std::memchr(begin, 0, buffer.size() - offset);
-  const std::size_t length =
-      zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - begin) : buffer.size() - offset;
-  return {begin, length};
+std::string_view PayloadText(std::span<const std::uint8_t> datagram, std::size_t offset) {
+  if (offset >= datagram.size()) return {};
+  const auto* begin = reinterpret_cast<const char*>(datagram.data()) + offset;
+  const std::size_t available = datagram.size() - offset;
+  const void* zero = std::memchr(begin, 0, available);
+  return {begin, zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - begin) : available};
 }
 
-void BuildPacketRow(ProtocolClass protocol, const ReceiveBuffer& buffer, const IpHeaderView& view,
-                    std::string_view sourceText, std::string_view destinationText, PacketRow& row) {
+void BuildPacketRow(const ListedRow& row, PacketRow& texts) {
   std::size_t used = 0;
-  row.columns = {};
-  row.columns[0] = ProtocolLabel(protocol);
-  row.columns[1] = sourceText;
-  row.columns[3] = destinationText;
-  if (protocol != ProtocolClass::ICMP) {
-    row.columns[2] = AppendDecimal(row.scratch, used, ReadPort(buffer, kSourcePortOffset));
-    row.columns[4] = AppendDecimal(row.scratch, used, ReadPort(buffer, kDestinationPortOffset));
+  const auto keep = [&](std::string_view text) {
+    char* begin = texts.scratch.data() + used;
+    std::memcpy(begin, text.data(), text.size());
+    used += text.size();
+    return std::string_view(begin, text.size());
+  };
+  texts.columns = {};
+  texts.columns[0] = ProtocolLabel(row.protocol);
+  texts.columns[1] = keep(AddressText(row.source).View());
+  texts.columns[3] = keep(AddressText(row.destination).View());
+  if (row.protocol != ProtocolClass::ICMP) {
+    texts.columns[2] = AppendDecimal(texts.scratch, used, row.sourcePort);
+    texts.columns[4] = AppendDecimal(texts.scratch, used, row.destinationPort);
   }
-  row.columns[5] = AppendDecimal(row.scratch, used, view.TotalLength());
-  if (protocol == ProtocolClass::TCP) row.columns[6] = PayloadText(buffer, kTcpPayloadOffset);
-  if (protocol == ProtocolClass::UDP) row.columns[6] = PayloadText(buffer, kUdpPayloadOffset);
-}
-
-void AddPacketRow(ProtocolClass protocol, const ReceiveBuffer& buffer, const IpHeaderView& view,
-                  std::string_view sourceText, std::string_view destinationText, PacketTable& table) {
-  PacketRow row;
-  BuildPacketRow(protocol, buffer, view, sourceText, destinationText, row);
-  table.InsertItem(0, row.columns[0]);
-  static constexpr int kTransportColumns[] = {1, 2, 3, 4, 5, 6};
-  static constexpr int kIcmpColumns[] = {1, 3, 5};
-  if (protocol == ProtocolClass::ICMP) {
-    for (int column : kIcmpColumns) table.SetItemText(0, column, row.columns[column]);
-  } else {
-    for (int column : kTransportColumns) table.SetItemText(0, column, row.columns[column]);
-  }
+  texts.columns[5] = AppendDecimal(texts.scratch, used, row.totalLength);
+  if (row.protocol == ProtocolClass::TCP) texts.columns[6] = PayloadText(row.datagram, kTcpPayloadOffset);
+  if (row.protocol == ProtocolClass::UDP) texts.columns[6] = PayloadText(row.datagram, kUdpPayloadOffset);
 }
 
 }  // namespace orvanel

@@ -5,9 +5,11 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 #include "capture.h"
+#include "listed_row.h"
 
 namespace orvanel {
 
@@ -15,11 +17,13 @@ namespace orvanel {
 struct IpHeaderView {
   std::array<std::uint8_t, 24> bytes;
 
-  std::uint16_t TotalLength() const { return static_cast<std::uint16_t>(bytes[2] << 8 | bytes[3]); }
+  std::uint16_t TotalLength() const { return Field16(2); }
   std::uint8_t Protocol() const { return bytes[9]; }
   // The address as its four bytes stand in the header (network order).
   std::uint32_t SourceAddress() const { return Address(12); }
   std::uint32_t DestinationAddress() const { return Address(16); }
+  // The 16-bit field at offset, as an unsigned value.
+  std::uint16_t Field16(int offset) const { return static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]); }
 
  private:
   std::uint32_t Address(int offset) const {
@@ -50,26 +54,20 @@ class DottedAddress {
 // Thread-safe and allocation-free, unlike inet_ntoa.
 DottedAddress AddressText(std::uint32_t networkOrderAddress);
 
-// A 16-bit network-order field of the buffer, as an unsigned value.
-std::uint16_t ReadPort(const ReceiveBuffer& buffer, int offset);
+// Bytes 0..23 of a datagram of any length; bytes past its end read as zero.
+IpHeaderView DecodeHeader(std::span<const std::uint8_t> datagram);
 
-// Payload text: the bytes from offset up to the first zero or the buffer end.
-std::string_view PayloadText(const ReceiveBuffer& buffer, std::size_t offset);
+// Payload text: the bytes from offset up to the first zero or the datagram end.
+std::string_view PayloadText(std::span<const std::uint8_t> datagram, std::size_t offset);
 
-// The seven texts of one row; views into the buffer and into its own scratch.
+// The seven texts of one row; views into the datagram and into its own scratch.
 struct PacketRow {
   std::array<std::string_view, kPacketColumnCount> columns;
-  std::array<char, 24> scratch;  // the decimal texts of the ports and the length
+  std::array<char, 64> scratch;  // the addresses and the decimal texts of the ports and the length
 };
 
-// Builds the row of a TCP, UDP or ICMP packet; addresses are the texts the
-// loop already made.
-void BuildPacketRow(ProtocolClass protocol, const ReceiveBuffer& buffer, const IpHeaderView& view,
-                    std::string_view sourceText, std::string_view destinationText, PacketRow& row);
-
-// Inserts the row at index 0 and sets its sub-items in column order
-// (1..6 for TCP and UDP, 1, 3, 5 for ICMP).
-void AddPacketRow(ProtocolClass protocol, const ReceiveBuffer& buffer, const IpHeaderView& view,
-                  std::string_view sourceText, std::string_view destinationText, PacketTable& table);
+// The texts the table shows for a listed row: ICMP rows have no ports and no
+// payload. One formatter for the dialog and the command line.
+void BuildPacketRow(const ListedRow& row, PacketRow& texts);
 
 }  // namespace orvanel

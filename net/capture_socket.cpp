@@ -28,11 +28,23 @@ bool BindToInterface(int fd, unsigned interfaceIndex) {
   return bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
+// Takes IPv4 datagrams only, each up to its total-length field (link padding
+// is not part of the datagram) and at most a receive buffer. A field too short
+// for a header, or a datagram too short to hold the field, leaves the length
+// as received, as a capture file's reader does.
 bool AcceptOnlyIPv4(int fd) {
+  constexpr __u32 kMinimumHeader = 20;
+  constexpr __u32 kBuffer = kReceiveBufferSize;
   sock_filter code[] = {
       BPF_STMT(BPF_LD | BPF_H | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PROTOCOL)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, kReceiveBufferSize),  // longer datagrams are cut, not refused
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 0, 7),
+      BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
+      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, 4, 0, 3),
+      BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 2),  // the total-length field
+      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kMinimumHeader, 0, 1),
+      BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, kBuffer, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, kBuffer),
+      BPF_STMT(BPF_RET | BPF_A, 0),
       BPF_STMT(BPF_RET | BPF_K, 0),
   };
   const sock_fprog program{static_cast<unsigned short>(std::size(code)), code};

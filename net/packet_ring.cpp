@@ -125,7 +125,8 @@ ReceiveResult PacketRing::TakePacket(ReceiveBuffer& buffer) {
   } else {
     ReleaseBlock();
   }
-  return {ReceiveStatus::Packet, length};
+  const std::int64_t time = std::int64_t{packet->tp_sec} * 1'000'000'000 + packet->tp_nsec;
+  return {ReceiveStatus::Packet, length, time};
 }
 
 void PacketRing::Pause() {

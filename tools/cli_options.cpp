@@ -98,7 +98,8 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
         if (!seconds) return fail("bad --seconds '" + std::string(value) + "': expected a number above 0, at most a year");
         options.seconds = *seconds;
       }
-    } else if (argument == "--src" || argument == "--dst" || argument == "--show" || argument == "--save-last") {
+    } else if (argument == "--src" || argument == "--dst" || argument == "--show" || argument == "--save-last" ||
+               argument == "--write") {
       if (!hasValue) return fail(std::string(argument) + " needs an argument");
       const std::string_view value = arguments[++i];
       if (argument == "--src") options.srcFilter = value;
@@ -106,6 +107,10 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
       if (argument == "--show" && !TickShown(value, options)) {
         return fail("bad --show '" + std::string(value) + "': expected GROUP=PROTO[,PROTO...] with GROUP src, dst "
                     "or other and PROTO tcp, udp or icmp");
+      }
+      if (argument == "--write") {
+        if (value.empty()) return fail("--write needs a file");
+        options.writeFile = value;
       }
       if (argument == "--save-last") {
         if (value.empty()) return fail("--save-last needs a directory");
@@ -134,9 +139,9 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
 
 std::string_view UsageText() {
   return R"(Usage: orvanel-cli [--src PREFIX] [--dst PREFIX] [--show GROUP=PROTO[,PROTO...]]...
-                   [--save-last DIR] --read FILE...
+                   [--save-last DIR] [--write FILE] --read FILE...
        orvanel-cli [--src PREFIX] [--dst PREFIX] [--show GROUP=PROTO[,PROTO...]]...
-                   [--save-last DIR] --address ADDRESS [--count N] [--seconds S]
+                   [--save-last DIR] [--write FILE] --address ADDRESS [--count N] [--seconds S]
        orvanel-cli --list-addresses
        orvanel-cli --help
 
@@ -156,6 +161,9 @@ files, or captured live on one of this machine's own addresses.
                    without it; every packet is still counted.
   --save-last DIR  tick the save box: each listed packet replaces
                    DIR/buf_TCP.txt, DIR/buf_UDP.txt or DIR/buf_ICMP.txt.
+  --write FILE     also write the listed rows to FILE as pcapng (link type
+                   IPv4, nanosecond capture times), created readable by its
+                   owner only; tcpdump -r and Wireshark read it.
   --read FILE...   read these pcap or pcapng files, in order, as one stream.
                    Link types: Ethernet (802.1Q/802.1ad tags too), Linux
                    cooked v1 and v2, BSD null and loop, raw IP, IPv4.
@@ -188,7 +196,7 @@ byte is written \xHH. Then five counter lines:
 A live capture writes two lines on stderr, one once packets are being
 captured and one at the end:
   orvanel-cli: capturing on ADDRESS
-  orvanel-cli: N packets dropped by the kernel
+  orvanel-cli: N receive failures, M dropped by the kernel, K not listed
 
 Exit status: 0 on success; 2 with a one-line error on stderr for bad options,
 an unreadable, unsupported or damaged capture file (the rows and counters of

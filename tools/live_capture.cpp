@@ -41,7 +41,7 @@ void WaitForEnd(const CaptureSession& session, double seconds, const sigset_t& s
 
 }  // namespace
 
-int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes) {
+int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRows& rows) {
   // Stop signals are taken by WaitForEnd alone; the capture thread inherits
   // the blocked set.
   sigset_t stopSignals;
@@ -51,8 +51,8 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   PacketCounters counters;
-  RowPrinter printer(stdout);  // written by the capture thread until Stop, then by this one
-  CaptureSession session(counters, boxes, printer, options.saveDirectory);
+  // rows are written by the capture thread until Stop, then by this one
+  CaptureSession session(counters, boxes, rows, options.saveDirectory);
   session.SetPacketLimit(options.count);
   const StartResult started = session.StartCapture(*options.address, options.srcFilter, options.dstFilter);
   if (started != StartResult::Started) {
@@ -62,11 +62,12 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes) {
   WaitForEnd(session, options.seconds, stopSignals);
   session.StopCapture();
 
-  printer.Flush();
   PrintCounters(stdout, counters);
   if (std::fflush(stdout) != 0) return Fail(2, "cannot write the output");
-  std::fprintf(stderr, "orvanel-cli: %llu packets dropped by the kernel\n",
-               static_cast<unsigned long long>(session.KernelDrops()));
+  if (const auto error = rows.Finish()) return Fail(2, *error);
+  // Every row is printed, so none is left unlisted here; the dialog's spool may refuse rows.
+  std::fprintf(stderr, "orvanel-cli: %d receive failures, %llu dropped by the kernel, 0 not listed\n",
+               counters.ReceiveErrors(), static_cast<unsigned long long>(session.KernelDrops()));
   return 0;
 }
 

@@ -3,13 +3,14 @@
 
 #include "capture/capture.h"
 #include "tools/cli_options.h"
+#include "tools/cli_rows.h"
 
 namespace orvanel::cli {
 
-// Captures on options.address with these boxes until the packet count, the
-// time or SIGINT/SIGTERM ends it, then prints the rows and counters as a read
-// does and the kernel drops on stderr. Returns the exit status.
-int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes);
+// Captures on options.address with these boxes into rows until the packet
+// count, the time or SIGINT/SIGTERM ends it, then prints the counters as a
+// read does and the losses on stderr. Returns the exit status.
+int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRows& rows);
 
 // Prints the local addresses one a line in the dialog's order; returns the
 // exit status.

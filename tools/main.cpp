@@ -9,6 +9,7 @@
 #include "tools/cli_options.h"
 #include "tools/live_capture.h"
 #include "tools/pcap_file_source.h"
+#include "tools/cli_rows.h"
 #include "tools/row_printer.h"
 
 namespace {
@@ -38,20 +39,23 @@ int main(int argc, char** argv) {
   for (int option = 0; option < kCaptureOptionCount; ++option) {
     boxes.Set(static_cast<CaptureOption>(option), options.boxes[option]);
   }
-  if (options.address) return cli::RunLiveCapture(options, boxes);
+  cli::CliRows rows(stdout);
+  if (!options.writeFile.empty()) {
+    if (const auto error = rows.WriteTo(options.writeFile)) return Fail(*error);
+  }
+  if (options.address) return cli::RunLiveCapture(options, boxes, rows);
 
   cli::PcapFileSource source(options.readFiles);
   if (!source.Error().empty()) return Fail(source.Error());
   std::optional<LastPacketFiles> lastPacketFiles;
   if (!options.saveDirectory.empty()) lastPacketFiles.emplace(options.saveDirectory);
   PacketCounters counters;
-  cli::RowPrinter printer(stdout);
   const std::atomic<bool> capturing{true};
-  CaptureThreadProc({capturing, source, counters, boxes, printer, options.srcFilter, options.dstFilter,
+  CaptureThreadProc({capturing, source, counters, boxes, rows, options.srcFilter, options.dstFilter,
                      lastPacketFiles ? &*lastPacketFiles : nullptr});
-  printer.Flush();
   cli::PrintCounters(stdout, counters);
   if (std::fflush(stdout) != 0) return Fail("cannot write the output");
+  if (const auto error = rows.Finish()) return Fail(*error);
   if (!source.Error().empty()) return Fail(source.Error());
   return 0;
 }

@@ -11,7 +11,9 @@ namespace orvanel::cli {
 PcapFileSource::PcapFileSource(const std::vector<std::string>& files) {
   for (const std::string& name : files) {
     char message[PCAP_ERRBUF_SIZE] = "";
-    File file{name, std::unique_ptr<pcap_t, PcapClose>(pcap_open_offline(name.c_str(), message)), 0};
+    File file{name, std::unique_ptr<pcap_t, PcapClose>(
+                   pcap_open_offline_with_tstamp_precision(name.c_str(), PCAP_TSTAMP_PRECISION_NANO, message)),
+              0};
     if (!file.handle) {
       // libpcap names the file in some messages and not in others
       error_ = std::string_view(message).starts_with(name) ? message : name + ": " + message;
@@ -47,7 +49,9 @@ ReceiveResult PcapFileSource::Receive(ReceiveBuffer& buffer) {
     if (!datagram || datagram->empty()) continue;  // no IPv4 datagram: the live socket never sees it
     const std::size_t length = std::min(datagram->size(), buffer.size());
     std::memcpy(buffer.data(), datagram->data(), length);
-    return {ReceiveStatus::Packet, length};
+    // The times are in nanoseconds, as the file was opened.
+    const std::int64_t time = std::int64_t{header->ts.tv_sec} * 1'000'000'000 + header->ts.tv_usec;
+    return {ReceiveStatus::Packet, length, time};
   }
   files_.clear();
   return {ReceiveStatus::Exhausted, 0};

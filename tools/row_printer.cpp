@@ -1,5 +1,7 @@
 #include "tools/row_printer.h"
 
+#include "capture/packet_decode.h"
+
 namespace orvanel::cli {
 
 void AppendEscaped(std::string& out, std::string_view text) {
@@ -16,27 +18,16 @@ void AppendEscaped(std::string& out, std::string_view text) {
   }
 }
 
-void RowPrinter::InsertItem(int, std::string_view text) {
-  Flush();
-  for (std::string& column : columns_) column.clear();
-  columns_[0] = text;
-  open_ = true;
-}
-
-void RowPrinter::SetItemText(int, int column, std::string_view text) {
-  if (open_ && column > 0 && column < kPacketColumnCount) columns_[column] = text;
-}
-
-void RowPrinter::Flush() {
-  if (!open_) return;
-  open_ = false;
-  std::string line;
+void RowPrinter::AddRow(const ListedRow& row) {
+  PacketRow texts;
+  BuildPacketRow(row, texts);
+  line_.clear();
   for (int column = 0; column < kPacketColumnCount; ++column) {
-    if (column > 0) line += '\t';
-    AppendEscaped(line, columns_[column]);
+    if (column > 0) line_ += '\t';
+    AppendEscaped(line_, texts.columns[column]);
   }
-  line += '\n';
-  std::fwrite(line.data(), 1, line.size(), out_);
+  line_ += '\n';
+  std::fwrite(line_.data(), 1, line_.size(), out_);
 }
 
 void PrintCounters(std::FILE* out, const PacketCounters& counters) {

@@ -1,12 +1,12 @@
 // A packet table that prints each row as a line, in the order rows are added.
 #pragma once
 
-#include <array>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "capture/capture.h"
+#include "capture/listed_row.h"
 
 namespace orvanel::cli {
 
@@ -14,17 +14,11 @@ class RowPrinter final : public PacketTable {
  public:
   explicit RowPrinter(std::FILE* out) : out_(out) {}
 
-  // A new item at the top ends the row before it, which is printed then.
-  void InsertItem(int index, std::string_view text) override;
-  void SetItemText(int item, int column, std::string_view text) override;
-
-  // Prints the last row, if one is still open.
-  void Flush();
+  void AddRow(const ListedRow& row) override;
 
  private:
   std::FILE* out_;
-  std::array<std::string, kPacketColumnCount> columns_;  // the open row
-  bool open_ = false;
+  std::string line_;  // kept to reuse its memory
 };
 
 // Appends text with every byte outside 0x20-0x7e, and the backslash, escaped.

@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDateTime>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -14,6 +16,7 @@
 
 #include "about_dlg.h"
 #include "keep_in_view.h"
+#include "list_export.h"
 #include "list_style.h"
 #include "message_box.h"
 #include "packet_model.h"
@@ -86,7 +89,8 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
       m_lcPackets(Control<QTableView>(m_controls, res::IDC_LIST_PACKETS)),
       m_btnStart(Control<QPushButton>(m_controls, res::IDC_BTN_START)),
       m_hIcon(ProgramIcon()),
-      m_packets(new PacketModel(this)) {
+      m_spool(RowSpool::CreateInCacheDirectory()),
+      m_packets(new PacketModel(*m_spool, this)) {
   m_lcPackets->setModel(m_packets);
   m_lcPackets->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_lcPackets->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -158,7 +162,7 @@ void CCaptureDlg::OnInitDialog() {
   m_chkDstIP->setChecked(true);
   m_chkOther->setChecked(true);
   m_counters.ZeroTotals();
-  m_session = std::make_unique<CaptureSession>(m_counters, m_options, m_rowQueue, CurrentDirectory());
+  m_session = std::make_unique<CaptureSession>(m_counters, m_options, *m_spool, CurrentDirectory());
   if (!m_queries.hostName()) ShowFatalMessage(this, QStringLiteral("获取本机名称错误\t\n\n程序将终止运行\t"));
   FillDeviceList();
   UpdateData(false);
@@ -174,11 +178,11 @@ void CCaptureDlg::BuildSystemMenu() {
   };
   addCommand(QStringLiteral("最小化(&N)"), kScMinimize);
   addCommand(QStringLiteral("关闭(&C)"), kScClose);
+  m_sysMenu->addSeparator();
+  connect(m_sysMenu->addAction(QStringLiteral("保存列表为 pcapng(&S)...")), &QAction::triggered, this,
+          &CCaptureDlg::OnSaveList);
   const QString about = ToQString(res::LoadString(res::IDS_ABOUTBOX));
-  if (!about.isEmpty()) {
-    m_sysMenu->addSeparator();
-    addCommand(about, res::IDM_ABOUTBOX);
-  }
+  if (!about.isEmpty()) addCommand(about, res::IDM_ABOUTBOX);
 }
 
 // The capture thread reads the boxes through m_options; every change is copied there at once.
@@ -274,8 +278,8 @@ void CCaptureDlg::StopCapture() {
   m_refreshTimer.stop();
   m_rowTimer.stop();
   EnableSettings(true);
-  // The thread is joined: what it listed last goes into the table too.
-  m_rowQueue.PublishPending();
+  // No row is being added now: a Clear during the capture can cut the files.
+  m_spool->FinishClear();
   TakeRows();
 }
 
@@ -297,24 +301,47 @@ void CCaptureDlg::CopyCounters() {
   m_nDstICMP = count(G::Destination, P::ICMP), m_nDstOTHER = count(G::Destination, P::OTHER);
   m_nOthTCP = count(G::Other, P::TCP), m_nOthUDP = count(G::Other, P::UDP);
   m_nOthICMP = count(G::Other, P::ICMP), m_nOthOTHER = count(G::Other, P::OTHER);
-  m_nError = m_counters.ReceiveErrors();
+  // Losses show in ERROR: failed receives, the kernel's drops when the ring
+  // was full, and rows the spool had no room for.
+  const std::int32_t failures = m_counters.ReceiveErrors();
+  const std::uint64_t drops = KernelDrops() - m_dropsAtClear;
+  const std::uint64_t notListed = m_spool->RowsNotListed() - m_notListedAtClear;
+  m_nError = static_cast<int>(static_cast<std::uint32_t>(failures) + static_cast<std::uint32_t>(drops) +
+                              static_cast<std::uint32_t>(notListed));
+  GetDlgItem(res::IDC_ERROR)->setToolTip(QStringLiteral("接收失败 %1，内核丢弃 %2，未列出 %3")
+                                             .arg(failures)
+                                             .arg(drops)
+                                             .arg(notListed));
 }
 
 void CCaptureDlg::RefreshCounters() {
+  if (IsCapturing()) m_session->CountKernelDrops();
   CopyCounters();
   UpdateData(false);
 }
 
-void CCaptureDlg::TakeRows() { m_packets->TakeRows(m_rowQueue); }
+void CCaptureDlg::TakeRows() { m_packets->TakeRows(); }
 
 void CCaptureDlg::ClearList() {
   UpdateData(true);
-  m_rowQueue.DrainInto(nullptr);
   m_packets->Clear();
+  if (!IsCapturing()) m_spool->FinishClear();
   RenewReportRows(*m_lcPackets);
   m_counters.ZeroAllCounters();
+  m_dropsAtClear = KernelDrops();
+  m_notListedAtClear = m_spool->RowsNotListed();
   CopyCounters();
   UpdateData(false);
+}
+
+std::optional<QString> CCaptureDlg::SaveList(const QString& path) const { return SaveRowsAsPcapng(*m_packets, path); }
+
+void CCaptureDlg::OnSaveList() {
+  const QString name = QDateTime::currentDateTime().toString(QStringLiteral("'orvanel-'yyyyMMdd-HHmmss'.pcapng'"));
+  const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("保存列表为 pcapng"), name,
+                                                    QStringLiteral("pcapng (*.pcapng)"));
+  if (path.isEmpty()) return;
+  if (const auto error = SaveList(path)) ShowMessage(this, QStringLiteral("保存失败：%1").arg(*error));
 }
 
 void CCaptureDlg::OnSelchangeDevice() {

@@ -7,13 +7,14 @@
 #include <QString>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
 #include "capture/capture.h"
 #include "capture/capture_session.h"
 #include "data_exchange.h"
 #include "dialog_builder.h"
+#include "capture/row_spool.h"
 #include "host_queries.h"
-#include "row_queue.h"
 
 class QCheckBox;
 class QComboBox;
@@ -38,8 +39,10 @@ class CCaptureDlg final : public QDialog {
   // The menu of the dialog's background, with the About entry.
   QMenu* GetSystemMenu() const { return m_sysMenu; }
   bool IsCapturing() const;
-  // Packets the kernel dropped in the last capture that was stopped.
+  // Packets the kernel dropped in every capture so far.
   std::uint64_t KernelDrops() const;
+  // The shown rows as pcapng, oldest first; an error text, or nothing.
+  std::optional<QString> SaveList(const QString& path) const;
   bool UpdateData(bool saveAndValidate);
 
   // The dialog initialises itself when it is first shown.
@@ -66,6 +69,7 @@ class CCaptureDlg final : public QDialog {
   void OnSelchangeDevice();
   void TakeRows();
   void CopyCounters();
+  void OnSaveList();
   void EnableSettings(bool enable);
 
   HostQueries m_queries;
@@ -92,8 +96,11 @@ class CCaptureDlg final : public QDialog {
   // Shared with the capture thread; the session goes first, joining it.
   PacketCounters m_counters;
   AtomicCaptureOptions m_options;
-  RowQueue m_rowQueue;
+  std::unique_ptr<RowSpool> m_spool;
   PacketModel* m_packets;
+  // What ERROR adds to the receive failures, counted from the last Clear.
+  std::uint64_t m_dropsAtClear = 0;
+  std::uint64_t m_notListedAtClear = 0;
   QTimer m_refreshTimer;
   QTimer m_rowTimer;
   std::unique_ptr<CaptureSession> m_session;

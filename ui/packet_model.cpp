@@ -1,16 +1,15 @@
 #include "packet_model.h"
 
-#include <malloc.h>
-
+#include <algorithm>
 #include <limits>
 
+#include "capture/packet_decode.h"
 #include "payload_display.h"
 #include "res/templates.h"
-#include "row_queue.h"
 
 namespace orvanel {
 
-PacketModel::PacketModel(QObject* parent) : QAbstractTableModel(parent) {}
+PacketModel::PacketModel(RowSpool& spool, QObject* parent) : QAbstractTableModel(parent), spool_(spool) {}
 
 int PacketModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_; }
 
@@ -19,10 +18,13 @@ int PacketModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant PacketModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= shown_) return {};
-  const std::size_t row = static_cast<std::size_t>(shown_ - 1 - index.row());
-  std::array<char, 16> scratch;
-  const std::string_view text = store_.ColumnText(row, index.column(), scratch);
+  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= shown_ || index.column() >= kPacketColumnCount) {
+    return {};
+  }
+  const RowSpool::StoredRow stored = spool_.Row(static_cast<std::size_t>(shown_ - 1 - index.row()));
+  PacketRow texts;
+  BuildPacketRow(ListedRowOf(stored.datagram, stored.captureTimeNs), texts);
+  const std::string_view text = texts.columns[static_cast<std::size_t>(index.column())];
   return PayloadDisplayText(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
 }
 
@@ -37,26 +39,22 @@ QVariant PacketModel::headerData(int section, Qt::Orientation orientation, int r
   return {};
 }
 
-std::size_t PacketModel::TakeRows(RowQueue& queue) {
-  // A view cannot address more rows than an int holds; beyond that rows are dropped.
-  const std::size_t taken = queue.DrainInto(&store_);
-  if (taken == 0) return 0;
-  const std::size_t limit = std::numeric_limits<int>::max();
-  const int added = static_cast<int>(std::min(store_.Size(), limit) - static_cast<std::size_t>(shown_));
-  if (added <= 0) return taken;
+std::size_t PacketModel::TakeRows() {
+  // A view cannot address more rows than an int holds; the rest stay in the spool.
+  const std::size_t available = std::min<std::size_t>(spool_.RowCount(), std::numeric_limits<int>::max());
+  if (available <= static_cast<std::size_t>(shown_)) return 0;
+  const int added = static_cast<int>(available) - shown_;
   beginInsertRows(QModelIndex(), 0, added - 1);
   shown_ += added;
   endInsertRows();
-  return taken;
+  return static_cast<std::size_t>(added);
 }
 
 void PacketModel::Clear() {
   beginResetModel();
-  store_.Clear();
+  spool_.Clear();
   shown_ = 0;
   endResetModel();
-  // Freed chunks would otherwise stay with the process: hand them back.
-  malloc_trim(0);
 }
 
 }  // namespace orvanel

@@ -1,36 +1,38 @@
-// The packet table's model: rows from the capture queue, newest on top,
-// formatted only when the view asks for them.
+// The packet table's model: the rows of the spool, newest on top, formatted
+// only when the view asks for them.
 #pragma once
 
 #include <QAbstractTableModel>
 
-#include "packet_store.h"
+#include "capture/row_spool.h"
 
 namespace orvanel {
-
-class RowQueue;
 
 class PacketModel final : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  explicit PacketModel(QObject* parent = nullptr);
+  // The spool outlives the model.
+  explicit PacketModel(RowSpool& spool, QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-  // Inserts every row the queue holds at the top, in one batch. Returns the count.
-  std::size_t TakeRows(RowQueue& queue);
+  // Shows the rows the spool took since the last call, in one insert at the
+  // top: the work does not grow with the packet rate. Returns the count.
+  std::size_t TakeRows();
   // Deletes every row.
   void Clear();
 
-  const PacketStore& Store() const { return store_; }
+  // Rows shown, oldest first, as the spool keeps them.
+  std::size_t ShownRows() const { return static_cast<std::size_t>(shown_); }
+  RowSpool::StoredRow StoredRow(std::size_t oldestFirst) const { return spool_.Row(oldestFirst); }
 
  private:
-  PacketStore store_;
-  int shown_ = 0;  // rows the view knows of; the store may hold more while a batch is added
+  RowSpool& spool_;
+  int shown_ = 0;  // rows the view knows of; the spool may hold more
 };
 
 }  // namespace orvanel

@@ -50,7 +50,7 @@ int PeerThreadProc(const CaptureContext& context) {
       return Ticked(options, enable) && Ticked(options, Box(tcpBox, protocol));
     };
     auto addRow = [&] {
-      AddPacketRow(protocol, buffer, view, source, destination, context.table);
+      context.table.AddRow(ListedRowOf({buffer.data(), written}, result.captureTimeNs));
       if (options.State(SaveLast) == kChecked && context.lastPacketFiles) {
         context.lastPacketFiles->SaveLastPacket(protocol, buffer, view);
       }

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <random>
 
+#include "capture/packet_decode.h"
+
 namespace orvanel::bench {
 namespace {
 
@@ -52,14 +54,14 @@ ReceiveResult ReplaySource::Receive(ReceiveBuffer& buffer) {
   return {ReceiveStatus::Packet, length};
 }
 
-void TextTable::InsertItem(int, std::string_view text) {
+void TextTable::AddRow(const ListedRow& row) {
   ++rows_;
-  SetItemText(0, 0, text);
-}
-
-void TextTable::SetItemText(int, int, std::string_view text) {
-  texts_.insert(texts_.end(), text.begin(), text.end());
-  ends_.push_back(static_cast<std::uint32_t>(texts_.size()));
+  PacketRow texts;
+  BuildPacketRow(row, texts);
+  for (const std::string_view text : texts.columns) {
+    texts_.insert(texts_.end(), text.begin(), text.end());
+    ends_.push_back(static_cast<std::uint32_t>(texts_.size()));
+  }
 }
 
 void TextTable::Clear() {

@@ -38,8 +38,7 @@ class ReplaySource final : public PacketSource {
 // Keeps every text of every row back to back, as a compact table would.
 class TextTable final : public PacketTable {
  public:
-  void InsertItem(int index, std::string_view text) override;
-  void SetItemText(int item, int column, std::string_view text) override;
+  void AddRow(const ListedRow& row) override;
   std::size_t Rows() const { return rows_; }
   void Clear();  // keeps the memory, so a second pass does not grow it
 

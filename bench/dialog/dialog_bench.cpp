@@ -202,6 +202,7 @@ class Bench {
       static_cast<QPushButton*>(dialog_.GetDlgItem(res::IDC_BTN_CLEAR))->click();
       QCoreApplication::processEvents();
       timing_.Reset();
+      const std::uint64_t dropsBefore = dialog_.KernelDrops();
       const CpuSplit cpuBefore = CpuTimes();
       const double rate = Flood(count);
       if (rate == 0) return false;
@@ -228,11 +229,12 @@ class Bench {
       const EventTiming::Figures ticks = timing_.Take();
       PressStart();  // Stop: the drops are known once the capture ends
       if (dialog_.IsCapturing()) return false;
-      const bool caughtUp = Rows() + static_cast<long>(dialog_.KernelDrops()) >= count;
+      const auto roundDrops = static_cast<long>(dialog_.KernelDrops() - dropsBefore);
+      const bool caughtUp = Rows() + roundDrops >= count;
       listedAfter.push_back(caughtUp ? lastGrowth : 1e9);
       rates.push_back(rate);
       rows.push_back(Rows());
-      drops += static_cast<double>(dialog_.KernelDrops());
+      drops += static_cast<double>(roundDrops);
       if (ticks.longestEventMs > longest.longestEventMs) longest = ticks;
       gaps.push_back(ticks.refreshGapMaxMs);
     }
@@ -305,6 +307,7 @@ int main(int argc, char** argv) {
   if (!bench.FillTo(rows)) return fail("filling");
   if (!bench.Responsiveness("many")) return fail("responsiveness with many rows");
   Print("dialog_bytes_per_row", static_cast<double>(ResidentBytes() - before) / bench.Rows());
+  Print("dialog_anon_shared_mib", static_cast<double>(AnonymousAndSharedBytes()) / (1 << 20));
   bench.PressStart();
   return 0;
 }

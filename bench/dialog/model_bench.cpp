@@ -1,11 +1,12 @@
 // The packet table without a capture socket: rows made by the capture loop
-// over synthetic UDP datagrams go through the row queue into the model, drained
+// over synthetic UDP datagrams go into the row spool, taken into the model
 // every 50 ms as the dialog does, with a view configured as the dialog's.
 // Prints "key value" lines; one part per process:
-//   ours ROWS [view | model-only]: resident bytes per listed row and the
-//     payload bytes per row; with view, scrolling to the bottom, back to the
-//     top and selecting a row, painted (medians of 5); then the time of Clear
-//     list. model-only: no view over the model (the view's own cost apart).
+//   ours ROWS [view | model-only]: resident bytes per listed row, and the
+//     anonymous plus shared resident bytes in all (the spool's file pages
+//     apart); with view, scrolling to the bottom, back to the top and
+//     selecting a row, painted (medians of 5); then the time of Clear list.
+//     model-only: no view over the model (the view's own cost apart).
 //   peer: the same for a QStandardItemModel with the same texts (100k rows),
 //     its clearing scaled to 1M rows.
 //   view-peer: the view operations over 100 rows of ours.
@@ -28,7 +29,8 @@
 #include "ui/keep_in_view.h"
 #include "ui/list_style.h"
 #include "ui/packet_model.h"
-#include "ui/row_queue.h"
+#include "capture/packet_decode.h"
+#include "capture/row_spool.h"
 
 namespace orvanel::bench {
 namespace {
@@ -51,52 +53,38 @@ void ShowLikeTheDialog(QTableView& view) {
 }
 
 // The capture loop on its own thread, the UI thread taking rows every 50 ms.
-void Fill(PacketModel& model, RowQueue& queue, std::size_t rows) {
+void Fill(PacketModel& model, RowSpool& spool, std::size_t rows) {
   std::atomic<bool> done{false};
   std::thread producer([&] {
-    ListSyntheticUdp(rows, queue);
+    ListSyntheticUdp(rows, spool);
     done.store(true, std::memory_order_release);
   });
   while (!done.load(std::memory_order_acquire)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    model.TakeRows(queue);
+    model.TakeRows();
     QCoreApplication::processEvents();
   }
   producer.join();
-  queue.PublishPending();
-  model.TakeRows(queue);
+  model.TakeRows();
   QCoreApplication::processEvents();
-}
-
-double PayloadBytesPerRow(const PacketStore& store) {
-  std::array<char, 16> scratch;
-  double bytes = 0;
-  for (std::size_t row = 0; row < store.Size(); ++row) bytes += store.ColumnText(row, 6, scratch).size();
-  return store.Size() ? bytes / static_cast<double>(store.Size()) : 0;
 }
 
 // A plain Qt table filled the way the loop fills ours, appending rows.
 class StandardItemTable final : public PacketTable {
  public:
   explicit StandardItemTable(QStandardItemModel& model) : model_(model) {}
-  void InsertItem(int index, std::string_view text) override {
-    if (index != 0) return;
-    Finish();
-    for (QStandardItem*& item : pending_) item = new QStandardItem;
-    SetItemText(0, 0, text);
-  }
-  void SetItemText(int item, int column, std::string_view text) override {
-    if (item != 0 || pending_.empty() || column < 0 || column >= kPacketColumnCount) return;
-    pending_[column]->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-  }
-  void Finish() {
-    if (!pending_.isEmpty() && pending_[0]) model_.appendRow(pending_);
-    pending_ = QList<QStandardItem*>(kPacketColumnCount, nullptr);
+  void AddRow(const ListedRow& row) override {
+    PacketRow texts;
+    BuildPacketRow(row, texts);
+    QList<QStandardItem*> items;
+    for (const std::string_view text : texts.columns) {
+      items.append(new QStandardItem(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))));
+    }
+    model_.appendRow(items);
   }
 
  private:
   QStandardItemModel& model_;
-  QList<QStandardItem*> pending_;
 };
 
 double Milliseconds(const QElapsedTimer& timer) { return static_cast<double>(timer.nsecsElapsed()) / 1e6; }
@@ -109,7 +97,6 @@ void PeerMemoryAndClear() {
   ShowLikeTheDialog(view);
   StandardItemTable table(model);
   ListSyntheticUdp(kPeerRows, table);
-  table.Finish();
   QCoreApplication::processEvents();
   malloc_trim(0);
   Print("rows", static_cast<double>(model.rowCount()));
@@ -125,23 +112,19 @@ enum class Shown { InView, InViewTimed, ModelOnly };
 
 void OursMemory(std::size_t rows, Shown shown) {
   const std::size_t before = ResidentBytes();
-  RowQueue queue;
-  PacketModel model;
+  const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
+  PacketModel model(*spool);
   QTableView view;
   if (shown != Shown::ModelOnly) {
     view.setModel(&model);
     KeepRowsInView(view);
     ShowLikeTheDialog(view);
   }
-  Fill(model, queue, rows);
-  // The synthetic producer outruns the wire many times over, so the queue
-  // held far more rows at its peak than it does in a capture; what it freed
-  // is not the rows' cost.
-  malloc_trim(0);
+  Fill(model, *spool, rows);
   const double listed = static_cast<double>(model.rowCount());
   Print("rows", listed);
   Print("bytes_per_row", static_cast<double>(ResidentBytes() - before) / listed);
-  Print("payload_per_row", PayloadBytesPerRow(model.Store()));
+  Print("anon_shared_mib", static_cast<double>(AnonymousAndSharedBytes()) / (1 << 20));
   if (shown == Shown::InViewTimed) {
     const ViewTimes times = TimeViewOperations(view);
     Print("view_bottom_ms", times.bottom);
@@ -151,6 +134,7 @@ void OursMemory(std::size_t rows, Shown shown) {
   QElapsedTimer timer;
   timer.start();
   model.Clear();
+  spool->FinishClear();  // no capture runs: the files are cut at once
   if (shown != Shown::ModelOnly) RenewReportRows(view);  // as Clear list does
   QCoreApplication::processEvents();
   Print("clear_ms", Milliseconds(timer));
@@ -158,13 +142,13 @@ void OursMemory(std::size_t rows, Shown shown) {
 }
 
 void PeerView() {
-  RowQueue queue;
-  PacketModel model;
+  const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
+  PacketModel model(*spool);
   QTableView view;
   view.setModel(&model);
   KeepRowsInView(view);
   ShowLikeTheDialog(view);
-  Fill(model, queue, 100);
+  Fill(model, *spool, 100);
   const ViewTimes times = TimeViewOperations(view);
   Print("view_bottom_ms", times.bottom);
   Print("view_top_ms", times.top);

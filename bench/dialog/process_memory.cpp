@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <sstream>
 #include <string>
 
@@ -17,6 +18,18 @@ std::size_t ResidentBytes() {
   std::size_t resident = 0;
   if (!(statm >> pages >> resident)) return 0;
   return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+std::size_t AnonymousAndSharedBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  std::size_t kilobytes = 0;
+  std::size_t total = 0;
+  while (status >> key) {
+    if ((key == "RssAnon:" || key == "RssShmem:") && status >> kilobytes) total += kilobytes * 1024;
+    status.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+  }
+  return total;
 }
 
 namespace {

@@ -9,6 +9,11 @@ namespace orvanel::bench {
 // Resident bytes now, from /proc/self/statm; 0 when it cannot be read.
 std::size_t ResidentBytes();
 
+// Anonymous plus shared resident bytes (RssAnon + RssShmem of
+// /proc/self/status): what the process holds in memory apart from file pages,
+// such as the spool's mapped files, which the kernel can write out and drop.
+std::size_t AnonymousAndSharedBytes();
+
 struct CpuSplit {
   double mainThreadMs = 0;    // the UI thread
   double otherThreadsMs = 0;  // the capture thread and any others

@@ -17,8 +17,7 @@ using Clock = std::chrono::steady_clock;
 
 class DiscardingTable final : public orvanel::PacketTable {
  public:
-  void InsertItem(int, std::string_view) override {}
-  void SetItemText(int, int, std::string_view) override {}
+  void AddRow(const orvanel::ListedRow&) override {}
 };
 
 double Milliseconds(Clock::duration duration) { return std::chrono::duration<double, std::milli>(duration).count(); }

@@ -145,6 +145,41 @@ TEST_F(CliTest, OversizeDatagramsAreCutAndListedPacketsSaved) {
   EXPECT_FALSE(fs::exists(dump / "buf_ICMP.txt"));  // counted, not listed
 }
 
+TEST_F(CliTest, WriteKeepsTheListedDatagramsAsPcapngThatLibpcapReads) {
+  const Bytes big = Udp("10.0.0.1", 1, "10.0.0.2", 2, std::string(3000, 'x'));
+  const Bytes padded = Udp("10.0.0.3", 3, "10.0.0.4", 4, "pad");
+  const Bytes icmp = Datagram{.protocol = kProtocolICMP}.Bytes();
+  // Link padding past the total length is not part of the datagram.
+  WritePcap(Path("in.pcap"), DLT_EN10MB, {Ethernet(big), Ethernet(Concat({padded, Bytes(9, 0)})), Ethernet(icmp)});
+  const CliRun run = Run({"--show", "src=udp", "--write", Path("out.pcapng"), "--read", Path("in.pcap")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(fs::status(Path("out.pcapng")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+  char error[PCAP_ERRBUF_SIZE];
+  pcap_t* file = pcap_open_offline_with_tstamp_precision(Path("out.pcapng").c_str(), PCAP_TSTAMP_PRECISION_NANO, error);
+  ASSERT_NE(file, nullptr) << error;
+  EXPECT_EQ(pcap_datalink(file), DLT_IPV4);
+  std::vector<Bytes> packets;
+  std::vector<pcap_pkthdr> headers;
+  pcap_pkthdr* header;
+  const u_char* data;
+  while (pcap_next_ex(file, &header, &data) == 1) {
+    packets.emplace_back(data, data + header->caplen);
+    headers.push_back(*header);
+  }
+  pcap_close(file);
+  ASSERT_EQ(packets.size(), 2u);  // the ICMP datagram was counted, not listed
+  EXPECT_EQ(packets[0], Bytes(big.begin(), big.begin() + 2048));
+  EXPECT_EQ(headers[0].len, big.size());  // cut: the header says how long it was
+  EXPECT_EQ(packets[1], padded);
+  EXPECT_EQ(headers[1].len, padded.size());
+  // The input's times, microsecond 1 of the second, kept to the nanosecond.
+  EXPECT_EQ(headers[1].ts.tv_sec, 1700000000);
+  EXPECT_EQ(headers[1].ts.tv_usec, 1000);
+
+  ExpectRejected({"--write", Path("no/such/dir/out.pcapng"), "--read", Path("in.pcap")}, "no/such/dir/out.pcapng");
+}
+
 TEST_F(CliTest, ATruncatedFileYieldsWhatWasReadAndAnError) {
   std::vector<Bytes> frames;
   for (const char* text : {"one", "two", "three"}) frames.push_back(Ethernet(Udp("1.2.3.4", 5, "6.7.8.9", 10, text)));
@@ -215,7 +250,7 @@ TEST_F(CliTest, HelpDocumentsEveryOptionAndTheDefaults) {
   for (const char* word : {"--src PREFIX", "--dst PREFIX", "--show GROUP=PROTO[,PROTO...]", "--save-last DIR",
                            "--read FILE...", "--help", "Default: empty, which matches every address", "#errors",
                            "pcapng", "802.1Q", "cooked", "2048", "\\xHH", "--address ADDRESS", "--count N",
-                           "--seconds S", "--list-addresses", "SIGTERM", "packets dropped by the kernel",
+                           "--seconds S", "--list-addresses", "SIGTERM", "dropped by the kernel", "--write FILE",
                            "Default: no limit"}) {
     EXPECT_NE(run.out.find(word), std::string::npos) << word;
   }

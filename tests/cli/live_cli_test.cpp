@@ -56,7 +56,7 @@ TEST_F(LiveCli, CountStopsAtExactlyNPacketsAndPrintsRowsThenCounters) {
   EXPECT_EQ(cli->Out(), Row("one") + Row("two") + kCounterLinesFor2Udp + "#errors\t0\n");
   EXPECT_EQ(cli->Err(),
             "orvanel-cli: capturing on 127.0.0.1\n"
-            "orvanel-cli: 0 packets dropped by the kernel\n");
+            "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed\n");
 }
 
 TEST_F(LiveCli, SecondsStopAndFiltersChooseTheGroups) {
@@ -82,7 +82,7 @@ TEST_F(LiveCli, StopSignalsEndTheCaptureAndEverythingIsStillPrinted) {
     ASSERT_TRUE(cli->Signal(signal));
     ASSERT_EQ(cli->Wait(), 0) << cli->Err();
     EXPECT_EQ(cli->Out(), Row("first") + Row("last") + kCounterLinesFor2Udp + "#errors\t0\n");
-    EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 packets dropped by the kernel\n")) << cli->Err();
+    EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed\n")) << cli->Err();
     fs::remove_all(saved);
   }
 }

@@ -102,7 +102,7 @@ TEST(CaptureLoop, OtherProtocolsAreCountedButNeverListed) {
                            PacketStep(WithProtocol(kOutgoing, protocol))});
     const ScriptedOptions options = Ticked(every);
     LoopRun run(source, options);
-    EXPECT_TRUE(run.table.calls.empty()) << int(protocol);
+    EXPECT_TRUE(run.table.rows.empty()) << int(protocol);
     EXPECT_TRUE(options.reads.empty()) << int(protocol);
     EXPECT_EQ(run.Count(TrafficGroup::All, ProtocolClass::OTHER), 3);
     EXPECT_EQ(run.Count(TrafficGroup::Source, ProtocolClass::OTHER), 2);

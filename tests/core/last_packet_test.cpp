@@ -45,7 +45,7 @@ struct SavingRun {
       const bool other = option == OtherEnable || option == OtherTCP || option == OtherUDP || option == OtherICMP;
       return listing && other ? kChecked : kUnchecked;
     });
-    const LastPacketFiles files(directory);
+    LastPacketFiles files(directory);
     const std::atomic<bool> capturing{true};
     CaptureThreadProc({capturing, source, counters, options, table, "no", "no", &files});
   }

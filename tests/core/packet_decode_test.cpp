@@ -11,14 +11,12 @@ using test::BufferOf;
 using test::Datagram;
 using test::RecordingTable;
 
+// The texts of a datagram as received: cut to the receive buffer.
 std::vector<std::string> RowOf(const Datagram& datagram) {
-  const ReceiveBuffer buffer = BufferOf(datagram.Bytes());
-  const IpHeaderView view = DecodeHeader(buffer);
+  const std::vector<std::uint8_t> bytes = datagram.Bytes();
   RecordingTable table;
-  AddPacketRow(ClassOfProtocol(view.Protocol()), buffer, view, AddressText(view.SourceAddress()).View(),
-               AddressText(view.DestinationAddress()).View(), table);
-  EXPECT_EQ(table.rows.size(), 1u);
-  return table.rows.empty() ? std::vector<std::string>{} : table.rows[0];
+  table.AddRow(ListedRowOf({bytes.data(), std::min(bytes.size(), kReceiveBufferSize)}, 0));
+  return table.rows[0];
 }
 
 TEST(DecodeHeader, CopiesTheFirst24BytesAndReadsFieldsInNetworkOrder) {
@@ -100,29 +98,26 @@ TEST(PacketRow, PayloadTextStopsAtTheFirstZeroOrTheBufferEnd) {
   EXPECT_EQ(RowOf(udp)[6], "\xc4\xe3\xba\xc3");
 }
 
-TEST(AddPacketRow, NewestRowOnTopAndSubItemsInColumnOrder) {
-  RecordingTable table;
-  auto add = [&table](const Datagram& datagram) {
-    const ReceiveBuffer buffer = BufferOf(datagram.Bytes());
-    const IpHeaderView view = DecodeHeader(buffer);
-    AddPacketRow(ClassOfProtocol(view.Protocol()), buffer, view, "s", "d", table);
-  };
-  add({.protocol = kProtocolTCP, .payload = "A"});
-  add({.protocol = kProtocolICMP});
-  add({.protocol = kProtocolUDP, .payload = "B"});
-  using Call = RecordingTable::Call;
-  const std::vector<Call> expected = {
-      {true, 0, 0, "TCP"}, {false, 0, 1, "s"}, {false, 0, 2, "1234"}, {false, 0, 3, "d"},
-      {false, 0, 4, "80"}, {false, 0, 5, "41"}, {false, 0, 6, "A"},
-      {true, 0, 0, "ICMP"}, {false, 0, 1, "s"}, {false, 0, 3, "d"}, {false, 0, 5, "28"},
-      {true, 0, 0, "UDP"}, {false, 0, 1, "s"}, {false, 0, 2, "1234"}, {false, 0, 3, "d"},
-      {false, 0, 4, "80"}, {false, 0, 5, "29"}, {false, 0, 6, "B"},
-  };
-  EXPECT_EQ(table.calls, expected);
-  ASSERT_EQ(table.rows.size(), 3u);
-  EXPECT_EQ(table.rows[0][6], "B");
-  EXPECT_EQ(table.rows[1][0], "ICMP");
-  EXPECT_EQ(table.rows[2][6], "A");
+TEST(ListedRowOf, BytesPastAShortDatagramReadAsZero) {
+  // Only the version byte and half the total length: every other field is zero.
+  const std::uint8_t bytes[] = {0x45, 0x00, 0x01};
+  const ListedRow row = ListedRowOf(bytes, 7);
+  EXPECT_EQ(row.totalLength, 0x0100);
+  EXPECT_EQ(row.protocol, ProtocolClass::OTHER);
+  EXPECT_EQ(row.source, 0u);
+  EXPECT_EQ(row.sourcePort, 0);
+  EXPECT_EQ(row.datagram.size(), 3u);
+  EXPECT_EQ(row.captureTimeNs, 7);
+  Datagram udp{.protocol = kProtocolUDP, .payload = "abc"};
+  std::vector<std::uint8_t> cut = udp.Bytes();
+  cut.resize(29);  // the payload's first byte and no more
+  PacketRow texts;
+  BuildPacketRow(ListedRowOf(cut, 0), texts);
+  EXPECT_EQ(texts.columns[6], "a");
+  cut.resize(26);  // not even the whole UDP header
+  BuildPacketRow(ListedRowOf(cut, 0), texts);
+  EXPECT_EQ(texts.columns[6], "");
+  EXPECT_EQ(texts.columns[4], "80");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "capture/capture.h"
 #include "capture/capture_loop.h"
+#include "capture/packet_decode.h"
 
 namespace orvanel::test {
 
@@ -63,30 +64,21 @@ inline ReceiveBuffer BufferOf(const std::vector<std::uint8_t>& bytes) {
   return buffer;
 }
 
-// Keeps the table as rows of seven texts, and every call in order.
+// Keeps the table as rows of seven texts, as the shared formatter makes them,
+// with the bytes and capture time each row was handed.
 class RecordingTable final : public PacketTable {
  public:
-  struct Call {
-    bool insert;
-    int item;
-    int column;  // 0 for an insert
-    std::string text;
-    bool operator==(const Call&) const = default;
-  };
-
-  void InsertItem(int index, std::string_view text) override {
-    calls.push_back({true, index, 0, std::string(text)});
-    std::vector<std::string> row(kPacketColumnCount);
-    row[0] = text;
-    rows.insert(rows.begin() + index, row);
-  }
-  void SetItemText(int item, int column, std::string_view text) override {
-    calls.push_back({false, item, column, std::string(text)});
-    rows.at(static_cast<std::size_t>(item)).at(static_cast<std::size_t>(column)) = text;
+  void AddRow(const ListedRow& row) override {
+    PacketRow texts;
+    BuildPacketRow(row, texts);
+    rows.insert(rows.begin(), std::vector<std::string>(texts.columns.begin(), texts.columns.end()));
+    datagrams.insert(datagrams.begin(), std::vector<std::uint8_t>(row.datagram.begin(), row.datagram.end()));
+    captureTimes.insert(captureTimes.begin(), row.captureTimeNs);
   }
 
   std::vector<std::vector<std::string>> rows;  // row 0 is the top of the table
-  std::vector<Call> calls;
+  std::vector<std::vector<std::uint8_t>> datagrams;
+  std::vector<std::int64_t> captureTimes;
 };
 
 // Box states from a function, with every read recorded.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <thread>
 
 #include "capture_fixture.h"
 #include "test_network.h"
@@ -65,6 +66,10 @@ TEST_F(DumpDirectoryFaults, RemovedDuringCaptureWritesNothingElsewhereAndCapture
   EXPECT_EQ(counters.ReceiveErrors(), 0);
 }
 
+// The files stay open between packets; their directory's path is looked up
+// again every 100 ms, which is when a mount over it takes effect.
+void WaitForTheNextDirectoryLookUp() { std::this_thread::sleep_for(std::chrono::milliseconds(250)); }
+
 // A directory bound read-only over itself while it lives: root ignores
 // permission bits, a read-only mount binds it too.
 class ReadOnlyMount {
@@ -98,6 +103,7 @@ TEST_F(DumpDirectoryFaults, ReadOnlyDirectoryKeepsItsFilesAndCaptureGoesOn) {
   {
     const ReadOnlyMount readOnly(dumpDirectory);
     ASSERT_TRUE(readOnly.ok);
+    WaitForTheNextDirectoryLookUp();
     SendUdp("read-only 1");
     SendUdp("read-only 2");
     ASSERT_TRUE(test::SendEchoes("127.0.0.1", 1));
@@ -107,6 +113,7 @@ TEST_F(DumpDirectoryFaults, ReadOnlyDirectoryKeepsItsFilesAndCaptureGoesOn) {
     EXPECT_EQ(LastUdp(), written);  // not even cut short
     EXPECT_FALSE(fs::exists(dumpDirectory / "buf_ICMP.txt"));
   }
+  WaitForTheNextDirectoryLookUp();
   SendUdp("writable again");
   session->StopCapture();
   EXPECT_TRUE(LastUdp().ends_with("writable again"));

@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       boxes.Set(static_cast<CaptureOption>(option), kChecked);
     }
     static const DumpDirectory dumpDirectory;
-    const LastPacketFiles lastPacketFiles(dumpDirectory.Path());
+    LastPacketFiles lastPacketFiles(dumpDirectory.Path());
     PacketCounters counters;
     char* printed = nullptr;
     std::size_t printedSize = 0;

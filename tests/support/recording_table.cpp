@@ -2,20 +2,17 @@
 
 #include <algorithm>
 
+#include "capture/packet_decode.h"
+
 namespace orvanel::test {
 
-void RecordingTable::InsertItem(int index, std::string_view text) {
+void RecordingTable::AddRow(const ListedRow& row) {
+  PacketRow texts;
+  BuildPacketRow(row, texts);
+  RecordedRow recorded;
+  for (int column = 0; column < kPacketColumnCount; ++column) recorded[column] = texts.columns[column];
   std::lock_guard lock(mutex_);
-  RecordedRow row;
-  row[0] = text;
-  rows_.insert(rows_.begin() + std::clamp<long>(index, 0, static_cast<long>(rows_.size())), std::move(row));
-}
-
-void RecordingTable::SetItemText(int item, int column, std::string_view text) {
-  std::lock_guard lock(mutex_);
-  if (item >= 0 && static_cast<std::size_t>(item) < rows_.size() && column >= 0 && column < kPacketColumnCount) {
-    rows_[static_cast<std::size_t>(item)][static_cast<std::size_t>(column)] = text;
-  }
+  rows_.push_front(std::move(recorded));
 }
 
 std::deque<RecordedRow> RecordingTable::Rows() const {

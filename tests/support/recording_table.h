@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "capture/capture.h"
+#include "capture/listed_row.h"
 
 namespace orvanel::test {
 
@@ -16,8 +17,7 @@ using RecordedRow = std::array<std::string, kPacketColumnCount>;
 
 class RecordingTable final : public PacketTable {
  public:
-  void InsertItem(int index, std::string_view text) override;
-  void SetItemText(int item, int column, std::string_view text) override;
+  void AddRow(const ListedRow& row) override;
 
   std::deque<RecordedRow> Rows() const;  // top row first
   // Rows whose protocol column and the given column hold the texts.

@@ -150,8 +150,9 @@ TEST(DialogBehaviour, AboutFromTheMenuAndF1) {
   QMenu* menu = dialog.GetSystemMenu();
   ASSERT_TRUE(menu);
   const QList<QAction*> actions = menu->actions();
-  ASSERT_GE(actions.size(), 2);
-  EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+  ASSERT_GE(actions.size(), 3);
+  EXPECT_TRUE(actions[actions.size() - 3]->isSeparator());
+  EXPECT_EQ(actions[actions.size() - 2]->text(), QStringLiteral("保存列表为 pcapng(&S)..."));
   QAction* about = actions.back();
   EXPECT_EQ(about->text(), QStringLiteral("关于 Orvanel(&A)..."));
   EXPECT_EQ(about->data().toInt(), res::IDM_ABOUTBOX);

@@ -1,0 +1,26 @@
+#include "listed_row.h"
+
+#include "packet_decode.h"
+
+namespace orvanel {
+namespace {
+
+// The port fields of TCP and UDP when the header has no options; read there whatever the header says.
+constexpr int kSourcePortOffset = 20;
+constexpr int kDestinationPortOffset = 22;
+
+}  // namespace
+
+ListedRow ListedRowOf(std::span<const std::uint8_t> datagram, std::int64_t captureTimeNs) {
+  const IpHeaderView view = DecodeHeader(datagram);
+  return {ClassOfProtocol(view.Protocol()),
+          view.SourceAddress(),
+          view.DestinationAddress(),
+          view.Field16(kSourcePortOffset),
+          view.Field16(kDestinationPortOffset),
+          view.TotalLength(),
+          datagram,
+          captureTimeNs};
+}
+
+}  // namespace orvanel

@@ -1,0 +1,34 @@
+// One listed packet as the capture loop hands it to a table: typed fields and
+// the received bytes. Texts are made only where a row is shown or printed.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "capture.h"
+
+namespace orvanel {
+
+struct ListedRow {
+  ProtocolClass protocol = ProtocolClass::OTHER;
+  std::uint32_t source = 0;  // address octets in header order
+  std::uint32_t destination = 0;
+  std::uint16_t sourcePort = 0;  // the bytes at the fixed port offsets, whatever the protocol
+  std::uint16_t destinationPort = 0;
+  std::uint16_t totalLength = 0;  // the header's field, which may disagree with the bytes
+  std::span<const std::uint8_t> datagram;  // the received bytes, at most a receive buffer
+  std::int64_t captureTimeNs = 0;          // since the epoch; 0 when unknown
+};
+
+// The rows of one datagram's bytes; bytes past the end read as zero.
+ListedRow ListedRowOf(std::span<const std::uint8_t> datagram, std::int64_t captureTimeNs);
+
+// Where listed rows go. AddRow is called from the capture thread; the row's
+// bytes are valid only during the call.
+class PacketTable {
+ public:
+  virtual ~PacketTable() = default;
+  virtual void AddRow(const ListedRow& row) = 0;
+};
+
+}  // namespace orvanel

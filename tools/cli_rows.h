@@ -1,0 +1,38 @@
+// Where orvanel-cli's listed rows go: printed, and also written to a pcapng
+// file when --write asks for one.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "capture/listed_row.h"
+#include "capture/pcapng_writer.h"
+#include "tools/row_printer.h"
+
+namespace orvanel::cli {
+
+class CliRows final : public PacketTable {
+ public:
+  explicit CliRows(std::FILE* out) : printer_(out) {}
+  ~CliRows() override;
+  CliRows(const CliRows&) = delete;
+  CliRows& operator=(const CliRows&) = delete;
+
+  // Creates (or empties) path, readable by its owner only, for the rows too.
+  // Returns an error text, or nothing.
+  std::optional<std::string> WriteTo(const std::string& path);
+
+  void AddRow(const ListedRow& row) override;
+
+  // Closes the pcapng file; an error text when any write to it failed.
+  std::optional<std::string> Finish();
+
+ private:
+  RowPrinter printer_;
+  std::string path_;
+  std::FILE* file_ = nullptr;
+  std::optional<PcapngWriter> writer_;
+};
+
+}  // namespace orvanel::cli
