@@ -2,10 +2,13 @@
 // network namespace (its own loopback, no traffic but ours), or without the
 // right to capture, or where a fatal message ends the process.
 #include <arpa/inet.h>
+#include <pcap/pcap.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include <QCheckBox>
 #include <QDir>
@@ -140,6 +143,30 @@ TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
   Send(peer, {"four", "five"});
   ASSERT_TRUE(test::WaitFor([&] { return Rows(dialog) == 2 && Text(dialog, res::IDC_ALL_UDP) == "2"; }));
   EXPECT_EQ(Payloads(dialog), (QStringList{"five", "four"}));
+  EXPECT_EQ(dialog.GetDlgItem(res::IDC_ERROR)->toolTip(), QStringLiteral("接收失败 0，内核丢弃 0，未列出 0"));
+
+  // The list saved as pcapng: oldest first, the datagrams as captured, owner-only.
+  const QString pcapng = scratch.path() + QStringLiteral("/list.pcapng");
+  ASSERT_FALSE(dialog.SaveList(pcapng).has_value());
+  EXPECT_EQ(std::filesystem::status(pcapng.toStdString()).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  char error[PCAP_ERRBUF_SIZE];
+  pcap_t* file = pcap_open_offline(pcapng.toLocal8Bit().constData(), error);
+  ASSERT_NE(file, nullptr) << error;
+  EXPECT_EQ(pcap_datalink(file), DLT_IPV4);
+  QStringList payloads;
+  pcap_pkthdr* header;
+  const u_char* data;
+  while (pcap_next_ex(file, &header, &data) == 1) {
+    payloads << QString::fromLatin1(reinterpret_cast<const char*>(data) + 28, static_cast<int>(header->caplen) - 28);
+    EXPECT_GT(header->ts.tv_sec, 1700000000);
+  }
+  pcap_close(file);
+  EXPECT_EQ(payloads, (QStringList{"four", "five"}));
+  // A save that cannot be made says why and leaves nothing behind.
+  EXPECT_TRUE(dialog.SaveList(scratch.path() + QStringLiteral("/missing/list.pcapng")).has_value());
+  EXPECT_TRUE(dialog.SaveList(QStringLiteral("/proc/list.pcapng")).has_value());
+
   // Clear list gives the table a new row header: still hidden, rows of the same fixed height.
   EXPECT_FALSE(table->verticalHeader()->isVisible());
   EXPECT_EQ(table->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
