@@ -11,6 +11,11 @@
 //     row-taking ticks and the painting while a trickle of datagrams arrives,
 //     then scrolling and selecting.
 //   dialog_bytes_per_row: resident memory the listed rows cost the dialog.
+// With "overload PAYLOAD RATE COUNT [save]" instead, one flood of COUNT
+// PAYLOAD-byte datagrams at RATE a second (0: as fast as the generator goes),
+// with the save box ticked if asked: datagrams sent and counted, kernel
+// drops, the longest gap between refresh ticks, the anonymous plus shared
+// resident memory at the end, and the UI thread's CPU time per refresh tick.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -178,16 +183,59 @@ class Bench {
 
   // Runs the generator for count datagrams while the dialog keeps working;
   // returns its rate, 0 if it failed.
-  double Flood(long count) {
+  double Flood(long count, long payload = 64, long rate = 0, long* sent = nullptr) {
     QProcess generator;
-    generator.start(flood_, {QString::number(count), QString::number(kFloodPort)});
+    generator.start(flood_, {QString::number(count), QString::number(kFloodPort), QString::number(payload),
+                             QString::number(rate)});
     if (!generator.waitForStarted(5000)) return 0;
-    Pump([&] { return generator.state() == QProcess::NotRunning; }, 120'000);
-    if (generator.exitStatus() != QProcess::NormalExit || generator.exitCode() != 0) return 0;
+    Pump([&] { return generator.state() == QProcess::NotRunning; }, 130'000);
+    if (generator.exitStatus() != QProcess::NormalExit) return 0;
+    double measured = 0;
     for (const QByteArray& line : generator.readAllStandardOutput().split('\n')) {
-      if (line.startsWith("rate ")) return line.mid(5).toDouble();
+      if (line.startsWith("rate ")) measured = line.mid(5).toDouble();
+      if (line.startsWith("sent ") && sent) *sent = line.split(' ').value(1).toLong();
     }
-    return 0;
+    return measured;
+  }
+
+  // One flood at a given size and rate, the counters followed until they settle.
+  bool Overload(long payload, long rate, long count, bool save) {
+    static_cast<QCheckBox*>(dialog_.GetDlgItem(res::IDC_CHK_DST_UDP))->setChecked(false);
+    static_cast<QCheckBox*>(dialog_.GetDlgItem(res::IDC_CHK_SAVE_LAST))->setChecked(save);
+    static_cast<QPushButton*>(dialog_.GetDlgItem(res::IDC_BTN_CLEAR))->click();
+    QCoreApplication::processEvents();
+    timing_.Reset();
+    const std::uint64_t dropsBefore = dialog_.KernelDrops();
+    const CpuSplit cpuBefore = CpuTimes();
+    long sent = 0;
+    const double measured = Flood(count, payload, rate, &sent);
+    if (measured == 0) return false;
+    long last = -1;
+    Pump([&] {
+      const long counted = Counted();
+      const bool settled = counted == last;
+      last = counted;
+      return settled && counted > 0;
+    }, kCatchUpMs);
+    Pump([] { return false; }, 300);  // one more refresh: nothing still coming
+    const CpuSplit cpuAfter = CpuTimes();
+    const EventTiming::Figures ticks = timing_.Take();
+    const auto error = static_cast<QLineEdit*>(dialog_.GetDlgItem(res::IDC_ERROR));
+    Print("overload_sent", static_cast<double>(sent));
+    Print("overload_rate", measured);
+    Print("overload_counted", static_cast<double>(Counted()));
+    Print("overload_share", static_cast<double>(Counted()) / static_cast<double>(sent));
+    Print("overload_rows", Rows());
+    Print("overload_kernel_drops", static_cast<double>(dialog_.KernelDrops() - dropsBefore));
+    Print("overload_error", error->text().toDouble());
+    Print("overload_refresh_gap_max_ms", ticks.refreshGapMaxMs);
+    Print("overload_refresh_max_ms", ticks.refreshMaxMs);
+    Print("overload_longest_event_ms", ticks.longestEventMs);
+    Print("overload_anon_shared_mib", static_cast<double>(AnonymousAndSharedBytes()) / (1 << 20));
+    Print("overload_cpu_ns_per_datagram_capture", (cpuAfter.otherThreadsMs - cpuBefore.otherThreadsMs) * 1e6 / sent);
+    Print("overload_cpu_ns_per_datagram_ui", (cpuAfter.mainThreadMs - cpuBefore.mainThreadMs) * 1e6 / sent);
+    std::printf("overload_error_tooltip %s\n", error->toolTip().toUtf8().constData());
+    return true;
   }
 
   // Rounds of Clear list and one flood; rates are medians, the rest worst cases.
@@ -275,8 +323,30 @@ class Bench {
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: dialog_bench FLOOD_BINARY [COUNT [ROWS [ROUNDS]]]   (root, in a network namespace of its own)\n");
+  std::fprintf(stderr,
+               "usage: dialog_bench FLOOD_BINARY [COUNT [ROWS [ROUNDS]]]\n"
+               "       dialog_bench FLOOD_BINARY overload PAYLOAD RATE COUNT [save]\n"
+               "(root, in a network namespace of its own)\n");
   return 2;
+}
+
+int RunOverload(int argc, char** argv) {
+  const long payload = std::atol(argv[3]);
+  const long rate = std::atol(argv[4]);
+  const long count = std::atol(argv[5]);
+  const bool save = argc == 7 && std::string(argv[6]) == "save";
+  if (payload < 0 || payload > 1472 || rate < 0 || count < 1 || count > 100'000'000 || (argc == 7 && !save)) {
+    return Usage();
+  }
+  TimingApplication app(argc, argv);
+  orvanel::CCaptureDlg dialog;
+  Bench bench(dialog, app.Timing(), QString::fromLocal8Bit(argv[1]));
+  if (!bench.Start() || !bench.Overload(payload, rate, count, save)) {
+    std::fprintf(stderr, "dialog_bench: overload failed\n");
+    return 1;
+  }
+  bench.PressStart();
+  return 0;
 }
 
 }  // namespace
@@ -285,6 +355,7 @@ int Usage() {
 int main(int argc, char** argv) {
   using namespace orvanel::bench;
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if ((argc == 6 || argc == 7) && std::string(argv[2]) == "overload") return RunOverload(argc, argv);
   if (argc < 2 || argc > 5) return Usage();
   const long count = argc >= 3 ? std::atol(argv[2]) : 2'000'000;
   const long rows = argc >= 4 ? std::atol(argv[3]) : 5'000'000;

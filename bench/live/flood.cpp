@@ -1,5 +1,6 @@
-// A bounded loopback flood: COUNT UDP datagrams of 64 bytes, sent with
-// sendmmsg to a port that a socket of ours holds open without reading.
+// A bounded loopback flood: COUNT UDP datagrams with PAYLOAD bytes each (64
+// unless given), sent with sendmmsg to a port that a socket of ours holds open
+// without reading, at RATE datagrams a second (as fast as it can unless given).
 // Prints the send rate.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,28 +14,42 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
 constexpr long kMaxCount = 100'000'000;
 constexpr auto kTimeLimit = std::chrono::seconds(120);
 constexpr int kBatch = 256;
-constexpr std::size_t kPayload = 64;
+constexpr long kDefaultPayload = 64;
+constexpr long kMaxPayload = 65000;
 
 int Usage() {
-  std::fprintf(stderr, "usage: orvanel_flood COUNT [PORT]   (1 <= COUNT <= %ld, to 127.0.0.1)\n", kMaxCount);
+  std::fprintf(stderr,
+               "usage: orvanel_flood COUNT [PORT [PAYLOAD [RATE]]]   (1 <= COUNT <= %ld, to 127.0.0.1; PORT 0 picks "
+               "one; RATE 0 is as fast as it can)\n",
+               kMaxCount);
   return 2;
+}
+
+// A whole-number argument within [low, high], or -1.
+long Argument(int argc, char** argv, int index, long fallback, long low, long high) {
+  if (index >= argc) return fallback;
+  char* end = nullptr;
+  const long value = std::strtol(argv[index], &end, 10);
+  return *end || value < low || value > high ? -1 : value;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) return Usage();
-  char* end = nullptr;
-  const long count = std::strtol(argv[1], &end, 10);
-  if (*end || count < 1 || count > kMaxCount) return Usage();
-  const long port = argc == 3 ? std::strtol(argv[2], &end, 10) : 0;
-  if (*end || port < 0 || port > 65535) return Usage();
+  if (argc < 2 || argc > 5) return Usage();
+  const long count = Argument(argc, argv, 1, 0, 1, kMaxCount);
+  const long port = Argument(argc, argv, 2, 0, 0, 65535);
+  const long payloadBytes = Argument(argc, argv, 3, kDefaultPayload, 0, kMaxPayload);
+  const long rate = Argument(argc, argv, 4, 0, 0, 100'000'000);
+  if (count < 0 || port < 0 || payloadBytes < 0 || rate < 0) return Usage();
 
   sockaddr_in target{};
   target.sin_family = AF_INET;
@@ -53,7 +68,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::array<char, kPayload> payload{};
+  std::vector<char> payload(static_cast<std::size_t>(payloadBytes), 'x');
   iovec data{payload.data(), payload.size()};
   std::array<mmsghdr, kBatch> messages{};
   for (mmsghdr& message : messages) {
@@ -63,8 +78,11 @@ int main(int argc, char** argv) {
 
   long sent = 0;
   const auto start = std::chrono::steady_clock::now();
+  // Paced: batches of a millisecond's worth, each sent once its time has come.
+  const long batchLimit = rate == 0 ? kBatch : std::clamp<long>(rate / 1000, 1, kBatch);
   while (sent < count && std::chrono::steady_clock::now() - start < kTimeLimit) {
-    const auto batch = static_cast<unsigned>(std::min<long>(kBatch, count - sent));
+    if (rate != 0) std::this_thread::sleep_until(start + std::chrono::duration<double>(static_cast<double>(sent) / rate));
+    const auto batch = static_cast<unsigned>(std::min<long>(batchLimit, count - sent));
     const int result = sendmmsg(sender, messages.data(), batch, 0);
     if (result > 0) sent += result;
   }
