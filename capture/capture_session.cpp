@@ -13,8 +13,8 @@ std::string_view StartResultMeaning(StartResult result) {
   switch (result) {
     case StartResult::Started: return "capture started";
     case StartResult::SocketCreationFailed:
-      return "cannot create the capture socket (run as root, or give the orvanel-socket helper its capability: "
-             "see README)";
+      return "cannot create the capture socket (run as root, or add yourself to the group orvanel, then log in "
+             "again; see README)";
     case StartResult::AddressListFailed: return "cannot read the local network addresses";
     case StartResult::AddressListEmpty: return "no usable network connection: no interface with an IPv4 address is up";
     case StartResult::NoAddressChosen: return "choose one of this machine's IPv4 addresses";

@@ -176,7 +176,7 @@ files, or captured live on one of this machine's own addresses.
                    mode what passes between other hosts. Runs until --count
                    or --seconds is reached, or until SIGINT (Ctrl-C) or
                    SIGTERM, then prints as --read does. Needs root, or the
-                   orvanel-socket helper with its capability (see README).
+                   group orvanel (see README).
   --count N        live: stop once N packets were counted in #all
                    (1 to 2147483647). Default: no limit.
   --seconds S      live: stop after S seconds (may have decimals, at most a

@@ -104,8 +104,8 @@ TEST_F(LiveCli, WithoutTheRightToCaptureTheStartFailsWithOne) {
   CliProcess cli(arguments, directory_);
   EXPECT_EQ(cli.Wait(), 1);
   EXPECT_EQ(cli.Out(), "");
-  EXPECT_EQ(cli.Err(), "orvanel-cli: cannot create the capture socket (run as root, or give the orvanel-socket "
-                       "helper its capability: see README)\n");
+  EXPECT_EQ(cli.Err(), "orvanel-cli: cannot create the capture socket (run as root, or add yourself to the "
+                       "group orvanel, then log in again; see README)\n");
 }
 
 TEST_F(LiveCli, ListAddressesPrintsTheDialogOrder) {

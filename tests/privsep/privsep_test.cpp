@@ -1,7 +1,8 @@
 // The capture socket through the orvanel-socket helper: root opens it
 // itself; an unprivileged caller gets it from the helper; a helper that is
 // missing, powerless or broken means no socket; the helper takes nothing but
-// its argument and its channel. Runs as root in a network namespace of its own.
+// its argument and its channel; installed, it is for root and the group orvanel
+// only. Runs as root in a network namespace of its own.
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
@@ -33,6 +34,8 @@ using namespace std::chrono_literals;
 constexpr uid_t kNobody = 65534;
 constexpr gid_t kNoGroup = 65534;
 constexpr char kNotLocal[] = "10.1.2.3";  // the namespace has loopback only
+constexpr fs::perms kOpenToAll = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec;
 
 bool IsPacketSocket(int fd) {
   int domain = 0;
@@ -45,10 +48,11 @@ bool IsPacketSocket(int fd) {
 class HelperCopies : public testing::Test {
  protected:
   HelperCopies() {
-    fs::permissions(directory_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                    fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(directory_, kOpenToAll);
     fs::copy_file(ORVANEL_HELPER_PATH, capable);
     fs::copy_file(ORVANEL_HELPER_PATH, plain);
+    // Open to all even when the built helper was closed to its group.
+    for (const fs::path& copy : {capable, plain}) fs::permissions(copy, kOpenToAll);
     fs::copy_file(ORVANEL_HELPER_PATH, notExecutable);
     fs::permissions(notExecutable, fs::perms::owner_read | fs::perms::owner_write);
     granted_ = RunCommand("setcap cap_net_raw,cap_net_admin=ep " + capable.string());
@@ -295,6 +299,79 @@ TEST_F(HelperCopies, OrvanelCliRunByNobodyCapturesThroughTheHelperBesideIt) {
   EXPECT_EQ(capturing.Out(), "UDP" + ports + "31\tone\nUDP" + ports +
                                  "31\ttwo\n#all\t0\t2\t0\t0\n#src\t0\t2\t0\t0\n#dst\t0\t2\t0\t0\n"
                                  "#other\t0\t0\t0\t0\n#errors\t0\n");
+}
+
+// What getcap prints for the file: nothing when it holds no capability.
+std::string Capabilities(const fs::path& file) {
+  const fs::path listing = file.string() + ".getcap";
+  return RunCommand("getcap " + file.string() + " > " + listing.string()) ? FileContents(listing) : "getcap failed";
+}
+
+// cmake --install into a prefix of the test's own, staged and then for real,
+// with a private /etc that lacks the group orvanel (the machine's groups stay
+// as they are): the installed helper holds the capability and only root and
+// the group may run it, so nobody captures through it only with the group.
+TEST_F(HelperCopies, AnInstalledHelperIsForRootAndTheGroupOrvanelOnly) {
+  if (!RunCommand("mountpoint -q /")) GTEST_SKIP() << "the root is not a mount point (a chroot): no private /etc";
+  const std::string script = Script("install", R"(set -e
+out="$1" cmake="$2" build="$3"
+mount -t tmpfs tmpfs "$out/etc" && cp -a /etc/. "$out/etc" && mount --bind "$out/etc" /etc
+groupdel orvanel 2>/dev/null || true
+DESTDIR="$out/stage" "$cmake" --install "$build" --prefix /usr >"$out/staged.log" 2>&1
+getent group orvanel >"$out/group-after-staging" || true
+"$cmake" --install "$build" --prefix "$out/prefix" >"$out/install.log" 2>&1
+getent group orvanel | cut -d: -f3 >"$out/gid")");
+  fs::create_directory(directory_ / "etc");
+  ASSERT_TRUE(RunCommand("unshare --mount " + script + " " + directory_.string() + " " ORVANEL_CMAKE " "
+                         ORVANEL_BUILD_DIR))
+      << FileContents(directory_ / "staged.log") << FileContents(directory_ / "install.log");
+
+  // Staged: closed to others, no group made, the package's commands printed.
+  const std::string packaged = std::string("/usr/") + ORVANEL_INSTALLED_HELPER;
+  const fs::path staged = directory_ / "stage" / packaged.substr(1);
+  struct stat file {};
+  ASSERT_EQ(stat(staged.c_str(), &file), 0);
+  EXPECT_EQ(file.st_mode & 07777, 0750u);
+  EXPECT_EQ(Capabilities(staged), "");
+  EXPECT_EQ(FileContents(directory_ / "group-after-staging"), "");
+  const std::string stagedLog = FileContents(directory_ / "staged.log");
+  for (const std::string& command : {std::string("groupadd --system --force orvanel\n"),
+                                     "chown root:orvanel '" + packaged + "'\n",
+                                     "setcap cap_net_raw,cap_net_admin=ep '" + packaged + "'\n"}) {
+    EXPECT_NE(stagedLog.find(command), std::string::npos) << command << stagedLog;
+  }
+
+  const fs::path helper = directory_ / "prefix" / ORVANEL_INSTALLED_HELPER;
+  ASSERT_EQ(stat(helper.c_str(), &file), 0);
+  const std::string group = FileContents(directory_ / "gid");
+  ASSERT_FALSE(group.empty()) << FileContents(directory_ / "install.log");
+  EXPECT_EQ(file.st_uid, 0u);
+  EXPECT_EQ(file.st_gid, static_cast<gid_t>(std::stoul(group)));
+  EXPECT_LT(file.st_gid, 1000u) << "a system group";
+  EXPECT_EQ(file.st_mode & 07777, 0750u);
+  EXPECT_EQ(Capabilities(helper), helper.string() + " cap_net_admin,cap_net_raw=ep\n");
+
+  const fs::path output = directory_ / "output";
+  fs::create_directories(output);
+  auto nobodyCapturing = [&](const std::string& groups) {
+    return std::vector<std::string>{"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", groups,
+                                    (directory_ / "prefix" / ORVANEL_INSTALLED_CLI).string(), "--address",
+                                    "127.0.0.1", "--count", "1", "--show", "src=udp"};
+  };
+  {
+    CliProcess outside(nobodyCapturing("--clear-groups"), output);
+    EXPECT_EQ(outside.Wait(), 1);
+    EXPECT_EQ(outside.Err(), "orvanel-cli: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed)) +
+                                 "\n");
+  }
+  CliProcess member(nobodyCapturing("--groups=" + std::to_string(file.st_gid)), output);
+  ASSERT_TRUE(member.WaitForError("orvanel-cli: capturing on 127.0.0.1\n")) << member.Err();
+  const UdpEndpoint server = BindUdp("127.0.0.1"), client = BindUdp("127.0.0.1");
+  ASSERT_TRUE(SendUdp(client, "127.0.0.1", server.port, "member"));
+  ASSERT_EQ(member.Wait(), 0) << member.Err();
+  EXPECT_TRUE(member.Out().starts_with("UDP\t127.0.0.1\t" + std::to_string(client.port) + "\t127.0.0.1\t" +
+                                       std::to_string(server.port) + "\t34\tmember\n"))
+      << member.Out();
 }
 
 }  // namespace
