@@ -28,7 +28,6 @@ namespace orvanel {
 namespace {
 
 constexpr int kRefreshMilliseconds = 100;
-constexpr int kRowMilliseconds = 50;  // rows show well within 100 ms
 constexpr int kScMinimize = 0xF020;
 constexpr int kScClose = 0xF060;
 
@@ -97,9 +96,7 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   m_lcPackets->setWordWrap(false);
   KeepRowsInView(*m_lcPackets);
   m_refreshTimer.setInterval(kRefreshMilliseconds);
-  m_rowTimer.setInterval(kRowMilliseconds);
   connect(&m_refreshTimer, &QTimer::timeout, this, &CCaptureDlg::RefreshCounters);
-  connect(&m_rowTimer, &QTimer::timeout, this, &CCaptureDlg::TakeRows);
   connect(m_btnStart, &QPushButton::clicked, this, &CCaptureDlg::OnStartStop);
   connect(Control<QPushButton>(m_controls, res::IDC_BTN_CLEAR), &QPushButton::clicked, this, &CCaptureDlg::ClearList);
   connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
@@ -268,7 +265,6 @@ void CCaptureDlg::StartCapture() {
   EnableSettings(false);
   m_btnStart->setText(kCapturingCaption);
   m_refreshTimer.start();
-  m_rowTimer.start();
 }
 
 void CCaptureDlg::StopCapture() {
@@ -276,7 +272,6 @@ void CCaptureDlg::StopCapture() {
   m_session->StopCapture();
   m_btnStart->setText(kIdleCaption);
   m_refreshTimer.stop();
-  m_rowTimer.stop();
   EnableSettings(true);
   // No row is being added now: a Clear during the capture can cut the files.
   m_spool->FinishClear();
@@ -314,7 +309,10 @@ void CCaptureDlg::CopyCounters() {
                                              .arg(notListed));
 }
 
+// One bounded step per tick, whatever the packet rate: the rows the spool took
+// since the last tick are shown in one insert, then the counters.
 void CCaptureDlg::RefreshCounters() {
+  TakeRows();
   if (IsCapturing()) m_session->CountKernelDrops();
   CopyCounters();
   UpdateData(false);

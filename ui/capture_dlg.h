@@ -102,7 +102,6 @@ class CCaptureDlg final : public QDialog {
   std::uint64_t m_dropsAtClear = 0;
   std::uint64_t m_notListedAtClear = 0;
   QTimer m_refreshTimer;
-  QTimer m_rowTimer;
   std::unique_ptr<CaptureSession> m_session;
 };
 
