@@ -100,30 +100,35 @@ class RowSpool::MappedFile {
     if (bytes <= mapped_) return true;
     const std::size_t target = (bytes + chunk_ - 1) / chunk_ * chunk_;
     if (target > reservation_ || !SpaceLeftFor(target - mapped_)) return false;
-    // Blocks are allocated now: a write to a mapped page of a full file system
-    // would otherwise end the process.
-    if (fallocate(fd_, 0, static_cast<off_t>(mapped_), static_cast<off_t>(target - mapped_)) != 0 &&
-        (errno != EOPNOTSUPP || ftruncate(fd_, static_cast<off_t>(target)) != 0)) {
+    const std::size_t length = target - mapped_;
+    if (ftruncate(fd_, static_cast<off_t>(target)) != 0) return false;
+    void* piece = mmap(base_ + mapped_, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd_,
+                       static_cast<off_t>(mapped_));
+    if (piece == MAP_FAILED || !TakeBlocks(piece, length)) {
+      Shrink();
       return false;
     }
-    void* piece = mmap(base_ + mapped_, target - mapped_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd_,
-                       static_cast<off_t>(mapped_));
-    if (piece == MAP_FAILED) return false;
-    // One call faults in the whole chunk, instead of one fault per page later.
-    madvise(piece, target - mapped_, MADV_POPULATE_WRITE);
     mapped_ = target;
     return true;
   }
-
-  // Gives the file's blocks back and returns the mapping to a bare reservation.
-  void Cut() {
-    if (mapped_ == 0) return;
-    mmap(base_, mapped_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
-    [[maybe_unused]] const int cut = ftruncate(fd_, 0);  // a failure keeps blocks that are rewritten later
-    mapped_ = 0;
+ private:
+  // Takes the file's blocks for a fresh piece of the mapping before anything
+  // is written there: a write to a mapped page that finds the file system
+  // full would end the process. Faulting the pages in for writing does that
+  // and saves a fault per page later; where the kernel cannot, the blocks are
+  // allocated instead.
+  bool TakeBlocks(void* piece, std::size_t length) {
+    if (madvise(piece, length, MADV_POPULATE_WRITE) == 0) return true;
+    return errno == EINVAL && fallocate(fd_, 0, static_cast<off_t>(mapped_), static_cast<off_t>(length)) == 0;
   }
 
- private:
+  // Back to what is mapped.
+  void Shrink() {
+    mmap(base_ + mapped_, reservation_ - mapped_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED,
+         -1, 0);
+    [[maybe_unused]] const int shrunk = ftruncate(fd_, static_cast<off_t>(mapped_));
+  }
+
   bool SpaceLeftFor(std::size_t bytes) const {
     struct statvfs fileSystem;
     if (fstatvfs(fd_, &fileSystem) != 0) return false;
@@ -148,10 +153,17 @@ std::unique_ptr<RowSpool> RowSpool::Create(const std::string& directory, SpaceRu
 }
 
 std::unique_ptr<RowSpool> RowSpool::InDirectory(const std::string& directory, SpaceRule rule) {
-  auto data = MappedFile::Open(directory, kDataReservation, kDataChunk, rule);
-  auto index = data ? MappedFile::Open(directory, kIndexReservation, kIndexChunk, rule) : nullptr;
-  if (!index) return nullptr;
-  return std::unique_ptr<RowSpool>(new RowSpool(std::move(data), std::move(index)));
+  auto spool = std::unique_ptr<RowSpool>(new RowSpool(directory, rule));
+  return spool->OpenFiles() ? std::move(spool) : nullptr;
+}
+
+bool RowSpool::OpenFiles() {
+  auto data = MappedFile::Open(directory_, kDataReservation, kDataChunk, rule_);
+  auto index = data ? MappedFile::Open(directory_, kIndexReservation, kIndexChunk, rule_) : nullptr;
+  if (!index) return false;
+  data_ = std::move(data);
+  index_ = std::move(index);
+  return true;
 }
 
 std::unique_ptr<RowSpool> RowSpool::CreateInCacheDirectory() {
@@ -165,13 +177,14 @@ std::unique_ptr<RowSpool> RowSpool::CreateInCacheDirectory() {
   }
   if (auto spool = InDirectory("/var/tmp", SpaceRule())) return spool;  // shared: the files alone are owner-only
   // Nowhere to keep rows: every row counts as not listed.
-  return std::unique_ptr<RowSpool>(new RowSpool(nullptr, nullptr));
+  return std::unique_ptr<RowSpool>(new RowSpool({}, SpaceRule()));
 }
 
-RowSpool::RowSpool(std::unique_ptr<MappedFile> data, std::unique_ptr<MappedFile> index)
-    : data_(std::move(data)), index_(std::move(index)) {}
+RowSpool::RowSpool(std::string directory, SpaceRule rule) : directory_(std::move(directory)), rule_(rule) {}
 
-RowSpool::~RowSpool() = default;
+RowSpool::~RowSpool() {
+  if (releaser_.joinable()) releaser_.join();
+}
 
 void RowSpool::AddRow(const ListedRow& row) {
   if (clearRequested_.load(std::memory_order_acquire)) CutFiles();
@@ -213,7 +226,13 @@ void RowSpool::FinishClear() {
 }
 
 void RowSpool::CutFiles() {
-  if (data_) data_->Cut(), index_->Cut();
+  // Unmapping and freeing a big spool takes long: fresh files take over at
+  // once, and a thread of its own lets the old ones go.
+  if (data_) {
+    if (releaser_.joinable()) releaser_.join();
+    releaser_ = std::thread([data = std::move(data_), index = std::move(index_)] {});
+    OpenFiles();  // if that fails, rows are not listed until the next Clear
+  }
   dataUsed_ = 0;
   full_ = false;
   refusedSinceCheck_ = 0;

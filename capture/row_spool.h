@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 
 #include "listed_row.h"
 
@@ -50,10 +51,11 @@ class RowSpool final : public PacketTable {
   std::size_t RowCount() const;
   StoredRow Row(std::size_t index) const;
 
-  // Reader: empties the list at once. The writer cuts the files before its
-  // next row, or FinishClear does it when no row is being added.
+  // Reader: empties the list at once. The writer starts fresh files before
+  // its next row, or FinishClear does it when no row is being added; the old
+  // ones are let go on a thread of their own.
   void Clear();
-  // Cuts the files of a Clear now. Only while no writer runs.
+  // Starts the fresh files of a Clear now. Only while no writer runs.
   void FinishClear();
 
   // Rows refused for lack of space since the spool was made; any thread.
@@ -63,12 +65,17 @@ class RowSpool final : public PacketTable {
   class MappedFile;
 
   static std::unique_ptr<RowSpool> InDirectory(const std::string& directory, SpaceRule rule);
-  RowSpool(std::unique_ptr<MappedFile> data, std::unique_ptr<MappedFile> index);
+  RowSpool(std::string directory, SpaceRule rule);
+  bool OpenFiles();
   bool MakeRoom(std::size_t rows, std::size_t dataBytes);
   void CutFiles();
 
+  const std::string directory_;
+  const SpaceRule rule_;
+  // Owned by whoever adds rows: the writer while it runs, else the reader.
   std::unique_ptr<MappedFile> data_;
   std::unique_ptr<MappedFile> index_;
+  std::thread releaser_;  // lets the files of the last Clear go
 
   // Writer only.
   std::size_t dataUsed_ = 0;
