@@ -20,8 +20,11 @@
 namespace orvanel {
 namespace {
 
-constexpr std::size_t kDataReservation = std::size_t{1} << 40;  // address space only, never committed
-constexpr std::size_t kIndexReservation = std::size_t{1} << 35;
+// Address space only, never committed: room for about 190 million full-size
+// rows, or 350 million small ones; past that, rows count as not listed. Kept
+// well below the address space a ThreadSanitizer build leaves to mappings.
+constexpr std::size_t kDataReservation = std::size_t{256} << 30;
+constexpr std::size_t kIndexReservation = std::size_t{8} << 30;
 constexpr std::size_t kDataChunk = std::size_t{16} << 20;
 constexpr std::size_t kIndexChunk = std::size_t{1} << 20;
 constexpr std::uint32_t kRefusalsBetweenChecks = 4096;  // while full, how often free space is looked at again
