@@ -116,7 +116,7 @@ bool SendEchoes(const std::string& to, int count) {
 }
 
 bool SendFrameToStranger(const std::string& interface, const std::string& source,
-                         const std::string& destination, std::string_view payload) {
+                         const std::string& destination, std::string_view payload, std::string_view linkPadding) {
   const UniqueFd fd(socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0));
   const unsigned index = if_nametoindex(interface.c_str());
   if (!fd.valid() || index == 0) return false;
@@ -146,6 +146,7 @@ bool SendFrameToStranger(const std::string& interface, const std::string& source
   udp[4] = static_cast<std::uint8_t>(udpLength >> 8);
   udp[5] = static_cast<std::uint8_t>(udpLength);
   frame.insert(frame.end(), payload.begin(), payload.end());
+  frame.insert(frame.end(), linkPadding.begin(), linkPadding.end());
 
   sockaddr_ll link{};
   link.sll_family = AF_PACKET;

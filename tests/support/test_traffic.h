@@ -36,8 +36,9 @@ TcpExchange ExchangeTcp(const std::string& address, const std::vector<std::strin
 bool SendEchoes(const std::string& to, int count);
 
 // Sends an Ethernet frame carrying an IPv4 UDP datagram with the given
-// addresses to a MAC address that no interface holds.
+// addresses to a MAC address that no interface holds; linkPadding follows the
+// datagram in the frame, outside its total length.
 bool SendFrameToStranger(const std::string& interface, const std::string& source,
-                         const std::string& destination, std::string_view payload);
+                         const std::string& destination, std::string_view payload, std::string_view linkPadding = {});
 
 }  // namespace orvanel::test
