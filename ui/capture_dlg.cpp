@@ -174,6 +174,7 @@ void CCaptureDlg::BuildSystemMenu() {
   };
   addCommand(QStringLiteral("最小化(&N)"), kScMinimize);
   addCommand(QStringLiteral("关闭(&C)"), kScClose);
+  connect(m_sysMenu->addAction(QStringLiteral("流量图(&G)...")), &QAction::triggered, this, [this] { m_rateGraph.Show(); });
   const QString about = ToQString(res::LoadString(res::IDS_ABOUTBOX));
   if (!about.isEmpty()) {
     m_sysMenu->addSeparator();
@@ -273,6 +274,7 @@ void CCaptureDlg::StopCapture() {
   m_btnStart->setText(kIdleCaption);
   m_refreshTimer.stop();
   m_rowTimer.stop();
+  m_rateGraph.Interrupt();
   EnableSettings(true);
   // The thread is joined: what it listed last goes into the table too.
   m_rowQueue.PublishPending();
@@ -303,6 +305,7 @@ void CCaptureDlg::CopyCounters() {
 void CCaptureDlg::RefreshCounters() {
   CopyCounters();
   UpdateData(false);
+  m_rateGraph.Read(m_counters);
 }
 
 void CCaptureDlg::TakeRows() { m_packets->TakeRows(m_rowQueue); }
@@ -313,6 +316,7 @@ void CCaptureDlg::ClearList() {
   m_packets->Clear();
   RenewReportRows(*m_lcPackets);
   m_counters.ZeroAllCounters();
+  m_rateGraph.Clear();
   CopyCounters();
   UpdateData(false);
 }

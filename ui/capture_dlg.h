@@ -13,6 +13,7 @@
 #include "data_exchange.h"
 #include "dialog_builder.h"
 #include "host_queries.h"
+#include "rate_graph.h"
 #include "row_queue.h"
 
 class QCheckBox;
@@ -88,6 +89,7 @@ class CCaptureDlg final : public QDialog {
   int m_nOthICMP = 0, m_nOthOTHER = 0, m_nOthTCP = 0, m_nOthUDP = 0;
   QIcon m_hIcon;
   QMenu* m_sysMenu = nullptr;
+  RateGraph m_rateGraph{*this};
 
   // Shared with the capture thread; the session goes first, joining it.
   PacketCounters m_counters;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
@@ -166,6 +167,25 @@ TEST(DialogBehaviour, AboutFromTheMenuAndF1) {
   ASSERT_TRUE(fromF1);
   EXPECT_EQ(fromF1->className, QStringLiteral("orvanel::CAboutDlg"));
   EXPECT_TRUE(dialog.isVisible());
+}
+
+TEST(DialogBehaviour, MenuEntriesAndTheOneRateGraphWindow) {
+  CCaptureDlg dialog(nullptr, FakeHost());
+  dialog.show();
+  QStringList entries;
+  for (QAction* action : dialog.GetSystemMenu()->actions()) entries << (action->isSeparator() ? "-" : action->text());
+  EXPECT_EQ(entries, QStringList({"最小化(&N)", "关闭(&C)", "流量图(&G)...", "-", "关于 Orvanel(&A)..."}));
+
+  QAction* graph = dialog.GetSystemMenu()->actions()[2];
+  graph->trigger();
+  graph->trigger();
+  QList<QWidget*> windows;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (widget->isVisible() && widget->windowTitle() == QStringLiteral("流量图")) windows << widget;
+  }
+  ASSERT_EQ(windows.size(), 1);
+  EXPECT_FALSE(windows.front()->isModal());
+  EXPECT_EQ(windows.front()->parentWidget(), &dialog);
 }
 
 }  // namespace
