@@ -57,6 +57,7 @@ void RateHistory::Clear() {
 }
 
 void RateHistory::Append(const Sample& sample) {
+  ++appended_;
   if (samples_.size() < kCapacity) {
     samples_.push_back(sample);
   } else {

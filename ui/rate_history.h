@@ -43,6 +43,8 @@ class RateHistory {
   void Clear();
 
   std::size_t Size() const { return samples_.size(); }
+  // Samples appended since the start, including those the ring let go.
+  std::uint64_t Appended() const { return appended_; }
   // Oldest first.
   const Sample& At(std::size_t index) const { return samples_[(first_ + index) % samples_.size()]; }
   const Sample& Newest() const { return At(Size() - 1); }
@@ -52,6 +54,7 @@ class RateHistory {
 
   std::vector<Sample> samples_;
   std::size_t first_ = 0;
+  std::uint64_t appended_ = 0;
   std::optional<Clock::time_point> lastTime_;
   CounterReading last_{};
   bool interrupted_ = false;

@@ -103,7 +103,7 @@ TEST(RateGraph, LinesFollowTheCountersThroughZeroingAndPauses) {
   for (P protocol : {P::TCP, P::UDP, P::ICMP, P::OTHER}) EXPECT_TRUE(graph.Points(protocol).isEmpty());
 }
 
-TEST(RateGraph, KeepsFiveMinutesOfReadingsAndShowsThousandsAsK) {
+TEST(RateGraph, KeepsFiveMinutesOfReadingsAndDrawsThemBounded) {
   const RateHistory::Clock::time_point t0{};
   RateHistory history;
   Counters counters;
@@ -115,11 +115,20 @@ TEST(RateGraph, KeepsFiveMinutesOfReadingsAndShowsThousandsAsK) {
   EXPECT_EQ(history.At(0).time, t0 + (readings - 2999) * 100ms);
   EXPECT_EQ(history.Newest().time, t0 + readings * 100ms);
 
+  // Drawn as at most about one point per pixel column, each the mean of its samples.
   Graph graph(history);
   const QList<QPointF> other = graph.Points(P::OTHER);
-  ASSERT_EQ(other.size(), 3000);
-  EXPECT_NEAR(other.front().x(), -299.9, 1e-6);
-  EXPECT_NEAR(other.back().y(), 4, 1e-6);
+  ASSERT_GE(other.size(), 100);
+  EXPECT_LE(other.size(), graph.window.width());
+  EXPECT_GE(other.front().x(), -300);
+  EXPECT_LT(other.front().x(), -298);
+  EXPECT_GT(other.back().x(), -1);
+  for (int index = 0; index < other.size(); ++index) {
+    EXPECT_NEAR(other[index].y(), 4, 1e-6) << index;
+    if (index > 0) {
+      EXPECT_GT(other[index].x(), other[index - 1].x()) << index;
+    }
+  }
   EXPECT_EQ(graph.RateLabelFormat(), QStringLiteral("%gk"));
 }
 
