@@ -4,6 +4,7 @@
 #include "qt_translation.h"
 #include "res/strings.h"
 #include "window_icon.h"
+#include "windows_look_style.h"
 
 namespace orvanel {
 
@@ -12,6 +13,7 @@ CCaptureApp::CCaptureApp(int& argc, char** argv) : QApplication(argc, argv) {
   const std::string_view version = res::Version().dottedVersion;
   setApplicationVersion(QString::fromUtf8(version.data(), static_cast<qsizetype>(version.size())));
   setDesktopFileName(QStringLiteral("orvanel"));
+  setStyle(new WindowsLookStyle);
   setWindowIcon(ProgramIcon());
   InstallQtChineseTranslation(*this, m_qtTranslator);
 }

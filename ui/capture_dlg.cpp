@@ -176,6 +176,7 @@ void CCaptureDlg::BuildSystemMenu() {
   addCommand(QStringLiteral("最小化(&N)"), kScMinimize);
   addCommand(QStringLiteral("关闭(&C)"), kScClose);
   m_sysMenu->addSeparator();
+  connect(m_sysMenu->addAction(QStringLiteral("流量图(&G)...")), &QAction::triggered, this, [this] { m_rateGraph.Show(); });
   connect(m_sysMenu->addAction(QStringLiteral("保存列表为 pcapng(&S)...")), &QAction::triggered, this,
           &CCaptureDlg::OnSaveList);
   const QString about = ToQString(res::LoadString(res::IDS_ABOUTBOX));
@@ -272,6 +273,7 @@ void CCaptureDlg::StopCapture() {
   m_session->StopCapture();
   m_btnStart->setText(kIdleCaption);
   m_refreshTimer.stop();
+  m_rateGraph.Interrupt();
   EnableSettings(true);
   // No row is being added now: a Clear during the capture can cut the files.
   m_spool->FinishClear();
@@ -316,6 +318,7 @@ void CCaptureDlg::RefreshCounters() {
   if (IsCapturing()) m_session->CountKernelDrops();
   CopyCounters();
   UpdateData(false);
+  m_rateGraph.Read(m_counters);
 }
 
 void CCaptureDlg::TakeRows() { m_packets->TakeRows(); }
@@ -328,6 +331,7 @@ void CCaptureDlg::ClearList() {
   m_counters.ZeroAllCounters();
   m_dropsAtClear = KernelDrops();
   m_notListedAtClear = m_spool->RowsNotListed();
+  m_rateGraph.Clear();
   CopyCounters();
   UpdateData(false);
 }

@@ -15,6 +15,7 @@
 #include "dialog_builder.h"
 #include "capture/row_spool.h"
 #include "host_queries.h"
+#include "rate_graph.h"
 
 class QCheckBox;
 class QComboBox;
@@ -92,6 +93,7 @@ class CCaptureDlg final : public QDialog {
   int m_nOthICMP = 0, m_nOthOTHER = 0, m_nOthTCP = 0, m_nOthUDP = 0;
   QIcon m_hIcon;
   QMenu* m_sysMenu = nullptr;
+  RateGraph m_rateGraph{*this};
 
   // Shared with the capture thread; the session goes first, joining it.
   PacketCounters m_counters;

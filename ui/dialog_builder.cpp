@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QGroupBox>
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,6 +11,7 @@
 #include <algorithm>
 
 #include "list_style.h"
+#include "window_icon.h"
 
 namespace orvanel {
 namespace {
@@ -38,7 +38,7 @@ QWidget* MakeLabel(const res::ControlTemplate& tmpl, QWidget* parent) {
 
 QWidget* MakeIcon(QWidget* parent) {
   auto* icon = new QLabel(parent);
-  icon->setPixmap(QIcon(QStringLiteral(":/orvanel/icons/orvanel-32.png")).pixmap(kIconPixels, kIconPixels));
+  icon->setPixmap(ProgramIcon().pixmap(kIconPixels, kIconPixels));
   icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   return icon;
 }

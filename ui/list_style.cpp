@@ -4,6 +4,7 @@
 #include <QTableView>
 
 #include "res/templates.h"
+#include "track_select.h"
 
 namespace orvanel {
 namespace {
@@ -41,8 +42,7 @@ void SetPacketColumns(QTableView& view) {
 
 void SetExtendedListStyle(QTableView& view, std::uint32_t style) {
   view.setShowGrid(style & kGridLines);
-  view.setMouseTracking(style & kTrackSelect);
-  view.viewport()->setAttribute(Qt::WA_Hover, style & kTrackSelect);
+  if (style & kTrackSelect) EnableTrackSelect(view);
   view.horizontalHeader()->setSectionsMovable(style & kHeaderDragDrop);
   view.setSelectionBehavior(style & kFullRowSelect ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
 }

@@ -1,11 +1,45 @@
 #include "window_icon.h"
 
-namespace orvanel {
+#include <QIconEngine>
+#include <QImage>
+#include <QPainter>
+#include <QPixmap>
+#include <QSvgRenderer>
 
-QIcon ProgramIcon() {
-  QIcon icon;
-  for (int size : {16, 24, 32, 48}) icon.addFile(QStringLiteral(":/orvanel/icons/orvanel-%1.png").arg(size), QSize(size, size));
-  return icon;
-}
+namespace orvanel {
+namespace {
+
+class SvgIconEngine final : public QIconEngine {
+ public:
+  SvgIconEngine() : renderer_(QStringLiteral(":/orvanel/orvanel.svg")) {}
+
+  void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
+    renderer_.render(painter, rect);
+  }
+
+  // size is in device pixels: QIcon asks for the size times the screen's ratio.
+  QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    renderer_.render(&painter);
+    painter.end();
+    return QPixmap::fromImage(image);
+  }
+
+  QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+    return {QSize(16, 16), QSize(24, 24), QSize(32, 32), QSize(48, 48)};
+  }
+
+  QString key() const override { return QStringLiteral("orvanel-svg"); }
+  QIconEngine* clone() const override { return new SvgIconEngine; }
+
+ private:
+  QSvgRenderer renderer_;
+};
+
+}  // namespace
+
+QIcon ProgramIcon() { return QIcon(new SvgIconEngine); }
 
 }  // namespace orvanel

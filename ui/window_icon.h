@@ -1,4 +1,5 @@
-// The program icon in its four sizes, from the compiled-in resources.
+// The program icon, drawn from its SVG at whatever size and pixel density a
+// screen asks for; it names the four sizes of the icon resource.
 #pragma once
 
 #include <QIcon>

@@ -16,15 +16,21 @@
 // with the save box ticked if asked: datagrams sent and counted, kernel
 // drops, the longest gap between refresh ticks, the anonymous plus shared
 // resident memory at the end, and the UI thread's CPU time per refresh tick.
+//   graph: the rate graph open during one flood, the UI thread's time per
+//     refresh tick and per window paint; and its redraw and paint over five
+//     minutes of readings, the most it holds.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableView>
@@ -41,6 +47,8 @@
 #include "bench/dialog/view_timing.h"
 #include "res/resource.h"
 #include "ui/capture_dlg.h"
+#include "ui/rate_graph_window.h"
+#include "ui/rate_history.h"
 
 namespace orvanel::bench {
 namespace {
@@ -304,6 +312,30 @@ class Bench {
     return true;
   }
 
+  // One flood with the rate graph open; the graph is closed again after.
+  bool GraphDuringFlood(long count) {
+    QAction* entry = nullptr;
+    for (QAction* action : dialog_.GetSystemMenu()->actions()) {
+      if (action->text() == QStringLiteral("流量图(&G)...")) entry = action;
+    }
+    if (!entry) return false;
+    entry->trigger();
+    PressStart();
+    if (!dialog_.IsCapturing()) return false;
+    timing_.Reset();
+    if (Flood(count) == 0) return false;
+    const EventTiming::Figures ticks = timing_.Take();
+    PressStart();
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      if (window->windowTitle() == QStringLiteral("流量图")) window->close();
+    }
+    Print("graph_flood_refresh_max_ms", ticks.refreshMaxMs);
+    Print("graph_flood_refresh_median_ms", ticks.refreshMedianMs);
+    Print("graph_flood_paint_max_ms", ticks.paintMaxMs);
+    Print("graph_flood_paint_median_ms", ticks.paintMedianMs);
+    return !dialog_.IsCapturing();
+  }
+
   // Floods more until the table holds rows rows (or kMaxFloods floods).
   bool FillTo(long rows) {
     PressStart();
@@ -321,6 +353,34 @@ class Bench {
   EventTiming& timing_;
   QString flood_;
 };
+
+// Five minutes of readings of a busy capture, the most the graph holds.
+void GraphFullHistory() {
+  RateHistory history;
+  CounterReading counts{};
+  const RateHistory::Clock::time_point start = RateHistory::Clock::now();
+  for (int reading = 0; reading <= static_cast<int>(RateHistory::kCapacity); ++reading) {
+    for (int group = 0; group < kTrafficGroupCount; ++group) {
+      for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
+        counts[group][protocol] += 20'000 + (reading * 7919 + group * 31 + protocol) % 5'000;
+      }
+    }
+    history.Record(start + reading * std::chrono::milliseconds(100), counts);
+  }
+  RateGraphWindow window(history, nullptr);
+  window.show();
+  QCoreApplication::processEvents();
+  std::vector<double> times;
+  for (int round = 0; round < 21; ++round) {
+    QElapsedTimer timer;
+    timer.start();
+    window.Redraw();
+    window.repaint();
+    times.push_back(Milliseconds(timer));
+  }
+  Print("graph_full_redraw_paint_median_ms", Median(times));
+  Print("graph_full_redraw_paint_max_ms", *std::max_element(times.begin(), times.end()));
+}
 
 int Usage() {
   std::fprintf(stderr,
@@ -375,6 +435,8 @@ int main(int argc, char** argv) {
   if (!bench.Latency()) return fail("latency");
   if (!bench.Responsiveness("few")) return fail("responsiveness with few rows");
   if (!bench.LineRate(count, rounds)) return fail("line rate");
+  if (!bench.GraphDuringFlood(count)) return fail("graph during a flood");
+  GraphFullHistory();
   if (!bench.FillTo(rows)) return fail("filling");
   if (!bench.Responsiveness("many")) return fail("responsiveness with many rows");
   Print("dialog_bytes_per_row", static_cast<double>(ResidentBytes() - before) / bench.Rows());

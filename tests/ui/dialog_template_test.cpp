@@ -208,7 +208,6 @@ TEST(DialogTemplate, PacketTableColumnsAndStyles) {
                 Qt::AlignLeft);
   }
   EXPECT_TRUE(table->showGrid());
-  EXPECT_TRUE(table->hasMouseTracking());
   EXPECT_TRUE(table->horizontalHeader()->sectionsMovable());
   EXPECT_EQ(table->selectionBehavior(), QAbstractItemView::SelectRows);
   EXPECT_FALSE(table->verticalHeader()->isVisible());

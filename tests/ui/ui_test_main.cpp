@@ -1,15 +1,17 @@
-// GoogleTest with a headless QApplication and Qt's Chinese buttons, as the program has.
+// GoogleTest with a headless QApplication, the program's style and Qt's Chinese buttons, as the program has.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QTranslator>
 
 #include "ui/qt_translation.h"
+#include "ui/windows_look_style.h"
 
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
+  app.setStyle(new orvanel::WindowsLookStyle);
   QTranslator translator;
   orvanel::InstallQtChineseTranslation(app, translator);
   return RUN_ALL_TESTS();
