@@ -7,8 +7,7 @@
 namespace orvanel {
 namespace {
 
-constexpr std::size_t kIpv4MinimumHeader = 20;
-constexpr std::size_t kTcpMinimumHeader = 20;
+constexpr std::size_t kMinimumHeader = 20;  // of IPv4 and of TCP
 constexpr std::size_t kUdpHeader = 8;
 constexpr std::size_t kIcmpHeader = 8;
 
@@ -130,8 +129,8 @@ std::vector<DetailField> ListOptions(std::span<const std::uint8_t> bytes, std::s
       break;
     }
     if (length > bytes.size() - at) {
-      options.push_back({name(kind), withLength + "（" + Decimal(length - (bytes.size() - at)) + " 字节" + kMissingValue + "）",
-                         true, {}});
+      const std::size_t missing = length - (bytes.size() - at);
+      options.push_back({name(kind), withLength + "（" + Decimal(missing) + " 字节" + kMissingValue + "）", true, {}});
       break;
     }
     const std::string data = text(kind, bytes.subspan(at + 2, length - 2));
@@ -234,6 +233,20 @@ bool ChecksumHolds(std::span<const std::uint8_t> header) {
   return sum == 0xFFFF;
 }
 
+// A header length field of IPv4 or TCP: valid from 20 bytes, and the header
+// may run past the bytes received.
+void AddHeaderLength(LayerBuilder& layer, std::string label, bool present, std::size_t length, std::size_t received) {
+  if (!present) {
+    layer.Add(std::move(label), kMissingValue, true);
+  } else if (length < kMinimumHeader) {
+    layer.Add(std::move(label), ByteCount(length) + "（小于 20，无效）", true);
+  } else if (length > received) {
+    layer.Add(std::move(label), ByteCount(length) + "（只收到 " + ByteCount(received) + "）", true);
+  } else {
+    layer.Add(std::move(label), ByteCount(length));
+  }
+}
+
 // What the IPv4 header says of the bytes after it.
 struct Payload {
   bool located = false;                 // the header length is known and valid
@@ -249,16 +262,8 @@ DetailLayer DescribeIpv4(const ByteReader& bytes, Payload& payload) {
     return Decimal(byte >> 4) + (byte >> 4 == 4 ? "" : "（不是 4）");
   }).fault |= bytes.Has(0, 1) && bytes.Value(0, 1) >> 4 != 4;
   const std::size_t headerLength = bytes.Has(0, 1) ? (bytes.Value(0, 1) & 0x0F) * 4u : 0;
-  const bool lengthValid = headerLength >= kIpv4MinimumHeader;
-  if (!bytes.Has(0, 1)) {
-    layer.Add("首部长度", kMissingValue, true);
-  } else if (!lengthValid) {
-    layer.Add("首部长度", ByteCount(headerLength) + "（小于 20，无效）", true);
-  } else if (headerLength > bytes.size()) {
-    layer.Add("首部长度", ByteCount(headerLength) + "（只收到 " + ByteCount(bytes.size()) + "）", true);
-  } else {
-    layer.Add("首部长度", ByteCount(headerLength));
-  }
+  const bool lengthValid = headerLength >= kMinimumHeader;
+  AddHeaderLength(layer, "首部长度", bytes.Has(0, 1), headerLength, bytes.size());
   layer.Field("服务类型", 1, 1, [](std::uint32_t tos) {
     return Hex(tos, 2) + "（DSCP " + Decimal(tos >> 2) + "，ECN " + Decimal(tos & 3) + "）";
   });
@@ -268,12 +273,13 @@ DetailLayer DescribeIpv4(const ByteReader& bytes, Payload& payload) {
     layer.Add("总长度", kMissingValue, true);
   } else {
     totalLength = bytes.Value(2, 2);
-    totalValid = !lengthValid || totalLength >= headerLength;
+    totalValid = totalLength >= headerLength;
     std::string text = ByteCount(totalLength);
     if (!totalValid) {
       text += "（小于首部长度）";
     } else if (totalLength > bytes.size()) {
-      text += "（只收到 " + ByteCount(bytes.size()) + "，" + Decimal(totalLength - bytes.size()) + " 字节" + kMissingValue + "）";
+      const std::size_t missing = totalLength - bytes.size();
+      text += "（只收到 " + ByteCount(bytes.size()) + "，" + Decimal(missing) + " 字节" + kMissingValue + "）";
     } else if (totalLength < bytes.size()) {
       text += "（其后多收到 " + ByteCount(bytes.size() - totalLength) + "）";
     }
@@ -288,7 +294,8 @@ DetailLayer DescribeIpv4(const ByteReader& bytes, Payload& payload) {
     return Decimal(offset) + (offset ? "（" + ByteCount(offset * 8) + "）" : "");
   });
   layer.Number("生存时间", 8, 1);
-  layer.Field("协议", 9, 1, [](std::uint32_t protocol) { return Decimal(protocol) + "（" + ProtocolName(protocol) + "）"; });
+  layer.Field("协议", 9, 1,
+              [](std::uint32_t protocol) { return Decimal(protocol) + "（" + ProtocolName(protocol) + "）"; });
   const bool wholeHeader = lengthValid && headerLength <= bytes.size();
   const bool checksumWrong = wholeHeader && !ChecksumHolds(bytes.Range(0, headerLength));
   layer.Field("首部校验和", 10, 2, [&](std::uint32_t checksum) {
@@ -296,11 +303,11 @@ DetailLayer DescribeIpv4(const ByteReader& bytes, Payload& payload) {
   }).fault |= checksumWrong;
   layer.Address("源地址", 12);
   layer.Address("目的地址", 16);
-  if (lengthValid) AddOptions(layer, bytes, kIpv4MinimumHeader, headerLength, kIpOptions, IpOptionText);
+  if (lengthValid) AddOptions(layer, bytes, kMinimumHeader, headerLength, kIpOptions, IpOptionText);
 
   if (lengthValid && bytes.Has(0, 10)) {
     payload.located = true;
-    const std::size_t end = totalValid && bytes.Has(2, 2) ? totalLength : bytes.size();
+    const std::size_t end = totalValid ? totalLength : bytes.size();
     payload.bytes = bytes.Range(headerLength, end);
     payload.declared = end > headerLength ? end - headerLength : 0;
     payload.protocol = static_cast<std::uint8_t>(bytes.Value(9, 1));
@@ -344,23 +351,15 @@ Described DescribeTcp(const ByteReader& segment) {
   layer.Number("序号", 4, 4);
   layer.Number("确认号", 8, 4);
   const std::size_t headerLength = segment.Has(12, 1) ? (segment.Value(12, 1) >> 4) * 4u : 0;
-  const bool lengthValid = headerLength >= kTcpMinimumHeader;
-  if (!segment.Has(12, 1)) {
-    layer.Add("数据偏移", kMissingValue, true);
-  } else if (!lengthValid) {
-    layer.Add("数据偏移", ByteCount(headerLength) + "（小于 20，无效）", true);
-  } else if (headerLength > segment.size()) {
-    layer.Add("数据偏移", ByteCount(headerLength) + "（只收到 " + ByteCount(segment.size()) + "）", true);
-  } else {
-    layer.Add("数据偏移", ByteCount(headerLength));
-  }
+  const bool lengthValid = headerLength >= kMinimumHeader;
+  AddHeaderLength(layer, "数据偏移", segment.Has(12, 1), headerLength, segment.size());
   static constexpr NamedBit kTcpFlags[] = {{0x02, "SYN"}, {0x10, "ACK"}, {0x01, "FIN"}, {0x04, "RST"},
                                            {0x08, "PSH"}, {0x20, "URG"}, {0x40, "ECE"}, {0x80, "CWR"}};
   layer.Field("标志", 13, 1, [](std::uint32_t flags) { return FlagsText(flags, 2, kTcpFlags); });
   layer.Number("窗口", 14, 2);
   layer.HexNumber("校验和", 16, 2);
   layer.Number("紧急指针", 18, 2);
-  if (lengthValid) AddOptions(layer, segment, kTcpMinimumHeader, headerLength, kTcpOptions, TcpOptionText);
+  if (lengthValid) AddOptions(layer, segment, kMinimumHeader, headerLength, kTcpOptions, TcpOptionText);
   return {layer.Take(), lengthValid && headerLength <= segment.size() ? headerLength : 0};
 }
 

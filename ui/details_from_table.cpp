@@ -14,6 +14,8 @@ void OpenDetails(QTableView& view, const PacketModel& model, int row) {
   const RowSpool::StoredRow stored = model.ViewRow(row);
   auto* window = new PacketDetailsWindow(stored.datagram, stored.captureTimeNs, view.window());
   window->show();
+  window->raise();
+  window->activateWindow();
 }
 
 // Takes Enter from the view only when a row is selected.

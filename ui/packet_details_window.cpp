@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QPlainTextEdit>
@@ -9,6 +10,7 @@
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "capture/datagram_details.h"
 
@@ -66,11 +68,18 @@ PacketDetailsWindow::PacketDetailsWindow(std::span<const std::uint8_t> datagram,
   auto* splitter = new QSplitter(Qt::Vertical);
   splitter->addWidget(m_fields);
   splitter->addWidget(m_dump);
-  splitter->setStretchFactor(0, 3);
-  splitter->setStretchFactor(1, 2);
+  splitter->setStretchFactor(0, 1);
+  splitter->setStretchFactor(1, 0);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(splitter);
-  resize(640, 620);
+  // The fields take the room; the dump shows up to kDumpLines lines and scrolls for the rest.
+  constexpr int kDumpLines = 12;
+  const int lines = std::min(kDumpLines, m_dump->blockCount());
+  const int dumpHeight = QFontMetrics(m_dump->font()).lineSpacing() * lines + 2 * m_dump->frameWidth() +
+                         int(2 * m_dump->document()->documentMargin()) + 4;
+  constexpr int kWidth = 660, kHeight = 720;
+  resize(kWidth, kHeight);
+  splitter->setSizes({kHeight - dumpHeight, dumpHeight});
 }
 
 }  // namespace orvanel

@@ -18,7 +18,11 @@ using namespace orvanel;
 bool ValidUtf8(std::string_view text) {
   for (std::size_t at = 0; at < text.size();) {
     const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    const std::size_t length = lead < 0x80              ? 1
+                               : (lead & 0xE0) == 0xC0 ? 2
+                               : (lead & 0xF0) == 0xE0 ? 3
+                               : (lead & 0xF8) == 0xF0 ? 4
+                                                       : 0;
     if (length == 0 || length > text.size() - at) return false;
     for (std::size_t i = 1; i < length; ++i) {
       if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return false;
@@ -38,7 +42,8 @@ int HexDigit(char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 
 // Reads the dump back: offsets in order, hex bytes equal to the input, the text column beside them.
 void CheckDump(const std::string& dump, std::span<const std::uint8_t> bytes) {
   const std::size_t digits = bytes.size() > 0x10000 ? 8 : 4;
-  const std::size_t lineLength = digits + 2 + 16 * 3 + 2 + 1;  // before the text column
+  // The offset, two spaces, 16 bytes, a space between the halves and one before the text.
+  const std::size_t lineLength = digits + 2 + 16 * 3 + 2;
   std::size_t at = 0;
   for (std::size_t line = 0; line < bytes.size(); line += 16) {
     const std::size_t end = dump.find('\n', at);
