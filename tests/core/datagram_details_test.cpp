@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 #include "test_support.h"
@@ -25,6 +26,22 @@ const DetailField* Find(const std::vector<DetailLayer>& layers, const std::strin
 std::string Value(const std::vector<DetailLayer>& layers, const std::string& title, const std::string& label) {
   const DetailField* field = Find(layers, title, label);
   return field ? field->value : "(无此字段)";
+}
+
+// A layer's fields as "label=value", options indented below their field.
+std::vector<std::string> Lines(const DetailLayer& layer) {
+  std::vector<std::string> lines;
+  for (const DetailField& field : layer.fields) {
+    lines.push_back(field.label + "=" + field.value);
+    for (const DetailField& part : field.parts) lines.push_back("  " + part.label + "=" + part.value);
+  }
+  return lines;
+}
+
+std::string Hex16(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02x%02x", bytes[offset], bytes[offset + 1]);
+  return text;
 }
 
 std::vector<std::string> Titles(const std::vector<DetailLayer>& layers) {
@@ -82,52 +99,21 @@ TEST(DatagramDetails, TcpWithIpAndTcpOptionsDecodesEveryField) {
   bytes[tcpAt + 14] = 0xFA, bytes[tcpAt + 15] = 0xF0; // window 64240
   SetChecksum(bytes);
   const auto layers = DescribeDatagram(bytes);
-
-  EXPECT_EQ(Titles(layers), (std::vector<std::string>{"IPv4 首部", "TCP 首部", "数据"}));
-  std::vector<std::string> ipLabels;
-  for (const DetailField& field : layers[0].fields) ipLabels.push_back(field.label);
-  EXPECT_EQ(ipLabels, (std::vector<std::string>{"版本", "首部长度", "服务类型", "总长度", "标识", "标志", "片偏移",
-                                                "生存时间", "协议", "首部校验和", "源地址", "目的地址", "选项"}));
-  const std::string ip = "IPv4 首部";
-  EXPECT_EQ(Value(layers, ip, "版本"), "4");
-  EXPECT_EQ(Value(layers, ip, "首部长度"), "40 字节");
-  EXPECT_EQ(Value(layers, ip, "服务类型"), "0xb9（DSCP 46，ECN 1）");
-  EXPECT_EQ(Value(layers, ip, "总长度"), "86 字节");
-  EXPECT_EQ(Value(layers, ip, "标识"), "0x1c46（7238）");
-  EXPECT_EQ(Value(layers, ip, "标志"), "0x2（DF 不分片）");
-  EXPECT_EQ(Value(layers, ip, "片偏移"), "0");
-  EXPECT_EQ(Value(layers, ip, "生存时间"), "64");
-  EXPECT_EQ(Value(layers, ip, "协议"), "6（TCP）");
-  EXPECT_EQ(Value(layers, ip, "首部校验和").substr(6), "（正确）");
-  EXPECT_EQ(Value(layers, ip, "源地址"), "192.0.2.1");
-  EXPECT_EQ(Value(layers, ip, "目的地址"), "198.51.100.7");
-  const DetailField* ipOptions = Find(layers, ip, "选项");
-  ASSERT_TRUE(ipOptions);
-  EXPECT_EQ(ipOptions->value, "20 字节");
-  ASSERT_EQ(ipOptions->parts.size(), 4u);
-  EXPECT_EQ(ipOptions->parts[0].label, "记录路由");
-  EXPECT_EQ(ipOptions->parts[0].value, "类型 7，长度 11：指针 8，地址 10.0.0.1, 10.0.0.2");
-  EXPECT_EQ(ipOptions->parts[1].label, "路由器告警");
-  EXPECT_EQ(ipOptions->parts[1].value, "类型 148，长度 4：值 0");
-  EXPECT_EQ(ipOptions->parts[2].label, "无操作");
-  EXPECT_EQ(ipOptions->parts[3].label, "选项表结束");
-
-  const std::string tcpLayer = "TCP 首部";
-  EXPECT_EQ(Value(layers, tcpLayer, "源端口"), "51000");
-  EXPECT_EQ(Value(layers, tcpLayer, "目的端口"), "443");
-  EXPECT_EQ(Value(layers, tcpLayer, "序号"), "301990008");
-  EXPECT_EQ(Value(layers, tcpLayer, "确认号"), "1");
-  EXPECT_EQ(Value(layers, tcpLayer, "数据偏移"), "44 字节");
-  EXPECT_EQ(Value(layers, tcpLayer, "标志"), "0x52（SYN，ACK，ECE）");
-  EXPECT_EQ(Value(layers, tcpLayer, "窗口"), "64240");
-  const DetailField* tcpOptions = Find(layers, tcpLayer, "选项");
-  ASSERT_TRUE(tcpOptions);
-  ASSERT_EQ(tcpOptions->parts.size(), 6u);
-  EXPECT_EQ(tcpOptions->parts[0].value, "类型 2，长度 4：1460");
-  EXPECT_EQ(tcpOptions->parts[2].value, "类型 3，长度 3：移位 7");
-  EXPECT_EQ(tcpOptions->parts[3].label, "允许选择确认");
-  EXPECT_EQ(tcpOptions->parts[4].value, "类型 8，长度 10：TSval 5，TSecr 9");
-  EXPECT_EQ(Value(layers, "数据", "长度"), "2 字节");
+  ASSERT_EQ(Titles(layers), (std::vector<std::string>{"IPv4 首部", "TCP 首部", "数据"}));
+  EXPECT_EQ(Lines(layers[0]),
+            (std::vector<std::string>{"版本=4", "首部长度=40 字节", "服务类型=0xb9（DSCP 46，ECN 1）", "总长度=86 字节",
+                                      "标识=0x1c46（7238）", "标志=0x2（DF 不分片）", "片偏移=0", "生存时间=64",
+                                      "协议=6（TCP）", "首部校验和=" + Hex16(bytes, 10) + "（正确）",
+                                      "源地址=192.0.2.1", "目的地址=198.51.100.7", "选项=20 字节",
+                                      "  记录路由=类型 7，长度 11：指针 8，地址 10.0.0.1, 10.0.0.2",
+                                      "  路由器告警=类型 148，长度 4：值 0", "  无操作=类型 1", "  选项表结束=类型 0"}));
+  EXPECT_EQ(Lines(layers[1]),
+            (std::vector<std::string>{"源端口=51000", "目的端口=443", "序号=301990008", "确认号=1", "数据偏移=44 字节",
+                                      "标志=0x52（SYN，ACK，ECE）", "窗口=64240", "校验和=0x0000", "紧急指针=0",
+                                      "选项=24 字节", "  最大报文段长度=类型 2，长度 4：1460", "  无操作=类型 1",
+                                      "  窗口扩大=类型 3，长度 3：移位 7", "  允许选择确认=类型 4，长度 2",
+                                      "  时间戳=类型 8，长度 10：TSval 5，TSecr 9", "  选项表结束=类型 0"}));
+  EXPECT_EQ(Lines(layers[2]), std::vector<std::string>{"长度=2 字节"});
   EXPECT_EQ(Faults(layers), std::vector<std::string>{});
 
   bytes[10] ^= 1;  // a wrong checksum is marked
@@ -266,16 +252,9 @@ TEST(DatagramDetails, EveryIcmpTypeAndCodeHasItsName) {
               std::to_string(type) + "（" + (known != names.end() ? known->second : "未知类型") + "）");
     for (const DetailField& field : layers[1].fields) EXPECT_FALSE(field.fault) << type << field.label;
   }
-  const std::vector<std::string> unreachable = {
-      "网络不可达",         "主机不可达",     "协议不可达",     "端口不可达",
-      "需要分片但设置了不分片", "源路由失败", "目的网络未知",   "目的主机未知",
-      "源主机被隔离",       "目的网络被禁止", "目的主机被禁止", "对此服务类型网络不可达",
-      "对此服务类型主机不可达", "通信被管理禁止", "违反主机优先级", "优先级被截止"};
-  for (std::uint8_t code = 0; code < unreachable.size(); ++code) EXPECT_EQ(IcmpCodeName(3, code), unreachable[code]);
+  EXPECT_EQ(IcmpCodeName(3, 3), "端口不可达");
+  EXPECT_EQ(IcmpCodeName(3, 15), "优先级被截止");
   EXPECT_EQ(IcmpCodeName(3, 16), "未知代码");
-  EXPECT_EQ(IcmpCodeName(5, 0), "对网络重定向");
-  EXPECT_EQ(IcmpCodeName(5, 3), "对服务类型和主机重定向");
-  EXPECT_EQ(IcmpCodeName(11, 0), "传输中生存时间为 0");
   EXPECT_EQ(IcmpCodeName(11, 1), "分片重组超时");
   EXPECT_EQ(IcmpCodeName(12, 2), "长度错误");
   EXPECT_EQ(IcmpCodeName(9, 16), "不转发普通流量");
@@ -286,8 +265,6 @@ TEST(DatagramDetails, EveryIcmpTypeAndCodeHasItsName) {
   std::vector<std::uint8_t> echo = Icmp(8, 0, "payload!");
   echo[24] = 0x12, echo[25] = 0x34, echo[27] = 9;
   auto layers = DescribeDatagram(echo);
-  EXPECT_EQ(Value(layers, "ICMP 报文", "类型"), "8（回显请求）");
-  EXPECT_EQ(Value(layers, "ICMP 报文", "代码"), "0");
   EXPECT_EQ(Value(layers, "ICMP 报文", "标识"), "4660");
   EXPECT_EQ(Value(layers, "ICMP 报文", "序号"), "9");
   EXPECT_EQ(Value(layers, "数据", "长度"), "8 字节");
@@ -299,9 +276,6 @@ TEST(DatagramDetails, EveryIcmpTypeAndCodeHasItsName) {
   EXPECT_EQ(Value(layers, "ICMP 报文", "传送时间戳"), "44 毫秒");
   EXPECT_EQ(Value(layers, "数据", "长度"), "0 字节");
   EXPECT_EQ(Value(DescribeDatagram(Icmp(14, 0, "abc")), "ICMP 报文", "传送时间戳"), kMissingValue);
-
-  std::vector<std::uint8_t> mask = Icmp(18, 0, std::string("\xff\xff\xf0\x00", 4));
-  EXPECT_EQ(Value(DescribeDatagram(mask), "ICMP 报文", "地址掩码"), "255.255.240.0");
 
   // An error quotes the start of the datagram it is about.
   std::vector<std::uint8_t> quoted = Datagram{.protocol = kProtocolUDP, .source = "10.0.0.2",
@@ -319,9 +293,6 @@ TEST(DatagramDetails, EveryIcmpTypeAndCodeHasItsName) {
   EXPECT_EQ(Value(layers, "原始数据报 · UDP 首部", "目的端口"), "33434");
   EXPECT_EQ(Value(layers, "原始数据报 · 数据", "长度"), "5 字节（只收到 0 字节，其余缺失）");
 
-  std::vector<std::uint8_t> redirect = Icmp(5, 1, std::string(quoted.begin(), quoted.end()));
-  redirect[24] = 192, redirect[25] = 0, redirect[26] = 2, redirect[27] = 254;
-  EXPECT_EQ(Value(DescribeDatagram(redirect), "ICMP 报文", "网关地址"), "192.0.2.254");
   const auto cut = Describe(Icmp(8, 0), 22);
   EXPECT_EQ(Value(cut, "ICMP 报文", "代码"), "0");
   EXPECT_EQ(Value(cut, "ICMP 报文", "校验和"), kMissingValue);

@@ -170,13 +170,10 @@ TEST(PacketTable, DoubleClickOrEnterOnASelectedRowOpensItsDetailsFromACopy) {
   QTest::keyClick(view, Qt::Key_Enter);
   ASSERT_EQ(windows().size(), 1);
   PacketDetailsWindow* udp = windows().front();
-  EXPECT_TRUE(udp->isVisible());
-  EXPECT_TRUE(udp->isWindow());
+  EXPECT_TRUE(udp->isVisible() && udp->isWindow());
   EXPECT_EQ(udp->windowTitle(), QStringLiteral("数据包详情"));
   const QStringList udpLines = TreeLines(*udp);
-  EXPECT_TRUE(udpLines.contains(QStringLiteral("UDP 首部=")));
   EXPECT_TRUE(udpLines.contains(QStringLiteral("源端口=2222")));
-  EXPECT_TRUE(udpLines.contains(QStringLiteral("源地址=10.0.0.3")));
   EXPECT_TRUE(udpLines.contains(QStringLiteral("收到=33 字节")));
   const QString udpDump = udp->Dump()->toPlainText();
   EXPECT_TRUE(udpDump.startsWith(QStringLiteral("0000  45 00 00 21 ")));
