@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "about_dlg.h"
+#include "details_from_table.h"
 #include "keep_in_view.h"
 #include "list_export.h"
 #include "list_style.h"
@@ -95,6 +96,7 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   m_lcPackets->setSelectionMode(QAbstractItemView::SingleSelection);
   m_lcPackets->setWordWrap(false);
   KeepRowsInView(*m_lcPackets);
+  OpenDetailsFromTable(*m_lcPackets, *m_packets);
   m_refreshTimer.setInterval(kRefreshMilliseconds);
   connect(&m_refreshTimer, &QTimer::timeout, this, &CCaptureDlg::RefreshCounters);
   connect(m_btnStart, &QPushButton::clicked, this, &CCaptureDlg::OnStartStop);

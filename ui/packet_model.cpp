@@ -21,7 +21,7 @@ QVariant PacketModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.row() >= shown_ || index.column() >= kPacketColumnCount) {
     return {};
   }
-  const RowSpool::StoredRow stored = spool_.Row(static_cast<std::size_t>(shown_ - 1 - index.row()));
+  const RowSpool::StoredRow stored = ViewRow(index.row());
   PacketRow texts;
   BuildPacketRow(ListedRowOf(stored.datagram, stored.captureTimeNs), texts);
   const std::string_view text = texts.columns[static_cast<std::size_t>(index.column())];

@@ -29,6 +29,8 @@ class PacketModel final : public QAbstractTableModel {
   // Rows shown, oldest first, as the spool keeps them.
   std::size_t ShownRows() const { return static_cast<std::size_t>(shown_); }
   RowSpool::StoredRow StoredRow(std::size_t oldestFirst) const { return spool_.Row(oldestFirst); }
+  // The row the view shows at row, 0 being the newest; row < ShownRows().
+  RowSpool::StoredRow ViewRow(int row) const { return spool_.Row(static_cast<std::size_t>(shown_ - 1 - row)); }
 
  private:
   RowSpool& spool_;

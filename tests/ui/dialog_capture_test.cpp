@@ -21,10 +21,13 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
 #include "res/resource.h"
 #include "ui/capture_dlg.h"
+#include "ui/packet_details_window.h"
 #include "loopback_flow.h"
+#include "test_traffic.h"
 #include "ui_test_support.h"
 
 namespace orvanel {
@@ -199,6 +202,74 @@ TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
   dialog.close();
   EXPECT_FALSE(dialog.IsCapturing());
   EXPECT_FALSE(dialog.isVisible());
+}
+
+// The values a details window shows under a label, in tree order.
+QStringList DetailValues(const PacketDetailsWindow& window, const QString& label) {
+  QStringList values;
+  for (QTreeWidgetItemIterator item(window.Fields()); *item; ++item) {
+    if ((*item)->text(0) == label) values << (*item)->text(1);
+  }
+  return values;
+}
+
+TEST(DialogCapture, EnterOnASelectedRowOfTheTableOpensItsDetailsAndNowhereElse) {
+  if (!InChild() && !test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
+  if (!InChild()) {
+    const test::ChildResult child = RunTestInChild(
+        QStringLiteral("DialogCapture.EnterOnASelectedRowOfTheTableOpensItsDetailsAndNowhereElse"), kFreshNetwork);
+    EXPECT_TRUE(child.normalExit && child.exitCode == 0) << child.output.toStdString();
+    EXPECT_TRUE(child.output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << child.output.toStdString();
+    return;
+  }
+  CCaptureDlg dialog;
+  dialog.show();
+  ASSERT_TRUE(ChooseAddress(dialog, QStringLiteral("127.0.0.1")));
+  for (int id : {res::IDC_CHK_SRC_TCP, res::IDC_CHK_SRC_UDP, res::IDC_CHK_SRC_ICMP}) {
+    static_cast<QCheckBox*>(dialog.GetDlgItem(id))->setChecked(true);
+  }
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
+  ASSERT_TRUE(dialog.IsCapturing());
+  const test::UdpEndpoint udp = test::BindUdp("127.0.0.1");
+  ASSERT_TRUE(test::SendUdp(udp, "127.0.0.1", udp.port, "details"));
+  ASSERT_TRUE(test::SendEchoes("127.0.0.1", 1));  // a request and its reply
+  ASSERT_TRUE(test::WaitFor([&] { return Rows(dialog) == 3; }));
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
+  ASSERT_FALSE(dialog.IsCapturing());
+
+  auto* table = static_cast<QTableView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS));
+  const auto windows = [&] { return dialog.findChildren<PacketDetailsWindow*>(); };
+  table->setFocus();
+  EXPECT_FALSE(RunExpectingModal([&] { QTest::keyClick(table, Qt::Key_Return); }));
+  EXPECT_TRUE(windows().empty());  // nothing selected
+  EXPECT_TRUE(dialog.isVisible());
+
+  table->selectRow(2);  // the oldest: the UDP datagram
+  QTest::keyClick(table, Qt::Key_Return);
+  ASSERT_EQ(windows().size(), 1);
+  EXPECT_EQ(DetailValues(*windows()[0], QStringLiteral("目的端口")), QStringList{QString::number(udp.port)});
+  EXPECT_EQ(DetailValues(*windows()[0], QStringLiteral("长度")), (QStringList{"15 字节", "7 字节"}));
+
+  // With a row selected, Enter on any other control still only presses a focused push button.
+  for (int id : {res::IDC_CHK_SRC_OTHER, res::IDC_SRC_IP, res::IDC_ALL_TCP, res::IDC_CB_DEVICE}) {
+    QWidget* control = dialog.GetDlgItem(id);
+    control->setFocus();
+    EXPECT_FALSE(RunExpectingModal([&] { QTest::keyClick(control, Qt::Key_Enter); })) << id;
+    EXPECT_EQ(windows().size(), 1) << id;
+    EXPECT_TRUE(dialog.isVisible()) << id;
+  }
+  EXPECT_FALSE(static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SRC_OTHER))->isChecked());
+
+  // The echo request and its reply, by a double-click.
+  for (int row : {1, 0}) {
+    const QPoint cell = table->visualRect(table->model()->index(row, 0)).center();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell);  // a double-click's first press
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell);
+  }
+  ASSERT_EQ(windows().size(), 3);
+  EXPECT_EQ(DetailValues(*windows()[1], QStringLiteral("类型")), QStringList{QStringLiteral("8（回显请求）")});
+  EXPECT_EQ(DetailValues(*windows()[2], QStringLiteral("类型")), QStringList{QStringLiteral("0（回显应答）")});
+  EXPECT_EQ(DetailValues(*windows()[2], QStringLiteral("协议")), QStringList{QStringLiteral("1（ICMP）")});
 }
 
 TEST(DialogCapture, EscapeDuringACaptureStopsItBeforeTheDialogGoes) {

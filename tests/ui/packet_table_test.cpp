@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTest>
+#include <QTreeWidget>
 #include <array>
 #include <cstring>
 #include <string>
@@ -10,7 +12,9 @@
 #include <vector>
 
 #include "capture/packet_decode.h"
+#include "ui/details_from_table.h"
 #include "ui/keep_in_view.h"
+#include "ui/packet_details_window.h"
 #include "ui/packet_model.h"
 #include "ui/payload_display.h"
 #include "test_files.h"
@@ -131,6 +135,68 @@ TEST(PacketTable, RowsInViewStayInViewAwayFromTheTop) {
   const QModelIndex after = view.indexAt(QPoint(5, 5));
   EXPECT_EQ(after.row(), top.row() + 25);
   EXPECT_EQ(model.index(after.row(), 2).data().toString(), topPort);
+}
+
+// Every line of a details window's tree as "label=value".
+QStringList TreeLines(const PacketDetailsWindow& window) {
+  QStringList lines;
+  for (QTreeWidgetItemIterator item(window.Fields()); *item; ++item) lines << (*item)->text(0) + "=" + (*item)->text(1);
+  return lines;
+}
+
+TEST(PacketTable, DoubleClickOrEnterOnASelectedRowOpensItsDetailsFromACopy) {
+  TestSpool spool;
+  ASSERT_TRUE(spool.spool);
+  PacketModel model(*spool.spool);
+  QWidget dialog;
+  auto* view = new QTableView(&dialog);
+  view->setModel(&model);
+  view->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view->resize(600, 300);
+  OpenDetailsFromTable(*view, model);
+  AddRow({kProtocolTCP, {10, 0, 0, 1}, {10, 0, 0, 2}, 1111, 80, 44, "tcp!"}, *spool.spool);
+  AddRow({kProtocolUDP, {10, 0, 0, 3}, {10, 0, 0, 4}, 2222, 53, 33, "udp!!"}, *spool.spool);
+  AddRow({kProtocolICMP, {10, 0, 0, 5}, {10, 0, 0, 6}, 0x0800, 0, 32, "icmp"}, *spool.spool);
+  model.TakeRows();
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  const auto windows = [&] { return dialog.findChildren<PacketDetailsWindow*>(); };
+
+  view->setFocus();
+  QTest::keyClick(view, Qt::Key_Return);
+  EXPECT_TRUE(windows().empty());  // no row selected: Enter goes on to the dialog
+
+  view->selectRow(1);  // the UDP row, the middle one
+  QTest::keyClick(view, Qt::Key_Enter);
+  ASSERT_EQ(windows().size(), 1);
+  PacketDetailsWindow* udp = windows().front();
+  EXPECT_TRUE(udp->isVisible() && udp->isWindow());
+  EXPECT_EQ(udp->windowTitle(), QStringLiteral("数据包详情"));
+  const QStringList udpLines = TreeLines(*udp);
+  EXPECT_TRUE(udpLines.contains(QStringLiteral("源端口=2222")));
+  EXPECT_TRUE(udpLines.contains(QStringLiteral("收到=33 字节")));
+  const QString udpDump = udp->Dump()->toPlainText();
+  EXPECT_TRUE(udpDump.startsWith(QStringLiteral("0000  45 00 00 21 ")));
+  EXPECT_TRUE(udpDump.section('\n', 1, 1).endsWith(QStringLiteral("udp!")));  // bytes 28..31
+
+  const QPoint icmpRow = view->visualRect(model.index(0, 1)).center();
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, icmpRow);  // a double-click's first press
+  QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, icmpRow);
+  ASSERT_EQ(windows().size(), 2);
+  const QStringList icmpLines = TreeLines(*windows().back());
+  EXPECT_TRUE(icmpLines.contains(QStringLiteral("类型=8（回显请求）")));
+  EXPECT_FALSE(icmpLines.contains(QStringLiteral("UDP 首部=")));
+
+  // Clear list takes the spool's bytes away; the open windows keep theirs.
+  model.Clear();
+  spool.spool->FinishClear();
+  AddRow({kProtocolTCP, {9, 9, 9, 9}, {8, 8, 8, 8}, 7, 7, 44, "zzzz"}, *spool.spool);
+  model.TakeRows();
+  EXPECT_EQ(TreeLines(*udp), udpLines);
+  EXPECT_EQ(udp->Dump()->toPlainText(), udpDump);
+  udp->close();  // deleted when closed
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(windows().size(), 1);
 }
 
 }  // namespace

@@ -1,0 +1,30 @@
+// One datagram in a window of its own: its headers field by field and a dump
+// of all its bytes. Everything shown is made when the window opens, so it
+// stays as it is when the list's rows go at Clear list.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <span>
+
+class QPlainTextEdit;
+class QTreeWidget;
+
+namespace orvanel {
+
+class PacketDetailsWindow final : public QWidget {
+  Q_OBJECT
+
+ public:
+  // A top-level window over parent, deleted when closed.
+  PacketDetailsWindow(std::span<const std::uint8_t> datagram, std::int64_t captureTimeNs, QWidget* parent);
+
+  QTreeWidget* Fields() const { return m_fields; }
+  QPlainTextEdit* Dump() const { return m_dump; }
+
+ private:
+  QTreeWidget* m_fields;
+  QPlainTextEdit* m_dump;
+};
+
+}  // namespace orvanel
