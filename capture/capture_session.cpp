@@ -67,7 +67,7 @@ struct CaptureSession::Running {
 
   void Run() {
     CaptureThreadProc(context);
-    drops = ring->TakeDrops();
+    ring->CountDrops();
     loopLeft.store(true, std::memory_order_release);
     loopLeft.notify_one();
     woken.wait(false, std::memory_order_acquire);  // Stop may still be signalling the ring
@@ -78,7 +78,6 @@ struct CaptureSession::Running {
   LimitedSource source;
   LastPacketFiles files;
   CaptureContext context;
-  std::uint64_t drops = 0;            // written before loopLeft is set
   std::atomic<bool> loopLeft{false};  // the thread touches nothing shared any more
   std::atomic<bool> woken{false};     // Stop is done with the ring
   std::thread thread;
@@ -101,6 +100,8 @@ StartResult CaptureSession::StartCapture(const std::string& chosenAddress, const
   if (opened.result != StartResult::Started) return opened.result;
   std::unique_ptr<PacketRing> ring = PacketRing::Map(std::move(opened.socket));
   if (!ring) return StartResult::ReceiveModeFailed;
+  kernelDrops_.store(0, std::memory_order_relaxed);
+  ring->CountDropsIn(kernelDrops_);
 
   running_ = std::make_unique<Running>(std::move(ring), bCapturing_, counters_, options_, table_, srcFilter,
                                        dstFilter, dumpDirectory_, packetLimit_);
@@ -117,8 +118,11 @@ void CaptureSession::StopCapture() {
   running_->woken.store(true, std::memory_order_release);
   running_->woken.notify_one();
   running_->loopLeft.wait(false, std::memory_order_acquire);
-  kernelDrops_ = running_->drops;
   finished_ = std::move(running_);
+}
+
+void CaptureSession::FinishCapture() {
+  if (running_) running_->ring->Finish();
 }
 
 bool CaptureSession::LoopEnded() const {

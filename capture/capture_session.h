@@ -60,13 +60,19 @@ class CaptureSession {
   // effect at the next Start.
   void SetPacketLimit(std::uint32_t count) { packetLimit_ = count; }
 
+  // Lets the running capture take what the kernel has captured, the block it
+  // is filling included (a block timeout at most), and then leave its loop
+  // by itself; StopCapture is still to be called.
+  void FinishCapture();
+
   // The running capture's thread has left its loop by itself, because its
-  // packet limit was reached; StopCapture is still to be called.
+  // packet limit was reached or FinishCapture was called; StopCapture is
+  // still to be called.
   bool LoopEnded() const;
 
-  // Packets the kernel dropped because the capture fell behind, in the last
-  // capture that was stopped.
-  std::uint64_t KernelDrops() const { return kernelDrops_; }
+  // Packets the kernel dropped because the capture fell behind, in the
+  // running capture so far or in the last one; any thread may ask.
+  std::uint64_t KernelDrops() const { return kernelDrops_.load(std::memory_order_relaxed); }
 
  private:
   struct Running;
@@ -77,7 +83,7 @@ class CaptureSession {
   std::atomic<bool> bCapturing_{false};
   std::unique_ptr<Running> running_;
   std::unique_ptr<Running> finished_;  // stopped, maybe still closing its socket
-  std::uint64_t kernelDrops_ = 0;
+  std::atomic<std::uint64_t> kernelDrops_{0};
   std::uint32_t packetLimit_ = 0;
 
   void JoinFinished();

@@ -1,6 +1,7 @@
 // orvanel-cli: the headless twin of the dialog, reading capture files or
 // capturing live.
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,6 +9,8 @@
 #include "capture/capture_loop.h"
 #include "tools/cli_options.h"
 #include "tools/live_capture.h"
+#include "tools/metrics_file.h"
+#include "tools/metrics_text.h"
 #include "tools/pcap_file_source.h"
 #include "tools/row_printer.h"
 
@@ -18,6 +21,15 @@ constexpr int kBadInput = 2;
 int Fail(const std::string& message) {
   std::fprintf(stderr, "orvanel-cli: %s\n", message.c_str());
   return kBadInput;
+}
+
+// Why the --save-last directory cannot take the files; empty when it can.
+std::string SaveDirectoryProblem(const std::string& directory) {
+  std::error_code error;
+  const auto status = std::filesystem::status(directory, error);
+  if (!std::filesystem::exists(status)) return "--save-last '" + directory + "': no such directory";
+  if (!std::filesystem::is_directory(status)) return "--save-last '" + directory + "': not a directory";
+  return {};
 }
 
 }  // namespace
@@ -33,6 +45,9 @@ int main(int argc, char** argv) {
   }
 
   if (options.listAddresses) return cli::PrintLocalAddresses();
+  if (!options.saveDirectory.empty()) {
+    if (const std::string problem = SaveDirectoryProblem(options.saveDirectory); !problem.empty()) return Fail(problem);
+  }
 
   AtomicCaptureOptions boxes;
   for (int option = 0; option < kCaptureOptionCount; ++option) {
@@ -45,13 +60,22 @@ int main(int argc, char** argv) {
   std::optional<LastPacketFiles> lastPacketFiles;
   if (!options.saveDirectory.empty()) lastPacketFiles.emplace(options.saveDirectory);
   PacketCounters counters;
-  cli::RowPrinter printer(stdout);
+  cli::RowPrinter printer(options.quiet ? nullptr : stdout, options.format);
+  const cli::CaptureLabels labels{"", "", options.srcFilter, options.dstFilter};
+  std::optional<cli::MetricsFile> metricsFile;
+  std::string error;
+  if (!options.metricsFile.empty()) {
+    metricsFile.emplace(options.metricsFile,
+                        [&] { return cli::MetricsText(counters, printer.RowsListed(), 0, labels); });
+    if (!metricsFile->Start(error)) return Fail(error);
+  }
   const std::atomic<bool> capturing{true};
   CaptureThreadProc({capturing, source, counters, boxes, printer, options.srcFilter, options.dstFilter,
                      lastPacketFiles ? &*lastPacketFiles : nullptr});
   printer.Flush();
-  cli::PrintCounters(stdout, counters);
+  cli::PrintCounters(stdout, counters, options.format);
   if (std::fflush(stdout) != 0) return Fail("cannot write the output");
+  if (metricsFile && !metricsFile->Finish(error)) return Fail(error);
   if (!source.Error().empty()) return Fail(source.Error());
   return 0;
 }

@@ -1,5 +1,9 @@
 #include "tools/row_printer.h"
 
+#include <algorithm>
+
+#include "tools/json_rows.h"
+
 namespace orvanel::cli {
 
 void AppendEscaped(std::string& out, std::string_view text) {
@@ -17,6 +21,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
 }
 
 void RowPrinter::InsertItem(int, std::string_view text) {
+  rowsListed_.store(rowsListed_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  if (!out_) return;
   Flush();
   for (std::string& column : columns_) column.clear();
   columns_[0] = text;
@@ -31,15 +37,27 @@ void RowPrinter::Flush() {
   if (!open_) return;
   open_ = false;
   std::string line;
-  for (int column = 0; column < kPacketColumnCount; ++column) {
-    if (column > 0) line += '\t';
-    AppendEscaped(line, columns_[column]);
+  if (format_ == OutputFormat::Json) {
+    std::array<std::string_view, kPacketColumnCount> columns;
+    std::copy(columns_.begin(), columns_.end(), columns.begin());
+    AppendJsonRow(line, columns);
+  } else {
+    for (int column = 0; column < kPacketColumnCount; ++column) {
+      if (column > 0) line += '\t';
+      AppendEscaped(line, columns_[column]);
+    }
   }
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), out_);
 }
 
-void PrintCounters(std::FILE* out, const PacketCounters& counters) {
+void PrintCounters(std::FILE* out, const PacketCounters& counters, OutputFormat format) {
+  if (format == OutputFormat::Json) {
+    std::string object;
+    AppendJsonCounters(object, counters);
+    std::fprintf(out, "%s\n", object.c_str());
+    return;
+  }
   static constexpr std::pair<const char*, TrafficGroup> kLines[] = {
       {"#all", TrafficGroup::All},
       {"#src", TrafficGroup::Source},

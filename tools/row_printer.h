@@ -2,6 +2,8 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -10,9 +12,12 @@
 
 namespace orvanel::cli {
 
+enum class OutputFormat { Tsv, Json };
+
 class RowPrinter final : public PacketTable {
  public:
-  explicit RowPrinter(std::FILE* out) : out_(out) {}
+  // Without out, rows are only counted.
+  explicit RowPrinter(std::FILE* out, OutputFormat format = OutputFormat::Tsv) : out_(out), format_(format) {}
 
   // A new item at the top ends the row before it, which is printed then.
   void InsertItem(int index, std::string_view text) override;
@@ -21,16 +26,21 @@ class RowPrinter final : public PacketTable {
   // Prints the last row, if one is still open.
   void Flush();
 
+  // Rows added so far; any thread may ask.
+  std::uint64_t RowsListed() const { return rowsListed_.load(std::memory_order_relaxed); }
+
  private:
   std::FILE* out_;
+  OutputFormat format_;
   std::array<std::string, kPacketColumnCount> columns_;  // the open row
   bool open_ = false;
+  std::atomic<std::uint64_t> rowsListed_{0};  // written by one thread at a time
 };
 
 // Appends text with every byte outside 0x20-0x7e, and the backslash, escaped.
 void AppendEscaped(std::string& out, std::string_view text);
 
-// The five counter lines: #all, #src, #dst, #other, #errors.
-void PrintCounters(std::FILE* out, const PacketCounters& counters);
+// The five counter lines (#all, #src, #dst, #other, #errors), or their JSON object.
+void PrintCounters(std::FILE* out, const PacketCounters& counters, OutputFormat format);
 
 }  // namespace orvanel::cli
