@@ -1,6 +1,7 @@
 #include "tools/metrics_server.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
@@ -29,6 +30,12 @@ std::unique_ptr<MetricsServer> MetricsServer::Listen(const ListenAddress& addres
   server->new_task_queue = [] { return new OneAtATime; };
   server->set_keep_alive_max_count(1);  // one request per connection, so no client keeps the thread
   server->set_read_timeout(kReadTimeout);
+  // The library would also set SO_REUSEPORT, which lets a second exporter
+  // share the port unnoticed; SO_REUSEADDR alone lets a restart rebind.
+  server->set_socket_options([](int socket) {
+    const int on = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  });
   server->Get("/metrics", [text = std::move(text)](const httplib::Request&, httplib::Response& response) {
     response.set_content(text(), std::string(kMetricsContentType).c_str());
   });
