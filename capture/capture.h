@@ -48,7 +48,8 @@ inline constexpr int kTrafficGroupCount = 4;
 // each is a plain load and store of an atomic, without a locked instruction.
 // Zeroing records the running total rather than overwriting it: an increment
 // that races with a zeroing may be kept or lost, but it can never bring back
-// the value before the zeroing.
+// the value before the zeroing. The running totals are 64-bit and never go
+// back, for exporters that want counters rather than what the dialog shows.
 class PacketCounters {
  public:
   PacketCounters() = default;
@@ -72,19 +73,23 @@ class PacketCounters {
   std::int32_t Count(TrafficGroup group, ProtocolClass protocol) const;
   std::int32_t ReceiveErrors() const;
 
+  // Every increment since the counters were made, whatever was zeroed.
+  std::uint64_t RunningTotal(TrafficGroup group, ProtocolClass protocol) const;
+  std::uint64_t RunningReceiveErrors() const;
+
  private:
   friend struct PacketCountersTestPeer;  // tests start counters near the 32-bit wrap
 
   // The shown value is the running total less the total at the last zeroing.
   struct Counter {
-    std::atomic<std::uint32_t> total{0};
-    std::atomic<std::uint32_t> zeroedAt{0};
+    std::atomic<std::uint64_t> total{0};
+    std::atomic<std::uint64_t> zeroedAt{0};
 
     void Increment() { total.store(total.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
     void Zero() { zeroedAt.store(total.load(std::memory_order_relaxed), std::memory_order_release); }
     std::int32_t Value() const {
-      const std::uint32_t base = zeroedAt.load(std::memory_order_acquire);  // first: total is then >= base
-      return static_cast<std::int32_t>(total.load(std::memory_order_relaxed) - base);
+      const std::uint64_t base = zeroedAt.load(std::memory_order_acquire);  // first: total is then >= base
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(total.load(std::memory_order_relaxed) - base));
     }
   };
   void ZeroGroup(TrafficGroup group);

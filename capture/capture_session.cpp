@@ -57,30 +57,24 @@ class LimitedSource final : public PacketSource {
 // What one capture owns: its ring, its files, its context and its thread.
 // Each capture has its own, so a thread never reads another capture's socket.
 struct CaptureSession::Running {
-  Running(std::unique_ptr<PacketRing> packetRing, std::atomic<std::uint64_t>& kernelDrops,
-          const std::atomic<bool>& bCapturing, PacketCounters& counters,
+  Running(std::unique_ptr<PacketRing> packetRing, const std::atomic<bool>& bCapturing, PacketCounters& counters,
           const CaptureOptions& options, PacketTable& table, const std::string& srcFilter,
           const std::string& dstFilter, const std::string& dumpDirectory, std::uint32_t packetLimit)
       : ring(std::move(packetRing)),
-        drops(kernelDrops),
         source(*ring, counters, packetLimit),
         files(dumpDirectory),
         context{bCapturing, source, counters, options, table, srcFilter, dstFilter, &files} {}
 
   void Run() {
     CaptureThreadProc(context);
-    CountDrops();
+    ring->CountDrops();
     loopLeft.store(true, std::memory_order_release);
     loopLeft.notify_one();
     woken.wait(false, std::memory_order_acquire);  // Stop may still be signalling the ring
     ring.reset();  // closing waits for the kernel; Stop does not wait for this
   }
 
-  // Reading the kernel's count resets it, so every read adds to the one total.
-  void CountDrops() { drops.fetch_add(ring->TakeDrops(), std::memory_order_relaxed); }
-
   std::unique_ptr<PacketRing> ring;
-  std::atomic<std::uint64_t>& drops;
   LimitedSource source;
   LastPacketFiles files;
   CaptureContext context;
@@ -106,8 +100,10 @@ StartResult CaptureSession::StartCapture(const std::string& chosenAddress, const
   if (opened.result != StartResult::Started) return opened.result;
   std::unique_ptr<PacketRing> ring = PacketRing::Map(std::move(opened.socket));
   if (!ring) return StartResult::ReceiveModeFailed;
+  kernelDrops_.store(0, std::memory_order_relaxed);
+  ring->CountDropsIn(kernelDrops_);
 
-  running_ = std::make_unique<Running>(std::move(ring), kernelDrops_, bCapturing_, counters_, options_, table_, srcFilter,
+  running_ = std::make_unique<Running>(std::move(ring), bCapturing_, counters_, options_, table_, srcFilter,
                                        dstFilter, dumpDirectory_, packetLimit_);
   counters_.ZeroGroupCounters();
   bCapturing_.store(true, std::memory_order_release);  // before the thread's first test
@@ -125,9 +121,8 @@ void CaptureSession::StopCapture() {
   finished_ = std::move(running_);
 }
 
-void CaptureSession::CountKernelDrops() {
-  // The ring lives until Stop, which runs on this same thread.
-  if (running_) running_->CountDrops();
+void CaptureSession::FinishCapture() {
+  if (running_) running_->ring->Finish();
 }
 
 bool CaptureSession::LoopEnded() const {

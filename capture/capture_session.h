@@ -61,16 +61,19 @@ class CaptureSession {
   // effect at the next Start.
   void SetPacketLimit(std::uint32_t count) { packetLimit_ = count; }
 
+  // Lets the running capture take what the kernel has captured, the block it
+  // is filling included (a block timeout at most), and then leave its loop
+  // by itself; StopCapture is still to be called.
+  void FinishCapture();
+
   // The running capture's thread has left its loop by itself, because its
-  // packet limit was reached; StopCapture is still to be called.
+  // packet limit was reached or FinishCapture was called; StopCapture is
+  // still to be called.
   bool LoopEnded() const;
 
-  // Packets the kernel dropped because the capture fell behind, in every
-  // capture of this session so far; any thread.
+  // Packets the kernel dropped because the capture fell behind, in the
+  // running capture so far or in the last one; any thread may ask.
   std::uint64_t KernelDrops() const { return kernelDrops_.load(std::memory_order_relaxed); }
-  // Adds what the kernel dropped in the running capture until now to
-  // KernelDrops. From the thread that starts and stops captures.
-  void CountKernelDrops();
 
  private:
   struct Running;

@@ -41,4 +41,13 @@ std::int32_t PacketCounters::Count(TrafficGroup group, ProtocolClass protocol) c
 
 std::int32_t PacketCounters::ReceiveErrors() const { return receiveErrors_.Value(); }
 
+std::uint64_t PacketCounters::RunningTotal(TrafficGroup group, ProtocolClass protocol) const {
+  if (!IsGroup(group)) return 0;
+  return counts_[GroupIndex(group)][static_cast<int>(protocol)].total.load(std::memory_order_relaxed);
+}
+
+std::uint64_t PacketCounters::RunningReceiveErrors() const {
+  return receiveErrors_.total.load(std::memory_order_relaxed);
+}
+
 }  // namespace orvanel

@@ -12,8 +12,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "net/ring_layout.h"
-
 namespace orvanel {
 namespace {
 
@@ -55,9 +53,16 @@ PacketRing::~PacketRing() { munmap(ring_, kRingBytes); }
 
 ReceiveResult PacketRing::Receive(ReceiveBuffer& buffer) {
   while (left_ == 0) {
+    const bool finishing = finishing_.load(std::memory_order_acquire);
+    if (finishing && blocksBeforeFinish_ == 0) return {ReceiveStatus::Exhausted, 0};
     if (BlockReady()) {
+      if (finishing) --blocksBeforeFinish_;
       OpenBlock();
       continue;  // a block may hold no packet
+    }
+    if (finishing) {
+      if (FinishedWaiting()) return {ReceiveStatus::Exhausted, 0};
+      continue;
     }
     switch (Wait()) {
       case Event::Ready: break;
@@ -73,11 +78,17 @@ void PacketRing::Wake() {
   [[maybe_unused]] const ssize_t written = write(wake_.get(), &one, sizeof one);  // full only if woken already
 }
 
-std::uint64_t PacketRing::TakeDrops() {
+void PacketRing::Finish() {
+  finishing_.store(true, std::memory_order_release);
+  Wake();
+}
+
+void PacketRing::CountDrops() {
+  // Each read hands over the kernel's counts and zeroes them.
   tpacket_stats_v3 statistics{};
   socklen_t length = sizeof statistics;
-  if (getsockopt(socket_.get(), SOL_PACKET, PACKET_STATISTICS, &statistics, &length) != 0) return 0;
-  return statistics.tp_drops;
+  if (!dropTotal_ || getsockopt(socket_.get(), SOL_PACKET, PACKET_STATISTICS, &statistics, &length) != 0) return;
+  dropTotal_->fetch_add(statistics.tp_drops, std::memory_order_relaxed);
 }
 
 PacketRing::Event PacketRing::Wait() {
@@ -97,6 +108,17 @@ PacketRing::Event PacketRing::Wait() {
   return Event::Ready;
 }
 
+// The block being filled when the capture was told to finish is handed over
+// within one block timeout (twice that covers the kernel timer's
+// granularity). Once it was waited for, no packet at hand means done.
+bool PacketRing::FinishedWaiting() {
+  if (awaitedLastBlock_) return true;
+  awaitedLastBlock_ = true;
+  pollfd ready{socket_.get(), POLLIN, 0};
+  poll(&ready, 1, 2 * kRingBlockTimeoutMs);
+  return false;
+}
+
 bool PacketRing::BlockReady() const {
   return (BlockStatus(ring_ + std::size_t{block_} * kRingBlockSize).load(std::memory_order_acquire) &
           TP_STATUS_USER) != 0;
@@ -114,6 +136,7 @@ void PacketRing::ReleaseBlock() {
   BlockStatus(ring_ + std::size_t{block_} * kRingBlockSize).store(TP_STATUS_KERNEL, std::memory_order_release);
   block_ = (block_ + 1) % kRingBlockCount;
   next_ = nullptr;
+  CountDrops();
 }
 
 ReceiveResult PacketRing::TakePacket(ReceiveBuffer& buffer) {

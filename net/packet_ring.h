@@ -2,10 +2,12 @@
 // OpenCaptureSocket prepared, and a wake-up that Stop can signal.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
 #include "capture/capture_loop.h"
+#include "net/ring_layout.h"
 #include "net/unique_fd.h"
 
 namespace orvanel {
@@ -28,14 +30,25 @@ class PacketRing final : public PacketSource {
   // packet at hand return Woken.
   void Wake();
 
-  // Packets the kernel dropped because the ring was full, since the last call.
-  std::uint64_t TakeDrops();
+  // From any thread: Receive goes on with what the kernel has captured, the
+  // block it is filling included (handed over within a block timeout), and
+  // then returns Exhausted. At most one more ring's worth is taken, so a
+  // flood cannot keep it going.
+  void Finish();
+
+  // Adds the packets the kernel drops because the ring is full to total, each
+  // time a block is given back and at CountDrops; total may be read by any
+  // thread. Set before the first Receive.
+  void CountDropsIn(std::atomic<std::uint64_t>& total) { dropTotal_ = &total; }
+  // Adds the drops since the last count; the receiving thread's call.
+  void CountDrops();
 
  private:
   enum class Event { Ready, Woken, Failed };
 
   PacketRing(UniqueFd socket, UniqueFd wake, std::uint8_t* ring, unsigned interfaceIndex);
   Event Wait();
+  bool FinishedWaiting();
   bool BlockReady() const;
   void OpenBlock();
   void ReleaseBlock();
@@ -49,6 +62,10 @@ class PacketRing final : public PacketSource {
   unsigned block_ = 0;                // the oldest block not yet given back
   const std::uint8_t* next_ = nullptr;  // the next packet in it
   std::uint32_t left_ = 0;            // packets of the block not yet taken
+  std::atomic<std::uint64_t>* dropTotal_ = nullptr;
+  std::atomic<bool> finishing_{false};
+  unsigned blocksBeforeFinish_ = kRingBlockCount + 1;  // the full ring and the block being filled
+  bool awaitedLastBlock_ = false;
 };
 
 }  // namespace orvanel

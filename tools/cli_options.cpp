@@ -1,10 +1,11 @@
 #include "tools/cli_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <algorithm>
+#include <span>
 
 namespace orvanel::cli {
 namespace {
@@ -72,59 +73,104 @@ std::optional<double> ParseSeconds(std::string_view text) {
   return value;
 }
 
+// HOST:PORT, with an IPv6 host in brackets.
+std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  std::string_view host = text.substr(0, colon);
+  if (host.starts_with('[') && host.ends_with(']')) host = host.substr(1, host.size() - 2);
+  const std::string_view portText = text.substr(colon + 1);
+  int port = -1;
+  const auto [end, error] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
+  if (portText.empty() || error != std::errc() || end != portText.data() + portText.size() || port < 0 ||
+      port > 65535 || (host.find(':') != std::string_view::npos && !text.starts_with('['))) {
+    return std::nullopt;
+  }
+  return ListenAddress{std::string(host), port};
+}
+
+constexpr std::string_view kFlags[] = {"--help", "--list-addresses", "--quiet"};
+constexpr std::string_view kValueOptions[] = {"--address", "--count", "--seconds", "--src", "--dst", "--show",
+                                              "--save-last", "--write", "--format", "--metrics-listen",
+                                              "--metrics-file"};
+
+bool Contains(std::span<const std::string_view> names, std::string_view name) {
+  return std::ranges::find(names, name) != names.end();
+}
+
+// Sets the option of one of kValueOptions; the error when the value is bad.
+std::optional<std::string> SetValue(std::string_view name, std::string_view value, CliOptions& options) {
+  const std::string quoted = " '" + std::string(value) + "'";
+  if (name == "--address") {
+    options.address = value;
+  } else if (name == "--count") {
+    const auto count = ParseCount(value);
+    if (!count) return "bad --count" + quoted + ": expected a whole number from 1 to 2147483647";
+    options.count = *count;
+  } else if (name == "--seconds") {
+    const auto seconds = ParseSeconds(value);
+    if (!seconds) return "bad --seconds" + quoted + ": expected a number above 0, at most a year";
+    options.seconds = *seconds;
+  } else if (name == "--src") {
+    options.srcFilter = value;
+  } else if (name == "--dst") {
+    options.dstFilter = value;
+  } else if (name == "--show") {
+    if (!TickShown(value, options)) {
+      return "bad --show" + quoted + ": expected GROUP=PROTO[,PROTO...] with GROUP src, dst or other and PROTO "
+             "tcp, udp or icmp";
+    }
+  } else if (name == "--save-last") {
+    if (value.empty()) return "--save-last needs a directory";
+    options.saveDirectory = value;
+    options.boxes[static_cast<int>(CaptureOption::SaveLast)] = kChecked;
+  } else if (name == "--write") {
+    if (value.empty()) return "--write needs a file";
+    options.writeFile = value;
+  } else if (name == "--format") {
+    if (value != "tsv" && value != "json") return "bad --format" + quoted + ": expected tsv or json";
+    options.format = value == "json" ? OutputFormat::Json : OutputFormat::Tsv;
+  } else if (name == "--metrics-listen") {
+    options.metricsListen = ParseListenAddress(value);
+    if (!options.metricsListen) return "bad --metrics-listen" + quoted + ": expected HOST:PORT, PORT 0 to 65535";
+  } else if (name == "--metrics-file") {
+    if (value.empty()) return "--metrics-file needs a file";
+    options.metricsFile = value;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
   CliOptions options;
   auto fail = [](std::string error) { return ParseResult{std::nullopt, std::move(error)}; };
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string_view argument = arguments[i];
-    const bool hasValue = i + 1 < arguments.size();
-    if (argument == "--help") {
-      options.help = true;
-    } else if (argument == "--list-addresses") {
-      options.listAddresses = true;
-    } else if (argument == "--address" || argument == "--count" || argument == "--seconds") {
-      if (!hasValue) return fail(std::string(argument) + " needs an argument");
-      const std::string_view value = arguments[++i];
-      if (argument == "--address") options.address = value;
-      if (argument == "--count") {
-        const auto count = ParseCount(value);
-        if (!count) return fail("bad --count '" + std::string(value) + "': expected a whole number from 1 to 2147483647");
-        options.count = *count;
-      }
-      if (argument == "--seconds") {
-        const auto seconds = ParseSeconds(value);
-        if (!seconds) return fail("bad --seconds '" + std::string(value) + "': expected a number above 0, at most a year");
-        options.seconds = *seconds;
-      }
-    } else if (argument == "--src" || argument == "--dst" || argument == "--show" || argument == "--save-last" ||
-               argument == "--write") {
-      if (!hasValue) return fail(std::string(argument) + " needs an argument");
-      const std::string_view value = arguments[++i];
-      if (argument == "--src") options.srcFilter = value;
-      if (argument == "--dst") options.dstFilter = value;
-      if (argument == "--show" && !TickShown(value, options)) {
-        return fail("bad --show '" + std::string(value) + "': expected GROUP=PROTO[,PROTO...] with GROUP src, dst "
-                    "or other and PROTO tcp, udp or icmp");
-      }
-      if (argument == "--write") {
-        if (value.empty()) return fail("--write needs a file");
-        options.writeFile = value;
-      }
-      if (argument == "--save-last") {
-        if (value.empty()) return fail("--save-last needs a directory");
-        options.saveDirectory = value;
-        options.boxes[static_cast<int>(CaptureOption::SaveLast)] = kChecked;
-      }
-    } else if (argument == "--read") {
-      const std::size_t first = i + 1;
+    std::string_view name = arguments[i];
+    std::optional<std::string_view> attached;  // the value of --option=value
+    if (const std::size_t equals = name.find('='); IsOption(name) && equals != std::string_view::npos) {
+      attached = name.substr(equals + 1);
+      name = name.substr(0, equals);
+    }
+    if (name == "-h") name = "--help";
+    if (Contains(kFlags, name)) {
+      if (attached) return fail(std::string(name) + " takes no value");
+      if (name == "--help") options.help = true;
+      if (name == "--list-addresses") options.listAddresses = true;
+      if (name == "--quiet") options.quiet = true;
+    } else if (name == "--read") {
+      const std::size_t before = options.readFiles.size();
+      if (attached) options.readFiles.emplace_back(*attached);
       while (i + 1 < arguments.size() && !IsOption(arguments[i + 1])) options.readFiles.emplace_back(arguments[++i]);
-      if (i + 1 == first) return fail("--read needs at least one FILE");
-    } else if (IsOption(argument)) {
-      return fail("unknown option '" + std::string(argument) + "'");
+      if (options.readFiles.size() == before) return fail("--read needs at least one FILE");
+    } else if (Contains(kValueOptions, name)) {
+      if (!attached && i + 1 == arguments.size()) return fail(std::string(name) + " needs an argument");
+      const std::string_view value = attached ? *attached : arguments[++i];
+      if (auto error = SetValue(name, value, options)) return fail(std::move(*error));
+    } else if (IsOption(name)) {
+      return fail("unknown option '" + std::string(name) + "'");
     } else {
-      return fail("unexpected argument '" + std::string(argument) + "'");
+      return fail("unexpected argument '" + std::string(name) + "'");
     }
   }
   if (options.help) return {std::move(options), {}};
@@ -134,20 +180,24 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
   if ((options.count != 0 || options.seconds != 0) && !options.address) {
     return fail("--count and --seconds need --address");
   }
+  if (options.metricsListen && !options.address) return fail("--metrics-listen needs --address");
   return {std::move(options), {}};
 }
 
 std::string_view UsageText() {
-  return R"(Usage: orvanel-cli [--src PREFIX] [--dst PREFIX] [--show GROUP=PROTO[,PROTO...]]...
-                   [--save-last DIR] [--write FILE] --read FILE...
-       orvanel-cli [--src PREFIX] [--dst PREFIX] [--show GROUP=PROTO[,PROTO...]]...
-                   [--save-last DIR] [--write FILE] --address ADDRESS [--count N] [--seconds S]
-       orvanel-cli --list-addresses
-       orvanel-cli --help
+  return R"(Usage: orvanel-cli [OPTION]... --read FILE...
+  or:  orvanel-cli [OPTION]... [LIVE OPTION]... --address ADDRESS
+  or:  orvanel-cli --list-addresses
+  or:  orvanel-cli --help
+OPTION is one of --src PREFIX, --dst PREFIX, --show GROUP=PROTO[,PROTO...],
+--save-last DIR, --write FILE, --format FORMAT, --quiet and --metrics-file PATH; LIVE
+OPTION one of --count N, --seconds S and --metrics-listen HOST:PORT.
 
 Counts and lists IPv4 packets as the Orvanel dialog does: read from capture
-files, or captured live on one of this machine's own addresses.
+files, or captured live on one of this machine's own addresses. Every option
+that takes a value may also be written --option=VALUE.
 
+Options:
   --src PREFIX     source filter: a packet's source address matches when its
                    dotted text starts with PREFIX (plain text, not parsed).
                    Default: empty, which matches every address.
@@ -161,12 +211,19 @@ files, or captured live on one of this machine's own addresses.
                    without it; every packet is still counted.
   --save-last DIR  tick the save box: each listed packet replaces
                    DIR/buf_TCP.txt, DIR/buf_UDP.txt or DIR/buf_ICMP.txt.
+                   DIR must be an existing directory.
+  --format FORMAT  tsv (the default) or json: how rows and counters are
+                   printed (see OUTPUT and JSON OUTPUT).
+  --quiet          print no rows; they are still counted, and the counters
+                   are still printed at the end.
   --write FILE     also write the listed rows to FILE as pcapng (link type
                    IPv4, nanosecond capture times), created readable by its
                    owner only; tcpdump -r and Wireshark read it.
   --read FILE...   read these pcap or pcapng files, in order, as one stream.
                    Link types: Ethernet (802.1Q/802.1ad tags too), Linux
-                   cooked v1 and v2, BSD null and loop, raw IP, IPv4.
+                   cooked v1 and v2, BSD null and loop, raw IP, IPv4, PPP
+                   (bare or in HDLC framing), Cisco HDLC, SLIP, and 802.11
+                   data frames with LLC/SNAP, bare or behind radiotap.
                    Frames without an IPv4 datagram are skipped, not counted;
                    datagrams longer than 2048 bytes are cut to 2048.
   --address ADDRESS
@@ -175,35 +232,84 @@ files, or captured live on one of this machine's own addresses.
                    the machine sends and receives there, and in promiscuous
                    mode what passes between other hosts. Runs until --count
                    or --seconds is reached, or until SIGINT (Ctrl-C) or
-                   SIGTERM, then prints as --read does. Needs root, or the
-                   group orvanel (see README).
+                   SIGTERM; then takes what the kernel has already captured
+                   (within about 10 ms) and prints as --read does. Needs root,
+                   CAP_NET_RAW, or the group orvanel (see README).
   --count N        live: stop once N packets were counted in #all
                    (1 to 2147483647). Default: no limit.
   --seconds S      live: stop after S seconds (may have decimals, at most a
                    year). Default: no limit.
-  --list-addresses print this machine's IPv4 addresses, one a line, in the
+  --metrics-listen HOST:PORT
+                   live: serve the metrics (see METRICS) over HTTP at
+                   http://HOST:PORT/metrics while capturing; other paths
+                   give 404. An empty HOST means every IPv4 address, an IPv6
+                   HOST goes in brackets, PORT 0 takes a free port. Once
+                   capturing it says on stderr where:
+                   "orvanel-cli: metrics on http://HOST:PORT/metrics".
+  --metrics-file PATH
+                   write the metrics to PATH at the start, every second and
+                   at the end, each time whole (a file beside it, then
+                   renamed over it), e.g. for node_exporter's textfile
+                   collector. Works with --read too.
+  --list-addresses
+                   print this machine's IPv4 addresses, one a line, in the
                    order the dialog offers them: interfaces that are up,
                    others first, loopback last.
-  --help           show this text.
+  -h, --help       show this text.
 
-Output: one line per listed row in the order rows are added, seven columns
-separated by tabs (protocol, source address, source port, destination
-address, destination port, total length, payload). The payload is escaped:
-bytes 0x20-0x7e stand for themselves except '\', written '\\'; every other
-byte is written \xHH. Then five counter lines:
-  #all, #src, #dst, #other   each followed by the TCP, UDP, ICMP and OTHER counts
-  #errors                    followed by the receive-error count
-A live capture writes two lines on stderr, one once packets are being
-captured and one at the end:
-  orvanel-cli: capturing on ADDRESS
-  orvanel-cli: N receive failures, M dropped by the kernel, K not listed
+Output:
+  One line per listed row in the order rows are added, seven columns
+  separated by tabs (protocol, source address, source port, destination
+  address, destination port, total length, payload). ICMP rows have empty
+  ports. The payload is escaped: bytes 0x20-0x7e stand for themselves except
+  '\', written '\\'; every other byte is written \xHH. Then five counter
+  lines:
+    #all, #src, #dst, #other   each followed by the TCP, UDP, ICMP and OTHER counts
+    #errors                    followed by the receive-error count
+  A live capture writes two lines on stderr, once packets are being captured
+  and at the end:
 
-Exit status: 0 on success; 2 with a one-line error on stderr for bad options,
-an unreadable, unsupported or damaged capture file (the rows and counters of
-what was read before the damage are printed first), or an ADDRESS that is
-not one of this machine's; 1 with a one-line error on stderr when a live
-capture cannot start (no right to capture, no address list, binding or
-receive mode refused) or the address list cannot be read.
+    orvanel-cli: capturing on ADDRESS
+
+    orvanel-cli: N receive failures, M dropped by the kernel, K not listed
+
+JSON output:
+  With --format json, one JSON object a line. Each listed row has these keys,
+  each value a string, the column's text as the tab-separated line has it
+  (the payload escaped the same way):
+    protocol, source_address, source_port, destination_address,
+    destination_port, length, payload
+  and payload_base64, the payload's raw bytes in base64. The last line holds
+  the counters as numbers, grouped as the counter lines are:
+    {"counters":{"all":{"tcp":N,"udp":N,"icmp":N,"other":N},"src":{...},
+    "dst":{...},"other":{...},"errors":N}}
+
+Metrics:
+  In the Prometheus text format 0.0.4; counters are 64-bit, count from the
+  start of this run and never go back:
+    orvanel_packets_total{protocol}        every packet seen (#all)
+    orvanel_group_packets_total{group,protocol}
+                                           group source, destination or
+                                           neither (#src, #dst, #other)
+    orvanel_receive_errors_total           failed receives (#errors)
+    orvanel_kernel_drops_total             packets the kernel dropped
+    orvanel_rows_listed_total              rows listed (as --show chooses)
+    orvanel_capture_info{address,interface,source_filter,destination_filter}
+                                           always 1; the labels tell the capture
+    orvanel_build_info{version}            always 1
+  protocol is tcp, udp, icmp or other. Label values hold the texts as given
+  (empty address and interface for --read); bytes that are not UTF-8 become
+  U+FFFD.
+
+Exit status:
+  0 on success; 2 with a one-line error on stderr for bad options, a
+  --save-last DIR that is not a directory, a metrics file that cannot be
+  written, an unreadable, empty, unsupported or damaged capture file (the
+  rows and counters of what was read before the damage are printed first),
+  or an ADDRESS that is not one of this machine's; 1 with a one-line error
+  on stderr when a live capture cannot start (no right to capture, no
+  address list, binding or receive mode refused), the metrics address
+  cannot be listened on, or the address list cannot be read or is empty.
 )";
 }
 

@@ -10,8 +10,14 @@
 #include <vector>
 
 #include "capture/capture.h"
+#include "tools/row_printer.h"
 
 namespace orvanel::cli {
+
+struct ListenAddress {
+  std::string host;  // as given; empty: every IPv4 address
+  int port = 0;      // 0: any free port
+};
 
 struct CliOptions {
   std::string srcFilter;  // empty: matches every address
@@ -23,6 +29,10 @@ struct CliOptions {
   std::optional<std::string> address;             // capture live on this local address
   std::uint32_t count = 0;                        // live: stop after this many packets; 0: no limit
   double seconds = 0;                             // live: stop after this long; 0: no limit
+  OutputFormat format = OutputFormat::Tsv;
+  bool quiet = false;                             // no row output; rows are still counted
+  std::optional<ListenAddress> metricsListen;     // live: serve /metrics here
+  std::string metricsFile;                        // rewrite the metrics here every second
   bool listAddresses = false;
   bool help = false;
 };

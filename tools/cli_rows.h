@@ -2,6 +2,7 @@
 // file when --write asks for one.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -14,7 +15,8 @@ namespace orvanel::cli {
 
 class CliRows final : public PacketTable {
  public:
-  explicit CliRows(std::FILE* out) : printer_(out) {}
+  // Without out, rows are only counted (and written to the pcapng file).
+  CliRows(std::FILE* out, OutputFormat format) : printer_(out, format) {}
   ~CliRows() override;
   CliRows(const CliRows&) = delete;
   CliRows& operator=(const CliRows&) = delete;
@@ -24,6 +26,8 @@ class CliRows final : public PacketTable {
   std::optional<std::string> WriteTo(const std::string& path);
 
   void AddRow(const ListedRow& row) override;
+  // Rows added so far; any thread may ask.
+  std::uint64_t RowsListed() const { return printer_.RowsListed(); }
 
   // Closes the pcapng file; an error text when any write to it failed.
   std::optional<std::string> Finish();

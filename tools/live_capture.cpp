@@ -1,13 +1,19 @@
 #include "tools/live_capture.h"
 
+#include <net/if.h>
 #include <signal.h>
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string_view>
+#include <thread>
 
 #include "capture/capture_session.h"
 #include "net/local_addresses.h"
+#include "tools/metrics_file.h"
+#include "tools/metrics_server.h"
+#include "tools/metrics_text.h"
 #include "tools/row_printer.h"
 
 namespace orvanel::cli {
@@ -39,11 +45,29 @@ void WaitForEnd(const CaptureSession& session, double seconds, const sigset_t& s
   }
 }
 
+// Lets the capture take what the kernel already holds, then stops it.
+void FinishAndStop(CaptureSession& session) {
+  session.FinishCapture();
+  while (!session.LoopEnded()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  session.StopCapture();
+}
+
+// The name of the interface that holds address; empty when it is not local.
+std::string InterfaceOf(const std::string& address) {
+  const auto addresses = QueryLocalAddresses();
+  if (!addresses) return {};
+  for (const LocalAddress& local : *addresses) {
+    char name[IF_NAMESIZE] = "";
+    if (local.text == address && if_indextoname(local.interfaceIndex, name)) return name;
+  }
+  return {};
+}
+
 }  // namespace
 
 int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRows& rows) {
   // Stop signals are taken by WaitForEnd alone; the capture thread inherits
-  // the blocked set.
+  // the blocked set, and so does the metrics server's.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
@@ -54,17 +78,35 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   // rows are written by the capture thread until Stop, then by this one
   CaptureSession session(counters, boxes, rows, options.saveDirectory);
   session.SetPacketLimit(options.count);
+
+  const CaptureLabels labels{*options.address, InterfaceOf(*options.address), options.srcFilter, options.dstFilter};
+  const auto metricsText = [&] { return MetricsText(counters, rows.RowsListed(), session.KernelDrops(), labels); };
+  std::string error;
+  std::optional<MetricsFile> metricsFile;
+  if (!options.metricsFile.empty()) {
+    metricsFile.emplace(options.metricsFile, metricsText);
+    if (!metricsFile->Start(error)) return Fail(2, error);
+  }
+  std::unique_ptr<MetricsServer> server;
+  if (options.metricsListen) {
+    server = MetricsServer::Listen(*options.metricsListen, metricsText, error);
+    if (!server) return Fail(1, error);
+  }
+
   const StartResult started = session.StartCapture(*options.address, options.srcFilter, options.dstFilter);
   if (started != StartResult::Started) {
     return Fail(started == StartResult::NoAddressChosen ? 2 : 1, StartResultMeaning(started));
   }
-  std::fprintf(stderr, "orvanel-cli: capturing on %s\n", options.address->c_str());  // stderr is unbuffered
+  // stderr is unbuffered
+  if (server) std::fprintf(stderr, "orvanel-cli: metrics on %s\n", server->Url().c_str());
+  std::fprintf(stderr, "orvanel-cli: capturing on %s\n", options.address->c_str());
   WaitForEnd(session, options.seconds, stopSignals);
-  session.StopCapture();
+  FinishAndStop(session);
 
-  PrintCounters(stdout, counters);
+  PrintCounters(stdout, counters, options.format);
   if (std::fflush(stdout) != 0) return Fail(2, "cannot write the output");
-  if (const auto error = rows.Finish()) return Fail(2, *error);
+  if (const auto written = rows.Finish()) return Fail(2, *written);
+  if (metricsFile && !metricsFile->Finish(error)) return Fail(2, error);
   // Every row is printed, so none is left unlisted here; the dialog's spool may refuse rows.
   std::fprintf(stderr, "orvanel-cli: %d receive failures, %llu dropped by the kernel, 0 not listed\n",
                counters.ReceiveErrors(), static_cast<unsigned long long>(session.KernelDrops()));
@@ -74,6 +116,7 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
 int PrintLocalAddresses() {
   const auto addresses = LocalAddressTexts();
   if (!addresses) return Fail(1, StartResultMeaning(StartResult::AddressListFailed));
+  if (addresses->empty()) return Fail(1, StartResultMeaning(StartResult::AddressListEmpty));
   for (const std::string& address : *addresses) std::printf("%s\n", address.c_str());
   if (std::fflush(stdout) != 0) return Fail(2, "cannot write the output");
   return 0;

@@ -1,6 +1,7 @@
 // orvanel-cli: the headless twin of the dialog, reading capture files or
 // capturing live.
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,6 +9,8 @@
 #include "capture/capture_loop.h"
 #include "tools/cli_options.h"
 #include "tools/live_capture.h"
+#include "tools/metrics_file.h"
+#include "tools/metrics_text.h"
 #include "tools/pcap_file_source.h"
 #include "tools/cli_rows.h"
 #include "tools/row_printer.h"
@@ -19,6 +22,15 @@ constexpr int kBadInput = 2;
 int Fail(const std::string& message) {
   std::fprintf(stderr, "orvanel-cli: %s\n", message.c_str());
   return kBadInput;
+}
+
+// Why the --save-last directory cannot take the files; empty when it can.
+std::string SaveDirectoryProblem(const std::string& directory) {
+  std::error_code error;
+  const auto status = std::filesystem::status(directory, error);
+  if (!std::filesystem::exists(status)) return "--save-last '" + directory + "': no such directory";
+  if (!std::filesystem::is_directory(status)) return "--save-last '" + directory + "': not a directory";
+  return {};
 }
 
 }  // namespace
@@ -34,12 +46,15 @@ int main(int argc, char** argv) {
   }
 
   if (options.listAddresses) return cli::PrintLocalAddresses();
+  if (!options.saveDirectory.empty()) {
+    if (const std::string problem = SaveDirectoryProblem(options.saveDirectory); !problem.empty()) return Fail(problem);
+  }
 
   AtomicCaptureOptions boxes;
   for (int option = 0; option < kCaptureOptionCount; ++option) {
     boxes.Set(static_cast<CaptureOption>(option), options.boxes[option]);
   }
-  cli::CliRows rows(stdout);
+  cli::CliRows rows(options.quiet ? nullptr : stdout, options.format);
   if (!options.writeFile.empty()) {
     if (const auto error = rows.WriteTo(options.writeFile)) return Fail(*error);
   }
@@ -50,12 +65,20 @@ int main(int argc, char** argv) {
   std::optional<LastPacketFiles> lastPacketFiles;
   if (!options.saveDirectory.empty()) lastPacketFiles.emplace(options.saveDirectory);
   PacketCounters counters;
+  const cli::CaptureLabels labels{"", "", options.srcFilter, options.dstFilter};
+  std::optional<cli::MetricsFile> metricsFile;
+  std::string error;
+  if (!options.metricsFile.empty()) {
+    metricsFile.emplace(options.metricsFile, [&] { return cli::MetricsText(counters, rows.RowsListed(), 0, labels); });
+    if (!metricsFile->Start(error)) return Fail(error);
+  }
   const std::atomic<bool> capturing{true};
   CaptureThreadProc({capturing, source, counters, boxes, rows, options.srcFilter, options.dstFilter,
                      lastPacketFiles ? &*lastPacketFiles : nullptr});
-  cli::PrintCounters(stdout, counters);
+  cli::PrintCounters(stdout, counters, options.format);
   if (std::fflush(stdout) != 0) return Fail("cannot write the output");
-  if (const auto error = rows.Finish()) return Fail(*error);
+  if (const auto written = rows.Finish()) return Fail(*written);
+  if (metricsFile && !metricsFile->Finish(error)) return Fail(error);
   if (!source.Error().empty()) return Fail(source.Error());
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
 
 #include "tools/link_layer.h"
@@ -10,6 +11,12 @@ namespace orvanel::cli {
 
 PcapFileSource::PcapFileSource(const std::vector<std::string>& files) {
   for (const std::string& name : files) {
+    // libpcap calls an empty file a truncated one
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(name, ignored) && std::filesystem::file_size(name, ignored) == 0) {
+      error_ = name + ": the file is empty";
+      break;
+    }
     char message[PCAP_ERRBUF_SIZE] = "";
     File file{name, std::unique_ptr<pcap_t, PcapClose>(
                    pcap_open_offline_with_tstamp_precision(name.c_str(), PCAP_TSTAMP_PRECISION_NANO, message)),

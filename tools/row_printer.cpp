@@ -1,6 +1,7 @@
 #include "tools/row_printer.h"
 
 #include "capture/packet_decode.h"
+#include "tools/json_rows.h"
 
 namespace orvanel::cli {
 
@@ -19,18 +20,30 @@ void AppendEscaped(std::string& out, std::string_view text) {
 }
 
 void RowPrinter::AddRow(const ListedRow& row) {
+  rowsListed_.store(rowsListed_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  if (!out_) return;
   PacketRow texts;
   BuildPacketRow(row, texts);
   line_.clear();
-  for (int column = 0; column < kPacketColumnCount; ++column) {
-    if (column > 0) line_ += '\t';
-    AppendEscaped(line_, texts.columns[column]);
+  if (format_ == OutputFormat::Json) {
+    AppendJsonRow(line_, texts.columns);
+  } else {
+    for (int column = 0; column < kPacketColumnCount; ++column) {
+      if (column > 0) line_ += '\t';
+      AppendEscaped(line_, texts.columns[column]);
+    }
   }
   line_ += '\n';
   std::fwrite(line_.data(), 1, line_.size(), out_);
 }
 
-void PrintCounters(std::FILE* out, const PacketCounters& counters) {
+void PrintCounters(std::FILE* out, const PacketCounters& counters, OutputFormat format) {
+  if (format == OutputFormat::Json) {
+    std::string object;
+    AppendJsonCounters(object, counters);
+    std::fprintf(out, "%s\n", object.c_str());
+    return;
+  }
   static constexpr std::pair<const char*, TrafficGroup> kLines[] = {
       {"#all", TrafficGroup::All},
       {"#src", TrafficGroup::Source},

@@ -1,6 +1,8 @@
 // A packet table that prints each row as a line, in the order rows are added.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -10,21 +12,29 @@
 
 namespace orvanel::cli {
 
+enum class OutputFormat { Tsv, Json };
+
 class RowPrinter final : public PacketTable {
  public:
-  explicit RowPrinter(std::FILE* out) : out_(out) {}
+  // Without out, rows are only counted.
+  explicit RowPrinter(std::FILE* out, OutputFormat format = OutputFormat::Tsv) : out_(out), format_(format) {}
 
   void AddRow(const ListedRow& row) override;
 
+  // Rows added so far; any thread may ask.
+  std::uint64_t RowsListed() const { return rowsListed_.load(std::memory_order_relaxed); }
+
  private:
   std::FILE* out_;
-  std::string line_;  // kept to reuse its memory
+  OutputFormat format_;
+  std::string line_;                          // kept to reuse its memory
+  std::atomic<std::uint64_t> rowsListed_{0};  // written by one thread at a time
 };
 
 // Appends text with every byte outside 0x20-0x7e, and the backslash, escaped.
 void AppendEscaped(std::string& out, std::string_view text);
 
-// The five counter lines: #all, #src, #dst, #other, #errors.
-void PrintCounters(std::FILE* out, const PacketCounters& counters);
+// The five counter lines (#all, #src, #dst, #other, #errors), or their JSON object.
+void PrintCounters(std::FILE* out, const PacketCounters& counters, OutputFormat format);
 
 }  // namespace orvanel::cli

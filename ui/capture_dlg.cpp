@@ -112,7 +112,10 @@ QWidget* CCaptureDlg::GetDlgItem(int id) const { return m_controls.Item(id); }
 
 bool CCaptureDlg::IsCapturing() const { return m_session && m_session->IsCapturing(); }
 
-std::uint64_t CCaptureDlg::KernelDrops() const { return m_session ? m_session->KernelDrops() : 0; }
+std::uint64_t CCaptureDlg::KernelDrops() const {
+  const std::uint64_t running = IsCapturing() ? m_session->KernelDrops() - m_dropsAtClear : 0;
+  return m_dropsOfStoppedCaptures + running;
+}
 
 bool CCaptureDlg::UpdateData(bool saveAndValidate) {
   DataExchange dx(saveAndValidate);
@@ -273,6 +276,9 @@ void CCaptureDlg::StartCapture() {
 void CCaptureDlg::StopCapture() {
   if (!IsCapturing()) return;
   m_session->StopCapture();
+  // A session counts the drops of one capture; ERROR counts them until Clear.
+  m_dropsOfStoppedCaptures += m_session->KernelDrops() - m_dropsAtClear;
+  m_dropsAtClear = 0;
   m_btnStart->setText(kIdleCaption);
   m_refreshTimer.stop();
   m_rateGraph.Interrupt();
@@ -303,7 +309,7 @@ void CCaptureDlg::CopyCounters() {
   // Losses show in ERROR: failed receives, the kernel's drops when the ring
   // was full, and rows the spool had no room for.
   const std::int32_t failures = m_counters.ReceiveErrors();
-  const std::uint64_t drops = KernelDrops() - m_dropsAtClear;
+  const std::uint64_t drops = KernelDrops();
   const std::uint64_t notListed = m_spool->RowsNotListed() - m_notListedAtClear;
   m_nError = static_cast<int>(static_cast<std::uint32_t>(failures) + static_cast<std::uint32_t>(drops) +
                               static_cast<std::uint32_t>(notListed));
@@ -317,7 +323,6 @@ void CCaptureDlg::CopyCounters() {
 // since the last tick are shown in one insert, then the counters.
 void CCaptureDlg::RefreshCounters() {
   TakeRows();
-  if (IsCapturing()) m_session->CountKernelDrops();
   CopyCounters();
   UpdateData(false);
   m_rateGraph.Read(m_counters);
@@ -331,7 +336,8 @@ void CCaptureDlg::ClearList() {
   if (!IsCapturing()) m_spool->FinishClear();
   RenewReportRows(*m_lcPackets);
   m_counters.ZeroAllCounters();
-  m_dropsAtClear = KernelDrops();
+  m_dropsOfStoppedCaptures = 0;
+  m_dropsAtClear = IsCapturing() ? m_session->KernelDrops() : 0;
   m_notListedAtClear = m_spool->RowsNotListed();
   m_rateGraph.Clear();
   CopyCounters();

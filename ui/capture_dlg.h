@@ -40,7 +40,7 @@ class CCaptureDlg final : public QDialog {
   // The menu of the dialog's background, with the About entry.
   QMenu* GetSystemMenu() const { return m_sysMenu; }
   bool IsCapturing() const;
-  // Packets the kernel dropped in every capture so far.
+  // Packets the kernel dropped since the list was last cleared.
   std::uint64_t KernelDrops() const;
   // The shown rows as pcapng, oldest first; an error text, or nothing.
   std::optional<QString> SaveList(const QString& path) const;
@@ -101,7 +101,8 @@ class CCaptureDlg final : public QDialog {
   std::unique_ptr<RowSpool> m_spool;
   PacketModel* m_packets;
   // What ERROR adds to the receive failures, counted from the last Clear.
-  std::uint64_t m_dropsAtClear = 0;
+  std::uint64_t m_dropsOfStoppedCaptures = 0;
+  std::uint64_t m_dropsAtClear = 0;  // of the running capture
   std::uint64_t m_notListedAtClear = 0;
   QTimer m_refreshTimer;
   std::unique_ptr<CaptureSession> m_session;

@@ -2,11 +2,15 @@
 #include <pcap/dlt.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "tests/cli/capture_files.h"
 #include "tests/cli/cli_process.h"
+#include "tests/cli/promtool_check.h"
 #include "tests/core/test_support.h"
 
 namespace orvanel::test {
@@ -23,6 +27,7 @@ struct CliRun {
 class CliTest : public testing::Test {
  protected:
   std::string Path(const std::string& name) const { return (directory_.path() / name).string(); }
+  const fs::path& Directory() const { return directory_.path(); }
 
   CliRun Run(std::vector<std::string> arguments) const {
     arguments.insert(arguments.begin(), ORVANEL_CLI_PATH);
@@ -57,6 +62,13 @@ Bytes Udp(const std::string& source, std::uint16_t sourcePort, const std::string
 
 constexpr const char* kNoRows =
     "#all\t0\t0\t0\t0\n#src\t0\t0\t0\t0\n#dst\t0\t0\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n";
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::istringstream in(text);
+  for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
+  return parts;
+}
 
 TEST_F(CliTest, EthernetFramesWithTagsAreCountedAndListedAsTheBoxesSay) {
   const Bytes tcp = Datagram{.protocol = kProtocolTCP, .source = "10.0.0.1", .destination = "93.184.216.34",
@@ -125,6 +137,140 @@ TEST_F(CliTest, EveryOtherLinkTypeAndSeveralFilesReadAsOneStream) {
   // No filters given: every address matches both, so nothing falls in Other.
   expected += "#all\t0\t9\t0\t0\n#src\t0\t9\t0\t0\n#dst\t0\t9\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n";
   EXPECT_EQ(run.out, expected);
+}
+
+TEST_F(CliTest, MoreLinkTypesThatCarryIPv4) {
+  auto udp = [](const std::string& text) { return Udp("10.0.0.1", 1000, "10.0.0.2", 2000, text); };
+  const Bytes hdlc = {0xff, 0x03};
+  WritePcap(Path("ppp.pcap"), DLT_PPP,
+            {Concat({hdlc, Be16(0x0021), udp("ppp")}), Concat({Be16(0x0021), udp("ppp-bare")}),
+             Concat({{0x21}, udp("ppp-short-protocol")}), Concat({hdlc, Be16(0x0057), udp("ipv6")}),
+             Concat({hdlc, Be16(0xc021), udp("lcp")}), Bytes{0xff, 0x03, 0x00}});
+  WritePcap(Path("ppp_hdlc.pcap"), DLT_PPP_SERIAL,
+            {Concat({hdlc, Be16(0x0021), udp("ppp-hdlc")}), Concat({{0x8f, 0x00}, Be16(0x0800), udp("ppp-cisco")}),
+             Concat({{0x0f, 0x00}, Be16(0x86dd), udp("ipv6")})});
+  WritePcap(Path("chdlc.pcap"), DLT_C_HDLC,
+            {Concat({{0x0f, 0x00}, Be16(0x0800), udp("chdlc")}), Concat({{0x0f, 0x00}, Be16(0x8035), udp("rarp")}),
+             Concat({{0x42, 0x00}, Be16(0x0800), udp("bad-address")})});
+  const Bytes slipHeader(14, 0);  // the compressed-header area, unused for plain IP
+  WritePcap(Path("slip.pcap"), DLT_SLIP,
+            {Concat({{0x00, 0x40}, slipHeader, udp("slip")}), Concat({{0x01, 0x70}, slipHeader, udp("vj-tcp")}),
+             Concat({{0x01, 0x40}, slipHeader})});
+  // 802.11: frame control, duration, three addresses, sequence control.
+  auto wifi = [](std::uint8_t control, std::uint8_t flags, const Bytes& body, std::uint16_t sequence = 0x0010) {
+    return Concat({{control, flags, 0, 0}, Bytes(18, 0x02), {std::uint8_t(sequence), std::uint8_t(sequence >> 8)},
+                   body});
+  };
+  const Bytes snap = {0xaa, 0xaa, 0x03, 0, 0, 0};
+  const Bytes fcs = {0xde, 0xad, 0xbe, 0xef};  // past the datagram, like link padding
+  WritePcap(Path("wifi.pcap"), DLT_IEEE802_11,
+            {wifi(0x08, 0x01, Concat({snap, Be16(0x0800), udp("wifi-data"), fcs})),
+             // QoS data between two access points: a fourth address, QoS control and HT control
+             wifi(0x88, 0x83, Concat({Bytes(6, 0x04), {0x00, 0x00}, Bytes(4, 0), snap, Be16(0x0800), udp("wifi-qos")})),
+             wifi(0x88, 0x02, Concat({{0x80, 0x00}, snap, Be16(0x0800), udp("a-msdu")})),
+             wifi(0x08, 0x41, Concat({snap, Be16(0x0800), udp("protected")})),
+             wifi(0x48, 0x01, {}),                                                 // null function
+             wifi(0x80, 0x00, Concat({snap, Be16(0x0800), udp("beacon")})),       // management
+             wifi(0x08, 0x04, Concat({snap, Be16(0x0800), udp("first-fragment")})),
+             wifi(0x08, 0x00, Concat({snap, Be16(0x0800), udp("later-fragment")}), 0x0011),
+             wifi(0x08, 0x00, Concat({{0xaa, 0xaa, 0x03, 0x00, 0x00, 0xf8}, Be16(0x0800), udp("wifi-tunnel")})),
+             wifi(0x08, 0x00, Concat({{0xaa, 0xaa, 0x03, 0x08, 0x00, 0x07}, Be16(0x0800), udp("other-oui")})),
+             Bytes(10, 0x08)});
+  // Radiotap: version, pad, length, presence words, fields. The second has
+  // TSFT and flags with "frame has FCS" and "802.11 header padded".
+  const Bytes plain = {0, 0, 8, 0, 0, 0, 0, 0};
+  const Bytes padded = Concat({{0, 0, 32, 0}, Le32(0x80000003), Le32(0x00000000), Bytes(4, 0), Bytes(8, 0x11),
+                               {0x30}, Bytes(7, 0)});
+  WritePcap(Path("radiotap.pcap"), DLT_IEEE802_11_RADIO,
+            {Concat({plain, wifi(0x08, 0x02, Concat({snap, Be16(0x0800), udp("radiotap")}))}),
+             Concat({padded, wifi(0x88, 0x01, Concat({{0x00, 0x00}, Bytes(2, 0), snap, Be16(0x0800),
+                                                      udp("radiotap-padded"), fcs}))}),
+             Concat({{1, 0, 8, 0, 0, 0, 0, 0}, wifi(0x08, 0x02, Concat({snap, Be16(0x0800), udp("version-1")}))}),
+             Bytes{0, 0, 40, 0, 0, 0, 0, 0}});
+  const CliRun run = Run({"--show", "src=udp", "--read", Path("ppp.pcap"), Path("ppp_hdlc.pcap"),
+                          Path("chdlc.pcap"), Path("slip.pcap"), Path("wifi.pcap"), Path("radiotap.pcap")});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  std::string expected;
+  for (const char* text : {"ppp", "ppp-bare", "ppp-short-protocol", "ppp-hdlc", "ppp-cisco", "chdlc", "slip",
+                           "wifi-data", "wifi-qos", "wifi-tunnel", "radiotap", "radiotap-padded"}) {
+    expected += "UDP\t10.0.0.1\t1000\t10.0.0.2\t2000\t" + std::to_string(28 + std::strlen(text)) + "\t" + text + "\n";
+  }
+  expected += "#all\t0\t12\t0\t0\n#src\t0\t12\t0\t0\n#dst\t0\t12\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n";
+  EXPECT_EQ(run.out, expected);
+}
+
+TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
+  const std::string payload = "a\\b\"\t\x7f\xff~ ";
+  const std::vector<Bytes> frames = {
+      Ethernet(Datagram{.protocol = kProtocolTCP, .payload = "GET /"}.Bytes()),
+      Ethernet(Udp("10.0.0.1", 7, "10.0.0.9", 9, payload)),
+      Ethernet(Datagram{.protocol = kProtocolICMP}.Bytes()),
+      Ethernet(Datagram{.protocol = 47}.Bytes()),
+      Ethernet(Udp("10.0.0.1", 7, "10.0.0.9", 9, "")),
+  };
+  WritePcap(Path("mixed.pcap"), DLT_EN10MB, frames);
+  const std::vector<std::string> show = {"--show", "src=tcp,udp,icmp", "--read", Path("mixed.pcap")};
+  const CliRun tsv = Run(show);
+  std::vector<std::string> jsonArguments = show;
+  jsonArguments.insert(jsonArguments.begin(), {"--format", "json"});
+  const CliRun json = Run(jsonArguments);
+  ASSERT_EQ(tsv.status, 0);
+  ASSERT_EQ(json.status, 0) << json.err;
+  const std::vector<std::string> tsvLines = Split(tsv.out, '\n');
+  const std::vector<std::string> jsonLines = Split(json.out, '\n');
+  ASSERT_EQ(tsvLines.size(), 9u);  // four rows, five counter lines
+  ASSERT_EQ(jsonLines.size(), 5u);  // four rows, one counter object
+  const std::string keys[] = {"protocol", "source_address", "source_port", "destination_address",
+                              "destination_port", "length", "payload"};
+  const std::string base64[] = {"R0VUIC8=", "YVxiIgl//34g", "", ""};  // the raw payloads
+  for (int row = 0; row < 4; ++row) {
+    SCOPED_TRACE(tsvLines[row]);
+    const auto object = nlohmann::json::parse(jsonLines[row]);
+    ASSERT_EQ(object.size(), 8u) << jsonLines[row];
+    std::vector<std::string> columns = Split(tsvLines[row], '\t');
+    columns.resize(7);  // trailing empty columns
+    for (int column = 0; column < 7; ++column) EXPECT_EQ(object.at(keys[column]), columns[column]) << keys[column];
+    EXPECT_EQ(object.at("payload_base64"), base64[row]);
+  }
+  const auto counters = nlohmann::json::parse(jsonLines[4]).at("counters");
+  const std::pair<std::string, std::string> groups[] = {{"all", "#all"}, {"src", "#src"}, {"dst", "#dst"},
+                                                        {"other", "#other"}};
+  for (int group = 0; group < 4; ++group) {
+    const auto& [name, label] = groups[group];
+    const auto& counts = counters.at(name);
+    EXPECT_EQ(label + "\t" + std::to_string(counts.at("tcp").get<int>()) + "\t" +
+                  std::to_string(counts.at("udp").get<int>()) + "\t" + std::to_string(counts.at("icmp").get<int>()) +
+                  "\t" + std::to_string(counts.at("other").get<int>()),
+              tsvLines[4 + group]);
+  }
+  EXPECT_EQ("#errors\t" + std::to_string(counters.at("errors").get<int>()), tsvLines[8]);
+  // Quiet: the counters alone.
+  jsonArguments.insert(jsonArguments.begin(), "--quiet");
+  EXPECT_EQ(Run(jsonArguments).out, jsonLines[4] + "\n");
+}
+
+TEST_F(CliTest, MetricsFileOfARead) {
+  WritePcap(Path("two.pcap"), DLT_EN10MB,
+            {Ethernet(Udp("10.0.0.1", 1, "10.0.0.2", 2, "x")), Ethernet(Datagram{.protocol = 47}.Bytes())});
+  // Filters full of what the format must escape, and bytes that are no UTF-8.
+  const std::string source = "10.\"\\\n", destination = "\xff\xc3(\xe2\x82\xac";
+  const CliRun run = Run({"--src", source, "--dst", destination, "--show", "other=udp", "--metrics-file",
+                          Path("orvanel.prom"), "--read", Path("two.pcap")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string metrics = FileContents(Path("orvanel.prom"));
+  EXPECT_EQ(PromtoolFindings(metrics, Directory()), "");
+  for (const char* line : {"orvanel_packets_total{protocol=\"udp\"} 1\n", "orvanel_packets_total{protocol=\"other\"} 1\n",
+                           "orvanel_group_packets_total{group=\"neither\",protocol=\"udp\"} 1\n",
+                           "orvanel_group_packets_total{group=\"neither\",protocol=\"other\"} 1\n",
+                           "orvanel_rows_listed_total 1\n", "orvanel_kernel_drops_total 0\n",
+                           "orvanel_capture_info{address=\"\",interface=\"\",source_filter=\"10.\\\"\\\\\\n\","
+                           "destination_filter=\"\xef\xbf\xbd\xef\xbf\xbd(\xe2\x82\xac\"} 1\n"}) {
+    EXPECT_NE(metrics.find(line), std::string::npos) << line << "\nin\n" << metrics;
+  }
+  EXPECT_FALSE(fs::exists(Path("orvanel.prom.tmp")));
+  ExpectRejected({"--metrics-file", Path("missing/orvanel.prom"), "--read", Path("two.pcap")},
+                 "cannot write the metrics file " + Path("missing/orvanel.prom"));
 }
 
 TEST_F(CliTest, OversizeDatagramsAreCutAndListedPacketsSaved) {
@@ -202,11 +348,13 @@ TEST_F(CliTest, ATruncatedFileYieldsWhatWasReadAndAnError) {
   EXPECT_EQ(empty.out, kNoRows);
   fs::resize_file(Path("empty.pcap"), 10);
   ExpectRejected({"--read", Path("empty.pcap")}, Path("empty.pcap"));
+  fs::resize_file(Path("empty.pcap"), 0);
+  ExpectRejected({"--read", Path("empty.pcap")}, Path("empty.pcap") + ": the file is empty");
 }
 
 TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
   WritePcap(Path("good.pcap"), DLT_EN10MB, {Ethernet(Udp("1.1.1.1", 1, "2.2.2.2", 2, "x"))});
-  WritePcap(Path("wifi.pcap"), DLT_IEEE802_11, {Bytes(30, 0)});
+  WritePcap(Path("usb.pcap"), DLT_USB_LINUX, {Bytes(48, 0)});
   std::ofstream(Path("text.pcap")) << "not a capture file at all\n";
   const std::string good = Path("good.pcap");
   ExpectRejected({"--bogus", "--read", good}, "unknown option '--bogus'");
@@ -235,23 +383,57 @@ TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
   ExpectRejected({good}, "unexpected argument");
   ExpectRejected({"--read", good, Path("missing.pcap")}, Path("missing.pcap"));
   ExpectRejected({"--read", Path("text.pcap")}, Path("text.pcap"));
-  ExpectRejected({"--read", Path("wifi.pcap")}, "not supported");
+  ExpectRejected({"--read", Path("usb.pcap")}, "not supported");
   ExpectRejected({"--read", Path("")}, Path(""));
+  ExpectRejected({"--help=yes"}, "--help takes no value");
+  ExpectRejected({"--quiet=1", "--read", good}, "--quiet takes no value");
+  ExpectRejected({"--format", "xml", "--read", good}, "bad --format 'xml'");
+  ExpectRejected({"--format=", "--read", good}, "bad --format ''");
+  ExpectRejected({"--metrics-file=", "--read", good}, "--metrics-file needs a file");
+  ExpectRejected({"--metrics-listen", "127.0.0.1:9100", "--read", good}, "--metrics-listen needs --address");
+  for (const char* listen : {"9100", "127.0.0.1:", "127.0.0.1:65536", "127.0.0.1:-1", "::1:9100", "[::1]:x"}) {
+    ExpectRejected({"--address", "127.0.0.1", "--metrics-listen", listen}, "bad --metrics-listen '" + std::string(listen));
+  }
+  for (const std::string& directory : {Path("missing"), good}) {
+    // Checked before anything is read or captured.
+    ExpectRejected({"--save-last", directory, "--read", good}, "--save-last '" + directory + "'");
+    ExpectRejected({"--save-last=" + directory, "--address", "10.9.8.7"}, "--save-last '" + directory + "'");
+  }
   // The same good file with good options works.
   const CliRun run = Run({"--show", "src=tcp", "--src", "", "--read", good});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "#all\t0\t1\t0\t0\n#src\t0\t1\t0\t0\n#dst\t0\t1\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n");
 }
 
+TEST_F(CliTest, OptionValuesMayFollowAnEqualsSign) {
+  WritePcap(Path("one.pcap"), DLT_EN10MB, {Ethernet(Udp("10.0.0.1", 1, "10.0.0.2", 2, "a=b"))});
+  const CliRun spaced = Run({"--src", "10.0.0.1", "--dst", "10.0.0.3", "--show", "src=udp", "--format", "json",
+                             "--metrics-file", Path("spaced.prom"), "--save-last", Directory().string(), "--read",
+                             Path("one.pcap"), Path("one.pcap")});
+  const CliRun joined = Run({"--src=10.0.0.1", "--dst=10.0.0.3", "--show=src=udp", "--format=json",
+                             "--metrics-file=" + Path("joined.prom"), "--save-last=" + Directory().string(),
+                             "--read=" + Path("one.pcap"), Path("one.pcap")});
+  EXPECT_EQ(spaced.status, 0);
+  EXPECT_EQ(joined.status, 0);
+  EXPECT_EQ(joined.err, "");
+  EXPECT_EQ(joined.out, spaced.out);
+  EXPECT_NE(joined.out.find("\"payload\":\"a=b\""), std::string::npos) << joined.out;
+  EXPECT_EQ(FileContents(Path("joined.prom")), FileContents(Path("spaced.prom")));
+  EXPECT_EQ(Run({"-h"}).out, Run({"--help"}).out);
+}
+
 TEST_F(CliTest, HelpDocumentsEveryOptionAndTheDefaults) {
-  const CliRun run = Run({"--help"});
+  const CliRun run = Run({"-h"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   for (const char* word : {"--src PREFIX", "--dst PREFIX", "--show GROUP=PROTO[,PROTO...]", "--save-last DIR",
                            "--read FILE...", "--help", "Default: empty, which matches every address", "#errors",
                            "pcapng", "802.1Q", "cooked", "2048", "\\xHH", "--address ADDRESS", "--count N",
-                           "--seconds S", "--list-addresses", "SIGTERM", "dropped by the kernel", "--write FILE",
-                           "Default: no limit"}) {
+                           "--seconds S", "--list-addresses", "SIGTERM", "dropped by the kernel",
+                           "Default: no limit", "--format FORMAT", "--quiet", "--metrics-listen HOST:PORT",
+                           "--metrics-file PATH", "payload_base64", "source_address", "destination_port",
+                           "orvanel_group_packets_total", "--option=VALUE", "PPP", "Cisco HDLC", "SLIP",
+                           "radiotap", "--write FILE"}) {
     EXPECT_NE(run.out.find(word), std::string::npos) << word;
   }
 }

@@ -1,19 +1,27 @@
 // orvanel-cli capturing live on loopback, in this test process's own network
 // namespace (its main enters one), so only the tests' traffic is seen.
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <signal.h>
 #include <stdlib.h>
 
 #include <filesystem>
+#include <regex>
+#include <sstream>
+#include <thread>
 
+#include "loopback_flow.h"
 #include "test_network.h"
 #include "test_traffic.h"
 #include "tests/cli/cli_process.h"
+#include "tests/cli/promtool_check.h"
 
 namespace orvanel::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+using namespace std::chrono_literals;
 
 constexpr char kCounterLinesFor2Udp[] = "#all\t0\t2\t0\t0\n#src\t0\t2\t0\t0\n#dst\t0\t2\t0\t0\n#other\t0\t0\t0\t0\n";
 
@@ -87,6 +95,114 @@ TEST_F(LiveCli, StopSignalsEndTheCaptureAndEverythingIsStillPrinted) {
   }
 }
 
+TEST_F(LiveCli, AStopSignalRightAfterTrafficLosesNothing) {
+  // The kernel hands a part-filled block of its ring over only after a
+  // timeout, so the last packets before a stop are still in the kernel's hands.
+  for (int run = 0; run < 6; ++run) {
+    const int signal = run % 2 == 0 ? SIGINT : SIGTERM;
+    SCOPED_TRACE(run);
+    auto cli = Capture({"--address", "127.0.0.1", "--show", "src=icmp"});
+    ASSERT_TRUE(SendEchoes("127.0.0.1", 4));  // four requests, four replies
+    ASSERT_TRUE(cli->Signal(signal));
+    ASSERT_EQ(cli->Wait(), 0) << cli->Err();
+    const std::string out = cli->Out();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 8 + 5) << out;
+    EXPECT_TRUE(out.ends_with("#all\t0\t0\t8\t0\n#src\t0\t0\t8\t0\n#dst\t0\t0\t8\t0\n#other\t0\t0\t0\t0\n#errors\t0\n"))
+        << out;
+    EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed\n"))
+        << cli->Err();
+  }
+}
+
+// The value of one sample in a metrics page; -1 when it is missing.
+long long Sample(const std::string& page, const std::string& series) {
+  const std::size_t at = page.find("\n" + series + " ");
+  return at == std::string::npos ? -1 : std::stoll(page.substr(at + series.size() + 2));
+}
+
+// The number after the label (e.g. "#all") and count tabs in the counter lines.
+long long CounterField(const std::string& out, const std::string& label, int field) {
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string name;
+    fields >> name;
+    long long value = -1;
+    for (int i = 0; i < field; ++i) fields >> value;
+    if (name == label) return value;
+  }
+  return -1;
+}
+
+TEST_F(LiveCli, MetricsAreServedWhileAFloodIsCaptured) {
+  auto cli = Capture({"--address", "127.0.0.1", "--quiet", "--show", "other=udp", "--metrics-listen",
+                      "127.0.0.1:0", "--src", "127.0.0.1\"\\", "--dst", "\xff\n"});
+  std::smatch url;
+  const std::string err = cli->Err();
+  ASSERT_TRUE(std::regex_search(err, url, std::regex("metrics on http://127\\.0\\.0\\.1:([0-9]+)/metrics\n")))
+      << err;
+  const int port = std::stoi(url[1]);
+  httplib::Client client("127.0.0.1", port);
+  client.set_connection_timeout(5s);
+  client.set_read_timeout(5s);
+  const std::string udp = "orvanel_packets_total{protocol=\"udp\"}";
+  auto scrape = [&] {
+    const httplib::Result result = client.Get("/metrics");
+    EXPECT_TRUE(result) << httplib::to_string(result.error());
+    if (!result) return std::string();
+    EXPECT_EQ(result->status, 200);
+    EXPECT_EQ(result->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+    return result->body;
+  };
+
+  int scrapesDuringFlood = 0;
+  long long last = 0;
+  {
+    const LoopbackFlow flood("flood", 0us, 100'000, 20s);
+    while (flood.Flowing()) {
+      const long long now = Sample(scrape(), udp);
+      EXPECT_GE(now, last) << "a counter went back";
+      last = now;
+      ++scrapesDuringFlood;
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+  EXPECT_GE(scrapesDuringFlood, 3);
+  // Settled once the count holds still over a few block timeouts (the TCP
+  // count never does: each scrape adds to it).
+  std::string page = scrape();
+  for (std::string previous; Sample(page, udp) != Sample(previous, udp);) {
+    previous = page;
+    std::this_thread::sleep_for(50ms);
+    page = scrape();
+  }
+  EXPECT_GT(Sample(page, udp), 0);
+  EXPECT_EQ(PromtoolFindings(page, directory_), "");
+  for (const char* path : {"/", "/metricsx", "/metrics/"}) EXPECT_EQ(client.Get(path)->status, 404) << path;
+
+  // A second exporter cannot take the same port.
+  const fs::path secondDirectory = directory_ / "second";
+  fs::create_directory(secondDirectory);
+  CliProcess second({ORVANEL_CLI_PATH, "--address", "127.0.0.1", "--metrics-listen", "127.0.0.1:" + std::to_string(port)},
+                    secondDirectory);
+  EXPECT_EQ(second.Wait(), 1);
+  EXPECT_EQ(second.Err(), "orvanel-cli: cannot listen on 127.0.0.1:" + std::to_string(port) +
+                              ": Address already in use\n");
+
+  ASSERT_TRUE(cli->Signal(SIGTERM));
+  ASSERT_EQ(cli->Wait(), 0) << cli->Err();
+  const std::string out = cli->Out();
+  EXPECT_TRUE(out.starts_with("#all\t")) << "rows printed despite --quiet";
+  EXPECT_EQ(Sample(page, udp), CounterField(out, "#all", 2));
+  EXPECT_EQ(Sample(page, "orvanel_group_packets_total{group=\"neither\",protocol=\"udp\"}"),
+            CounterField(out, "#other", 2));
+  EXPECT_EQ(Sample(page, "orvanel_rows_listed_total"), CounterField(out, "#other", 2));
+  EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, " +
+                                   std::to_string(Sample(page, "orvanel_kernel_drops_total")) +
+                                   " dropped by the kernel, 0 not listed\n"))
+      << cli->Err();
+}
+
 TEST_F(LiveCli, AnAddressThatIsNotLocalExitsWithTwo) {
   for (const char* address : {"10.9.8.7", "", "127.0.0.01", "127.0.0.1 ", "localhost"}) {
     auto cli = Start({"--address", address, "--seconds", "5"});
@@ -108,6 +224,19 @@ TEST_F(LiveCli, WithoutTheRightToCaptureTheStartFailsWithOne) {
                        "group orvanel, then log in again; see README)\n");
 }
 
+TEST_F(LiveCli, TheExporterUnitsRightsAreEnough) {
+  // As orvanel-exporter@.service runs it: not root, no new privileges, and
+  // CAP_NET_RAW, given as an ambient capability, its only one.
+  CliProcess cli({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--no-new-privs",
+                  "--inh-caps=-all,+net_raw", "--ambient-caps=-all,+net_raw", "--bounding-set=-all,+net_raw",
+                  ORVANEL_CLI_PATH, "--address", "127.0.0.1", "--count", "2", "--metrics-listen", "127.0.0.1:0"},
+                 directory_);
+  ASSERT_TRUE(cli.WaitForError("orvanel-cli: capturing on 127.0.0.1\n")) << cli.Err();
+  ASSERT_TRUE(SendEchoes("127.0.0.1", 1));
+  EXPECT_EQ(cli.Wait(), 0) << cli.Err();
+  EXPECT_TRUE(cli.Out().starts_with("#all\t0\t0\t2\t0\n")) << cli.Out();
+}
+
 TEST_F(LiveCli, ListAddressesPrintsTheDialogOrder) {
   auto list = [&] {
     auto cli = Start({"--list-addresses"});
@@ -125,6 +254,11 @@ TEST_F(LiveCli, ListAddressesPrintsTheDialogOrder) {
   ASSERT_TRUE(RunCommand("ip link add orvd2 type veth peer name orvd3 && ip addr add 203.0.113.1/24 dev orvd2"));
   // Interface order: the kernel makes the peer end (orvd1) first.
   EXPECT_EQ(list(), "198.51.100.1\n192.0.2.1\n192.0.2.9\n127.0.0.1\n");
+  // A fresh namespace, where not even loopback is up.
+  CliProcess none({"/usr/bin/unshare", "--net", ORVANEL_CLI_PATH, "--list-addresses"}, directory_);
+  EXPECT_EQ(none.Wait(), 1);
+  EXPECT_EQ(none.Out(), "");
+  EXPECT_EQ(none.Err(), "orvanel-cli: no usable network connection: no interface with an IPv4 address is up\n");
 }
 
 }  // namespace

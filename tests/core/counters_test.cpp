@@ -17,6 +17,12 @@ struct PacketCountersTestPeer {
   static void SetReceiveErrors(PacketCounters& counters, std::int32_t value) {
     SetCounter(counters.receiveErrors_, value);
   }
+  // Every running total at total, every shown value at zero.
+  static void SetRunningTotals(PacketCounters& counters, std::uint64_t total) {
+    for (auto& group : counters.counts_)
+      for (PacketCounters::Counter& counter : group) counter.total = counter.zeroedAt = total;
+    counters.receiveErrors_.total = counters.receiveErrors_.zeroedAt = total;
+  }
 
  private:
   // Leaves a zeroing base that is not zero, so the shown value is a
@@ -77,6 +83,26 @@ TEST(PacketCounters, WrapFromTheLargestToTheMostNegativeValue) {
   counters.CountReceiveError();
   EXPECT_EQ(counters.Count(TrafficGroup::Other, ProtocolClass::UDP), INT32_MIN + 1);
   EXPECT_EQ(counters.ReceiveErrors(), INT32_MIN);
+}
+
+TEST(PacketCounters, RunningTotalsPassThe32BitWrapAndIgnoreZeroing) {
+  PacketCounters counters;
+  constexpr std::uint64_t kStart = UINT32_MAX;
+  PacketCountersTestPeer::SetRunningTotals(counters, kStart);
+  counters.CountPacket(TrafficGroup::All, kProtocolUDP);
+  counters.CountPacket(TrafficGroup::All, kProtocolUDP);
+  counters.CountReceiveError();
+  EXPECT_EQ(counters.Count(TrafficGroup::All, ProtocolClass::UDP), 2);
+  EXPECT_EQ(counters.RunningTotal(TrafficGroup::All, ProtocolClass::UDP), kStart + 2);
+  EXPECT_EQ(counters.RunningReceiveErrors(), kStart + 1);
+  counters.ZeroAllCounters();
+  counters.CountPacket(TrafficGroup::Other, kProtocolICMP);
+  EXPECT_EQ(counters.Count(TrafficGroup::All, ProtocolClass::UDP), 0);
+  EXPECT_EQ(counters.RunningTotal(TrafficGroup::All, ProtocolClass::UDP), kStart + 2);
+  EXPECT_EQ(counters.RunningTotal(TrafficGroup::Other, ProtocolClass::ICMP), kStart + 1);
+  EXPECT_EQ(counters.RunningTotal(TrafficGroup::Source, ProtocolClass::ICMP), kStart);
+  EXPECT_EQ(counters.RunningReceiveErrors(), kStart + 1);
+  EXPECT_EQ(counters.RunningTotal(static_cast<TrafficGroup>(5), ProtocolClass::TCP), 0u);
 }
 
 TEST(PacketCounters, EachZeroingClearsExactlyItsSet) {

@@ -82,6 +82,18 @@ def main():
     pcap("raw_nanoseconds.pcap", 101, [udp(b"raw"), ipv6], nanoseconds=True)
     pcap("ipv4.pcap", 228, [tcp(b"")])
     pcapng("ethernet.pcapng", 1, [ethernet(udp(b"ng")), ethernet(icmp(b""))])
+    pcap("ppp.pcap", 9, [b"\xff\x03\x00\x21" + udp(b"ppp"), b"\x21" + tcp(b"short")])
+    pcap("ppp_hdlc.pcap", 50, [b"\xff\x03\x00\x21" + udp(b"hdlc"), b"\x8f\x00\x08\x00" + icmp(b"cisco")])
+    pcap("c_hdlc.pcap", 104, [b"\x0f\x00\x08\x00" + udp(b"chdlc")])
+    pcap("slip.pcap", 8, [b"\x00\x40" + bytes(14) + udp(b"slip")])
+    snap = bytes.fromhex("aaaa030000000800")
+    wifi = bytes.fromhex("0801") + bytes(2) + bytes(18) + bytes(2)
+    qos = bytes.fromhex("8803") + bytes(2) + bytes(18) + bytes(2) + bytes(6) + bytes(2)
+    pcap("ieee802_11.pcap", 105, [wifi + snap + udp(b"wifi"), qos + snap + tcp(b"qos")])
+    radiotap = bytes([0, 0, 32, 0]) + struct.pack("<II", 0x80000003, 0) + bytes(4) + bytes(8) + b"\x30" + bytes(7)
+    pcap("radiotap.pcap", 127, [bytes([0, 0, 8, 0]) + bytes(4) + wifi + snap + udp(b"radiotap"),
+                                radiotap + bytes.fromhex("8801") + bytes(22) + bytes(2) + bytes(2) + snap
+                                + icmp(b"padded") + bytes(4)])
 
 
 if __name__ == "__main__":

@@ -1,0 +1,21 @@
+// orvanel-cli's JSON output: one object per listed row, then one with the
+// counters, each on a line of its own.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "capture/capture.h"
+
+namespace orvanel::cli {
+
+// The seven column texts of a row as one object: each under its name and
+// escaped as the tab-separated output writes it, the payload (column 6) also
+// as base64 of its raw bytes. No newline is appended.
+void AppendJsonRow(std::string& out, const std::array<std::string_view, kPacketColumnCount>& columns);
+
+// The shown counters as one object: {"counters":{"all":{"tcp":N,...},...,"errors":N}}.
+void AppendJsonCounters(std::string& out, const PacketCounters& counters);
+
+}  // namespace orvanel::cli

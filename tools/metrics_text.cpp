@@ -1,0 +1,123 @@
+#include "tools/metrics_text.h"
+
+namespace orvanel::cli {
+namespace {
+
+constexpr std::pair<std::string_view, ProtocolClass> kProtocols[] = {
+    {"tcp", ProtocolClass::TCP},
+    {"udp", ProtocolClass::UDP},
+    {"icmp", ProtocolClass::ICMP},
+    {"other", ProtocolClass::OTHER},
+};
+
+// The length of the well-formed UTF-8 sequence at the start of text, 0 if
+// there is none (a stray, overlong, surrogate or out-of-range encoding).
+std::size_t Utf8SequenceLength(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xbf;  // the range of the second byte
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    if (lead == 0xe0) low = 0xa0;
+    if (lead == 0xed) high = 0x9f;
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    if (lead == 0xf0) low = 0x90;
+    if (lead == 0xf4) high = 0x8f;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xbf) return 0;
+  }
+  return length;
+}
+
+void AppendFamily(std::string& out, std::string_view name, std::string_view type, std::string_view help) {
+  out.append("# HELP ").append(name).append(" ").append(help).append("\n");
+  out.append("# TYPE ").append(name).append(" ").append(type).append("\n");
+}
+
+void AppendSample(std::string& out, std::string_view name, std::string_view labels, std::uint64_t value) {
+  out.append(name);
+  if (!labels.empty()) out.append("{").append(labels).append("}");
+  out.append(" ").append(std::to_string(value)).append("\n");
+}
+
+std::string Label(std::string_view name, std::string_view value) {
+  std::string label(name);
+  label += "=\"";
+  AppendLabelValue(label, value);
+  label += '"';
+  return label;
+}
+
+}  // namespace
+
+void AppendLabelValue(std::string& out, std::string_view value) {
+  while (!value.empty()) {
+    const std::size_t length = Utf8SequenceLength(value);
+    if (length == 0) {
+      out += "\xef\xbf\xbd";  // U+FFFD REPLACEMENT CHARACTER
+      value.remove_prefix(1);
+      continue;
+    }
+    const char c = value[0];
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '"') {
+      out += "\\\"";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out.append(value.substr(0, length));
+    }
+    value.remove_prefix(length);
+  }
+}
+
+std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed, std::uint64_t kernelDrops,
+                        const CaptureLabels& labels) {
+  std::string out;
+  AppendFamily(out, "orvanel_packets_total", "counter", "IPv4 packets seen, by protocol.");
+  for (const auto& [protocolName, protocol] : kProtocols) {
+    AppendSample(out, "orvanel_packets_total", Label("protocol", protocolName),
+                 counters.RunningTotal(TrafficGroup::All, protocol));
+  }
+  AppendFamily(out, "orvanel_group_packets_total", "counter",
+               "IPv4 packets whose source matches the source filter (source), whose destination matches the "
+               "destination filter (destination), or neither; source and destination overlap.");
+  static constexpr std::pair<std::string_view, TrafficGroup> kGroups[] = {
+      {"source", TrafficGroup::Source},
+      {"destination", TrafficGroup::Destination},
+      {"neither", TrafficGroup::Other},
+  };
+  for (const auto& [groupName, group] : kGroups) {
+    for (const auto& [protocolName, protocol] : kProtocols) {
+      AppendSample(out, "orvanel_group_packets_total", Label("group", groupName) + "," + Label("protocol", protocolName),
+                   counters.RunningTotal(group, protocol));
+    }
+  }
+  AppendFamily(out, "orvanel_receive_errors_total", "counter", "Receives that failed.");
+  AppendSample(out, "orvanel_receive_errors_total", "", counters.RunningReceiveErrors());
+  AppendFamily(out, "orvanel_kernel_drops_total", "counter", "Packets the kernel dropped because the capture fell behind.");
+  AppendSample(out, "orvanel_kernel_drops_total", "", kernelDrops);
+  AppendFamily(out, "orvanel_rows_listed_total", "counter", "Rows listed, as --show chooses.");
+  AppendSample(out, "orvanel_rows_listed_total", "", rowsListed);
+  AppendFamily(out, "orvanel_capture_info", "gauge", "The captured address, its interface and the two filters.");
+  AppendSample(out, "orvanel_capture_info",
+               Label("address", labels.address) + "," + Label("interface", labels.interface) + "," +
+                   Label("source_filter", labels.sourceFilter) + "," +
+                   Label("destination_filter", labels.destinationFilter),
+               1);
+  AppendFamily(out, "orvanel_build_info", "gauge", "The version of orvanel-cli.");
+  AppendSample(out, "orvanel_build_info", Label("version", ORVANEL_VERSION), 1);
+  return out;
+}
+
+}  // namespace orvanel::cli

@@ -1,0 +1,30 @@
+// The counters in the Prometheus text exposition format, version 0.0.4.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "capture/capture.h"
+
+namespace orvanel::cli {
+
+inline constexpr std::string_view kMetricsContentType = "text/plain; version=0.0.4; charset=utf-8";
+
+// What orvanel_capture_info tells; empty address and interface for files.
+struct CaptureLabels {
+  std::string address;
+  std::string interface;
+  std::string sourceFilter;
+  std::string destinationFilter;
+};
+
+// Every metric with its HELP and TYPE lines, from the 64-bit running totals.
+std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed, std::uint64_t kernelDrops,
+                        const CaptureLabels& labels);
+
+// A label value as the format wants it: valid UTF-8 (each byte that is not
+// becomes U+FFFD) with the backslash, the quote and the newline escaped.
+void AppendLabelValue(std::string& out, std::string_view value);
+
+}  // namespace orvanel::cli
