@@ -53,10 +53,7 @@ int OpenDirectory(std::string_view path) {
 
 }  // namespace
 
-LastPacketFiles::LastPacketFiles(const std::string& dumpDirectory)
-    : directory_(dumpDirectory),
-      paths_{dumpDirectory + '/' + kFileNames[0], dumpDirectory + '/' + kFileNames[1],
-             dumpDirectory + '/' + kFileNames[2], {}} {}
+LastPacketFiles::LastPacketFiles(const std::string& dumpDirectory) : directory_(dumpDirectory) {}
 
 LastPacketFiles::~LastPacketFiles() { CloseAll(); }
 
@@ -64,10 +61,6 @@ void LastPacketFiles::CloseAll() {
   for (int protocol = 0; protocol < kProtocolClassCount - 1; ++protocol) Close(protocol);
   if (directoryFd_ >= 0) close(directoryFd_);
   directoryFd_ = -1;
-}
-
-const std::string& LastPacketFiles::PathOf(ProtocolClass protocol) const {
-  return paths_[static_cast<int>(protocol)];
 }
 
 void LastPacketFiles::SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer& buffer,

@@ -31,9 +31,6 @@ class LastPacketFiles {
   // mounted over (read-only, say) during a capture is followed within that.
   void SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer& buffer, const IpHeaderView& view);
 
-  // The file of a protocol; empty for OTHER, which has none.
-  const std::string& PathOf(ProtocolClass protocol) const;
-
  private:
   struct OpenFile {
     int fd = -1;
@@ -48,7 +45,6 @@ class LastPacketFiles {
   void CloseAll();
 
   std::string directory_;
-  std::string paths_[kProtocolClassCount];  // TCP, UDP, ICMP, OTHER (none)
   int directoryFd_ = -1;
   std::int64_t directoryOpenedMs_ = 0;
   OpenFile files_[kProtocolClassCount - 1];  // OTHER has none

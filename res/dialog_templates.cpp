@@ -10,10 +10,10 @@ namespace {
 using K = ControlKind;
 
 constexpr std::uint32_t kButton = kVisible | kTabStop;
-constexpr std::uint32_t kLabelStyle = kVisible | kGroup;
-constexpr std::uint32_t kCounter = kVisible | kTabStop | kBorder | kCenter | kAutoHScroll | kReadOnly;
-constexpr std::uint32_t kFilter = kVisible | kTabStop | kBorder | kCenter | kAutoHScroll;
-constexpr std::uint32_t kCheck = kVisible | kTabStop | kAutoCheckBox;
+constexpr std::uint32_t kLabelStyle = kVisible;
+constexpr std::uint32_t kCounter = kVisible | kTabStop | kBorder | kCenter | kReadOnly;
+constexpr std::uint32_t kFilter = kVisible | kTabStop | kBorder | kCenter;
+constexpr std::uint32_t kCheck = kVisible | kTabStop;
 
 constexpr std::array kCaptureControls = {
     ControlTemplate{IDC_BTN_START, K::PushButton, "开始嗅探", 353, 124, 46, 18, kButton},
@@ -44,7 +44,7 @@ constexpr std::array kCaptureControls = {
     ControlTemplate{IDC_OTH_ICMP, K::Edit, "", 361, 83, 36, 12, kCounter},
     ControlTemplate{IDC_OTH_OTHER, K::Edit, "", 361, 97, 36, 12, kCounter},
     ControlTemplate{IDC_OTH_TCP, K::Edit, "", 361, 53, 36, 12, kCounter},
-    ControlTemplate{IDC_LIST_PACKETS, K::ListView, "", 7, 148, 401, 187, kVisible | kTabStop | kBorder | kReport},
+    ControlTemplate{IDC_LIST_PACKETS, K::ListView, "", 7, 148, 401, 187, kVisible | kTabStop | kBorder},
     ControlTemplate{IDC_STATIC, K::Label, "指定数据包信息列表", 7, 137, 73, 8, kLabelStyle},
     ControlTemplate{IDC_CHK_OTHER, K::CheckBox, "其它:", 319, 37, 49, 9, kCheck},
     ControlTemplate{IDC_CHK_SRC_IP, K::CheckBox, "源IP地址为:", 125, 21, 60, 10, kCheck},
@@ -63,24 +63,24 @@ constexpr std::array kCaptureControls = {
     ControlTemplate{IDC_CHK_OTH_OTHER, K::CheckBox, "OTHER:", 320, 99, 40, 10, kCheck | kDisabled},
     ControlTemplate{IDC_CHK_SAVE_LAST, K::CheckBox, "最末数据包写入文件", 319, 21, 83, 10, kCheck},
     ControlTemplate{IDC_CB_DEVICE, K::ComboBox, "", 190, 126, 76, 122,
-                    kVisible | kTabStop | kDropDownList | kAutoHScroll | kVScroll},
+                    kVisible | kTabStop},
     ControlTemplate{IDC_STATIC, K::Label, "选择网络设备地址:", 117, 129, 69, 8, kLabelStyle},
 };
 
 constexpr DialogTemplate kCaptureDialog{
     IDD_CAPTURE_DIALOG, "Selvatrix v2.2", 415, 342, 9, "宋体",
-    kPopup | kFrameVisible | kCaption | kSysMenu | kMinimizeBox | kModalFrame | kSetFont | kAppWindow,
+    kSysMenu | kMinimizeBox,
     kCaptureControls};
 
 constexpr std::array kAboutControls = {
     ControlTemplate{IDC_STATIC, K::Icon, "", 11, 17, 20, 20, kVisible},
-    ControlTemplate{IDC_STATIC, K::Label, "Orvanel 1.0 版", 40, 10, 119, 8, kVisible | kNoPrefix},
+    ControlTemplate{IDC_STATIC, K::Label, "Orvanel 1.0 版", 40, 10, 119, 8, kVisible},
     ControlTemplate{IDC_STATIC, K::Label, kMakerNotice, 40, 25, 119, 8, kVisible},
-    ControlTemplate{IDOK, K::PushButton, "确定", 178, 7, 50, 14, kVisible | kTabStop | kGroup | kDefPushButton},
+    ControlTemplate{IDOK, K::PushButton, "确定", 178, 7, 50, 14, kVisible | kTabStop | kDefPushButton},
 };
 
 constexpr DialogTemplate kAboutDialog{IDD_ABOUTBOX, "关于 Orvanel", 235, 55, 9, "宋体",
-                                      kModalFrame | kPopup | kCaption | kSysMenu | kSetFont, kAboutControls};
+                                      kSysMenu, kAboutControls};
 
 constexpr std::array kPacketColumns = {
     ListColumn{"协议", 40},  ListColumn{"源IP地址", 105}, ListColumn{"端口", 50},        ListColumn{"目的IP地址", 105},

@@ -9,22 +9,17 @@ namespace orvanel::res {
 
 enum class ControlKind { PushButton, GroupBox, Label, Edit, CheckBox, ComboBox, ListView, Icon };
 
-// Style flags of a control (a subset of what the dialog editor offers).
+// Style flags of a control that the dialog builder honours. What a kind
+// implies is not repeated: a check box toggles itself, a combo box takes no
+// typing, a list view is a report.
 enum Style : std::uint32_t {
   kVisible = 1u << 0,
   kTabStop = 1u << 1,
-  kGroup = 1u << 2,  // starts a new control group
-  kDisabled = 1u << 3,
-  kBorder = 1u << 4,
-  kCenter = 1u << 5,
-  kAutoHScroll = 1u << 6,
-  kReadOnly = 1u << 7,
-  kAutoCheckBox = 1u << 8,  // two-state, toggles itself
-  kDropDownList = 1u << 9,  // no typing
-  kVScroll = 1u << 10,
-  kReport = 1u << 11,
-  kDefPushButton = 1u << 12,
-  kNoPrefix = 1u << 13,  // '&' is shown, not an access key
+  kDisabled = 1u << 2,
+  kBorder = 1u << 3,
+  kCenter = 1u << 4,
+  kReadOnly = 1u << 5,
+  kDefPushButton = 1u << 6,
 };
 
 // x, y, w, h are dialog units.
@@ -36,22 +31,17 @@ struct ControlTemplate {
   std::uint32_t style;
 };
 
+// The title bar's buttons beyond the caption; a dialog always has a caption.
 enum FrameStyle : std::uint32_t {
-  kPopup = 1u << 0,
-  kCaption = 1u << 1,
-  kSysMenu = 1u << 2,
-  kMinimizeBox = 1u << 3,
-  kModalFrame = 1u << 4,
-  kSetFont = 1u << 5,
-  kAppWindow = 1u << 6,
-  kFrameVisible = 1u << 7,
+  kSysMenu = 1u << 0,  // the window menu and the close button
+  kMinimizeBox = 1u << 1,
 };
 
 struct DialogTemplate {
   int id;
   std::string_view caption;
   int w, h;  // dialog units
-  int fontPoints;
+  int fontPoints;  // the font that dialog units are measured in
   std::string_view fontFace;
   std::uint32_t frameStyle;
   std::span<const ControlTemplate> controls;  // template order = tab order
@@ -67,8 +57,13 @@ struct ListColumn {
 // The packet table's seven columns, in index order, all left-aligned.
 std::span<const ListColumn> PacketListColumns();
 
-// Extended list styles of the packet table: grid lines, track-select,
-// header drag-and-drop and full-row select.
-inline constexpr std::uint32_t kPacketListExtendedStyle = 0x39;
+// Extended styles of a list view.
+enum ListExtendedStyle : std::uint32_t {
+  kGridLines = 0x01,
+  kTrackSelect = 0x08,     // the row under the pointer is highlighted, and selected after the hover time
+  kHeaderDragDrop = 0x10,  // header sections can be dragged to reorder the columns
+  kFullRowSelect = 0x20,
+};
+inline constexpr std::uint32_t kPacketListExtendedStyle = kGridLines | kTrackSelect | kHeaderDragDrop | kFullRowSelect;
 
 }  // namespace orvanel::res

@@ -101,7 +101,7 @@ QWidget* DialogControls::Item(int id) const {
 }
 
 DialogControls BuildDialog(QDialog& dialog, const res::DialogTemplate& tmpl) {
-  const QFont font = DialogFont();
+  const QFont font = DialogFont(tmpl.fontFace, tmpl.fontPoints);
   const BaseUnits units = DialogBaseUnits(font);
   dialog.setFont(font);
   dialog.setWindowTitle(ToQString(tmpl.caption));

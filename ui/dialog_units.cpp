@@ -9,11 +9,14 @@
 
 namespace orvanel {
 
-QFont DialogFont() {
+QFont DialogFont(std::string_view face, int points) {
+  constexpr int kPixelsPerInch = 96;
+  constexpr int kPointsPerInch = 72;
   QFont font;
-  font.setFamilies(QStringList{QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("NSimSun"),
-                    QStringLiteral("AR PL UMing CN"), QStringLiteral("WenQuanYi Micro Hei")});
-  font.setPixelSize(12);
+  font.setFamilies(QStringList{QString::fromUtf8(face.data(), static_cast<qsizetype>(face.size())),
+                               QStringLiteral("SimSun"), QStringLiteral("NSimSun"), QStringLiteral("AR PL UMing CN"),
+                               QStringLiteral("WenQuanYi Micro Hei")});
+  font.setPixelSize(MulDiv(points, kPixelsPerInch, kPointsPerInch));
   return font;
 }
 

@@ -1,8 +1,10 @@
-// Dialog units to pixels, computed from the dialog font as Windows does.
+// Dialog units to pixels: a horizontal unit is a quarter of the dialog font's
+// average character width, a vertical unit an eighth of its height.
 #pragma once
 
 #include <QFont>
 #include <QRect>
+#include <string_view>
 
 namespace orvanel {
 
@@ -11,8 +13,9 @@ struct BaseUnits {
   int y;  // character height
 };
 
-// The dialog font: SimSun or the closest Chinese serif font at 12 px.
-QFont DialogFont();
+// The template's font, or the closest Chinese serif font, at its size on a
+// 96-dpi screen (9 points are 12 px); the screen's scaling comes on top.
+QFont DialogFont(std::string_view face, int points);
 
 // base X = (width of "A".."Z" + "a".."z" / 26 + 1) / 2, base Y = font height.
 BaseUnits DialogBaseUnits(const QFont& font);

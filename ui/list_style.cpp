@@ -7,14 +7,6 @@
 #include "track_select.h"
 
 namespace orvanel {
-namespace {
-
-constexpr std::uint32_t kGridLines = 0x01;
-constexpr std::uint32_t kTrackSelect = 0x08;
-constexpr std::uint32_t kHeaderDragDrop = 0x10;
-constexpr std::uint32_t kFullRowSelect = 0x20;
-
-}  // namespace
 
 void SetReportRows(QTableView& view) {
   QHeaderView& rows = *view.verticalHeader();
@@ -41,10 +33,11 @@ void SetPacketColumns(QTableView& view) {
 }
 
 void SetExtendedListStyle(QTableView& view, std::uint32_t style) {
-  view.setShowGrid(style & kGridLines);
-  if (style & kTrackSelect) EnableTrackSelect(view);
-  view.horizontalHeader()->setSectionsMovable(style & kHeaderDragDrop);
-  view.setSelectionBehavior(style & kFullRowSelect ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
+  view.setShowGrid(style & res::kGridLines);
+  if (style & res::kTrackSelect) EnableTrackSelect(view);
+  view.horizontalHeader()->setSectionsMovable(style & res::kHeaderDragDrop);
+  view.setSelectionBehavior(style & res::kFullRowSelect ? QAbstractItemView::SelectRows
+                                                        : QAbstractItemView::SelectItems);
 }
 
 }  // namespace orvanel

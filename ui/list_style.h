@@ -18,8 +18,7 @@ void RenewReportRows(QTableView& view);
 // Column widths from the template; the model gives the headings.
 void SetPacketColumns(QTableView& view);
 
-// 0x01 grid lines, 0x08 track-select, 0x10 movable header sections,
-// 0x20 full-row selection.
+// The res::ListExtendedStyle flags in style.
 void SetExtendedListStyle(QTableView& view, std::uint32_t style);
 
 }  // namespace orvanel

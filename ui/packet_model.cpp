@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "capture/packet_decode.h"
-#include "payload_display.h"
+#include "cell_text.h"
 #include "res/templates.h"
 
 namespace orvanel {
@@ -25,7 +25,7 @@ QVariant PacketModel::data(const QModelIndex& index, int role) const {
   PacketRow texts;
   BuildPacketRow(ListedRowOf(stored.datagram, stored.captureTimeNs), texts);
   const std::string_view text = texts.columns[static_cast<std::size_t>(index.column())];
-  return PayloadDisplayText(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+  return CellText(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 QVariant PacketModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -6,7 +6,7 @@ class QAbstractItemView;
 
 namespace orvanel {
 
-// Windows' default mouse hover time.
+// The usual desktop hover time.
 inline constexpr int kHoverMilliseconds = 400;
 
 void EnableTrackSelect(QAbstractItemView& view);

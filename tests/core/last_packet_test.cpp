@@ -51,14 +51,6 @@ struct SavingRun {
   }
 };
 
-TEST(LastPacketFiles, PathsAreTheDirectoryAndTheProtocolsFileName) {
-  const LastPacketFiles files("/some/dir");
-  EXPECT_EQ(files.PathOf(ProtocolClass::TCP), "/some/dir/buf_TCP.txt");
-  EXPECT_EQ(files.PathOf(ProtocolClass::UDP), "/some/dir/buf_UDP.txt");
-  EXPECT_EQ(files.PathOf(ProtocolClass::ICMP), "/some/dir/buf_ICMP.txt");
-  EXPECT_EQ(files.PathOf(ProtocolClass::OTHER), "");
-}
-
 TEST(LastPacketFiles, HoldTheTotalLengthsBytesOfTheLastListedPacket) {
   const ScratchDirectory directory;
   const Datagram sixty{.protocol = kProtocolUDP, .payload = std::string(32, 'u')};

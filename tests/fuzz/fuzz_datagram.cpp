@@ -17,7 +17,7 @@
 #include "capture/capture_loop.h"
 #include "capture/packet_decode.h"
 #include "capture/row_spool.h"
-#include "ui/payload_display.h"
+#include "ui/cell_text.h"
 
 namespace {
 
@@ -105,7 +105,7 @@ void CheckDialogRows(const RowSpool& spool, std::size_t first, const std::uint8_
     for (int column = 0; column < kPacketColumnCount; ++column) {
       const std::string_view text = texts.columns[column];
       if (text != expected[column]) std::abort();
-      const QString shown = PayloadDisplayText(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+      const QString shown = CellText(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
       if (shown.isEmpty() != text.empty() || !Displayable(shown)) std::abort();
     }
   }

@@ -122,7 +122,8 @@ HostQueries NoHost() {
 }
 
 TEST(DialogTemplate, BaseUnitsOfTheDialogFontAreSixByTwelve) {
-  const BaseUnits units = DialogBaseUnits(DialogFont());
+  const res::DialogTemplate& dialog = res::CaptureDialogTemplate();
+  const BaseUnits units = DialogBaseUnits(DialogFont(dialog.fontFace, dialog.fontPoints));
   EXPECT_EQ(units.x, 6);
   EXPECT_EQ(units.y, 12);
   EXPECT_EQ(MulDiv(415, 6, 4), 623);  // 622.5 rounds up

@@ -16,7 +16,7 @@
 #include "ui/keep_in_view.h"
 #include "ui/packet_details_window.h"
 #include "ui/packet_model.h"
-#include "ui/payload_display.h"
+#include "ui/cell_text.h"
 #include "test_files.h"
 
 namespace orvanel {
@@ -56,7 +56,7 @@ struct TestSpool {
 
 QString Cell(const PacketModel& model, int row, int column) { return model.index(row, column).data().toString(); }
 
-QString Shown(const std::string& text) { return PayloadDisplayText(QByteArrayView(text.data(), qsizetype(text.size()))); }
+QString Shown(const std::string& text) { return CellText(QByteArrayView(text.data(), qsizetype(text.size()))); }
 
 TEST(PacketTable, RowsFromTheLoopShowExactlyTheirTextsNewestFirst) {
   const std::string longPayload(2100, 'p');  // reaches the end of the buffer

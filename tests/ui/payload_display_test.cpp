@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "ui/payload_display.h"
+#include "ui/cell_text.h"
 
 namespace orvanel {
 namespace {
 
 QString Show(const char* bytes, qsizetype size = -1) {
-  return PayloadDisplayText(QByteArrayView(bytes, size < 0 ? qsizetype(std::strlen(bytes)) : size));
+  return CellText(QByteArrayView(bytes, size < 0 ? qsizetype(std::strlen(bytes)) : size));
 }
 
 TEST(PayloadDisplay, ValidUtf8IsShownAsUtf8) {
@@ -40,7 +40,7 @@ TEST(PayloadDisplay, ControlCharactersKeepTheRowOnOneLine) {
   EXPECT_EQ(Show("\xc2\x9b"), QStringLiteral("\uFFFD"));
   for (int byte = 0; byte < 256; ++byte) {
     const char one = static_cast<char>(byte);
-    const QString shown = PayloadDisplayText(QByteArrayView(&one, 1));
+    const QString shown = CellText(QByteArrayView(&one, 1));
     ASSERT_EQ(shown.size(), 1) << byte;
     EXPECT_FALSE(shown[0].category() == QChar::Other_Control || shown[0] == QChar::LineSeparator ||
                  shown[0] == QChar::ParagraphSeparator)

@@ -1,4 +1,4 @@
-#include "payload_display.h"
+#include "cell_text.h"
 
 #include <QStringDecoder>
 
@@ -49,7 +49,7 @@ char16_t Visible(char16_t c) {
 
 }  // namespace
 
-QString PayloadDisplayText(QByteArrayView bytes) {
+QString CellText(QByteArrayView bytes) {
   QString text;
   if (IsAscii(bytes)) {
     text = QString::fromLatin1(bytes);
