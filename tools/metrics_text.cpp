@@ -49,16 +49,8 @@ void AppendSample(std::string& out, std::string_view name, std::string_view labe
   out.append(" ").append(std::to_string(value)).append("\n");
 }
 
-std::string Label(std::string_view name, std::string_view value) {
-  std::string label(name);
-  label += "=\"";
-  AppendLabelValue(label, value);
-  label += '"';
-  return label;
-}
-
-}  // namespace
-
+// A label value as the format wants it: valid UTF-8 (each byte that is not
+// becomes U+FFFD) with the backslash, the quote and the newline escaped.
 void AppendLabelValue(std::string& out, std::string_view value) {
   while (!value.empty()) {
     const std::size_t length = Utf8SequenceLength(value);
@@ -80,6 +72,16 @@ void AppendLabelValue(std::string& out, std::string_view value) {
     value.remove_prefix(length);
   }
 }
+
+std::string Label(std::string_view name, std::string_view value) {
+  std::string label(name);
+  label += "=\"";
+  AppendLabelValue(label, value);
+  label += '"';
+  return label;
+}
+
+}  // namespace
 
 std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed, std::uint64_t kernelDrops,
                         const CaptureLabels& labels) {

@@ -23,8 +23,4 @@ struct CaptureLabels {
 std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed, std::uint64_t kernelDrops,
                         const CaptureLabels& labels);
 
-// A label value as the format wants it: valid UTF-8 (each byte that is not
-// becomes U+FFFD) with the backslash, the quote and the newline escaped.
-void AppendLabelValue(std::string& out, std::string_view value);
-
 }  // namespace orvanel::cli
