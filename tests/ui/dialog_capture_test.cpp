@@ -42,6 +42,15 @@ using test::RunTestInChild;
 const QStringList kFreshNetwork = {"unshare", "--net", "--", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\""};
 const QStringList kNoCaptureRight = {"setpriv", "--bounding-set=-net_raw", "--inh-caps=-net_raw", "--"};
 
+// Runs the current test again in a child process under wrapper, where it does its work.
+void ExpectPassedInChild(const QStringList& wrapper) {
+  const ::testing::TestInfo& test = *::testing::UnitTest::GetInstance()->current_test_info();
+  const test::ChildResult child =
+      RunTestInChild(QString::fromLatin1(test.test_suite_name()) + '.' + QString::fromLatin1(test.name()), wrapper);
+  EXPECT_TRUE(child.normalExit && child.exitCode == 0) << child.output.toStdString();
+  EXPECT_TRUE(child.output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << child.output.toStdString();
+}
+
 QString Text(CCaptureDlg& dialog, int id) { return static_cast<QLineEdit*>(dialog.GetDlgItem(id))->text(); }
 QPushButton* Button(CCaptureDlg& dialog, int id) { return static_cast<QPushButton*>(dialog.GetDlgItem(id)); }
 
@@ -82,12 +91,9 @@ void Send(LoopbackPeer& peer, const QStringList& payloads) {
 }
 
 TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
-  if (!InChild() && !test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
   if (!InChild()) {
-    const test::ChildResult child = RunTestInChild(QStringLiteral("DialogCapture.LoopbackCaptureDrivenFromTheDialog"), kFreshNetwork);
-    EXPECT_TRUE(child.normalExit && child.exitCode == 0) << child.output.toStdString();
-    EXPECT_TRUE(child.output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << child.output.toStdString();
-    return;
+    if (!test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
+    return ExpectPassedInChild(kFreshNetwork);
   }
   // The last-packet files go to the directory current at start-up, however long its name.
   QTemporaryDir scratch;
@@ -214,13 +220,9 @@ QStringList DetailValues(const PacketDetailsWindow& window, const QString& label
 }
 
 TEST(DialogCapture, EnterOnASelectedRowOfTheTableOpensItsDetailsAndNowhereElse) {
-  if (!InChild() && !test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
   if (!InChild()) {
-    const test::ChildResult child = RunTestInChild(
-        QStringLiteral("DialogCapture.EnterOnASelectedRowOfTheTableOpensItsDetailsAndNowhereElse"), kFreshNetwork);
-    EXPECT_TRUE(child.normalExit && child.exitCode == 0) << child.output.toStdString();
-    EXPECT_TRUE(child.output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << child.output.toStdString();
-    return;
+    if (!test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
+    return ExpectPassedInChild(kFreshNetwork);
   }
   CCaptureDlg dialog;
   dialog.show();
@@ -273,13 +275,9 @@ TEST(DialogCapture, EnterOnASelectedRowOfTheTableOpensItsDetailsAndNowhereElse) 
 }
 
 TEST(DialogCapture, EscapeDuringACaptureStopsItBeforeTheDialogGoes) {
-  if (!InChild() && !test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
   if (!InChild()) {
-    const test::ChildResult child =
-        RunTestInChild(QStringLiteral("DialogCapture.EscapeDuringACaptureStopsItBeforeTheDialogGoes"), kFreshNetwork);
-    EXPECT_TRUE(child.normalExit && child.exitCode == 0) << child.output.toStdString();
-    EXPECT_TRUE(child.output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << child.output.toStdString();
-    return;
+    if (!test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
+    return ExpectPassedInChild(kFreshNetwork);
   }
   LoopbackPeer peer;
   for (int round = 0; round < 3; ++round) {
@@ -300,13 +298,9 @@ TEST(DialogCapture, EscapeDuringACaptureStopsItBeforeTheDialogGoes) {
 }
 
 TEST(DialogCapture, CountersKeepRefreshingThroughAFloodOfFullSizeDatagrams) {
-  if (!InChild() && !test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
   if (!InChild()) {
-    const test::ChildResult child = RunTestInChild(
-        QStringLiteral("DialogCapture.CountersKeepRefreshingThroughAFloodOfFullSizeDatagrams"), kFreshNetwork);
-    EXPECT_TRUE(child.normalExit && child.exitCode == 0) << child.output.toStdString();
-    EXPECT_TRUE(child.output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << child.output.toStdString();
-    return;
+    if (!test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
+    return ExpectPassedInChild(kFreshNetwork);
   }
   CCaptureDlg dialog;
   dialog.show();
