@@ -3,24 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "address_text.h"
 #include "classify.h"
 #include "packet_decode.h"
 
 namespace orvanel {
 namespace {
 
-struct GroupBoxes {
-  CaptureOption enable;
-  CaptureOption firstProtocol;  // TCP; UDP and ICMP follow it
-};
-constexpr GroupBoxes kSourceBoxes{CaptureOption::SourceEnable, CaptureOption::SourceTCP};
-constexpr GroupBoxes kDestinationBoxes{CaptureOption::DestinationEnable, CaptureOption::DestinationTCP};
-constexpr GroupBoxes kOtherBoxes{CaptureOption::OtherEnable, CaptureOption::OtherTCP};
-
 // Reads the enable box, then (only if ticked) the group's box for the protocol.
 bool GroupWants(const CaptureOptions& options, GroupBoxes boxes, ProtocolClass protocol) {
-  const auto protocolBox = static_cast<CaptureOption>(static_cast<int>(boxes.firstProtocol) + static_cast<int>(protocol));
-  return options.State(boxes.enable) != kUnchecked && options.State(protocolBox) != kUnchecked;
+  return options.State(boxes.enable) != kUnchecked && options.State(ProtocolBox(boxes, protocol)) != kUnchecked;
 }
 
 class PacketHandler {

@@ -5,7 +5,7 @@
 #include <span>
 #include <string_view>
 
-#include "capture.h"
+#include "counters.h"
 
 namespace orvanel {
 

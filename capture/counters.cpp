@@ -1,4 +1,4 @@
-#include "capture.h"
+#include "counters.h"
 
 namespace orvanel {
 namespace {

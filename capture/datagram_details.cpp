@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <functional>
 
+#include "big_endian.h"
+
 namespace orvanel {
 namespace {
 
@@ -47,11 +49,7 @@ class ByteReader {
     return offset <= bytes_.size() && count <= bytes_.size() - offset;
   }
   // The big-endian value of count (at most 4) bytes; only after Has(offset, count).
-  std::uint32_t Value(std::size_t offset, std::size_t count) const {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < count; ++i) value = value << 8 | bytes_[offset + i];
-    return value;
-  }
+  std::uint32_t Value(std::size_t offset, std::size_t count) const { return ReadBigEndian(bytes_, offset, count); }
   // The bytes from offset up to end, as far as there are any.
   std::span<const std::uint8_t> Range(std::size_t offset, std::size_t end) const {
     end = std::min(end, bytes_.size());
@@ -228,7 +226,7 @@ std::string FlagsText(std::uint32_t value, int digits, std::span<const NamedBit>
 // The one's-complement sum of a header with a right checksum is 0xFFFF.
 bool ChecksumHolds(std::span<const std::uint8_t> header) {
   std::uint32_t sum = 0;
-  for (std::size_t at = 0; at + 1 < header.size(); at += 2) sum += std::uint32_t(header[at] << 8 | header[at + 1]);
+  for (std::size_t at = 0; at + 1 < header.size(); at += 2) sum += ReadBigEndian16(header, at);
   while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
   return sum == 0xFFFF;
 }

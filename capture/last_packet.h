@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "capture.h"
 #include "packet_decode.h"
+#include "packet_source.h"
+#include "protocol.h"
 
 namespace orvanel {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "capture.h"
+#include "protocol.h"
 
 namespace orvanel {
 

@@ -8,8 +8,9 @@
 #include <span>
 #include <string_view>
 
-#include "capture.h"
+#include "big_endian.h"
 #include "listed_row.h"
+#include "packet_source.h"
 
 namespace orvanel {
 
@@ -23,7 +24,7 @@ struct IpHeaderView {
   std::uint32_t SourceAddress() const { return Address(12); }
   std::uint32_t DestinationAddress() const { return Address(16); }
   // The 16-bit field at offset, as an unsigned value.
-  std::uint16_t Field16(int offset) const { return static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]); }
+  std::uint16_t Field16(int offset) const { return ReadBigEndian16(bytes, static_cast<std::size_t>(offset)); }
 
  private:
   std::uint32_t Address(int offset) const {
@@ -40,25 +41,15 @@ inline IpHeaderView DecodeHeader(const ReceiveBuffer& buffer) {
   return view;
 }
 
-// Dotted-decimal text of an address, as inet_ntoa renders it, held inline.
-class DottedAddress {
- public:
-  std::string_view View() const { return {text_.data(), length_}; }
-
- private:
-  friend DottedAddress AddressText(std::uint32_t networkOrderAddress);
-  std::array<char, 16> text_{};
-  std::uint8_t length_ = 0;
-};
-
-// Thread-safe and allocation-free, unlike inet_ntoa.
-DottedAddress AddressText(std::uint32_t networkOrderAddress);
-
 // Bytes 0..23 of a datagram of any length; bytes past its end read as zero.
 IpHeaderView DecodeHeader(std::span<const std::uint8_t> datagram);
 
 // Payload text: the bytes from offset up to the first zero or the datagram end.
 std::string_view PayloadText(std::span<const std::uint8_t> datagram, std::size_t offset);
+
+// Columns of the packet table: protocol, source, port, destination, port,
+// length, payload.
+inline constexpr int kPacketColumnCount = 7;
 
 // The seven texts of one row; views into the datagram and into its own scratch.
 struct PacketRow {

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "capture/capture.h"
+#include "capture/packet_source.h"
 #include "net/local_addresses.h"
 #include "net/ring_layout.h"
 

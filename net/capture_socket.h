@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "capture/capture_session.h"
+#include "net/start_result.h"
 #include "net/unique_fd.h"
 
 namespace orvanel {

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "capture/packet_decode.h"
+#include "capture/address_text.h"
 
 namespace orvanel {
 namespace {

@@ -9,7 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "net/socket_helper.h"
+#include "net/capture_socket.h"
+#include "net/helper_channel.h"
 #include "net/start_reply.h"
 
 namespace {

@@ -65,7 +65,7 @@ ReceiveResult PacketRing::Receive(ReceiveBuffer& buffer) {
       continue;
     }
     switch (Wait()) {
-      case Event::Ready: break;
+      case Event::LookAgain: break;
       case Event::Woken: return {ReceiveStatus::Woken, 0};
       case Event::Failed: Pause(); return {ReceiveStatus::Failed, 0};
     }
@@ -93,7 +93,7 @@ void PacketRing::CountDrops() {
 
 PacketRing::Event PacketRing::Wait() {
   pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-  if (poll(fds, 2, -1) < 0) return errno == EINTR ? Event::Ready : Event::Failed;
+  if (poll(fds, 2, -1) < 0) return errno == EINTR ? Event::LookAgain : Event::Failed;
   if (fds[1].revents) return Event::Woken;
   if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
     // Reading the error clears it, which is right when the interface was only
@@ -105,7 +105,7 @@ PacketRing::Event PacketRing::Wait() {
     }
     return Event::Failed;
   }
-  return Event::Ready;
+  return Event::LookAgain;
 }
 
 // The block being filled when the capture was told to finish is handed over

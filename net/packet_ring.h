@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "capture/capture_loop.h"
+#include "capture/packet_source.h"
 #include "net/ring_layout.h"
 #include "net/unique_fd.h"
 
@@ -44,7 +44,8 @@ class PacketRing final : public PacketSource {
   void CountDrops();
 
  private:
-  enum class Event { Ready, Woken, Failed };
+  // LookAgain: a packet may be at hand, or a signal cut the wait short.
+  enum class Event { LookAgain, Woken, Failed };
 
   PacketRing(UniqueFd socket, UniqueFd wake, std::uint8_t* ring, unsigned interfaceIndex);
   Event Wait();

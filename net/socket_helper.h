@@ -8,11 +8,9 @@
 #include <string>
 
 #include "net/capture_socket.h"
+#include "net/helper_channel.h"
 
 namespace orvanel {
-
-// The helper finds its end of the socket pair here.
-inline constexpr int kHelperChannelFd = 3;
 
 // Opens the socket in this process when it holds CAP_NET_RAW, through the
 // helper otherwise. Either way the failures are those of OpenCaptureSocket,

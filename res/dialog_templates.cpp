@@ -82,15 +82,9 @@ constexpr std::array kAboutControls = {
 constexpr DialogTemplate kAboutDialog{IDD_ABOUTBOX, "关于 Orvanel", 235, 55, 9, "宋体",
                                       kSysMenu, kAboutControls};
 
-constexpr std::array kPacketColumns = {
-    ListColumn{"协议", 40},  ListColumn{"源IP地址", 105}, ListColumn{"端口", 50},        ListColumn{"目的IP地址", 105},
-    ListColumn{"端口", 50}, ListColumn{"长度", 50},       ListColumn{"数据包内容", 180},
-};
-
 }  // namespace
 
 const DialogTemplate& CaptureDialogTemplate() { return kCaptureDialog; }
 const DialogTemplate& AboutDialogTemplate() { return kAboutDialog; }
-std::span<const ListColumn> PacketListColumns() { return kPacketColumns; }
 
 }  // namespace orvanel::res

@@ -1,6 +1,7 @@
 // Dialog templates as data: the dialogs are built from these tables.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -54,8 +55,12 @@ struct ListColumn {
   std::string_view heading;
   int widthPixels;
 };
-// The packet table's seven columns, in index order, all left-aligned.
-std::span<const ListColumn> PacketListColumns();
+// The packet table's columns, in index order, all left-aligned; as many as
+// the rows have texts (the dialog checks that at compile time).
+inline constexpr std::array kPacketListColumns = {
+    ListColumn{"协议", 40},  ListColumn{"源IP地址", 105}, ListColumn{"端口", 50},        ListColumn{"目的IP地址", 105},
+    ListColumn{"端口", 50}, ListColumn{"长度", 50},       ListColumn{"数据包内容", 180},
+};
 
 // Extended styles of a list view.
 enum ListExtendedStyle : std::uint32_t {

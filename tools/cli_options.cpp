@@ -10,17 +10,12 @@
 namespace orvanel::cli {
 namespace {
 
-struct GroupBoxes {
+struct NamedGroup {
   std::string_view name;
-  CaptureOption enable;
-  CaptureOption firstProtocol;  // TCP; UDP and ICMP follow it
+  GroupBoxes boxes;
 };
-constexpr GroupBoxes kGroups[] = {
-    {"src", CaptureOption::SourceEnable, CaptureOption::SourceTCP},
-    {"dst", CaptureOption::DestinationEnable, CaptureOption::DestinationTCP},
-    {"other", CaptureOption::OtherEnable, CaptureOption::OtherTCP},
-};
-constexpr std::string_view kProtocols[] = {"tcp", "udp", "icmp"};  // in box order
+constexpr NamedGroup kGroups[] = {{"src", kSourceBoxes}, {"dst", kDestinationBoxes}, {"other", kOtherBoxes}};
+constexpr std::string_view kProtocols[] = {"tcp", "udp", "icmp"};  // in ProtocolClass order
 
 // Ticks the boxes of one "GROUP=PROTO[,PROTO...]"; false when it names
 // something unknown.
@@ -28,21 +23,21 @@ bool TickShown(std::string_view value, CliOptions& options) {
   const std::size_t equals = value.find('=');
   if (equals == std::string_view::npos) return false;
   const std::string_view groupName = value.substr(0, equals);
-  const GroupBoxes* group = nullptr;
-  for (const GroupBoxes& candidate : kGroups) {
+  const NamedGroup* group = nullptr;
+  for (const NamedGroup& candidate : kGroups) {
     if (candidate.name == groupName) group = &candidate;
   }
   const std::string_view protocols = value.substr(equals + 1);
   if (!group || protocols.empty()) return false;
   std::array<int, kCaptureOptionCount> boxes = options.boxes;
-  boxes[static_cast<int>(group->enable)] = kChecked;
+  boxes[static_cast<int>(group->boxes.enable)] = kChecked;
   for (std::size_t start = 0; start <= protocols.size();) {
     const std::size_t comma = std::min(protocols.find(',', start), protocols.size());
     const std::string_view protocol = protocols.substr(start, comma - start);
     int index = 0;
     while (index < 3 && kProtocols[index] != protocol) ++index;
     if (index == 3) return false;
-    boxes[static_cast<int>(group->firstProtocol) + index] = kChecked;
+    boxes[static_cast<int>(ProtocolBox(group->boxes, static_cast<ProtocolClass>(index)))] = kChecked;
     start = comma + 1;
   }
   options.boxes = boxes;

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "capture/capture.h"
+#include "capture/capture_options.h"
 #include "tools/row_printer.h"
 
 namespace orvanel::cli {

@@ -6,7 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "capture/capture.h"
+#include "capture/counters.h"
+#include "capture/packet_decode.h"
 
 namespace orvanel::cli {
 

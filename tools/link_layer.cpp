@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "capture/big_endian.h"
+
 namespace orvanel::cli {
 namespace {
 
@@ -15,22 +17,18 @@ constexpr std::uint16_t kPppIPv4 = 0x0021;
 constexpr std::uint8_t kHdlcAllStations = 0xff, kHdlcUnnumbered = 0x03;
 constexpr std::uint8_t kCiscoUnicast = 0x0f, kCiscoBroadcast = 0x8f;
 
-std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  return static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
-}
-
 // Drops the bytes past the total-length field (link padding). A field that
 // cannot be right (shorter than a header, or longer than the bytes) keeps all.
 std::span<const std::uint8_t> WithoutPadding(std::span<const std::uint8_t> datagram) {
   if (datagram.size() < 4) return datagram;
-  const std::uint16_t totalLength = Read16(datagram, 2);
+  const std::uint16_t totalLength = ReadBigEndian16(datagram, 2);
   return totalLength >= 20 && totalLength < datagram.size() ? datagram.first(totalLength) : datagram;
 }
 
 // The datagram after an EtherType at offset, stepping over VLAN tags.
 std::optional<std::span<const std::uint8_t>> AfterEtherType(std::span<const std::uint8_t> frame, std::size_t offset) {
   while (offset + 2 <= frame.size()) {
-    const std::uint16_t type = Read16(frame, offset);
+    const std::uint16_t type = ReadBigEndian16(frame, offset);
     if (type == kEtherTypeIPv4) return WithoutPadding(frame.subspan(offset + 2));
     if (std::ranges::find(kVlanTags, type) == std::end(kVlanTags)) return std::nullopt;
     offset += 4;  // tag control information, then the next EtherType
@@ -43,7 +41,7 @@ std::optional<std::span<const std::uint8_t>> AfterPppProtocol(std::span<const st
   if (frame.empty()) return std::nullopt;
   const std::size_t length = frame[0] & 1 ? 1 : 2;
   if (frame.size() < length) return std::nullopt;
-  const std::uint16_t protocol = length == 1 ? frame[0] : Read16(frame, 0);
+  const std::uint16_t protocol = length == 1 ? frame[0] : ReadBigEndian16(frame, 0);
   if (protocol != kPppIPv4) return std::nullopt;
   return WithoutPadding(frame.subspan(length));
 }
@@ -167,7 +165,7 @@ std::optional<std::span<const std::uint8_t>> DatagramOf(int linkType, std::span<
     case DLT_EN10MB: return AfterEtherType(frame, 12);  // after the two MAC addresses
     case DLT_LINUX_SLL: return AfterEtherType(frame, 14);
     case DLT_LINUX_SLL2:  // the protocol type leads the 20-byte header
-      if (frame.size() < 20 || Read16(frame, 0) != kEtherTypeIPv4) return std::nullopt;
+      if (frame.size() < 20 || ReadBigEndian16(frame, 0) != kEtherTypeIPv4) return std::nullopt;
       return WithoutPadding(frame.subspan(20));
     case DLT_NULL: return AfterFamily(frame, true);
     case DLT_LOOP: return AfterFamily(frame, false);

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <thread>
 
-#include "capture/capture_session.h"
+#include "session/capture_session.h"
 #include "net/local_addresses.h"
 #include "tools/metrics_file.h"
 #include "tools/metrics_server.h"

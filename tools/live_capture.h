@@ -1,7 +1,7 @@
 // orvanel-cli's live modes: capturing on a local address, and listing them.
 #pragma once
 
-#include "capture/capture.h"
+#include "capture/capture_options.h"
 #include "tools/cli_options.h"
 #include "tools/cli_rows.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "capture/capture.h"
+#include "capture/counters.h"
 
 namespace orvanel::cli {
 

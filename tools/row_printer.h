@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "capture/capture.h"
+#include "capture/counters.h"
 #include "capture/listed_row.h"
 
 namespace orvanel::cli {

@@ -9,8 +9,9 @@
 #include <memory>
 #include <optional>
 
-#include "capture/capture.h"
-#include "capture/capture_session.h"
+#include "capture/capture_options.h"
+#include "capture/counters.h"
+#include "session/capture_session.h"
 #include "data_exchange.h"
 #include "dialog_builder.h"
 #include "capture/row_spool.h"

@@ -26,9 +26,8 @@ void SetPacketColumns(QTableView& view) {
   header.setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   header.setStretchLastSection(false);
   header.setHighlightSections(false);
-  const auto columns = res::PacketListColumns();
-  for (int column = 0; column < static_cast<int>(columns.size()); ++column) {
-    view.setColumnWidth(column, columns[column].widthPixels);
+  for (int column = 0; column < static_cast<int>(res::kPacketListColumns.size()); ++column) {
+    view.setColumnWidth(column, res::kPacketListColumns[column].widthPixels);
   }
 }
 

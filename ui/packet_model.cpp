@@ -9,12 +9,14 @@
 
 namespace orvanel {
 
+static_assert(res::kPacketListColumns.size() == kPacketColumnCount, "one heading for each text of a row");
+
 PacketModel::PacketModel(RowSpool& spool, QObject* parent) : QAbstractTableModel(parent), spool_(spool) {}
 
 int PacketModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_; }
 
 int PacketModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(res::PacketListColumns().size());
+  return parent.isValid() ? 0 : kPacketColumnCount;
 }
 
 QVariant PacketModel::data(const QModelIndex& index, int role) const {
@@ -29,10 +31,9 @@ QVariant PacketModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant PacketModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  const auto columns = res::PacketListColumns();
-  if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(columns.size())) return {};
+  if (orientation != Qt::Horizontal || section < 0 || section >= kPacketColumnCount) return {};
   if (role == Qt::DisplayRole) {
-    const std::string_view heading = columns[section].heading;
+    const std::string_view heading = res::kPacketListColumns[section].heading;
     return QString::fromUtf8(heading.data(), static_cast<qsizetype>(heading.size()));
   }
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "capture/capture.h"
+#include "capture/counters.h"
 
 namespace orvanel {
 

@@ -1,5 +1,7 @@
 #include "bench/core/recorded_traffic.h"
 
+#include <arpa/inet.h>
+
 #include <cstring>
 #include <random>
 
@@ -58,6 +60,10 @@ void TextTable::AddRow(const ListedRow& row) {
   ++rows_;
   PacketRow texts;
   BuildPacketRow(row, texts);
+  char source[INET_ADDRSTRLEN], destination[INET_ADDRSTRLEN];
+  const in_addr sourceAddress{row.source}, destinationAddress{row.destination};
+  texts.columns[1] = inet_ntop(AF_INET, &sourceAddress, source, sizeof source);
+  texts.columns[3] = inet_ntop(AF_INET, &destinationAddress, destination, sizeof destination);
   for (const std::string_view text : texts.columns) {
     texts_.insert(texts_.end(), text.begin(), text.end());
     ends_.push_back(static_cast<std::uint32_t>(texts_.size()));

@@ -6,7 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "capture/capture_loop.h"
+#include "capture/listed_row.h"
+#include "capture/packet_source.h"
 
 namespace orvanel::bench {
 
@@ -35,7 +36,8 @@ class ReplaySource final : public PacketSource {
   std::size_t next_ = 0;
 };
 
-// Keeps every text of every row back to back, as a compact table would.
+// Keeps every text of every row back to back, as a compact table would; the
+// addresses are inet_ntop's texts, the others those the dialog shows.
 class TextTable final : public PacketTable {
  public:
   void AddRow(const ListedRow& row) override;

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/capture_session.h"
+#include "session/capture_session.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <random>
 
-#include "capture/packet_decode.h"
+#include "capture/address_text.h"
 
 namespace orvanel {
 namespace {

@@ -4,7 +4,7 @@
 #include <climits>
 #include <thread>
 
-#include "capture/capture.h"
+#include "capture/counters.h"
 
 namespace orvanel {
 

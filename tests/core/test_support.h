@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "capture/capture.h"
+#include "capture/address_text.h"
 #include "capture/capture_loop.h"
 #include "capture/packet_decode.h"
 

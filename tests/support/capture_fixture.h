@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "capture/capture_session.h"
+#include "session/capture_session.h"
 #include "recording_table.h"
 #include "test_files.h"
 

@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "capture/capture.h"
+#include "capture/capture_options.h"
+#include "capture/packet_decode.h"
 #include "capture/listed_row.h"
 
 namespace orvanel::test {

@@ -1,44 +1,13 @@
-// The chief types of the capture core: what one packet is counted and listed as.
+// The packet counters: one per traffic group and protocol, and the receive errors.
 #pragma once
 
 #include <array>
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
-#include <string_view>
+
+#include "protocol.h"
 
 namespace orvanel {
-
-// Every datagram is received into a buffer of this size; longer ones are cut.
-inline constexpr std::size_t kReceiveBufferSize = 2048;
-using ReceiveBuffer = std::array<std::uint8_t, kReceiveBufferSize>;
-
-enum class ProtocolClass : std::uint8_t { TCP = 0, UDP = 1, ICMP = 2, OTHER = 3 };
-inline constexpr int kProtocolClassCount = 4;
-
-inline constexpr std::uint8_t kProtocolICMP = 1;
-inline constexpr std::uint8_t kProtocolTCP = 6;
-inline constexpr std::uint8_t kProtocolUDP = 17;
-
-constexpr ProtocolClass ClassOfProtocol(std::uint8_t protocolByte) {
-  switch (protocolByte) {
-    case kProtocolTCP: return ProtocolClass::TCP;
-    case kProtocolUDP: return ProtocolClass::UDP;
-    case kProtocolICMP: return ProtocolClass::ICMP;
-    default: return ProtocolClass::OTHER;
-  }
-}
-
-// The label of column 0; OTHER has none and is never listed.
-constexpr std::string_view ProtocolLabel(ProtocolClass protocol) {
-  switch (protocol) {
-    case ProtocolClass::TCP: return "TCP";
-    case ProtocolClass::UDP: return "UDP";
-    case ProtocolClass::ICMP: return "ICMP";
-    case ProtocolClass::OTHER: break;
-  }
-  return {};
-}
 
 enum class TrafficGroup : int { All = 1, Source = 2, Destination = 3, Other = 4 };
 inline constexpr int kTrafficGroupCount = 4;
@@ -97,53 +66,5 @@ class PacketCounters {
   std::array<std::array<Counter, kProtocolClassCount>, kTrafficGroupCount> counts_;
   Counter receiveErrors_;
 };
-
-// The dialog's check boxes as the capture loop sees them.
-enum class CaptureOption : int {
-  SourceEnable,
-  DestinationEnable,
-  OtherEnable,
-  SourceTCP,
-  SourceUDP,
-  SourceICMP,
-  DestinationTCP,
-  DestinationUDP,
-  DestinationICMP,
-  OtherTCP,
-  OtherUDP,
-  OtherICMP,
-  SaveLast,
-};
-inline constexpr int kCaptureOptionCount = 13;
-
-inline constexpr int kUnchecked = 0;
-inline constexpr int kChecked = 1;
-
-// The one query through which the loop reads a box, at the moment each test
-// is reached. The value is the box's check state (0 unchecked, 1 checked,
-// 2 indeterminate); the loop never caches it.
-class CaptureOptions {
- public:
-  virtual ~CaptureOptions() = default;
-  virtual int State(CaptureOption option) const = 0;
-};
-
-// Box states that one thread sets and the capture thread reads without blocking.
-class AtomicCaptureOptions final : public CaptureOptions {
- public:
-  int State(CaptureOption option) const override {
-    return states_[static_cast<int>(option)].load(std::memory_order_relaxed);
-  }
-  void Set(CaptureOption option, int state) {
-    states_[static_cast<int>(option)].store(state, std::memory_order_relaxed);
-  }
-
- private:
-  std::array<std::atomic<int>, kCaptureOptionCount> states_{};
-};
-
-// Columns of the packet table: protocol, source, port, destination, port,
-// length, payload.
-inline constexpr int kPacketColumnCount = 7;
 
 }  // namespace orvanel

@@ -4,26 +4,10 @@
 
 #include "capture/capture_loop.h"
 #include "capture/last_packet.h"
-#include "net/socket_helper.h"
 #include "net/packet_ring.h"
+#include "net/socket_helper.h"
 
 namespace orvanel {
-
-std::string_view StartResultMeaning(StartResult result) {
-  switch (result) {
-    case StartResult::Started: return "capture started";
-    case StartResult::SocketCreationFailed:
-      return "cannot create the capture socket (run as root, or add yourself to the group orvanel, then log in "
-             "again; see README)";
-    case StartResult::AddressListFailed: return "cannot read the local network addresses";
-    case StartResult::AddressListEmpty: return "no usable network connection: no interface with an IPv4 address is up";
-    case StartResult::NoAddressChosen: return "choose one of this machine's IPv4 addresses";
-    case StartResult::BindFailed: return "cannot bind to the network interface of the address";
-    case StartResult::ReceiveModeFailed: return "cannot set up receiving all packets on the interface";
-  }
-  return "unknown start result";
-}
-
 namespace {
 
 std::uint32_t AllGroupTotal(const PacketCounters& counters) {
@@ -99,7 +83,7 @@ StartResult CaptureSession::StartCapture(const std::string& chosenAddress, const
   CaptureSocket opened = AcquireCaptureSocket(chosenAddress);
   if (opened.result != StartResult::Started) return opened.result;
   std::unique_ptr<PacketRing> ring = PacketRing::Map(std::move(opened.socket));
-  if (!ring) return StartResult::ReceiveModeFailed;
+  if (!ring) return StartResult::ReceiveModeFailed;  // the ring could not be mapped
   kernelDrops_.store(0, std::memory_order_relaxed);
   ring->CountDropsIn(kernelDrops_);
 

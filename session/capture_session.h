@@ -6,27 +6,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
 
-#include "capture.h"
-#include "listed_row.h"
+#include "capture/capture_options.h"
+#include "capture/counters.h"
+#include "capture/listed_row.h"
+#include "net/start_result.h"
 
 namespace orvanel {
-
-// How a Start ended; every failure names the step that failed, in the order
-// the steps run. The dialog turns each into its message.
-enum class StartResult {
-  Started,
-  SocketCreationFailed,  // no socket (usually: no right to capture)
-  AddressListFailed,     // the local address list could not be read
-  AddressListEmpty,      // the machine has no usable IPv4 address
-  NoAddressChosen,       // nothing chosen, or the chosen address is not local
-  BindFailed,
-  ReceiveModeFailed,
-};
-
-// What a result means, in plain English, for a command line or a log.
-std::string_view StartResultMeaning(StartResult result);
 
 class CaptureSession {
  public:

@@ -1,0 +1,23 @@
+// How starting a capture ended: the first step that failed, or Started.
+#pragma once
+
+#include <string_view>
+
+namespace orvanel {
+
+// Every failure names the step that failed, in the order the steps run. The
+// dialog turns each into its message.
+enum class StartResult {
+  Started,
+  SocketCreationFailed,  // no socket (usually: no right to capture)
+  AddressListFailed,     // the local address list could not be read
+  AddressListEmpty,      // the machine has no usable IPv4 address
+  NoAddressChosen,       // nothing chosen, or the chosen address is not local
+  BindFailed,
+  ReceiveModeFailed,     // promiscuous mode, the IPv4 filter or the receive ring, its mapping included
+};
+
+// What a result means, in plain English, for a command line or a log.
+std::string_view StartResultMeaning(StartResult result);
+
+}  // namespace orvanel
