@@ -1,20 +1,19 @@
-// A packet table that keeps every row; the capture thread fills it while the
-// test reads it.
+// A packet table that keeps every row as the texts the shared formatter makes;
+// a capture thread may fill it while the test reads it.
 #pragma once
 
-#include <array>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "capture/capture_options.h"
 #include "capture/packet_decode.h"
 #include "capture/listed_row.h"
 
 namespace orvanel::test {
 
-using RecordedRow = std::array<std::string, kPacketColumnCount>;
+using RecordedRow = std::vector<std::string>;  // one text per column
 
 class RecordingTable final : public PacketTable {
  public:
@@ -28,8 +27,5 @@ class RecordingTable final : public PacketTable {
   mutable std::mutex mutex_;
   std::deque<RecordedRow> rows_;
 };
-
-// Ticks every enable and protocol box and the save box.
-void TickEveryBox(AtomicCaptureOptions& options);
 
 }  // namespace orvanel::test

@@ -20,10 +20,10 @@
 #include "net/packet_ring.h"
 #include "net/socket_helper.h"
 #include "net/start_reply.h"
+#include "cli_process.h"
 #include "test_network.h"
 #include "test_process.h"
 #include "test_traffic.h"
-#include "tests/cli/cli_process.h"
 
 namespace orvanel::test {
 namespace {

@@ -16,8 +16,8 @@
 #include <regex>
 #include <thread>
 
+#include "cli_process.h"
 #include "test_traffic.h"
-#include "tests/cli/cli_process.h"
 
 namespace orvanel::test {
 namespace {

@@ -4,7 +4,8 @@
 
 #include <set>
 
-#include "test_support.h"
+#include "recording_table.h"
+#include "scripted_loop.h"
 
 namespace orvanel {
 namespace {
@@ -50,9 +51,10 @@ TEST(CaptureLoop, OnlyTheSourceBoxesListOutgoingPacketsAndCountEverything) {
   const ScriptedOptions options = Ticked({SourceEnable, SourceTCP});
   LoopRun run(source, options);
   EXPECT_EQ(run.result, 0);
-  ASSERT_EQ(run.table.rows.size(), 2u);  // outgoing and local, newest first
-  EXPECT_EQ(run.table.rows[0][3], "10.0.0.1");
-  EXPECT_EQ(run.table.rows[1][3], "93.184.216.34");
+  const auto rows = run.table.Rows();
+  ASSERT_EQ(rows.size(), 2u);  // outgoing and local, newest first
+  EXPECT_EQ(rows[0][3], "10.0.0.1");
+  EXPECT_EQ(rows[1][3], "93.184.216.34");
   EXPECT_EQ(run.Count(TrafficGroup::All, ProtocolClass::TCP), 4);
   EXPECT_EQ(run.Count(TrafficGroup::Source, ProtocolClass::TCP), 2);
   EXPECT_EQ(run.Count(TrafficGroup::Destination, ProtocolClass::TCP), 2);
@@ -87,7 +89,7 @@ TEST(CaptureLoop, EachCaseListsThroughItsOwnBoxes) {
       ScriptedSource source({PacketStep(c.datagram)});
       const ScriptedOptions options = Ticked(c.boxes, state);
       LoopRun run(source, options);
-      EXPECT_EQ(run.table.rows.size(), c.rows) << c.datagram.source << " > " << c.datagram.destination
+      EXPECT_EQ(run.table.Rows().size(), c.rows) << c.datagram.source << " > " << c.datagram.destination
                                                << " protocol " << int(c.datagram.protocol) << " state " << state
                                                << " case " << (&c - cases);
     }
@@ -102,7 +104,7 @@ TEST(CaptureLoop, OtherProtocolsAreCountedButNeverListed) {
                            PacketStep(WithProtocol(kOutgoing, protocol))});
     const ScriptedOptions options = Ticked(every);
     LoopRun run(source, options);
-    EXPECT_TRUE(run.table.rows.empty()) << int(protocol);
+    EXPECT_TRUE(run.table.Rows().empty()) << int(protocol);
     EXPECT_TRUE(options.reads.empty()) << int(protocol);
     EXPECT_EQ(run.Count(TrafficGroup::All, ProtocolClass::OTHER), 3);
     EXPECT_EQ(run.Count(TrafficGroup::Source, ProtocolClass::OTHER), 2);
@@ -118,7 +120,7 @@ TEST(CaptureLoop, CaseBothReadsTheBoxesInOrderAndAFlipCanGiveTwoRowsOrNone) {
     ScriptedSource source({PacketStep(udp)});
     const ScriptedOptions options = Ticked({SourceEnable, SourceUDP, DestinationEnable, DestinationUDP});
     LoopRun run(source, options);
-    EXPECT_EQ(run.table.rows.size(), 1u);
+    EXPECT_EQ(run.table.Rows().size(), 1u);
     EXPECT_EQ(options.reads, (std::vector{SourceEnable, SourceUDP, SaveLast, DestinationEnable, DestinationUDP,
                                           SourceEnable, SourceUDP}));
   }
@@ -126,7 +128,7 @@ TEST(CaptureLoop, CaseBothReadsTheBoxesInOrderAndAFlipCanGiveTwoRowsOrNone) {
     ScriptedSource source({PacketStep(udp)});
     const ScriptedOptions options = Ticked({SourceUDP, DestinationEnable, DestinationUDP});
     LoopRun run(source, options);
-    EXPECT_EQ(run.table.rows.size(), 1u);
+    EXPECT_EQ(run.table.Rows().size(), 1u);
     EXPECT_EQ(options.reads, (std::vector{SourceEnable, DestinationEnable, DestinationUDP, SourceEnable, SaveLast}));
   }
   {  // source enable unticked between its two reads: two rows
@@ -136,7 +138,7 @@ TEST(CaptureLoop, CaseBothReadsTheBoxesInOrderAndAFlipCanGiveTwoRowsOrNone) {
       return option == SaveLast ? kUnchecked : kChecked;
     });
     LoopRun run(source, options);
-    EXPECT_EQ(run.table.rows.size(), 2u);
+    EXPECT_EQ(run.table.Rows().size(), 2u);
   }
   {  // source UDP ticked between its two reads, destination ticked: no row
     ScriptedSource source({PacketStep(udp)});
@@ -145,7 +147,7 @@ TEST(CaptureLoop, CaseBothReadsTheBoxesInOrderAndAFlipCanGiveTwoRowsOrNone) {
       return option == SaveLast ? kUnchecked : kChecked;
     });
     LoopRun run(source, options);
-    EXPECT_EQ(run.table.rows.size(), 0u);
+    EXPECT_EQ(run.table.Rows().size(), 0u);
     EXPECT_EQ(options.reads, (std::vector{SourceEnable, SourceUDP, DestinationEnable, DestinationUDP, SourceEnable,
                                           SourceUDP}));
   }
@@ -163,13 +165,14 @@ TEST(CaptureLoop, EveryReceiveStartsWithAZeroedBuffer) {
   const ScriptedOptions options = Ticked({SourceEnable, SourceUDP});
   LoopRun run(source, options);
   EXPECT_EQ(source.allZeroOnEntry, std::vector<bool>(8, true));
-  ASSERT_EQ(run.table.rows.size(), 6u);
+  const auto rows = run.table.Rows();
+  ASSERT_EQ(rows.size(), 6u);
   for (int row : {0, 2, 3, 4}) {
-    EXPECT_EQ(run.table.rows[row][5], "1828");
-    EXPECT_EQ(run.table.rows[row][6], "");
+    EXPECT_EQ(rows[row][5], "1828");
+    EXPECT_EQ(rows[row][6], "");
   }
-  EXPECT_EQ(run.table.rows[1][6], std::string(kReceiveBufferSize - 28, 'O'));
-  EXPECT_EQ(run.table.rows[5][6], std::string(1800, 'L'));
+  EXPECT_EQ(rows[1][6], std::string(kReceiveBufferSize - 28, 'O'));
+  EXPECT_EQ(rows[5][6], std::string(1800, 'L'));
 }
 
 TEST(CaptureLoop, FailedReceivesAreErrorsWakeUpsAreNothingAndExhaustionEnds) {
@@ -181,7 +184,7 @@ TEST(CaptureLoop, FailedReceivesAreErrorsWakeUpsAreNothingAndExhaustionEnds) {
   EXPECT_EQ(run.counters.ReceiveErrors(), 2);
   EXPECT_EQ(run.Count(TrafficGroup::All, ProtocolClass::TCP), 1);
   EXPECT_EQ(run.Count(TrafficGroup::All, ProtocolClass::OTHER), 0);  // a failure decodes nothing
-  EXPECT_EQ(run.table.rows.size(), 1u);
+  EXPECT_EQ(run.table.Rows().size(), 1u);
   EXPECT_EQ(source.allZeroOnEntry.size(), 5u);
   EXPECT_EQ(source.exhaustedReceives, 1);  // the loop ended at once
 }
@@ -215,7 +218,7 @@ TEST(CaptureLoop, TheRunningFlagIsTestedBeforeEveryReceive) {
   EXPECT_EQ(CaptureThreadProc({capturing, source, counters, options, table, "10.0.0.1", "10.0.0.1"}), 0);
   EXPECT_EQ(source.receives, 1);  // the packet received as the flag cleared still counts and lists
   EXPECT_EQ(counters.Count(TrafficGroup::Other, ProtocolClass::TCP), 1);
-  EXPECT_EQ(table.rows.size(), 1u);
+  EXPECT_EQ(table.Rows().size(), 1u);
 }
 
 }  // namespace

@@ -10,11 +10,11 @@
 #include <sstream>
 #include <thread>
 
+#include "cli_process.h"
 #include "loopback_flow.h"
+#include "promtool_check.h"
 #include "test_network.h"
 #include "test_traffic.h"
-#include "tests/cli/cli_process.h"
-#include "tests/cli/promtool_check.h"
 
 namespace orvanel::test {
 namespace {

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "recording_table.h"
+#include "scripted_loop.h"
 
 namespace orvanel {
 namespace {
@@ -16,7 +17,7 @@ std::vector<std::string> RowOf(const Datagram& datagram) {
   const std::vector<std::uint8_t> bytes = datagram.Bytes();
   RecordingTable table;
   table.AddRow(ListedRowOf({bytes.data(), std::min(bytes.size(), kReceiveBufferSize)}, 0));
-  return table.rows[0];
+  return table.Rows()[0];
 }
 
 TEST(DecodeHeader, CopiesTheFirst24BytesAndReadsFieldsInNetworkOrder) {

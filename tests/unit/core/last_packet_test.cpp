@@ -11,8 +11,9 @@
 #include <iterator>
 
 #include "capture/capture_loop.h"
+#include "recording_table.h"
+#include "scripted_loop.h"
 #include "test_files.h"
-#include "test_support.h"
 
 namespace orvanel {
 namespace {
@@ -59,7 +60,7 @@ TEST(LastPacketFiles, HoldTheTotalLengthsBytesOfTheLastListedPacket) {
   const Datagram oversize{.protocol = kProtocolTCP, .payload = std::string(3000, 'b')};
   const Datagram claimsMore{.protocol = kProtocolTCP, .payload = "x", .totalLengthField = 100};
   SavingRun run(directory.path(), {PacketStep(sixty), PacketStep(empty), PacketStep(first), PacketStep(oversize)});
-  EXPECT_EQ(run.table.rows.size(), 4u);
+  EXPECT_EQ(run.table.Rows().size(), 4u);
   const std::string udp = FileContents(directory.path() / "buf_UDP.txt");
   EXPECT_EQ(udp.size(), 60u);
   EXPECT_EQ(udp[0], '\x45');
@@ -81,7 +82,7 @@ TEST(LastPacketFiles, OnlyAnExactlyCheckedBoxSavesAndOnlyListedPacketsAreWritten
   const Datagram other{.protocol = 47, .payload = "gre"};
   for (int state : {kUnchecked, 2, 3}) {
     SavingRun run(directory.path(), {PacketStep(tcp), PacketStep(other)}, state);
-    EXPECT_EQ(run.table.rows.size(), 1u);
+    EXPECT_EQ(run.table.Rows().size(), 1u);
   }
   EXPECT_TRUE(fs::is_empty(directory.path()));
   // An existing file is left alone while the box is off.
@@ -95,7 +96,7 @@ TEST(LastPacketFiles, OnlyAnExactlyCheckedBoxSavesAndOnlyListedPacketsAreWritten
   SavingRun onlyOther(directory.path(), {PacketStep(other)});
   EXPECT_EQ(unlisted.counters.Count(TrafficGroup::All, ProtocolClass::TCP), 1);
   EXPECT_EQ(onlyOther.counters.Count(TrafficGroup::All, ProtocolClass::OTHER), 1);
-  EXPECT_TRUE(unlisted.table.rows.empty() && onlyOther.table.rows.empty());
+  EXPECT_TRUE(unlisted.table.Rows().empty() && onlyOther.table.Rows().empty());
   EXPECT_EQ(FileContents(directory.path() / "buf_TCP.txt"), "old");
   EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 1);
 }
@@ -111,7 +112,7 @@ TEST(LastPacketFiles, PlantedLinksFifosAndDirectoriesAreNotWritten) {
   const Datagram udp{.protocol = kProtocolUDP, .payload = "blocked?"};
   const Datagram icmp{.protocol = kProtocolICMP};
   SavingRun run(directory.path(), {PacketStep(tcp), PacketStep(udp), PacketStep(icmp), PacketStep(tcp)});
-  EXPECT_EQ(run.table.rows.size(), 4u);  // the loop went on past every failed save
+  EXPECT_EQ(run.table.Rows().size(), 4u);  // the loop went on past every failed save
   EXPECT_EQ(FileContents(target), "precious");
   EXPECT_TRUE(fs::is_symlink(directory.path() / "buf_TCP.txt"));
   EXPECT_TRUE(fs::is_fifo(directory.path() / "buf_UDP.txt"));
@@ -128,13 +129,13 @@ TEST(LastPacketFiles, AMissingOrUnwritableDirectoryIsSkippedAndTheLoopGoesOn) {
   const ScratchDirectory directory;
   const Datagram tcp{.protocol = kProtocolTCP, .payload = "x"};
   SavingRun missing((directory.path() / "gone").string(), {PacketStep(tcp), PacketStep(tcp)});
-  EXPECT_EQ(missing.table.rows.size(), 2u);
+  EXPECT_EQ(missing.table.Rows().size(), 2u);
   EXPECT_FALSE(fs::exists(directory.path() / "gone"));
   SavingRun empty("", {PacketStep(tcp)});
-  EXPECT_EQ(empty.table.rows.size(), 1u);
+  EXPECT_EQ(empty.table.Rows().size(), 1u);
   // A NUL would cut the path short, to the parent here.
   SavingRun cut(directory.path().string() + std::string("\0/sub", 5), {PacketStep(tcp)});
-  EXPECT_EQ(cut.table.rows.size(), 1u);
+  EXPECT_EQ(cut.table.Rows().size(), 1u);
   EXPECT_TRUE(fs::is_empty(directory.path()));
 
   const fs::path readOnly = directory.path() / "read-only";
@@ -148,7 +149,7 @@ TEST(LastPacketFiles, AMissingOrUnwritableDirectoryIsSkippedAndTheLoopGoesOn) {
   if (child == 0) {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
     SavingRun run(readOnly.string(), {PacketStep(tcp), PacketStep(tcp)});
-    _exit(run.table.rows.size() == 2 && access((readOnly / "buf_TCP.txt").c_str(), F_OK) != 0 ? 0 : 1);
+    _exit(run.table.Rows().size() == 2 && access((readOnly / "buf_TCP.txt").c_str(), F_OK) != 0 ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <map>
 
-#include "test_support.h"
+#include "datagram_builder.h"
 
 namespace orvanel {
 namespace {

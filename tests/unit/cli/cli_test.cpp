@@ -8,10 +8,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/cli/capture_files.h"
-#include "tests/cli/cli_process.h"
-#include "tests/cli/promtool_check.h"
-#include "tests/core/test_support.h"
+#include "capture_files.h"
+#include "cli_process.h"
+#include "datagram_builder.h"
+#include "promtool_check.h"
 
 namespace orvanel::test {
 namespace {

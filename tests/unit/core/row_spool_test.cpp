@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "datagram_builder.h"
 #include "test_files.h"
-#include "test_support.h"
 
 namespace orvanel {
 namespace {

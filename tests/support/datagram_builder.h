@@ -1,0 +1,56 @@
+// IPv4 datagrams built from their fields, for tests that feed the core or
+// write capture files.
+#pragma once
+
+#include <arpa/inet.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "capture/protocol.h"
+
+namespace orvanel::test {
+
+// An IPv4 datagram laid out as a sender would, with real header lengths.
+struct Datagram {
+  std::uint8_t protocol = kProtocolUDP;
+  std::string source = "10.0.0.1";
+  std::string destination = "10.0.0.2";
+  std::uint16_t sourcePort = 1234;
+  std::uint16_t destinationPort = 80;
+  std::vector<std::uint8_t> ipOptions{};   // multiple of 4 bytes
+  std::vector<std::uint8_t> tcpOptions{};  // multiple of 4 bytes
+  std::string payload{};
+  int totalLengthField = -1;  // -1: the real length
+
+  std::vector<std::uint8_t> Bytes() const {
+    std::vector<std::uint8_t> bytes(20, 0);
+    bytes[0] = static_cast<std::uint8_t>(0x40 | (20 + ipOptions.size()) / 4);
+    bytes[8] = 64;
+    bytes[9] = protocol;
+    inet_pton(AF_INET, source.c_str(), bytes.data() + 12);
+    inet_pton(AF_INET, destination.c_str(), bytes.data() + 16);
+    bytes.insert(bytes.end(), ipOptions.begin(), ipOptions.end());
+    if (protocol == kProtocolTCP || protocol == kProtocolUDP) {
+      std::uint8_t ports[4] = {std::uint8_t(sourcePort >> 8), std::uint8_t(sourcePort),
+                               std::uint8_t(destinationPort >> 8), std::uint8_t(destinationPort)};
+      bytes.insert(bytes.end(), ports, ports + 4);
+      const std::size_t rest = protocol == kProtocolTCP ? 16 : 4;
+      bytes.insert(bytes.end(), rest, 0);
+      if (protocol == kProtocolTCP) {
+        bytes[bytes.size() - 8] = static_cast<std::uint8_t>((20 + tcpOptions.size()) / 4 << 4);
+        bytes.insert(bytes.end(), tcpOptions.begin(), tcpOptions.end());
+      }
+    } else if (protocol == kProtocolICMP) {
+      bytes.insert(bytes.end(), {8, 0, 0, 0, 0, 1, 0, 1});
+    }
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    const auto total = static_cast<std::uint16_t>(totalLengthField < 0 ? bytes.size() : totalLengthField);
+    bytes[2] = static_cast<std::uint8_t>(total >> 8);
+    bytes[3] = static_cast<std::uint8_t>(total);
+    return bytes;
+  }
+};
+
+}  // namespace orvanel::test
