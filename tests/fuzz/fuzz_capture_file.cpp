@@ -42,11 +42,10 @@ class CountingSource final : public PacketSource {
 class CountingTable final : public PacketTable {
  public:
   explicit CountingTable(PacketTable& table) : table_(table) {}
-  void InsertItem(int index, std::string_view text) override {
+  void AddRow(const ListedRow& row) override {
     ++rows;
-    table_.InsertItem(index, text);
+    table_.AddRow(row);
   }
-  void SetItemText(int item, int column, std::string_view text) override { table_.SetItemText(item, column, text); }
   std::size_t rows = 0;
 
  private:
@@ -103,11 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t printedSize = 0;
     std::FILE* out = open_memstream(&printed, &printedSize);
     if (!out) std::abort();
-    cli::RowPrinter printer(out);
+    cli::RowPrinter printer(out, cli::OutputFormat::Tsv);
     CountingTable table(printer);
     const std::atomic<bool> capturing{true};
     CaptureThreadProc({capturing, source, counters, boxes, table, "", "", &lastPacketFiles});
-    printer.Flush();
     std::fflush(out);
     CheckPrintedRows({printed, printedSize}, table.rows);
     std::fclose(out);
@@ -117,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
       total += counters.Count(TrafficGroup::All, static_cast<ProtocolClass>(protocol));
     }
-    if (total != source.packets || counters.ReceiveErrors() != 0) std::abort();
+    if (total != source.packets || counters.ReceiveErrors() != 0 || printer.RowsListed() != table.rows) std::abort();
   }
   close(fd);
   return 0;
