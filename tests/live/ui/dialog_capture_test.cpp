@@ -40,6 +40,10 @@ using test::Rows;
 using test::RunTestInChild;
 
 const QStringList kFreshNetwork = {"unshare", "--net", "--", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\""};
+// Every place a row spool may go is a tmpfs, where none is made: no row can be kept.
+const QStringList kNoRoomForRows = {
+    "unshare", "--net", "--mount", "--", "sh", "-c",
+    "ip link set lo up && mount -t tmpfs tmpfs /var/tmp && HOME=/var/tmp XDG_CACHE_HOME=/var/tmp exec \"$0\" \"$@\""};
 const QStringList kNoCaptureRight = {"setpriv", "--bounding-set=-net_raw", "--inh-caps=-net_raw", "--"};
 
 // Runs the current test again in a child process under wrapper, where it does its work.
@@ -329,6 +333,31 @@ TEST(DialogCapture, CountersKeepRefreshingThroughAFloodOfFullSizeDatagrams) {
   EXPECT_LT(longestGap, 1000) << changes.size() << " changes";
   // Whatever was not counted or listed is in ERROR, not lost without a word.
   ASSERT_TRUE(test::WaitFor([&] { return Rows(dialog) + Text(dialog, res::IDC_ERROR).toInt() >= Text(dialog, res::IDC_ALL_UDP).toInt(); }));
+  dialog.close();
+}
+
+TEST(DialogCapture, RowsTheSpoolHasNoRoomForAreCountedInError) {
+  if (!InChild()) {
+    if (!test::CanCapture()) GTEST_SKIP() << "needs root: captures and mount and network namespaces";
+    return ExpectPassedInChild(kNoRoomForRows);
+  }
+  CCaptureDlg dialog;
+  dialog.show();
+  ASSERT_TRUE(ChooseAddress(dialog, QStringLiteral("127.0.0.1")));
+  static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SRC_UDP))->setChecked(true);
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
+  ASSERT_TRUE(dialog.IsCapturing());
+  LoopbackPeer peer;
+  Send(peer, {"one", "two", "three"});
+  ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ERROR) == "3"; })) << Text(dialog, res::IDC_ERROR).toStdString();
+  EXPECT_EQ(Text(dialog, res::IDC_ALL_UDP), QStringLiteral("3"));
+  EXPECT_EQ(Rows(dialog), 0);
+  EXPECT_EQ(dialog.GetDlgItem(res::IDC_ERROR)->toolTip(), QStringLiteral("接收失败 0，内核丢弃 0，未列出 3"));
+  // Clear list starts the count again, as it does the others.
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_CLEAR), Qt::LeftButton);
+  EXPECT_EQ(Text(dialog, res::IDC_ERROR), QStringLiteral("0"));
+  Send(peer, {"four"});
+  ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ERROR) == "1"; }));
   dialog.close();
 }
 
