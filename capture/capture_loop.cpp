@@ -65,7 +65,8 @@ class PacketHandler {
   }
 
   void AddRow(const Packet& packet) {
-    context_.table.AddRow(ListedRowOf({packet.buffer.data(), packet.received.length}, packet.received.captureTimeNs));
+    context_.table.AddRow(
+        ListedRowOf(packet.view, {packet.buffer.data(), packet.received.length}, packet.received.captureTimeNs));
     if (context_.options.State(CaptureOption::SaveLast) == kChecked && context_.lastPacketFiles) {
       context_.lastPacketFiles->SaveLastPacket(packet.protocol, packet.buffer, packet.view);
     }

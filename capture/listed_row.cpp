@@ -12,7 +12,10 @@ constexpr int kDestinationPortOffset = 22;
 }  // namespace
 
 ListedRow ListedRowOf(std::span<const std::uint8_t> datagram, std::int64_t captureTimeNs) {
-  const IpHeaderView view = DecodeHeader(datagram);
+  return ListedRowOf(DecodeHeader(datagram), datagram, captureTimeNs);
+}
+
+ListedRow ListedRowOf(const IpHeaderView& view, std::span<const std::uint8_t> datagram, std::int64_t captureTimeNs) {
   return {ClassOfProtocol(view.Protocol()),
           view.SourceAddress(),
           view.DestinationAddress(),

@@ -20,8 +20,12 @@ struct ListedRow {
   std::int64_t captureTimeNs = 0;          // since the epoch; 0 when unknown
 };
 
-// The rows of one datagram's bytes; bytes past the end read as zero.
+struct IpHeaderView;
+
+// The row of one datagram's bytes; bytes past the end read as zero.
 ListedRow ListedRowOf(std::span<const std::uint8_t> datagram, std::int64_t captureTimeNs);
+// The same from a header view already decoded from those bytes.
+ListedRow ListedRowOf(const IpHeaderView& view, std::span<const std::uint8_t> datagram, std::int64_t captureTimeNs);
 
 // Where listed rows go. AddRow is called from the capture thread; the row's
 // bytes are valid only during the call.

@@ -46,6 +46,15 @@ const QStringList kNoRoomForRows = {
     "ip link set lo up && mount -t tmpfs tmpfs /var/tmp && HOME=/var/tmp XDG_CACHE_HOME=/var/tmp exec \"$0\" \"$@\""};
 const QStringList kNoCaptureRight = {"setpriv", "--bounding-set=-net_raw", "--inh-caps=-net_raw", "--"};
 
+// Shows the dialog and starts a capture on 127.0.0.1 that lists UDP by source.
+bool StartListingLoopbackUdp(CCaptureDlg& dialog) {
+  dialog.show();
+  if (!ChooseAddress(dialog, QStringLiteral("127.0.0.1"))) return false;
+  static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SRC_UDP))->setChecked(true);
+  QTest::mouseClick(static_cast<QPushButton*>(dialog.GetDlgItem(res::IDC_BTN_START)), Qt::LeftButton);
+  return dialog.IsCapturing();
+}
+
 // Runs the current test again in a child process under wrapper, where it does its work.
 void ExpectPassedInChild(const QStringList& wrapper) {
   const ::testing::TestInfo& test = *::testing::UnitTest::GetInstance()->current_test_info();
@@ -307,11 +316,7 @@ TEST(DialogCapture, CountersKeepRefreshingThroughAFloodOfFullSizeDatagrams) {
     return ExpectPassedInChild(kFreshNetwork);
   }
   CCaptureDlg dialog;
-  dialog.show();
-  ASSERT_TRUE(ChooseAddress(dialog, QStringLiteral("127.0.0.1")));
-  static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SRC_UDP))->setChecked(true);
-  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
-  ASSERT_TRUE(dialog.IsCapturing());
+  ASSERT_TRUE(StartListingLoopbackUdp(dialog));
   // Every listed row is a 1428-byte datagram; the UI thread must still get
   // back to its refresh between the rows.
   QElapsedTimer clock;
@@ -342,11 +347,7 @@ TEST(DialogCapture, RowsTheSpoolHasNoRoomForAreCountedInError) {
     return ExpectPassedInChild(kNoRoomForRows);
   }
   CCaptureDlg dialog;
-  dialog.show();
-  ASSERT_TRUE(ChooseAddress(dialog, QStringLiteral("127.0.0.1")));
-  static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SRC_UDP))->setChecked(true);
-  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
-  ASSERT_TRUE(dialog.IsCapturing());
+  ASSERT_TRUE(StartListingLoopbackUdp(dialog));
   LoopbackPeer peer;
   Send(peer, {"one", "two", "three"});
   ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ERROR) == "3"; })) << Text(dialog, res::IDC_ERROR).toStdString();
