@@ -11,7 +11,7 @@
 #include "tools/live_capture.h"
 #include "tools/metrics_file.h"
 #include "tools/metrics_text.h"
-#include "tools/pcap_file_source.h"
+#include "session/pcap_file_source.h"
 #include "tools/cli_rows.h"
 #include "tools/row_printer.h"
 
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
   }
   if (options.address) return cli::RunLiveCapture(options, boxes, rows);
 
-  cli::PcapFileSource source(options.readFiles);
+  PcapFileSource source(options.readFiles);
   if (!source.Error().empty()) return Fail(source.Error());
   std::optional<LastPacketFiles> lastPacketFiles;
   if (!options.saveDirectory.empty()) lastPacketFiles.emplace(options.saveDirectory);

@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "capture/capture_loop.h"
-#include "tools/pcap_file_source.h"
+#include "session/pcap_file_source.h"
 #include "tools/row_printer.h"
 
 namespace {
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > 0 && write(fd, data, size) != static_cast<ssize_t>(size)) std::abort();
   const std::string path = "/proc/self/fd/" + std::to_string(fd);  // each open reads from the start
 
-  cli::PcapFileSource files({path, path});
+  PcapFileSource files({path, path});
   if (files.Error().empty()) {
     CountingSource source(files);
     AtomicCaptureOptions boxes;

@@ -1,4 +1,4 @@
-#include "tools/link_layer.h"
+#include "session/link_layer.h"
 
 #include <pcap/dlt.h>
 
@@ -7,7 +7,7 @@
 
 #include "capture/big_endian.h"
 
-namespace orvanel::cli {
+namespace orvanel {
 namespace {
 
 constexpr std::uint16_t kEtherTypeIPv4 = 0x0800;
@@ -184,4 +184,4 @@ std::optional<std::span<const std::uint8_t>> DatagramOf(int linkType, std::span<
   }
 }
 
-}  // namespace orvanel::cli
+}  // namespace orvanel

@@ -1,13 +1,13 @@
-#include "tools/pcap_file_source.h"
+#include "session/pcap_file_source.h"
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
 
-#include "tools/link_layer.h"
+#include "session/link_layer.h"
 
-namespace orvanel::cli {
+namespace orvanel {
 
 PcapFileSource::PcapFileSource(const std::vector<std::string>& files) {
   for (const std::string& name : files) {
@@ -64,4 +64,4 @@ ReceiveResult PcapFileSource::Receive(ReceiveBuffer& buffer) {
   return {ReceiveStatus::Exhausted, 0};
 }
 
-}  // namespace orvanel::cli
+}  // namespace orvanel

@@ -10,7 +10,7 @@
 
 #include "capture/capture_loop.h"
 
-namespace orvanel::cli {
+namespace orvanel {
 
 class PcapFileSource final : public PacketSource {
  public:
@@ -39,4 +39,4 @@ class PcapFileSource final : public PacketSource {
   std::string error_;
 };
 
-}  // namespace orvanel::cli
+}  // namespace orvanel

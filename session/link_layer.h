@@ -5,7 +5,7 @@
 #include <optional>
 #include <span>
 
-namespace orvanel::cli {
+namespace orvanel {
 
 // Whether frames of this libpcap link type (DLT_*) can be read.
 bool IsSupportedLinkType(int linkType);
@@ -15,4 +15,4 @@ bool IsSupportedLinkType(int linkType);
 // length is dropped.
 std::optional<std::span<const std::uint8_t>> DatagramOf(int linkType, std::span<const std::uint8_t> frame);
 
-}  // namespace orvanel::cli
+}  // namespace orvanel
