@@ -41,6 +41,17 @@ std::int32_t PacketCounters::Count(TrafficGroup group, ProtocolClass protocol) c
 
 std::int32_t PacketCounters::ReceiveErrors() const { return receiveErrors_.Value(); }
 
+CounterSnapshot PacketCounters::Snapshot() const {
+  CounterSnapshot snapshot;
+  for (int group = 0; group < kTrafficGroupCount; ++group) {
+    for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
+      snapshot.counts[group][protocol] = counts_[group][protocol].Value();
+    }
+  }
+  snapshot.receiveErrors = receiveErrors_.Value();
+  return snapshot;
+}
+
 std::uint64_t PacketCounters::RunningTotal(TrafficGroup group, ProtocolClass protocol) const {
   if (!IsGroup(group)) return 0;
   return counts_[GroupIndex(group)][static_cast<int>(protocol)].total.load(std::memory_order_relaxed);

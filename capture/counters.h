@@ -12,6 +12,21 @@ namespace orvanel {
 enum class TrafficGroup : int { All = 1, Source = 2, Destination = 3, Other = 4 };
 inline constexpr int kTrafficGroupCount = 4;
 
+// The shown value of every counter, by group (All first) and protocol class.
+using CounterGrid = std::array<std::array<std::int32_t, kProtocolClassCount>, kTrafficGroupCount>;
+
+// All seventeen counters read at one moment, for everything one refresh shows.
+struct CounterSnapshot {
+  CounterGrid counts{};
+  std::int32_t receiveErrors = 0;
+
+  // A group outside 1..4 has no counts.
+  std::int32_t Count(TrafficGroup group, ProtocolClass protocol) const {
+    const int index = static_cast<int>(group) - 1;
+    return index >= 0 && index < kTrafficGroupCount ? counts[index][static_cast<int>(protocol)] : 0;
+  }
+};
+
 // Seventeen counters shared by the capture thread (increments) and the UI
 // thread (reads and zeroes). Increments come from one thread at a time, so
 // each is a plain load and store of an atomic, without a locked instruction.
@@ -41,6 +56,7 @@ class PacketCounters {
   // Past the largest 32-bit value a counter wraps to the most negative one.
   std::int32_t Count(TrafficGroup group, ProtocolClass protocol) const;
   std::int32_t ReceiveErrors() const;
+  CounterSnapshot Snapshot() const;
 
   // Every increment since the counters were made, whatever was zeroed.
   std::uint64_t RunningTotal(TrafficGroup group, ProtocolClass protocol) const;

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "capture/packet_source.h"
 #include "net/local_addresses.h"
@@ -75,7 +76,8 @@ bool ReceiveAll(int fd, const LocalAddress& address) {
   return SetUpRing(fd);
 }
 
-CaptureSocket Fail(StartResult result) { return {result, UniqueFd()}; }
+// errno still holds why the step's call failed; steps without a call pass 0.
+CaptureSocket Fail(StartResult result, int error = errno) { return {result, UniqueFd(), error}; }
 
 }  // namespace
 
@@ -86,10 +88,10 @@ CaptureSocket OpenCaptureSocket(const std::string& chosenAddress) {
   // A packet socket hands over the IPv4 header as it is: no header option to set.
   const auto addresses = QueryLocalAddresses();
   if (!addresses) return Fail(StartResult::AddressListFailed);
-  if (addresses->empty()) return Fail(StartResult::AddressListEmpty);
+  if (addresses->empty()) return Fail(StartResult::AddressListEmpty, 0);
   const auto chosen = std::find_if(addresses->begin(), addresses->end(),
                                    [&](const LocalAddress& address) { return address.text == chosenAddress; });
-  if (chosen == addresses->end()) return Fail(StartResult::NoAddressChosen);
+  if (chosen == addresses->end()) return Fail(StartResult::NoAddressChosen, 0);
   if (!BindToInterface(socket.get(), chosen->interfaceIndex)) return Fail(StartResult::BindFailed);
   if (!ReceiveAll(socket.get(), *chosen)) return Fail(StartResult::ReceiveModeFailed);
   return {StartResult::Started, std::move(socket)};

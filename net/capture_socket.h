@@ -11,9 +11,12 @@
 
 namespace orvanel {
 
-struct CaptureSocket {
+struct [[nodiscard]] CaptureSocket {
   StartResult result;
   UniqueFd socket;  // open only when result is Started
+  int error = 0;    // errno of the step's failed call; 0 when none failed
+
+  StartOutcome Outcome() const { return {result, error}; }
 };
 
 // In order: create the socket, list the local addresses, check the list is

@@ -21,7 +21,9 @@ unsigned BoundInterface(int fd) {
   sockaddr_ll address{};
   socklen_t length = sizeof address;
   if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-  return address.sll_ifindex > 0 ? static_cast<unsigned>(address.sll_ifindex) : 0;
+  if (address.sll_ifindex > 0) return static_cast<unsigned>(address.sll_ifindex);
+  errno = ENODEV;  // not bound to an interface
+  return 0;
 }
 
 bool InterfaceExists(unsigned index) {

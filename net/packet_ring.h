@@ -15,8 +15,8 @@ namespace orvanel {
 class PacketRing final : public PacketSource {
  public:
   // Takes the socket; nothing when its ring cannot be mapped or no wake-up
-  // can be made.
-  static std::unique_ptr<PacketRing> Map(UniqueFd socket);
+  // can be made, with errno saying why.
+  [[nodiscard]] static std::unique_ptr<PacketRing> Map(UniqueFd socket);
   ~PacketRing() override;
   PacketRing(const PacketRing&) = delete;
   PacketRing& operator=(const PacketRing&) = delete;

@@ -86,20 +86,22 @@ pid_t SpawnSocketHelper(const std::string& helperPath, const std::string& chosen
   char* const argv[] = {argument0.data(), argument1.data(), nullptr};
   char* const noEnvironment[] = {nullptr};
   pid_t helper = -1;
-  if (posix_spawn(&helper, helperPath.c_str(), &setup.actions, &setup.attributes, argv, noEnvironment) != 0) {
+  if (const int error = posix_spawn(&helper, helperPath.c_str(), &setup.actions, &setup.attributes, argv,
+                                    noEnvironment)) {
+    errno = error;
     return -1;
   }
   return helper;
 }
 
 CaptureSocket OpenCaptureSocketThroughHelper(const std::string& helperPath, const std::string& chosenAddress) {
-  auto failed = [] { return CaptureSocket{StartResult::SocketCreationFailed, UniqueFd()}; };
-  if (!helperPath.starts_with("/")) return failed();  // never looked up in PATH or the working directory
+  auto failed = [](int error) { return CaptureSocket{StartResult::SocketCreationFailed, UniqueFd(), error}; };
+  if (!helperPath.starts_with("/")) return failed(ENOENT);  // never looked up in PATH or the working directory
   int ends[2];
-  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return failed();
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return failed(errno);
   UniqueFd ours(ends[0]), theirs(ends[1]);
   const pid_t helper = SpawnSocketHelper(helperPath, chosenAddress, theirs.get());
-  if (helper < 0) return failed();
+  if (helper < 0) return failed(errno);
   theirs.reset();  // a helper that dies without a reply then reads as end of file
   CaptureSocket reply = ReceiveStartReply(ours.get(), kReplyLimit);
   if (reply.result == StartResult::SocketCreationFailed) kill(helper, SIGKILL);  // a hung one too

@@ -15,7 +15,8 @@ namespace orvanel {
 // Opens the socket in this process when it holds CAP_NET_RAW, through the
 // helper otherwise. Either way the failures are those of OpenCaptureSocket,
 // in its order; a helper that is missing or fails counts as a socket that
-// could not be created.
+// could not be created (with errno ENOENT when there is no helper, that of
+// starting it when it cannot be started).
 CaptureSocket AcquireCaptureSocket(const std::string& chosenAddress);
 
 // Whether the calling thread may open a packet socket itself.
@@ -30,7 +31,7 @@ CaptureSocket OpenCaptureSocketThroughHelper(const std::string& helperPath, cons
 
 // Starts helperPath with channel as its descriptor kHelperChannelFd, an empty
 // environment, default signal handling and chosenAddress as its only
-// argument. Returns its process id, or -1.
-pid_t SpawnSocketHelper(const std::string& helperPath, const std::string& chosenAddress, int channel);
+// argument. Returns its process id, or -1 with errno set.
+[[nodiscard]] pid_t SpawnSocketHelper(const std::string& helperPath, const std::string& chosenAddress, int channel);
 
 }  // namespace orvanel

@@ -14,6 +14,7 @@ namespace {
 struct Reply {
   std::uint32_t magic;
   std::int32_t result;
+  std::int32_t error;  // errno of the failed step, 0 when none
 };
 constexpr std::uint32_t kMagic = 0x4f525653;  // "ORVS"
 
@@ -21,6 +22,8 @@ bool IsStartResult(std::int32_t value) {
   return value >= static_cast<std::int32_t>(StartResult::Started) &&
          value <= static_cast<std::int32_t>(StartResult::ReceiveModeFailed);
 }
+
+bool IsErrno(std::int32_t value) { return value >= 0 && value < 4096; }
 
 bool IsPacketSocket(int fd) {
   int domain = 0;
@@ -33,7 +36,7 @@ CaptureSocket Fail() { return {StartResult::SocketCreationFailed, UniqueFd()}; }
 }  // namespace
 
 bool SendStartReply(int channel, const CaptureSocket& opened) {
-  Reply reply{kMagic, static_cast<std::int32_t>(opened.result)};
+  Reply reply{kMagic, static_cast<std::int32_t>(opened.result), opened.error};
   iovec data{&reply, sizeof reply};
   msghdr message{};
   message.msg_iov = &data;
@@ -98,9 +101,9 @@ CaptureSocket ReceiveStartReply(int channel, std::chrono::milliseconds limit) {
   Reply reply;
   if (received != static_cast<ssize_t>(sizeof reply) || (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC))) return Fail();
   std::memcpy(&reply, data, sizeof reply);
-  if (reply.magic != kMagic || !IsStartResult(reply.result)) return Fail();
+  if (reply.magic != kMagic || !IsStartResult(reply.result) || !IsErrno(reply.error)) return Fail();
   const auto result = static_cast<StartResult>(reply.result);
-  if (result != StartResult::Started) return passedCount == 0 ? CaptureSocket{result, UniqueFd()} : Fail();
+  if (result != StartResult::Started) return passedCount == 0 ? CaptureSocket{result, UniqueFd(), reply.error} : Fail();
   if (passedCount != 1 || !IsPacketSocket(passed.get())) return Fail();
   return {StartResult::Started, std::move(passed)};
 }

@@ -1,5 +1,7 @@
 #include "start_result.h"
 
+#include <cstring>
+
 namespace orvanel {
 
 std::string_view StartResultMeaning(StartResult result) {
@@ -15,6 +17,15 @@ std::string_view StartResultMeaning(StartResult result) {
     case StartResult::ReceiveModeFailed: return "cannot set up receiving all packets on the interface";
   }
   return "unknown start result";
+}
+
+std::string StartOutcomeText(const StartOutcome& outcome) {
+  std::string text(StartResultMeaning(outcome.result));
+  if (outcome.result != StartResult::Started && outcome.error != 0) {
+    text += ": ";
+    text += std::strerror(outcome.error);
+  }
+  return text;
 }
 
 }  // namespace orvanel

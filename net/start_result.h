@@ -1,6 +1,7 @@
 // How starting a capture ended: the first step that failed, or Started.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace orvanel {
@@ -17,7 +18,18 @@ enum class StartResult {
   ReceiveModeFailed,     // promiscuous mode, the IPv4 filter or the receive ring, its mapping included
 };
 
+// The step a start ended at and, when a system call failed there, its errno.
+struct [[nodiscard]] StartOutcome {
+  StartResult result = StartResult::Started;
+  int error = 0;  // 0: no call failed (an empty list, an address not local) or the cause is unknown
+
+  friend bool operator==(const StartOutcome& outcome, StartResult result) { return outcome.result == result; }
+};
+
 // What a result means, in plain English, for a command line or a log.
 std::string_view StartResultMeaning(StartResult result);
+
+// The step's meaning and, when known, why its call failed ("...: Permission denied").
+std::string StartOutcomeText(const StartOutcome& outcome);
 
 }  // namespace orvanel

@@ -1,5 +1,6 @@
 #include "capture_session.h"
 
+#include <cerrno>
 #include <thread>
 
 #include "capture/capture_loop.h"
@@ -76,14 +77,14 @@ CaptureSession::~CaptureSession() {
   JoinFinished();
 }
 
-StartResult CaptureSession::StartCapture(const std::string& chosenAddress, const std::string& srcFilter,
-                                         const std::string& dstFilter) {
-  if (running_) return StartResult::Started;
+StartOutcome CaptureSession::StartCapture(const std::string& chosenAddress, const std::string& srcFilter,
+                                          const std::string& dstFilter) {
+  if (running_) return {StartResult::Started};
   JoinFinished();  // one capture thread at a time, even right after a Stop
   CaptureSocket opened = AcquireCaptureSocket(chosenAddress);
-  if (opened.result != StartResult::Started) return opened.result;
+  if (opened.result != StartResult::Started) return opened.Outcome();
   std::unique_ptr<PacketRing> ring = PacketRing::Map(std::move(opened.socket));
-  if (!ring) return StartResult::ReceiveModeFailed;  // the ring could not be mapped
+  if (!ring) return {StartResult::ReceiveModeFailed, errno};  // the ring could not be mapped
   kernelDrops_.store(0, std::memory_order_relaxed);
   ring->CountDropsIn(kernelDrops_);
 
@@ -92,7 +93,7 @@ StartResult CaptureSession::StartCapture(const std::string& chosenAddress, const
   counters_.ZeroGroupCounters();
   bCapturing_.store(true, std::memory_order_release);  // before the thread's first test
   running_->thread = std::thread(&Running::Run, running_.get());
-  return StartResult::Started;
+  return {StartResult::Started};
 }
 
 void CaptureSession::StopCapture() {

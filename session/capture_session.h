@@ -27,10 +27,10 @@ class CaptureSession {
 
   // Opens the capture socket on chosenAddress (an exact dotted address of this
   // machine), puts the filters in force, zeroes the group counters and starts
-  // the capture thread. Does nothing but return a failure when a step fails;
-  // no socket stays open then. While capturing it changes nothing and returns
-  // Started: one capture, one thread.
-  StartResult StartCapture(const std::string& chosenAddress, const std::string& srcFilter,
+  // the capture thread. Does nothing but return the failed step and its errno
+  // when a step fails; no socket stays open then. While capturing it changes
+  // nothing and returns Started: one capture, one thread.
+  StartOutcome StartCapture(const std::string& chosenAddress, const std::string& srcFilter,
                            const std::string& dstFilter);
 
   // Clears the running flag, wakes the thread and waits until it has left its

@@ -7,37 +7,43 @@
 #include <limits>
 #include <span>
 
+#include "tools/traffic_names.h"
+
 namespace orvanel::cli {
 namespace {
 
-struct NamedGroup {
-  std::string_view name;
-  GroupBoxes boxes;
-};
-constexpr NamedGroup kGroups[] = {{"src", kSourceBoxes}, {"dst", kDestinationBoxes}, {"other", kOtherBoxes}};
-constexpr std::string_view kProtocols[] = {"tcp", "udp", "icmp"};  // in ProtocolClass order
+// The boxes of a group that can be listed, by its name; none for "all" and unknown names.
+std::optional<GroupBoxes> ShownGroupBoxes(std::string_view name) {
+  for (const GroupName& group : kGroupNames) {
+    if (group.name != name) continue;
+    switch (group.group) {
+      case TrafficGroup::Source: return kSourceBoxes;
+      case TrafficGroup::Destination: return kDestinationBoxes;
+      case TrafficGroup::Other: return kOtherBoxes;
+      case TrafficGroup::All: break;
+    }
+  }
+  return std::nullopt;
+}
 
 // Ticks the boxes of one "GROUP=PROTO[,PROTO...]"; false when it names
 // something unknown.
 bool TickShown(std::string_view value, CliOptions& options) {
   const std::size_t equals = value.find('=');
   if (equals == std::string_view::npos) return false;
-  const std::string_view groupName = value.substr(0, equals);
-  const NamedGroup* group = nullptr;
-  for (const NamedGroup& candidate : kGroups) {
-    if (candidate.name == groupName) group = &candidate;
-  }
+  const std::optional<GroupBoxes> group = ShownGroupBoxes(value.substr(0, equals));
   const std::string_view protocols = value.substr(equals + 1);
   if (!group || protocols.empty()) return false;
   std::array<int, kCaptureOptionCount> boxes = options.boxes;
-  boxes[static_cast<int>(group->boxes.enable)] = kChecked;
+  boxes[static_cast<int>(group->enable)] = kChecked;
+  constexpr int kListed = 3;  // TCP, UDP and ICMP; OTHER is never listed
   for (std::size_t start = 0; start <= protocols.size();) {
     const std::size_t comma = std::min(protocols.find(',', start), protocols.size());
     const std::string_view protocol = protocols.substr(start, comma - start);
     int index = 0;
-    while (index < 3 && kProtocols[index] != protocol) ++index;
-    if (index == 3) return false;
-    boxes[static_cast<int>(ProtocolBox(group->boxes, static_cast<ProtocolClass>(index)))] = kChecked;
+    while (index < kListed && kProtocolNames[index] != protocol) ++index;
+    if (index == kListed) return false;
+    boxes[static_cast<int>(ProtocolBox(*group, static_cast<ProtocolClass>(index)))] = kChecked;
     start = comma + 1;
   }
   options.boxes = boxes;

@@ -8,7 +8,8 @@
 
 namespace orvanel::cli {
 
-CliRows::~CliRows() { Finish(); }
+// Closes the file of a run that ended early; its errors only count for a caller of Finish.
+CliRows::~CliRows() { (void)Finish(); }
 
 std::optional<std::string> CliRows::WriteTo(const std::string& path) {
   // Captured bytes are other people's data: the file is the owner's alone.

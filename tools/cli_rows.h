@@ -23,14 +23,16 @@ class CliRows final : public PacketTable {
 
   // Creates (or empties) path, readable by its owner only, for the rows too.
   // Returns an error text, or nothing.
-  std::optional<std::string> WriteTo(const std::string& path);
+  [[nodiscard]] std::optional<std::string> WriteTo(const std::string& path);
 
   void AddRow(const ListedRow& row) override;
   // Rows added so far; any thread may ask.
   std::uint64_t RowsListed() const { return printer_.RowsListed(); }
+  // Rows whose line could not be written; any thread may ask.
+  std::uint64_t RowsNotListed() const { return printer_.RowsNotListed(); }
 
   // Closes the pcapng file; an error text when any write to it failed.
-  std::optional<std::string> Finish();
+  [[nodiscard]] std::optional<std::string> Finish();
 
  private:
   RowPrinter printer_;

@@ -1,6 +1,7 @@
 #include "tools/json_rows.h"
 
 #include "tools/row_printer.h"
+#include "tools/traffic_names.h"
 
 namespace orvanel::cli {
 namespace {
@@ -54,33 +55,21 @@ void AppendJsonRow(std::string& out, const std::array<std::string_view, kPacketC
   out += '}';
 }
 
-void AppendJsonCounters(std::string& out, const PacketCounters& counters) {
-  static constexpr std::pair<std::string_view, TrafficGroup> kGroups[] = {
-      {"all", TrafficGroup::All},
-      {"src", TrafficGroup::Source},
-      {"dst", TrafficGroup::Destination},
-      {"other", TrafficGroup::Other},
-  };
-  static constexpr std::pair<std::string_view, ProtocolClass> kProtocols[] = {
-      {"tcp", ProtocolClass::TCP},
-      {"udp", ProtocolClass::UDP},
-      {"icmp", ProtocolClass::ICMP},
-      {"other", ProtocolClass::OTHER},
-  };
+void AppendJsonCounters(std::string& out, const CounterSnapshot& counters) {
   out += "{\"counters\":{";
-  for (const auto& [groupName, group] : kGroups) {
+  for (const GroupName& group : kGroupNames) {
     out += '"';
-    out += groupName;
+    out += group.name;
     out += "\":{";
-    for (const auto& [protocolName, protocol] : kProtocols) {
-      out += '"';
-      out += protocolName;
+    for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
+      out += protocol == 0 ? "\"" : ",\"";
+      out += kProtocolNames[protocol];
       out += "\":";
-      out += std::to_string(counters.Count(group, protocol));
-      out += protocol == ProtocolClass::OTHER ? "}," : ",";
+      out += std::to_string(counters.Count(group.group, static_cast<ProtocolClass>(protocol)));
     }
+    out += "},";
   }
-  out += "\"errors\":" + std::to_string(counters.ReceiveErrors()) + "}}";
+  out += "\"errors\":" + std::to_string(counters.receiveErrors) + "}}";
 }
 
 }  // namespace orvanel::cli

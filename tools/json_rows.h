@@ -17,6 +17,6 @@ namespace orvanel::cli {
 void AppendJsonRow(std::string& out, const std::array<std::string_view, kPacketColumnCount>& columns);
 
 // The shown counters as one object: {"counters":{"all":{"tcp":N,...},...,"errors":N}}.
-void AppendJsonCounters(std::string& out, const PacketCounters& counters);
+void AppendJsonCounters(std::string& out, const CounterSnapshot& counters);
 
 }  // namespace orvanel::cli

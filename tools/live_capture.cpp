@@ -9,6 +9,7 @@
 #include <string_view>
 #include <thread>
 
+#include "session/capture_losses.h"
 #include "session/capture_session.h"
 #include "net/local_addresses.h"
 #include "tools/metrics_file.h"
@@ -78,6 +79,7 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   // rows are written by the capture thread until Stop, then by this one
   CaptureSession session(counters, boxes, rows, options.saveDirectory);
   session.SetPacketLimit(options.count);
+  CaptureLosses losses(session, [&rows] { return rows.RowsNotListed(); });
 
   const CaptureLabels labels{*options.address, InterfaceOf(*options.address), options.srcFilter, options.dstFilter};
   const auto metricsText = [&] { return MetricsText(counters, rows.RowsListed(), session.KernelDrops(), labels); };
@@ -93,9 +95,9 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
     if (!server) return Fail(1, error);
   }
 
-  const StartResult started = session.StartCapture(*options.address, options.srcFilter, options.dstFilter);
-  if (started != StartResult::Started) {
-    return Fail(started == StartResult::NoAddressChosen ? 2 : 1, StartResultMeaning(started));
+  const StartOutcome started = session.StartCapture(*options.address, options.srcFilter, options.dstFilter);
+  if (started.result != StartResult::Started) {
+    return Fail(started.result == StartResult::NoAddressChosen ? 2 : 1, StartOutcomeText(started));
   }
   // stderr is unbuffered
   if (server) std::fprintf(stderr, "orvanel-cli: metrics on %s\n", server->Url().c_str());
@@ -103,13 +105,17 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   WaitForEnd(session, options.seconds, stopSignals);
   FinishAndStop(session);
 
-  PrintCounters(stdout, counters, options.format);
+  losses.CaptureStopped();
+  const CounterSnapshot shown = counters.Snapshot();
+  PrintCounters(stdout, shown, options.format);
+  // Said even when the output failed: rows whose lines were lost count here.
+  const Losses lost = losses.Read(shown.receiveErrors);
+  std::fprintf(stderr, "orvanel-cli: %d receive failures, %llu dropped by the kernel, %llu not listed\n",
+               lost.receiveFailures, static_cast<unsigned long long>(lost.kernelDrops),
+               static_cast<unsigned long long>(lost.notListed));
   if (std::fflush(stdout) != 0) return Fail(2, "cannot write the output");
   if (const auto written = rows.Finish()) return Fail(2, *written);
   if (metricsFile && !metricsFile->Finish(error)) return Fail(2, error);
-  // Every row is printed, so none is left unlisted here; the dialog's spool may refuse rows.
-  std::fprintf(stderr, "orvanel-cli: %d receive failures, %llu dropped by the kernel, 0 not listed\n",
-               counters.ReceiveErrors(), static_cast<unsigned long long>(session.KernelDrops()));
   return 0;
 }
 

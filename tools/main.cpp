@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   const std::atomic<bool> capturing{true};
   CaptureThreadProc({capturing, source, counters, boxes, rows, options.srcFilter, options.dstFilter,
                      lastPacketFiles ? &*lastPacketFiles : nullptr});
-  cli::PrintCounters(stdout, counters, options.format);
+  cli::PrintCounters(stdout, counters.Snapshot(), options.format);
   if (std::fflush(stdout) != 0) return Fail("cannot write the output");
   if (const auto written = rows.Finish()) return Fail(*written);
   if (metricsFile && !metricsFile->Finish(error)) return Fail(error);

@@ -20,11 +20,11 @@ class MetricsFile {
 
   // Writes the file now and then every second; false with error when the
   // first write fails, and nothing is started then.
-  bool Start(std::string& error);
+  [[nodiscard]] bool Start(std::string& error);
 
   // Stops rewriting and writes the file a last time; false with error when
   // that fails.
-  bool Finish(std::string& error);
+  [[nodiscard]] bool Finish(std::string& error);
 
  private:
   // A temporary file beside the file, renamed over it.

@@ -1,14 +1,9 @@
 #include "tools/metrics_text.h"
 
+#include "tools/traffic_names.h"
+
 namespace orvanel::cli {
 namespace {
-
-constexpr std::pair<std::string_view, ProtocolClass> kProtocols[] = {
-    {"tcp", ProtocolClass::TCP},
-    {"udp", ProtocolClass::UDP},
-    {"icmp", ProtocolClass::ICMP},
-    {"other", ProtocolClass::OTHER},
-};
 
 // The length of the well-formed UTF-8 sequence at the start of text, 0 if
 // there is none (a stray, overlong, surrogate or out-of-range encoding).
@@ -87,22 +82,19 @@ std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed
                         const CaptureLabels& labels) {
   std::string out;
   AppendFamily(out, "orvanel_packets_total", "counter", "IPv4 packets seen, by protocol.");
-  for (const auto& [protocolName, protocol] : kProtocols) {
-    AppendSample(out, "orvanel_packets_total", Label("protocol", protocolName),
-                 counters.RunningTotal(TrafficGroup::All, protocol));
+  for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
+    AppendSample(out, "orvanel_packets_total", Label("protocol", kProtocolNames[protocol]),
+                 counters.RunningTotal(TrafficGroup::All, static_cast<ProtocolClass>(protocol)));
   }
   AppendFamily(out, "orvanel_group_packets_total", "counter",
                "IPv4 packets whose source matches the source filter (source), whose destination matches the "
                "destination filter (destination), or neither; source and destination overlap.");
-  static constexpr std::pair<std::string_view, TrafficGroup> kGroups[] = {
-      {"source", TrafficGroup::Source},
-      {"destination", TrafficGroup::Destination},
-      {"neither", TrafficGroup::Other},
-  };
-  for (const auto& [groupName, group] : kGroups) {
-    for (const auto& [protocolName, protocol] : kProtocols) {
-      AppendSample(out, "orvanel_group_packets_total", Label("group", groupName) + "," + Label("protocol", protocolName),
-                   counters.RunningTotal(group, protocol));
+  for (const GroupName& group : kGroupNames) {
+    if (group.group == TrafficGroup::All) continue;  // orvanel_packets_total
+    for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
+      AppendSample(out, "orvanel_group_packets_total",
+                   Label("group", group.metricLabel) + "," + Label("protocol", kProtocolNames[protocol]),
+                   counters.RunningTotal(group.group, static_cast<ProtocolClass>(protocol)));
     }
   }
   AppendFamily(out, "orvanel_receive_errors_total", "counter", "Receives that failed.");

@@ -2,6 +2,7 @@
 
 #include "capture/packet_decode.h"
 #include "tools/json_rows.h"
+#include "tools/traffic_names.h"
 
 namespace orvanel::cli {
 
@@ -34,28 +35,25 @@ void RowPrinter::AddRow(const ListedRow& row) {
     }
   }
   line_ += '\n';
-  std::fwrite(line_.data(), 1, line_.size(), out_);
+  if (std::fwrite(line_.data(), 1, line_.size(), out_) != line_.size()) {
+    rowsNotListed_.store(rowsNotListed_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  }
 }
 
-void PrintCounters(std::FILE* out, const PacketCounters& counters, OutputFormat format) {
+void PrintCounters(std::FILE* out, const CounterSnapshot& counters, OutputFormat format) {
   if (format == OutputFormat::Json) {
     std::string object;
     AppendJsonCounters(object, counters);
     std::fprintf(out, "%s\n", object.c_str());
     return;
   }
-  static constexpr std::pair<const char*, TrafficGroup> kLines[] = {
-      {"#all", TrafficGroup::All},
-      {"#src", TrafficGroup::Source},
-      {"#dst", TrafficGroup::Destination},
-      {"#other", TrafficGroup::Other},
-  };
-  for (const auto& [label, group] : kLines) {
-    std::fprintf(out, "%s\t%d\t%d\t%d\t%d\n", label, counters.Count(group, ProtocolClass::TCP),
-                 counters.Count(group, ProtocolClass::UDP), counters.Count(group, ProtocolClass::ICMP),
-                 counters.Count(group, ProtocolClass::OTHER));
+  for (const GroupName& group : kGroupNames) {
+    const auto count = [&](ProtocolClass protocol) { return counters.Count(group.group, protocol); };
+    std::fprintf(out, "#%.*s\t%d\t%d\t%d\t%d\n", static_cast<int>(group.name.size()), group.name.data(),
+                 count(ProtocolClass::TCP), count(ProtocolClass::UDP), count(ProtocolClass::ICMP),
+                 count(ProtocolClass::OTHER));
   }
-  std::fprintf(out, "#errors\t%d\n", counters.ReceiveErrors());
+  std::fprintf(out, "#errors\t%d\n", counters.receiveErrors);
 }
 
 }  // namespace orvanel::cli

@@ -23,18 +23,21 @@ class RowPrinter final : public PacketTable {
 
   // Rows added so far; any thread may ask.
   std::uint64_t RowsListed() const { return rowsListed_.load(std::memory_order_relaxed); }
+  // Rows whose line could not be written; any thread may ask.
+  std::uint64_t RowsNotListed() const { return rowsNotListed_.load(std::memory_order_relaxed); }
 
  private:
   std::FILE* out_;
   OutputFormat format_;
   std::string line_;                          // kept to reuse its memory
   std::atomic<std::uint64_t> rowsListed_{0};  // written by one thread at a time
+  std::atomic<std::uint64_t> rowsNotListed_{0};
 };
 
 // Appends text with every byte outside 0x20-0x7e, and the backslash, escaped.
 void AppendEscaped(std::string& out, std::string_view text);
 
 // The five counter lines (#all, #src, #dst, #other, #errors), or their JSON object.
-void PrintCounters(std::FILE* out, const PacketCounters& counters, OutputFormat format);
+void PrintCounters(std::FILE* out, const CounterSnapshot& counters, OutputFormat format);
 
 }  // namespace orvanel::cli

@@ -112,10 +112,7 @@ QWidget* CCaptureDlg::GetDlgItem(int id) const { return m_controls.Item(id); }
 
 bool CCaptureDlg::IsCapturing() const { return m_session && m_session->IsCapturing(); }
 
-std::uint64_t CCaptureDlg::KernelDrops() const {
-  const std::uint64_t running = IsCapturing() ? m_session->KernelDrops() - m_dropsAtClear : 0;
-  return m_dropsOfStoppedCaptures + running;
-}
+std::uint64_t CCaptureDlg::KernelDrops() const { return m_losses ? m_losses->KernelDrops() : 0; }
 
 bool CCaptureDlg::UpdateData(bool saveAndValidate) {
   DataExchange dx(saveAndValidate);
@@ -165,6 +162,7 @@ void CCaptureDlg::OnInitDialog() {
   m_chkOther->setChecked(true);
   m_counters.ZeroTotals();
   m_session = std::make_unique<CaptureSession>(m_counters, m_options, *m_spool, CurrentDirectory());
+  m_losses = std::make_unique<CaptureLosses>(*m_session, [this] { return m_spool->RowsNotListed(); });
   if (!m_queries.hostName()) ShowFatalMessage(this, QStringLiteral("获取本机名称错误\t\n\n程序将终止运行\t"));
   FillDeviceList();
   UpdateData(false);
@@ -261,8 +259,9 @@ void CCaptureDlg::OnStartStop() {
 void CCaptureDlg::StartCapture() {
   UpdateData(true);
   const QString chosen = m_cbDevice->currentIndex() >= 0 ? m_cbDevice->currentText() : QString();
+  // The messages stay fixed whatever errno says; orvanel-cli gives the cause.
   const StartResult result =
-      m_session->StartCapture(chosen.toStdString(), m_strSrcIP.toStdString(), m_strDstIP.toStdString());
+      m_session->StartCapture(chosen.toStdString(), m_strSrcIP.toStdString(), m_strDstIP.toStdString()).result;
   if (result == StartResult::NoAddressChosen) {
     ShowMessage(this, StartFailureText(result));
     return;
@@ -276,9 +275,7 @@ void CCaptureDlg::StartCapture() {
 void CCaptureDlg::StopCapture() {
   if (!IsCapturing()) return;
   m_session->StopCapture();
-  // A session counts the drops of one capture; ERROR counts them until Clear.
-  m_dropsOfStoppedCaptures += m_session->KernelDrops() - m_dropsAtClear;
-  m_dropsAtClear = 0;
+  m_losses->CaptureStopped();
   m_btnStart->setText(kIdleCaption);
   m_refreshTimer.stop();
   m_rateGraph.Interrupt();
@@ -294,8 +291,8 @@ void CCaptureDlg::EnableSettings(bool enable) {
   m_cbDevice->setEnabled(enable);
 }
 
-void CCaptureDlg::CopyCounters() {
-  const auto count = [this](TrafficGroup group, ProtocolClass protocol) { return m_counters.Count(group, protocol); };
+void CCaptureDlg::CopyCounters(const CounterSnapshot& counters) {
+  const auto count = [&counters](TrafficGroup group, ProtocolClass protocol) { return counters.Count(group, protocol); };
   using G = TrafficGroup;
   using P = ProtocolClass;
   m_nAllTCP = count(G::All, P::TCP), m_nAllUDP = count(G::All, P::UDP);
@@ -308,24 +305,24 @@ void CCaptureDlg::CopyCounters() {
   m_nOthICMP = count(G::Other, P::ICMP), m_nOthOTHER = count(G::Other, P::OTHER);
   // Losses show in ERROR: failed receives, the kernel's drops when the ring
   // was full, and rows the spool had no room for.
-  const std::int32_t failures = m_counters.ReceiveErrors();
-  const std::uint64_t drops = KernelDrops();
-  const std::uint64_t notListed = m_spool->RowsNotListed() - m_notListedAtClear;
-  m_nError = static_cast<int>(static_cast<std::uint32_t>(failures) + static_cast<std::uint32_t>(drops) +
-                              static_cast<std::uint32_t>(notListed));
+  // Before the dialog's initialisation nothing was captured, so only the counters count.
+  const Losses losses = m_losses ? m_losses->Read(counters.receiveErrors) : Losses{counters.receiveErrors};
+  m_nError = losses.Total();
   GetDlgItem(res::IDC_ERROR)->setToolTip(QStringLiteral("接收失败 %1，内核丢弃 %2，未列出 %3")
-                                             .arg(failures)
-                                             .arg(drops)
-                                             .arg(notListed));
+                                             .arg(losses.receiveFailures)
+                                             .arg(losses.kernelDrops)
+                                             .arg(losses.notListed));
 }
 
 // One bounded step per tick, whatever the packet rate: the rows the spool took
-// since the last tick are shown in one insert, then the counters.
+// since the last tick are shown in one insert, then the counters, read once
+// for the edits and the rate graph alike.
 void CCaptureDlg::RefreshCounters() {
   TakeRows();
-  CopyCounters();
+  const CounterSnapshot counters = m_counters.Snapshot();
+  CopyCounters(counters);
   UpdateData(false);
-  m_rateGraph.Read(m_counters);
+  m_rateGraph.Read(counters);
 }
 
 void CCaptureDlg::TakeRows() { m_packets->TakeRows(); }
@@ -336,11 +333,9 @@ void CCaptureDlg::ClearList() {
   if (!IsCapturing()) m_spool->FinishClear();
   RenewReportRows(*m_lcPackets);
   m_counters.ZeroAllCounters();
-  m_dropsOfStoppedCaptures = 0;
-  m_dropsAtClear = IsCapturing() ? m_session->KernelDrops() : 0;
-  m_notListedAtClear = m_spool->RowsNotListed();
+  if (m_losses) m_losses->Clear();
   m_rateGraph.Clear();
-  CopyCounters();
+  CopyCounters(m_counters.Snapshot());
   UpdateData(false);
 }
 

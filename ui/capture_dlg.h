@@ -11,6 +11,7 @@
 
 #include "capture/capture_options.h"
 #include "capture/counters.h"
+#include "session/capture_losses.h"
 #include "session/capture_session.h"
 #include "data_exchange.h"
 #include "dialog_builder.h"
@@ -44,7 +45,7 @@ class CCaptureDlg final : public QDialog {
   // Packets the kernel dropped since the list was last cleared.
   std::uint64_t KernelDrops() const;
   // The shown rows as pcapng, oldest first; an error text, or nothing.
-  std::optional<QString> SaveList(const QString& path) const;
+  [[nodiscard]] std::optional<QString> SaveList(const QString& path) const;
   bool UpdateData(bool saveAndValidate);
 
   // The dialog initialises itself when it is first shown.
@@ -70,7 +71,7 @@ class CCaptureDlg final : public QDialog {
   void ClearList();
   void OnSelchangeDevice();
   void TakeRows();
-  void CopyCounters();
+  void CopyCounters(const CounterSnapshot& counters);
   void OnSaveList();
   void EnableSettings(bool enable);
 
@@ -101,12 +102,9 @@ class CCaptureDlg final : public QDialog {
   AtomicCaptureOptions m_options;
   std::unique_ptr<RowSpool> m_spool;
   PacketModel* m_packets;
-  // What ERROR adds to the receive failures, counted from the last Clear.
-  std::uint64_t m_dropsOfStoppedCaptures = 0;
-  std::uint64_t m_dropsAtClear = 0;  // of the running capture
-  std::uint64_t m_notListedAtClear = 0;
   QTimer m_refreshTimer;
   std::unique_ptr<CaptureSession> m_session;
+  std::unique_ptr<CaptureLosses> m_losses;  // what ERROR counts; reads the session
 };
 
 }  // namespace orvanel

@@ -2,8 +2,8 @@
 
 namespace orvanel {
 
-void RateGraph::Read(const PacketCounters& counters) {
-  history_.Record(RateHistory::Clock::now(), ReadCounters(counters));
+void RateGraph::Read(const CounterSnapshot& counters) {
+  history_.Record(RateHistory::Clock::now(), counters.counts);
   Redraw();
 }
 

@@ -15,7 +15,7 @@ class RateGraph {
  public:
   explicit RateGraph(QWidget& owner) : owner_(owner) {}
 
-  void Read(const PacketCounters& counters);  // at each counter refresh
+  void Read(const CounterSnapshot& counters);  // at each counter refresh
   void Interrupt();                           // at Stop: the graph stands still
   void Clear();                               // at Clear list: the graph empties
   void Show();                                // opens the one window, or raises it

@@ -14,18 +14,7 @@ std::int64_t Increase(std::int32_t before, std::int32_t now) {
 
 }  // namespace
 
-CounterReading ReadCounters(const PacketCounters& counters) {
-  CounterReading reading{};
-  for (int group = 0; group < kTrafficGroupCount; ++group) {
-    for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
-      reading[group][protocol] =
-          counters.Count(static_cast<TrafficGroup>(group + 1), static_cast<ProtocolClass>(protocol));
-    }
-  }
-  return reading;
-}
-
-void RateHistory::Record(Clock::time_point time, const CounterReading& counts) {
+void RateHistory::Record(Clock::time_point time, const CounterGrid& counts) {
   if (lastTime_ && time <= *lastTime_) return;
   if (!lastTime_ || interrupted_) {
     // Nothing was counted while stopped: the graph shows that as zero.

@@ -13,10 +13,6 @@
 
 namespace orvanel {
 
-using CounterReading = std::array<std::array<std::int32_t, kProtocolClassCount>, kTrafficGroupCount>;
-
-CounterReading ReadCounters(const PacketCounters& counters);
-
 class RateHistory {
  public:
   using Clock = std::chrono::steady_clock;
@@ -35,7 +31,7 @@ class RateHistory {
   // Adds the rates since the previous reading. A counter that went back was
   // zeroed (Start, Clear list) and counts from zero since. The first reading,
   // and the first after Interrupt, only sets where counting starts.
-  void Record(Clock::time_point time, const CounterReading& counts);
+  void Record(Clock::time_point time, const CounterGrid& counts);
   // The capture stopped: nothing is counted until the next reading, which
   // starts afresh.
   void Interrupt();
@@ -56,7 +52,7 @@ class RateHistory {
   std::size_t first_ = 0;
   std::uint64_t appended_ = 0;
   std::optional<Clock::time_point> lastTime_;
-  CounterReading last_{};
+  CounterGrid last_{};
   bool interrupted_ = false;
 };
 

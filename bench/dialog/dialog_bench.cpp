@@ -357,7 +357,7 @@ class Bench {
 // Five minutes of readings of a busy capture, the most the graph holds.
 void GraphFullHistory() {
   RateHistory history;
-  CounterReading counts{};
+  CounterGrid counts{};
   const RateHistory::Clock::time_point start = RateHistory::Clock::now();
   for (int reading = 0; reading <= static_cast<int>(RateHistory::kCapacity); ++reading) {
     for (int group = 0; group < kTrafficGroupCount; ++group) {

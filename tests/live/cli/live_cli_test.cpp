@@ -114,6 +114,20 @@ TEST_F(LiveCli, AStopSignalRightAfterTrafficLosesNothing) {
   }
 }
 
+TEST_F(LiveCli, RowsWhoseLinesCannotBeWrittenCountAsNotListed) {
+  CliProcess cli({"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", ORVANEL_CLI_PATH, "--address", "127.0.0.1",
+                  "--count", "100", "--show", "src=udp"},
+                 directory_);
+  ASSERT_TRUE(cli.WaitForError("orvanel-cli: capturing on 127.0.0.1\n")) << cli.Err();
+  Send(std::vector<std::string>(100, std::string(200, 'x')));  // far more than one buffer of lines
+  EXPECT_EQ(cli.Wait(), 2);
+  std::smatch lost;
+  const std::string err = cli.Err();
+  ASSERT_TRUE(std::regex_search(err, lost, std::regex("0 dropped by the kernel, ([0-9]+) not listed\n"))) << err;
+  EXPECT_GT(std::stoi(lost[1]), 0);
+  EXPECT_TRUE(err.ends_with("orvanel-cli: cannot write the output\n")) << err;
+}
+
 // The value of one sample in a metrics page; -1 when it is missing.
 long long Sample(const std::string& page, const std::string& series) {
   const std::size_t at = page.find("\n" + series + " ");
@@ -221,7 +235,7 @@ TEST_F(LiveCli, WithoutTheRightToCaptureTheStartFailsWithOne) {
   EXPECT_EQ(cli.Wait(), 1);
   EXPECT_EQ(cli.Out(), "");
   EXPECT_EQ(cli.Err(), "orvanel-cli: cannot create the capture socket (run as root, or add yourself to the "
-                       "group orvanel, then log in again; see README)\n");
+                       "group orvanel, then log in again; see README): Operation not permitted\n");
 }
 
 TEST_F(LiveCli, TheExporterUnitsRightsAreEnough) {

@@ -108,7 +108,7 @@ std::string AsNobody(const std::function<std::string()>& work) {
 }
 
 std::string Outcome(const CaptureSocket& opened) {
-  std::string text(StartResultMeaning(opened.result));
+  std::string text = StartOutcomeText(opened.Outcome());
   if (opened.socket.valid()) text += IsPacketSocket(opened.socket.get()) ? " +packet socket" : " +other descriptor";
   return text;
 }
@@ -146,10 +146,13 @@ TEST_F(HelperCopies, TheHelperAnswersAsTheInProcessStartWould) {
 
 TEST_F(HelperCopies, AHelperThatCannotDoItsWorkMeansNoSocket) {
   const std::string noSocket(StartResultMeaning(StartResult::SocketCreationFailed));
-  // Replies are read: a well-formed refusal comes through as it is.
-  EXPECT_EQ(Outcome(OpenCaptureSocketThroughHelper(Script("refuses", R"(printf 'SVRO\004\000\000\000' >&3)"),
-                                                   "127.0.0.1")),
+  // Replies are read: a well-formed refusal comes through as it is, errno included.
+  EXPECT_EQ(Outcome(OpenCaptureSocketThroughHelper(
+                Script("refuses", R"(printf 'SVRO\004\000\000\000\000\000\000\000' >&3)"), "127.0.0.1")),
             StartResultMeaning(StartResult::NoAddressChosen));
+  EXPECT_EQ(Outcome(OpenCaptureSocketThroughHelper(
+                Script("unbound", R"(printf 'SVRO\005\000\000\000\023\000\000\000' >&3)"), "127.0.0.1")),
+            std::string(StartResultMeaning(StartResult::BindFailed)) + ": No such device");
   const std::map<std::string, std::string> broken = {
       {"missing", (directory_ / "missing").string()},
       {"no path", ""},
@@ -160,13 +163,24 @@ TEST_F(HelperCopies, AHelperThatCannotDoItsWorkMeansNoSocket) {
       {"crashes", Script("crashes", "kill -SEGV $$")},
       {"garbage reply", Script("garbage", "printf 'garbage, not a reply' >&3")},
       {"short reply", Script("short", R"(printf 'SVRO' >&3)")},
-      {"wrong mark", Script("mark", R"(printf 'XVRO\004\000\000\000' >&3)")},
-      {"unknown result", Script("unknown", R"(printf 'SVRO\011\000\000\000' >&3)")},
-      {"started without a socket", Script("nosocket", R"(printf 'SVRO\000\000\000\000' >&3)")},
+      {"old reply", Script("old", R"(printf 'SVRO\004\000\000\000' >&3)")},
+      {"wrong mark", Script("mark", R"(printf 'XVRO\004\000\000\000\000\000\000\000' >&3)")},
+      {"unknown result", Script("unknown", R"(printf 'SVRO\011\000\000\000\000\000\000\000' >&3)")},
+      {"unknown errno", Script("errno", R"(printf 'SVRO\004\000\000\000\377\377\377\377' >&3)")},
+      {"started without a socket", Script("nosocket", R"(printf 'SVRO\000\000\000\000\000\000\000\000' >&3)")},
   };
+  // Why the helper could not be had is said when it is known.
+  const std::map<std::string, std::string> causes = {{"missing", ": No such file or directory"},
+                                                     {"no path", ": No such file or directory"},
+                                                     {"relative path", ": No such file or directory"},
+                                                     {"not executable", ": Permission denied"},
+                                                     {"a directory", ": Permission denied"}};
   const int descriptors = CountDescriptors();
   for (const auto& [what, helper] : broken) {
-    EXPECT_EQ(Outcome(OpenCaptureSocketThroughHelper(helper, "127.0.0.1")), noSocket) << what;
+    const auto cause = causes.find(what);
+    EXPECT_EQ(Outcome(OpenCaptureSocketThroughHelper(helper, "127.0.0.1")),
+              noSocket + (cause != causes.end() ? cause->second : ""))
+        << what;
   }
   EXPECT_EQ(CountDescriptors(), descriptors);
   EXPECT_TRUE(NoChildLeft());
@@ -200,8 +214,9 @@ TEST_F(HelperCopies, AnUnprivilegedCallerCapturesThroughTheHelper) {
   });
   EXPECT_EQ(report,
             "right 0\n"
-            "itself: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed)) + "\n"
-            "helper without capability: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed)) + "\n"
+            "itself: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed)) + ": Operation not permitted\n"
+            "helper without capability: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed)) +
+                ": Operation not permitted\n"
             "not local: " + std::string(StartResultMeaning(StartResult::NoAddressChosen)) + "\n"
             "garbage: " + std::string(StartResultMeaning(StartResult::NoAddressChosen)) + "\n"
             "helper: capture started +packet socket\n"
@@ -273,18 +288,17 @@ TEST_F(HelperCopies, OrvanelCliRunByNobodyCapturesThroughTheHelperBesideIt) {
   const std::vector<std::string> command = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
                                             cli.string(), "--address", "127.0.0.1", "--count", "2", "--show",
                                             "src=udp"};
-  const std::string noSocket =
-      "orvanel-cli: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed)) + "\n";
+  const std::string noSocket = "orvanel-cli: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed));
   {
     CliProcess withoutHelper(command, output);
     EXPECT_EQ(withoutHelper.Wait(), 1);
-    EXPECT_EQ(withoutHelper.Err(), noSocket);
+    EXPECT_EQ(withoutHelper.Err(), noSocket + ": No such file or directory\n");
   }
   fs::copy_file(plain, helper);
   {
     CliProcess powerlessHelper(command, output);
     EXPECT_EQ(powerlessHelper.Wait(), 1);
-    EXPECT_EQ(powerlessHelper.Err(), noSocket);
+    EXPECT_EQ(powerlessHelper.Err(), noSocket + ": Operation not permitted\n");
   }
   fs::remove(helper);
   fs::copy_file(capable, helper);
@@ -362,7 +376,7 @@ getent group orvanel | cut -d: -f3 >"$out/gid")");
     CliProcess outside(nobodyCapturing("--clear-groups"), output);
     EXPECT_EQ(outside.Wait(), 1);
     EXPECT_EQ(outside.Err(), "orvanel-cli: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed)) +
-                                 "\n");
+                                 ": Permission denied\n");
   }
   CliProcess member(nobodyCapturing("--groups=" + std::to_string(file.st_gid)), output);
   ASSERT_TRUE(member.WaitForError("orvanel-cli: capturing on 127.0.0.1\n")) << member.Err();

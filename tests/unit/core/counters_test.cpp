@@ -65,10 +65,17 @@ TEST(PacketCounters, CountsByGroupAndProtocolByte) {
   EXPECT_EQ(counters.Count(TrafficGroup::Other, ProtocolClass::ICMP), 1);
   EXPECT_EQ(counters.Count(TrafficGroup::All, ProtocolClass::OTHER), 3);
   EXPECT_EQ(counters.ReceiveErrors(), 1);
+  const CounterSnapshot snapshot = counters.Snapshot();
   int total = 0;
-  for (TrafficGroup group : kGroups)
-    for (ProtocolClass protocol : kClasses) total += counters.Count(group, protocol);
+  for (TrafficGroup group : kGroups) {
+    for (ProtocolClass protocol : kClasses) {
+      EXPECT_EQ(snapshot.Count(group, protocol), counters.Count(group, protocol));
+      total += snapshot.Count(group, protocol);
+    }
+  }
   EXPECT_EQ(total, 7);
+  EXPECT_EQ(snapshot.receiveErrors, 1);
+  EXPECT_EQ(snapshot.Count(static_cast<TrafficGroup>(5), ProtocolClass::TCP), 0);
 }
 
 TEST(PacketCounters, WrapFromTheLargestToTheMostNegativeValue) {

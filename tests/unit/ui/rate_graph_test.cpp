@@ -39,7 +39,7 @@ struct Counters {
     reading[static_cast<int>(group) - 1][static_cast<int>(protocol)] = value;
     return *this;
   }
-  CounterReading reading{};
+  CounterGrid reading{};
 };
 
 TEST(RateGraph, LinesFollowTheCountersThroughZeroingAndPauses) {

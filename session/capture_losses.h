@@ -1,0 +1,50 @@
+// What a capture lost, as the dialog's ERROR and orvanel-cli's last line
+// count it: failed receives, packets the kernel dropped because the ring was
+// full, and rows the table could not take; all from the last Clear on, across
+// captures.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "capture/counters.h"
+#include "session/capture_session.h"
+
+namespace orvanel {
+
+struct Losses {
+  std::int32_t receiveFailures = 0;
+  std::uint64_t kernelDrops = 0;
+  std::uint64_t notListed = 0;
+
+  // The sum, wrapping past the largest 32-bit value like the counters.
+  std::int32_t Total() const {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(receiveFailures) +
+                                     static_cast<std::uint32_t>(kernelDrops) + static_cast<std::uint32_t>(notListed));
+  }
+};
+
+class CaptureLosses {
+ public:
+  // rowsNotListed: the table's running count of rows it could not take.
+  CaptureLosses(const CaptureSession& session, std::function<std::uint64_t()> rowsNotListed)
+      : session_(session), rowsNotListed_(std::move(rowsNotListed)) {}
+
+  // receiveErrors: the counters' shown value, which Clear zeroes with them.
+  Losses Read(std::int32_t receiveErrors) const;
+  std::uint64_t KernelDrops() const;
+
+  // After the session's Stop: the capture's drops go on counting.
+  void CaptureStopped();
+  // At Clear list: everything counts from zero again.
+  void Clear();
+
+ private:
+  const CaptureSession& session_;
+  std::function<std::uint64_t()> rowsNotListed_;
+  std::uint64_t dropsOfStoppedCaptures_ = 0;
+  std::uint64_t dropsAtClear_ = 0;  // of the running capture
+  std::uint64_t notListedAtClear_ = 0;
+};
+
+}  // namespace orvanel
