@@ -10,16 +10,15 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
-#include <QTableView>
 #include <filesystem>
 #include <system_error>
 
 #include "about_dlg.h"
 #include "details_from_table.h"
-#include "keep_in_view.h"
 #include "list_export.h"
 #include "list_style.h"
 #include "message_box.h"
+#include "packet_list_view.h"
 #include "packet_model.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -86,17 +85,16 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
       m_chkOther(Control<QCheckBox>(m_controls, res::IDC_CHK_OTHER)),
       m_edDstIP(Control<QLineEdit>(m_controls, res::IDC_DST_IP)),
       m_edSrcIP(Control<QLineEdit>(m_controls, res::IDC_SRC_IP)),
-      m_lcPackets(Control<QTableView>(m_controls, res::IDC_LIST_PACKETS)),
+      m_lcPackets(Control<PacketListView>(m_controls, res::IDC_LIST_PACKETS)),
       m_btnStart(Control<QPushButton>(m_controls, res::IDC_BTN_START)),
       m_hIcon(ProgramIcon()),
       m_spool(RowSpool::CreateInCacheDirectory()),
       m_packets(new PacketModel(*m_spool, this)) {
-  m_lcPackets->setModel(m_packets);
+  m_lcPackets->SetPackets(*m_packets);
   m_lcPackets->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_lcPackets->setSelectionMode(QAbstractItemView::SingleSelection);
   m_lcPackets->setWordWrap(false);
-  KeepRowsInView(*m_lcPackets);
-  OpenDetailsFromTable(*m_lcPackets, *m_packets);
+  OpenDetailsFromTable(*m_lcPackets);
   m_refreshTimer.setInterval(kRefreshMilliseconds);
   connect(&m_refreshTimer, &QTimer::timeout, this, &CCaptureDlg::RefreshCounters);
   connect(m_btnStart, &QPushButton::clicked, this, &CCaptureDlg::OnStartStop);
@@ -331,7 +329,6 @@ void CCaptureDlg::ClearList() {
   UpdateData(true);
   m_packets->Clear();
   if (!IsCapturing()) m_spool->FinishClear();
-  RenewReportRows(*m_lcPackets);
   m_counters.ZeroAllCounters();
   if (m_losses) m_losses->Clear();
   m_rateGraph.Clear();

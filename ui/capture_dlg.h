@@ -24,11 +24,11 @@ class QComboBox;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QTableView;
 
 namespace orvanel {
 
 class PacketModel;
+class PacketListView;
 
 class CCaptureDlg final : public QDialog {
   Q_OBJECT
@@ -86,7 +86,7 @@ class CCaptureDlg final : public QDialog {
   QCheckBox *m_chkDstUDP, *m_chkDstTCP, *m_chkDstOTHER, *m_chkDstICMP;
   QCheckBox *m_chkSrcIP, *m_chkDstIP, *m_chkOther;
   QLineEdit *m_edDstIP, *m_edSrcIP;
-  QTableView* m_lcPackets;
+  PacketListView* m_lcPackets;
   QPushButton* m_btnStart;
   int m_nAllICMP = 0, m_nAllOTHER = 0, m_nAllTCP = 0, m_nAllUDP = 0, m_nError = 0;
   int m_nSrcICMP = 0, m_nDstICMP = 0;

@@ -3,14 +3,11 @@
 // goes on to the dialog as before.
 #pragma once
 
-class QTableView;
-
 namespace orvanel {
 
-class PacketModel;
+class PacketListView;
 
-// The view shows model; both live as long as each other. The windows open
-// over the view's window.
-void OpenDetailsFromTable(QTableView& view, const PacketModel& model);
+// The windows open over the view's window.
+void OpenDetailsFromTable(PacketListView& view);
 
 }  // namespace orvanel

@@ -7,10 +7,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTableView>
 #include <algorithm>
 
 #include "list_style.h"
+#include "packet_list_view.h"
 #include "window_icon.h"
 
 namespace orvanel {
@@ -59,7 +59,7 @@ QWidget* MakeComboBox(QWidget* parent) {
 }
 
 QWidget* MakeListView(QWidget* parent) {
-  auto* view = new QTableView(parent);
+  auto* view = new PacketListView(parent);
   view->setFrameShape(QFrame::StyledPanel);
   SetReportRows(*view);
   return view;

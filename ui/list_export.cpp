@@ -32,7 +32,7 @@ std::optional<QString> SaveRowsAsPcapng(const PacketModel& model, const QString&
   }
   {
     PcapngWriter writer(out);
-    for (std::size_t row = 0; row < model.ShownRows(); ++row) {
+    for (std::uint64_t row = 0; row < model.ShownRows(); ++row) {
       const RowSpool::StoredRow stored = model.StoredRow(row);
       writer.WritePacket(stored.datagram, stored.captureTimeNs);
     }

@@ -16,11 +16,6 @@ void SetReportRows(QTableView& view) {
   rows.setDefaultSectionSize(view.fontMetrics().height() + 4);
 }
 
-void RenewReportRows(QTableView& view) {
-  view.setVerticalHeader(new QHeaderView(Qt::Vertical, &view));
-  SetReportRows(view);
-}
-
 void SetPacketColumns(QTableView& view) {
   QHeaderView& header = *view.horizontalHeader();
   header.setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);

@@ -1,9 +1,7 @@
 #include "packet_model.h"
 
 #include <algorithm>
-#include <limits>
 
-#include "capture/packet_decode.h"
 #include "cell_text.h"
 #include "res/templates.h"
 
@@ -13,21 +11,19 @@ static_assert(res::kPacketListColumns.size() == kPacketColumnCount, "one heading
 
 PacketModel::PacketModel(RowSpool& spool, QObject* parent) : QAbstractTableModel(parent), spool_(spool) {}
 
-int PacketModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_; }
+int PacketModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(window_.size());
+}
 
 int PacketModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : kPacketColumnCount;
 }
 
 QVariant PacketModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= shown_ || index.column() >= kPacketColumnCount) {
+  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() || index.column() >= kPacketColumnCount) {
     return {};
   }
-  const RowSpool::StoredRow stored = ViewRow(index.row());
-  PacketRow texts;
-  BuildPacketRow(ListedRowOf(stored.datagram, stored.captureTimeNs), texts);
-  const std::string_view text = texts.columns[static_cast<std::size_t>(index.column())];
-  return CellText(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+  return window_[static_cast<std::size_t>(index.row())].texts[static_cast<std::size_t>(index.column())];
 }
 
 QVariant PacketModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -40,22 +36,62 @@ QVariant PacketModel::headerData(int section, Qt::Orientation orientation, int r
   return {};
 }
 
-std::size_t PacketModel::TakeRows() {
-  // A view cannot address more rows than an int holds; the rest stay in the spool.
-  const std::size_t available = std::min<std::size_t>(spool_.RowCount(), std::numeric_limits<int>::max());
-  if (available <= static_cast<std::size_t>(shown_)) return 0;
-  const int added = static_cast<int>(available) - shown_;
-  beginInsertRows(QModelIndex(), 0, added - 1);
-  shown_ += added;
-  endInsertRows();
-  return static_cast<std::size_t>(added);
+std::uint64_t PacketModel::TakeRows() {
+  const std::uint64_t available = spool_.RowCount();
+  if (available <= shown_) return 0;
+  const std::uint64_t added = available - shown_;
+  shown_ = available;
+  emit rowsTaken(added);
+  return added;
 }
 
 void PacketModel::Clear() {
   beginResetModel();
   spool_.Clear();
   shown_ = 0;
+  top_ = 0;
+  window_.clear();
   endResetModel();
+  emit listCleared();
+}
+
+PacketModel::WindowRow PacketModel::MakeRow(std::uint64_t ordinal) const {
+  const RowSpool::StoredRow stored = StoredRow(ordinal);
+  PacketRow row;
+  BuildPacketRow(ListedRowOf(stored.datagram, stored.captureTimeNs), row);
+  WindowRow made{ordinal, {}};
+  for (std::size_t column = 0; column < made.texts.size(); ++column) {
+    const std::string_view text = row.columns[column];
+    made.texts[column] = CellText(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+  }
+  return made;
+}
+
+int PacketModel::WindowRowOf(std::uint64_t ordinal) const {
+  if (window_.empty() || ordinal > top_ || top_ - ordinal >= window_.size()) return -1;
+  return static_cast<int>(top_ - ordinal);
+}
+
+void PacketModel::SetWindow(std::uint64_t top, int rows) {
+  rows = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(rows, 0)),
+                                                  top < shown_ ? top + 1 : 0));
+  if (top == top_ && rows == rowCount()) return;
+  // Rows already in the window keep their texts; only new ones are made.
+  std::vector<WindowRow> next;
+  next.reserve(static_cast<std::size_t>(rows));
+  for (int row = 0; row < rows; ++row) {
+    const std::uint64_t ordinal = top - static_cast<std::uint64_t>(row);
+    const int old = WindowRowOf(ordinal);
+    next.push_back(old >= 0 ? std::move(window_[static_cast<std::size_t>(old)]) : MakeRow(ordinal));
+  }
+  const int before = rowCount();
+  if (rows > before) beginInsertRows({}, before, rows - 1);
+  if (rows < before) beginRemoveRows({}, rows, before - 1);
+  window_ = std::move(next);
+  top_ = top;
+  if (rows > before) endInsertRows();
+  if (rows < before) endRemoveRows();
+  if (rows > 0) emit dataChanged(index(0, 0), index(rows - 1, kPacketColumnCount - 1), {Qt::DisplayRole});
 }
 
 }  // namespace orvanel

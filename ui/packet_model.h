@@ -1,9 +1,17 @@
-// The packet table's model: the rows of the spool, newest on top, formatted
-// only when the view asks for them.
+// The packet table's model: a window of the rows of the spool that fit on
+// screen, newest on top. Rows are addressed by their ordinal in the list
+// (0 the oldest, 64-bit); the model holds the texts of the window's rows
+// alone, made once when a row comes into the window, and nothing per row
+// of the list.
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <vector>
 
+#include "capture/packet_decode.h"
 #include "capture/row_spool.h"
 
 namespace orvanel {
@@ -15,26 +23,48 @@ class PacketModel final : public QAbstractTableModel {
   // The spool outlives the model.
   explicit PacketModel(RowSpool& spool, QObject* parent = nullptr);
 
+  // The window's rows.
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-  // Shows the rows the spool took since the last call, in one insert at the
-  // top: the work does not grow with the packet rate. Returns the count.
-  std::size_t TakeRows();
+  // Takes the rows the spool took since the last call into the list, whose
+  // ordinals never change until Clear; the work does not grow with the rows.
+  // Returns the count.
+  std::uint64_t TakeRows();
   // Deletes every row.
   void Clear();
 
-  // Rows shown, oldest first, as the spool keeps them.
-  std::size_t ShownRows() const { return static_cast<std::size_t>(shown_); }
-  RowSpool::StoredRow StoredRow(std::size_t oldestFirst) const { return spool_.Row(oldestFirst); }
-  // The row the view shows at row, 0 being the newest; row < ShownRows().
-  RowSpool::StoredRow ViewRow(int row) const { return spool_.Row(static_cast<std::size_t>(shown_ - 1 - row)); }
+  // Rows of the list, and one of them by ordinal.
+  std::uint64_t ShownRows() const { return shown_; }
+  RowSpool::StoredRow StoredRow(std::uint64_t ordinal) const { return spool_.Row(ordinal); }
+
+  // Shows rows top, top - 1, ... (newest first), at most rows of them.
+  void SetWindow(std::uint64_t top, int rows);
+  // The ordinal of a row of the window; row < rowCount().
+  std::uint64_t OrdinalAt(int row) const { return top_ - static_cast<std::uint64_t>(row); }
+  // The window's row of an ordinal, or -1.
+  int WindowRowOf(std::uint64_t ordinal) const;
+  RowSpool::StoredRow ViewRow(int row) const { return StoredRow(OrdinalAt(row)); }
+
+ signals:
+  // The list grew by added rows at the top; the window is unchanged.
+  void rowsTaken(std::uint64_t added);
+  // The list was emptied.
+  void listCleared();
 
  private:
+  struct WindowRow {
+    std::uint64_t ordinal;
+    std::array<QString, kPacketColumnCount> texts;
+  };
+  WindowRow MakeRow(std::uint64_t ordinal) const;
+
   RowSpool& spool_;
-  int shown_ = 0;  // rows the view knows of; the spool may hold more
+  std::uint64_t shown_ = 0;  // rows of the list; the spool may hold more
+  std::uint64_t top_ = 0;
+  std::vector<WindowRow> window_;
 };
 
 }  // namespace orvanel

@@ -33,7 +33,6 @@
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
-#include <QTableView>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -47,6 +46,7 @@
 #include "bench/dialog/view_timing.h"
 #include "res/resource.h"
 #include "ui/capture_dlg.h"
+#include "ui/packet_list_view.h"
 #include "ui/rate_graph_window.h"
 #include "ui/rate_history.h"
 
@@ -134,11 +134,11 @@ class Bench {
     QCoreApplication::processEvents();
   }
 
-  int Rows() const { return Table().model()->rowCount(); }
+  long Rows() const { return static_cast<long>(Table().Rows()); }
   long Counted() const {
     return static_cast<QLineEdit*>(dialog_.GetDlgItem(res::IDC_ALL_UDP))->text().toLong();
   }
-  QTableView& Table() const { return *static_cast<QTableView*>(dialog_.GetDlgItem(res::IDC_LIST_PACKETS)); }
+  PacketListView& Table() const { return *static_cast<PacketListView*>(dialog_.GetDlgItem(res::IDC_LIST_PACKETS)); }
 
   bool Latency() {
     Loopback socket;
@@ -148,7 +148,7 @@ class Bench {
       // Idle between samples, for a different time each, so the sends fall
       // at different points of the dialog's timer periods.
       Pump([] { return false; }, 200 + 37 * sample);
-      const int rows = Rows();
+      const long rows = Rows();
       const long counted = Counted();
       QElapsedTimer timer;
       timer.start();
@@ -266,7 +266,7 @@ class Bench {
       // time it last grew tells when the listing caught up with the capture.
       QElapsedTimer afterEnd;
       afterEnd.start();
-      int lastRows = Rows();
+      long lastRows = Rows();
       double lastGrowth = 0;
       const bool all = Pump(
           [&] {

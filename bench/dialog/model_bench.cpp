@@ -26,8 +26,8 @@
 #include "bench/dialog/synthetic_traffic.h"
 #include "bench/dialog/view_timing.h"
 #include "res/templates.h"
-#include "ui/keep_in_view.h"
 #include "ui/list_style.h"
+#include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
 #include "capture/packet_decode.h"
 #include "capture/row_spool.h"
@@ -114,14 +114,13 @@ void OursMemory(std::size_t rows, Shown shown) {
   const std::size_t before = ResidentBytes();
   const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
   PacketModel model(*spool);
-  QTableView view;
+  PacketListView view;
   if (shown != Shown::ModelOnly) {
-    view.setModel(&model);
-    KeepRowsInView(view);
+    view.SetPackets(model);
     ShowLikeTheDialog(view);
   }
   Fill(model, *spool, rows);
-  const double listed = static_cast<double>(model.rowCount());
+  const double listed = static_cast<double>(model.ShownRows());
   Print("rows", listed);
   Print("bytes_per_row", static_cast<double>(ResidentBytes() - before) / listed);
   Print("anon_shared_mib", static_cast<double>(AnonymousAndSharedBytes()) / (1 << 20));
@@ -135,7 +134,6 @@ void OursMemory(std::size_t rows, Shown shown) {
   timer.start();
   model.Clear();
   spool->FinishClear();  // no capture runs: the files are cut at once
-  if (shown != Shown::ModelOnly) RenewReportRows(view);  // as Clear list does
   QCoreApplication::processEvents();
   Print("clear_ms", Milliseconds(timer));
   Print("left_after_clear_per_row", (static_cast<double>(ResidentBytes()) - static_cast<double>(before)) / listed);
@@ -144,9 +142,8 @@ void OursMemory(std::size_t rows, Shown shown) {
 void PeerView() {
   const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
   PacketModel model(*spool);
-  QTableView view;
-  view.setModel(&model);
-  KeepRowsInView(view);
+  PacketListView view;
+  view.SetPackets(model);
   ShowLikeTheDialog(view);
   Fill(model, *spool, 100);
   const ViewTimes times = TimeViewOperations(view);

@@ -2,9 +2,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTableView>
 #include <algorithm>
 #include <vector>
+
+#include "ui/packet_list_view.h"
 
 namespace orvanel::bench {
 namespace {
@@ -13,7 +14,7 @@ constexpr int kRuns = 5;
 
 }  // namespace
 
-double MedianMilliseconds(QTableView& view, const std::function<void()>& setup, const std::function<void(int)>& op) {
+double MedianMilliseconds(PacketListView& view, const std::function<void()>& setup, const std::function<void(int)>& op) {
   std::vector<double> times;
   for (int run = 0; run < kRuns; ++run) {
     setup();
@@ -29,14 +30,14 @@ double MedianMilliseconds(QTableView& view, const std::function<void()>& setup, 
   return times[kRuns / 2];
 }
 
-ViewTimes TimeViewOperations(QTableView& view) {
-  const int rows = view.model()->rowCount();
-  const auto toTop = [&view] { view.scrollToTop(); };
-  const auto toBottom = [&view] { view.scrollToBottom(); };
+ViewTimes TimeViewOperations(PacketListView& view) {
+  const std::uint64_t rows = view.Rows();
+  const auto toTop = [&view] { view.ShowNewest(); };
+  const auto toBottom = [&view] { view.ShowOldest(); };
   ViewTimes times{};
   times.bottom = MedianMilliseconds(view, toTop, [&](int) { toBottom(); });
   times.top = MedianMilliseconds(view, toBottom, [&](int) { toTop(); });
-  times.select = MedianMilliseconds(view, toTop, [&](int run) { view.selectRow((run + 1) * rows / (kRuns + 2)); });
+  times.select = MedianMilliseconds(view, toTop, [&](int run) { view.SelectOrdinal(static_cast<std::uint64_t>(run + 1) * rows / (kRuns + 2)); });
   return times;
 }
 

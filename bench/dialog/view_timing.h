@@ -4,19 +4,21 @@
 
 #include <functional>
 
-class QTableView;
+namespace orvanel {
+class PacketListView;
+}
 
 namespace orvanel::bench {
 
 // Median of five runs of op (given the run's number), each followed by the
 // events it caused and a paint of the view; setup runs untimed before each.
-double MedianMilliseconds(QTableView& view, const std::function<void()>& setup, const std::function<void(int)>& op);
+double MedianMilliseconds(PacketListView& view, const std::function<void()>& setup, const std::function<void(int)>& op);
 
 struct ViewTimes {
   double bottom;  // scroll from the top to the bottom
   double top;     // and back
   double select;  // select a row in the middle
 };
-ViewTimes TimeViewOperations(QTableView& view);
+ViewTimes TimeViewOperations(PacketListView& view);
 
 }  // namespace orvanel::bench

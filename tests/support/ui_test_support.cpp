@@ -16,6 +16,7 @@
 
 #include "res/resource.h"
 #include "ui/capture_dlg.h"
+#include "ui/packet_list_view.h"
 
 namespace orvanel::test {
 
@@ -28,7 +29,7 @@ bool ChooseAddress(CCaptureDlg& dialog, const QString& address) {
 }
 
 int Rows(CCaptureDlg& dialog) {
-  return static_cast<QTableView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS))->model()->rowCount();
+  return static_cast<int>(static_cast<PacketListView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS))->Rows());
 }
 
 std::optional<SeenModal> RunExpectingModal(const std::function<void()>& action,

@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QTableView>
 #include <QTest>
 #include <QTreeWidget>
 #include <array>
@@ -13,8 +14,8 @@
 
 #include "capture/packet_decode.h"
 #include "ui/details_from_table.h"
-#include "ui/keep_in_view.h"
 #include "ui/packet_details_window.h"
+#include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
 #include "ui/cell_text.h"
 #include "test_files.h"
@@ -56,6 +57,9 @@ struct TestSpool {
 
 QString Cell(const PacketModel& model, int row, int column) { return model.index(row, column).data().toString(); }
 
+// A window over the whole of a short list.
+void ShowAll(PacketModel& model) { model.SetWindow(model.ShownRows() - 1, int(model.ShownRows())); }
+
 QString Shown(const std::string& text) { return CellText(QByteArrayView(text.data(), qsizetype(text.size()))); }
 
 TEST(PacketTable, RowsFromTheLoopShowExactlyTheirTextsNewestFirst) {
@@ -73,6 +77,7 @@ TEST(PacketTable, RowsFromTheLoopShowExactlyTheirTextsNewestFirst) {
   for (const TestPacket& packet : packets) AddRow(packet, *spool.spool);
   EXPECT_EQ(model.TakeRows(), packets.size());
   EXPECT_EQ(model.TakeRows(), 0u);
+  ShowAll(model);
   const QStringList udp = {"UDP", "127.0.0.1", "5353", "127.0.0.1", "80", "60", "hello"};
   const QStringList tcp = {"TCP", "10.0.0.15", "65535", "192.168.1.200", "80", "1500", Shown("GET /\r\n\xc4\xe3")};
   const QStringList icmp = {"ICMP", "0.0.0.0", "", "255.255.255.255", "", "84", ""};
@@ -97,44 +102,94 @@ TEST(PacketTable, ClearEmptiesTheTableAtOnceWhileRowsGoOnArriving) {
   PacketModel model(*spool.spool);
   for (int i = 0; i < 1000; ++i) AddRow({kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i), 1, 28, ""}, *spool.spool);
   model.TakeRows();
-  ASSERT_EQ(model.rowCount(), 1000);
+  model.SetWindow(999, 20);
+  ASSERT_EQ(model.ShownRows(), 1000u);
+  ASSERT_EQ(model.rowCount(), 20);
   model.Clear();
+  EXPECT_EQ(model.ShownRows(), 0u);
   EXPECT_EQ(model.rowCount(), 0);
   EXPECT_EQ(model.TakeRows(), 0u);  // the old rows never come back
   AddRow({kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, 4242, 1, 28, ""}, *spool.spool);
   EXPECT_EQ(model.TakeRows(), 1u);
+  ShowAll(model);
   EXPECT_EQ(Cell(model, 0, 2), QStringLiteral("4242"));
 }
 
-TEST(PacketTable, RowsInViewStayInViewAwayFromTheTop) {
+// The port column of the rows on screen, top to bottom.
+QStringList PortsOnScreen(const PacketListView& view) {
+  QStringList ports;
+  for (int row = 0; row < view.model()->rowCount(); ++row) ports << view.model()->index(row, 2).data().toString();
+  return ports;
+}
+
+TEST(PacketTable, AMillionRowsLeaveNoStatePerRowAndRowsOnScreenStayPut) {
   TestSpool spool;
   ASSERT_TRUE(spool.spool);
   PacketModel model(*spool.spool);
-  QTableView view;
-  view.setModel(&model);
+  PacketListView view;
+  view.SetPackets(model);
   view.resize(400, 300);
-  KeepRowsInView(view);
   const auto add = [&](int first, int count) {
     for (int i = first; i < first + count; ++i) {
-      AddRow({kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i), 1, 28, ""}, *spool.spool);
+      AddRow({kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i), std::uint16_t(i >> 16), 28, ""}, *spool.spool);
     }
     model.TakeRows();
     QCoreApplication::processEvents();
   };
+  const auto port = [](int i) { return QString::number(std::uint16_t(i)); };
   view.show();
-  add(0, 1000);
-  ASSERT_EQ(view.verticalScrollBar()->value(), 0);
-  add(1000, 10);  // at the top: the newest stays in sight
-  EXPECT_EQ(view.indexAt(QPoint(5, 5)).row(), 0);
-  EXPECT_EQ(model.index(0, 2).data().toString(), QStringLiteral("1009"));
-  view.scrollTo(model.index(500, 0), QAbstractItemView::PositionAtTop);
-  QCoreApplication::processEvents();
-  const QModelIndex top = view.indexAt(QPoint(5, 5));
-  const QString topPort = model.index(top.row(), 2).data().toString();
-  add(1010, 25);
-  const QModelIndex after = view.indexAt(QPoint(5, 5));
-  EXPECT_EQ(after.row(), top.row() + 25);
-  EXPECT_EQ(model.index(after.row(), 2).data().toString(), topPort);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  add(0, 1'000'000);
+  // Only the rows that fit on screen are the view's and the model's.
+  const int fit = view.viewport()->height() / view.verticalHeader()->defaultSectionSize() + 1;
+  EXPECT_LE(model.rowCount(), fit);
+  EXPECT_LE(view.verticalHeader()->count(), fit);
+  EXPECT_EQ(view.Rows(), 1'000'000u);
+  EXPECT_EQ(PortsOnScreen(view).front(), port(999'999));  // the newest on top
+
+  add(1'000'000, 10);  // at the top: the newest stays in sight
+  EXPECT_EQ(PortsOnScreen(view).front(), port(1'000'009));
+  view.ShowOldest();
+  EXPECT_EQ(PortsOnScreen(view).last(), port(0));
+  EXPECT_EQ(view.RowScrollBar().value(), view.RowScrollBar().maximum());
+  view.RowScrollBar().setValue(view.RowScrollBar().maximum() / 2);
+  const QStringList middle = PortsOnScreen(view);
+  add(1'000'010, 25);  // away from the top the rows on screen stay where they are
+  EXPECT_EQ(PortsOnScreen(view), middle);
+
+  // The keyboard walks the whole list, and the selection is kept by row, not by place on screen.
+  view.setFocus();
+  QTest::keyClick(&view, Qt::Key_Home);
+  EXPECT_EQ(view.CurrentRow(), 1'000'034u);
+  EXPECT_EQ(PortsOnScreen(view).front(), port(1'000'034));
+  EXPECT_TRUE(view.selectionModel()->isRowSelected(0, {}));
+  QTest::keyClick(&view, Qt::Key_Down);
+  QTest::keyClick(&view, Qt::Key_PageDown, Qt::ShiftModifier);
+  const std::uint64_t page = std::uint64_t(view.viewport()->height() / view.verticalHeader()->defaultSectionSize() - 1);
+  ASSERT_TRUE(view.Selected());
+  EXPECT_EQ(view.Selected()->last, 1'000'033u);
+  EXPECT_EQ(view.Selected()->first, 1'000'033u - page);
+  QTest::keyClick(&view, Qt::Key_End);
+  EXPECT_EQ(view.CurrentRow(), 0u);
+  EXPECT_EQ(PortsOnScreen(view).last(), port(0));
+  EXPECT_TRUE(view.selectionModel()->isRowSelected(model.rowCount() - 1, {}));
+  add(1'000'035, 5);
+  EXPECT_EQ(view.CurrentRow(), 0u);
+  EXPECT_TRUE(view.selectionModel()->isRowSelected(model.rowCount() - 1, {}));
+  view.ShowNewest();
+  EXPECT_FALSE(view.selectionModel()->hasSelection());  // the selected row is off screen
+  EXPECT_EQ(view.CurrentRow(), 0u);
+
+  // A cell read as a screen reader reads it.
+  QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&view);
+  ASSERT_TRUE(table && table->tableInterface());
+  QAccessibleInterface* cell = table->tableInterface()->cellAt(1, 2);
+  ASSERT_TRUE(cell);
+  EXPECT_EQ(cell->text(QAccessible::Name), port(1'000'038));
+
+  model.Clear();
+  EXPECT_EQ(view.Rows(), 0u);
+  EXPECT_FALSE(view.CurrentRow());
 }
 
 // Every line of a details window's tree as "label=value".
@@ -149,11 +204,11 @@ TEST(PacketTable, DoubleClickOrEnterOnASelectedRowOpensItsDetailsFromACopy) {
   ASSERT_TRUE(spool.spool);
   PacketModel model(*spool.spool);
   QWidget dialog;
-  auto* view = new QTableView(&dialog);
-  view->setModel(&model);
+  auto* view = new PacketListView(&dialog);
+  view->SetPackets(model);
   view->setSelectionBehavior(QAbstractItemView::SelectRows);
   view->resize(600, 300);
-  OpenDetailsFromTable(*view, model);
+  OpenDetailsFromTable(*view);
   AddRow({kProtocolTCP, {10, 0, 0, 1}, {10, 0, 0, 2}, 1111, 80, 44, "tcp!"}, *spool.spool);
   AddRow({kProtocolUDP, {10, 0, 0, 3}, {10, 0, 0, 4}, 2222, 53, 33, "udp!!"}, *spool.spool);
   AddRow({kProtocolICMP, {10, 0, 0, 5}, {10, 0, 0, 6}, 0x0800, 0, 32, "icmp"}, *spool.spool);

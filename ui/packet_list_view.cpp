@@ -1,0 +1,264 @@
+#include "packet_list_view.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <algorithm>
+#include <limits>
+
+#include "packet_model.h"
+
+namespace orvanel {
+namespace {
+
+// A scroll bar holds an int: past that many positions, it moves in steps of more than one row.
+constexpr std::uint64_t kBarMaximum = std::numeric_limits<int>::max();
+
+int BarValue(std::uint64_t position, std::uint64_t maxPosition) {
+  if (maxPosition <= kBarMaximum) return static_cast<int>(position);
+  return static_cast<int>(static_cast<unsigned __int128>(position) * kBarMaximum / maxPosition);
+}
+
+std::uint64_t PositionOfBar(int value, std::uint64_t maxPosition) {
+  if (maxPosition <= kBarMaximum) return static_cast<std::uint64_t>(value);
+  return static_cast<std::uint64_t>(static_cast<unsigned __int128>(value) * maxPosition / kBarMaximum);
+}
+
+// Sets a flag for the lifetime of the guard.
+class Busy {
+ public:
+  explicit Busy(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
+  ~Busy() { flag_ = was_; }
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+
+ private:
+  bool& flag_;
+  const bool was_;
+};
+
+}  // namespace
+
+PacketListView::PacketListView(QWidget* parent) : QTableView(parent), rowBar_(new QScrollBar(Qt::Vertical, this)) {
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollMode(ScrollPerItem);
+  rowBar_->setRange(0, 0);
+  rowBar_->setFocusPolicy(Qt::NoFocus);
+  connect(rowBar_, &QScrollBar::valueChanged, this, &PacketListView::OnBarMoved);
+}
+
+void PacketListView::SetPackets(PacketModel& model) {
+  packets_ = &model;
+  setModel(&model);
+  connect(&model, &PacketModel::rowsTaken, this, &PacketListView::OnRowsTaken);
+  connect(&model, &PacketModel::listCleared, this, &PacketListView::OnCleared);
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) { OnCurrentChanged(current); });
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { OnSelectionChanged(); });
+  Relayout();
+}
+
+std::uint64_t PacketListView::Rows() const { return packets_ ? packets_->ShownRows() : 0; }
+
+std::optional<PacketListView::Selection> PacketListView::Selected() const {
+  if (!selected_ || !anchor_ || !current_) return std::nullopt;
+  return Selection{std::min(*anchor_, *current_), std::max(*anchor_, *current_)};
+}
+
+int PacketListView::FullyVisibleRows() const {
+  const int rowHeight = std::max(1, verticalHeader()->defaultSectionSize());
+  return std::max(1, viewport()->height() / rowHeight);
+}
+
+// Positions count from the newest row, 0, down to the oldest.
+std::uint64_t PacketListView::TopPosition() const { return Rows() == 0 ? 0 : Rows() - 1 - top_; }
+
+std::uint64_t PacketListView::MaxTopPosition() const {
+  const auto visible = static_cast<std::uint64_t>(FullyVisibleRows());
+  return Rows() > visible ? Rows() - visible : 0;
+}
+
+void PacketListView::SetTopPosition(std::uint64_t position) {
+  position = std::min(position, MaxTopPosition());
+  atNewest_ = position == 0;
+  top_ = Rows() == 0 ? 0 : Rows() - 1 - position;
+  Relayout();
+}
+
+void PacketListView::Relayout() {
+  if (!packets_) return;
+  Busy busy(syncing_);
+  if (atNewest_) top_ = Rows() == 0 ? 0 : Rows() - 1;
+  // After a resize the top may lie past the last full page.
+  if (TopPosition() > MaxTopPosition()) top_ = Rows() - 1 - MaxTopPosition();
+  const int rowHeight = std::max(1, verticalHeader()->defaultSectionSize());
+  const int fit = (viewport()->height() + rowHeight - 1) / rowHeight;
+  packets_->SetWindow(top_, std::max(fit, 1));
+  const std::uint64_t maxPosition = MaxTopPosition();
+  rowBar_->setRange(0, BarValue(maxPosition, maxPosition));
+  rowBar_->setPageStep(FullyVisibleRows());
+  rowBar_->setSingleStep(1);
+  rowBar_->setValue(BarValue(TopPosition(), maxPosition));
+  SyncSelection();
+}
+
+void PacketListView::SyncSelection() {
+  QItemSelectionModel* selection = selectionModel();
+  if (!selection || !packets_) return;
+  Busy busy(syncing_);
+  const int rows = packets_->rowCount();
+  const std::optional<Selection> selected = Selected();
+  QItemSelection shown;
+  if (selected && rows > 0) {
+    // The window holds ordinals top_ down to top_ - rows + 1.
+    const std::uint64_t bottom = top_ - static_cast<std::uint64_t>(rows - 1);
+    const std::uint64_t high = std::min(selected->last, top_);
+    const std::uint64_t low = std::max(selected->first, bottom);
+    if (low <= high) {
+      shown.select(packets_->index(packets_->WindowRowOf(high), 0),
+                   packets_->index(packets_->WindowRowOf(low), packets_->columnCount() - 1));
+    }
+  }
+  selection->select(shown, QItemSelectionModel::ClearAndSelect);
+  const int currentRow = current_ ? packets_->WindowRowOf(*current_) : -1;
+  selection->setCurrentIndex(currentRow >= 0 ? packets_->index(currentRow, 0) : QModelIndex(),
+                             QItemSelectionModel::NoUpdate);
+}
+
+void PacketListView::OnCurrentChanged(const QModelIndex& current) {
+  if (syncing_ || !current.isValid()) return;
+  current_ = packets_->OrdinalAt(current.row());
+}
+
+// The user selected rows of the window (a click, a drag, track-select): the
+// clicked row, or with Shift the rows from the anchor to it.
+void PacketListView::OnSelectionChanged() {
+  if (syncing_) return;
+  const QModelIndexList rows = selectionModel()->selectedRows();
+  if (rows.isEmpty()) {
+    selected_ = false;
+  } else {
+    const std::uint64_t ordinal = packets_->OrdinalAt(rows.front().row());
+    const bool extend = selected_ && anchor_ && (QApplication::keyboardModifiers() & Qt::ShiftModifier);
+    if (!extend) anchor_ = ordinal;
+    current_ = ordinal;
+    selected_ = true;
+  }
+  SyncSelection();
+}
+
+void PacketListView::OnRowsTaken() { Relayout(); }
+
+void PacketListView::OnCleared() {
+  top_ = 0;
+  atNewest_ = true;
+  anchor_.reset();
+  current_.reset();
+  selected_ = false;
+  Relayout();
+}
+
+void PacketListView::OnBarMoved(int value) {
+  if (syncing_) return;
+  SetTopPosition(PositionOfBar(value, MaxTopPosition()));
+}
+
+void PacketListView::BringIntoView(std::uint64_t ordinal) {
+  if (ordinal >= Rows()) return;
+  const std::uint64_t position = Rows() - 1 - ordinal;
+  const auto visible = static_cast<std::uint64_t>(FullyVisibleRows());
+  const std::uint64_t top = TopPosition();
+  if (position < top) {
+    SetTopPosition(position);
+  } else if (position >= top + visible) {
+    SetTopPosition(position - visible + 1);
+  }
+}
+
+void PacketListView::SelectOrdinal(std::uint64_t ordinal) {
+  if (ordinal >= Rows()) return;
+  anchor_ = ordinal;
+  current_ = ordinal;
+  selected_ = true;
+  BringIntoView(ordinal);
+  SyncSelection();
+}
+
+void PacketListView::ShowNewest() { SetTopPosition(0); }
+
+void PacketListView::ShowOldest() { SetTopPosition(MaxTopPosition()); }
+
+void PacketListView::scrollTo(const QModelIndex& index, ScrollHint hint) {
+  if (!index.isValid() || !packets_ || syncing_) return;
+  // The window is always on screen: only the rows of the list move, and sideways the columns.
+  BringIntoView(packets_->OrdinalAt(index.row()));
+  const int row = packets_->WindowRowOf(packets_->OrdinalAt(index.row()));
+  if (row >= 0 && row < FullyVisibleRows()) QTableView::scrollTo(packets_->index(row, index.column()), hint);
+}
+
+// Moves the current row by rows (down is older), selecting it, or the rows
+// from the anchor to it.
+void PacketListView::MoveCurrent(std::int64_t rowsDown, bool extend) {
+  if (Rows() == 0) return;
+  const std::uint64_t newest = Rows() - 1;
+  std::uint64_t ordinal = current_ ? std::min(*current_, newest) : newest;
+  if (current_) {
+    if (rowsDown > 0) {
+      ordinal = ordinal > static_cast<std::uint64_t>(rowsDown) ? ordinal - static_cast<std::uint64_t>(rowsDown) : 0;
+    } else {
+      const auto up = static_cast<std::uint64_t>(-rowsDown);
+      ordinal = newest - ordinal > up ? ordinal + up : newest;
+    }
+  }
+  if (!extend || !selected_ || !anchor_) anchor_ = ordinal;
+  current_ = ordinal;
+  selected_ = true;
+  BringIntoView(ordinal);
+  SyncSelection();
+}
+
+void PacketListView::keyPressEvent(QKeyEvent* event) {
+  const bool extend = event->modifiers() & Qt::ShiftModifier;
+  const std::int64_t page = std::max(1, FullyVisibleRows() - 1);
+  constexpr std::int64_t kAll = std::numeric_limits<std::int64_t>::max();
+  switch (event->key()) {
+    case Qt::Key_Up: MoveCurrent(-1, extend); break;
+    case Qt::Key_Down: MoveCurrent(current_ ? 1 : 0, extend); break;
+    case Qt::Key_PageUp: MoveCurrent(-page, extend); break;
+    case Qt::Key_PageDown: MoveCurrent(current_ ? page : 0, extend); break;
+    case Qt::Key_Home: MoveCurrent(-kAll, extend); break;
+    case Qt::Key_End: MoveCurrent(kAll, extend); break;
+    default: QTableView::keyPressEvent(event); return;
+  }
+  event->accept();
+}
+
+void PacketListView::wheelEvent(QWheelEvent* event) {
+  if (event->angleDelta().y() != 0) {
+    QApplication::sendEvent(rowBar_, event);
+  } else {
+    QTableView::wheelEvent(event);
+  }
+}
+
+// Places the list's scroll bar along the right edge, from the header's top,
+// as a list control has it, and the header beside it.
+void PacketListView::updateGeometries() {
+  if (placing_) return;
+  {
+    Busy placing(placing_);
+    QTableView::updateGeometries();
+    const QMargins margins = viewportMargins();
+    const int barWidth = rowBar_->sizeHint().width();
+    setViewportMargins(margins.left(), margins.top(), barWidth, margins.bottom());
+    const QRect area = viewport()->geometry();
+    const int headerHeight = horizontalHeader()->isHidden() ? 0 : horizontalHeader()->height();
+    horizontalHeader()->setGeometry(area.left(), area.top() - headerHeight, area.width(), headerHeight);
+    rowBar_->setGeometry(area.right() + 1, area.top() - headerHeight, barWidth, area.height() + headerHeight);
+  }
+  Relayout();
+}
+
+}  // namespace orvanel

@@ -1,0 +1,85 @@
+// The packet table: a table view over the window of rows that fits on screen,
+// with a scroll bar of its own over the whole list. Scrolling, the keyboard
+// and the selection work in 64-bit list positions, so neither the view nor
+// the model keeps anything per row of the list. Rows that arrive at the top
+// keep the rows on screen where they are, unless the view shows the newest.
+#pragma once
+
+#include <QTableView>
+#include <cstdint>
+#include <optional>
+
+class QScrollBar;
+
+namespace orvanel {
+
+class PacketModel;
+
+class PacketListView final : public QTableView {
+  Q_OBJECT
+
+ public:
+  explicit PacketListView(QWidget* parent = nullptr);
+
+  // The view shows model, which outlives it.
+  void SetPackets(PacketModel& model);
+  PacketModel& Packets() const { return *packets_; }
+
+  // Rows of the list, whether on screen or not.
+  std::uint64_t Rows() const;
+  // The scroll bar over the whole list (the view's own one stays hidden).
+  QScrollBar& RowScrollBar() const { return *rowBar_; }
+
+  // The selected rows as ordinals of the list, lowest and highest; nothing
+  // when none is selected. Rows between them are selected too.
+  struct Selection {
+    std::uint64_t first;
+    std::uint64_t last;
+  };
+  std::optional<Selection> Selected() const;
+  // The current row: the end of the selection that moves, or where the
+  // keyboard starts from when nothing is selected; or nothing.
+  std::optional<std::uint64_t> CurrentRow() const { return current_; }
+  // Selects one row and scrolls it into view.
+  void SelectOrdinal(std::uint64_t ordinal);
+  // The list from its newest row, or its oldest.
+  void ShowNewest();
+  void ShowOldest();
+
+  void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void updateGeometries() override;
+
+ private:
+  std::uint64_t TopPosition() const;
+  std::uint64_t MaxTopPosition() const;
+  int FullyVisibleRows() const;
+  void SetTopPosition(std::uint64_t position);
+  void BringIntoView(std::uint64_t ordinal);
+  void Relayout();
+  void SyncSelection();
+  void OnRowsTaken();
+  void OnCleared();
+  void OnBarMoved(int value);
+  void OnCurrentChanged(const QModelIndex& current);
+  void OnSelectionChanged();
+  void MoveCurrent(std::int64_t rowsDown, bool extend);
+
+  PacketModel* packets_ = nullptr;
+  QScrollBar* rowBar_;
+  // The ordinal of the top row on screen; when atNewest_, the newest row.
+  std::uint64_t top_ = 0;
+  bool atNewest_ = true;
+  // The selection as ordinals, from anchor_ to current_; current_ may be
+  // set while nothing is selected.
+  std::optional<std::uint64_t> anchor_;
+  std::optional<std::uint64_t> current_;
+  bool selected_ = false;
+  bool syncing_ = false;  // the view itself changes the window, bar or selection
+  bool placing_ = false;
+};
+
+}  // namespace orvanel
