@@ -46,6 +46,7 @@ PacketListView::PacketListView(QWidget* parent) : QTableView(parent), rowBar_(ne
   setVerticalScrollMode(ScrollPerItem);
   rowBar_->setRange(0, 0);
   rowBar_->setFocusPolicy(Qt::NoFocus);
+  rowBar_->hide();
   connect(rowBar_, &QScrollBar::valueChanged, this, &PacketListView::OnBarMoved);
 }
 
@@ -102,6 +103,11 @@ void PacketListView::Relayout() {
   rowBar_->setSingleStep(1);
   rowBar_->setValue(BarValue(TopPosition(), maxPosition));
   SyncSelection();
+  // As a list control's, the bar shows only when the rows do not all fit.
+  if (rowBar_->isHidden() == (maxPosition > 0)) {
+    rowBar_->setHidden(maxPosition == 0);
+    updateGeometries();
+  }
 }
 
 void PacketListView::SyncSelection() {
@@ -251,7 +257,7 @@ void PacketListView::updateGeometries() {
     Busy placing(placing_);
     QTableView::updateGeometries();
     const QMargins margins = viewportMargins();
-    const int barWidth = rowBar_->sizeHint().width();
+    const int barWidth = rowBar_->isHidden() ? 0 : rowBar_->sizeHint().width();
     setViewportMargins(margins.left(), margins.top(), barWidth, margins.bottom());
     const QRect area = viewport()->geometry();
     const int headerHeight = horizontalHeader()->isHidden() ? 0 : horizontalHeader()->height();
