@@ -3,11 +3,27 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string_view>
 
 #include "session/link_layer.h"
 
 namespace orvanel {
+namespace {
+
+// The times are in nanoseconds, as the file was opened. A file may say any
+// time, far past what 64 bits of nanoseconds hold: such a time stays at the
+// end of the range instead of wrapping.
+std::int64_t NanosecondsOf(const timeval& time) {
+  std::int64_t nanoseconds = 0;
+  if (__builtin_mul_overflow(std::int64_t{time.tv_sec}, std::int64_t{1'000'000'000}, &nanoseconds) ||
+      __builtin_add_overflow(nanoseconds, std::int64_t{time.tv_usec}, &nanoseconds)) {
+    return time.tv_sec < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+  }
+  return nanoseconds;
+}
+
+}  // namespace
 
 PcapFileSource::PcapFileSource(const std::vector<std::string>& files) {
   for (const std::string& name : files) {
@@ -56,9 +72,7 @@ ReceiveResult PcapFileSource::Receive(ReceiveBuffer& buffer) {
     if (!datagram || datagram->empty()) continue;  // no IPv4 datagram: the live socket never sees it
     const std::size_t length = std::min(datagram->size(), buffer.size());
     std::memcpy(buffer.data(), datagram->data(), length);
-    // The times are in nanoseconds, as the file was opened.
-    const std::int64_t time = std::int64_t{header->ts.tv_sec} * 1'000'000'000 + header->ts.tv_usec;
-    return {ReceiveStatus::Packet, length, time};
+    return {ReceiveStatus::Packet, length, NanosecondsOf(header->ts)};
   }
   files_.clear();
   return {ReceiveStatus::Exhausted, 0};

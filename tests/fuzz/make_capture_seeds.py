@@ -41,23 +41,53 @@ def ethernet(datagram, ethertype=0x0800, tags=()):
     return frame + struct.pack("!H", ethertype) + datagram
 
 
-def pcap(name, linktype, frames, endian="<", nanoseconds=False):
+def pcap(name, linktype, frames, endian="<", nanoseconds=False, times=None):
     magic = 0xA1B23C4D if nanoseconds else 0xA1B2C3D4
     data = struct.pack(endian + "IHHiIII", magic, 2, 4, 0, 0, 65535, linktype)
     for i, frame in enumerate(frames):
-        data += struct.pack(endian + "IIII", 1700000000, i, len(frame), len(frame)) + frame
+        seconds, fraction = times[i] if times else (1700000000, i)
+        data += struct.pack(endian + "IIII", seconds, fraction, len(frame), len(frame)) + frame
     (OUT / name).write_bytes(data)
 
 
-def pcapng(name, linktype, frames):
+def pcapng_option(code, value):
+    return struct.pack("<HH", code, len(value)) + value + b"\0" * (-len(value) % 4)
+
+
+def pcapng(name, linktype, frames, interfaces=(b"",), times=None):
+    """interfaces holds each interface's options (if_tsresol, if_tsoffset);
+    times the (interface, 64-bit time) of each frame."""
     data = struct.pack("<IIIHHqI", 0x0A0D0D0A, 28, 0x1A2B3C4D, 1, 0, -1, 28)
-    data += struct.pack("<IIHHII", 1, 20, linktype, 0, 65535, 20)
-    for frame in frames:
+    for options in interfaces:
+        if options:
+            options += pcapng_option(0, b"")
+        data += struct.pack("<IIHHI", 1, 20 + len(options), linktype, 0, 65535) + options
+        data += struct.pack("<I", 20 + len(options))
+    for i, frame in enumerate(frames):
+        interface, time = times[i] if times else (0, 0)
         padded = frame + b"\0" * (-len(frame) % 4)
         length = 32 + len(padded)
-        data += struct.pack("<IIIIIII", 6, length, 0, 0, 0, len(frame), len(frame)) + padded
+        data += struct.pack("<IIIIIII", 6, length, interface, time >> 32, time & 0xFFFFFFFF, len(frame),
+                            len(frame)) + padded
         data += struct.pack("<I", length)
     (OUT / name).write_bytes(data)
+
+
+def far_times():
+    """Times far past what 64 bits of nanoseconds hold, at every kind of
+    resolution: microseconds and nanoseconds in pcap; in pcapng the default
+    microseconds, whole seconds, nanoseconds, picoseconds, powers of two, and
+    an offset in seconds."""
+    top = 0xFFFFFFFF
+    pcap("far_times.pcap", 228, [udp(b"late"), udp(b"latest")], times=[(top, 999999), (top, top)])
+    pcap("far_times_nanoseconds.pcap", 228, [udp(b"late"), udp(b"latest")], nanoseconds=True,
+         times=[(top, 999999999), (top, top)])
+    resolutions = [b"", pcapng_option(9, b"\x00"), pcapng_option(9, b"\x09"), pcapng_option(9, b"\x0c"),
+                   pcapng_option(9, b"\x80"), pcapng_option(9, b"\xbf"),
+                   pcapng_option(9, b"\x00") + pcapng_option(14, struct.pack("<q", 2**62))]
+    times = [10**18, 2**63 - 1, 2**64 - 1]
+    frames = [(interface, time) for interface in range(len(resolutions)) for time in times]
+    pcapng("far_times.pcapng", 228, [udp(b"far")] * len(frames), resolutions, frames)
 
 
 def main():
@@ -94,6 +124,7 @@ def main():
     pcap("radiotap.pcap", 127, [bytes([0, 0, 8, 0]) + bytes(4) + wifi + snap + udp(b"radiotap"),
                                 radiotap + bytes.fromhex("8801") + bytes(22) + bytes(2) + bytes(2) + snap
                                 + icmp(b"padded") + bytes(4)])
+    far_times()
 
 
 if __name__ == "__main__":
