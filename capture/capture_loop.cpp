@@ -25,7 +25,7 @@ class PacketHandler {
     const DottedAddress destination = AddressText(view.DestinationAddress());
     const TrafficCase trafficCase =
         ClassifyAddresses(source.View(), destination.View(), context_.srcFilter, context_.dstFilter);
-    CountInGroups(context_.counters, trafficCase, view.Protocol());
+    CountInGroups(context_.counters, trafficCase, view.Protocol(), view.TotalLength());
     const ProtocolClass protocol = ClassOfProtocol(view.Protocol());
     if (protocol == ProtocolClass::OTHER) return;
     const Packet packet{buffer, view, received, protocol};

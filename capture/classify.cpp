@@ -36,8 +36,9 @@ std::span<const TrafficGroup> GroupsOfCase(TrafficCase trafficCase) {
   return kNeither;
 }
 
-void CountInGroups(PacketCounters& counters, TrafficCase trafficCase, std::uint8_t protocolByte) {
-  for (TrafficGroup group : GroupsOfCase(trafficCase)) counters.CountPacket(group, protocolByte);
+void CountInGroups(PacketCounters& counters, TrafficCase trafficCase, std::uint8_t protocolByte,
+                   std::uint16_t totalLength) {
+  for (TrafficGroup group : GroupsOfCase(trafficCase)) counters.CountPacket(group, protocolByte, totalLength);
 }
 
 }  // namespace orvanel

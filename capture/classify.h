@@ -22,7 +22,8 @@ TrafficCase ClassifyAddresses(std::string_view sourceText, std::string_view dest
 // Destination for matches and Other, All for no match.
 std::span<const TrafficGroup> GroupsOfCase(TrafficCase trafficCase);
 
-// Counts the packet in the groups of its case, in that order.
-void CountInGroups(PacketCounters& counters, TrafficCase trafficCase, std::uint8_t protocolByte);
+// Counts the packet, and its total length in bytes, in the groups of its case, in that order.
+void CountInGroups(PacketCounters& counters, TrafficCase trafficCase, std::uint8_t protocolByte,
+                   std::uint16_t totalLength);
 
 }  // namespace orvanel

@@ -46,6 +46,8 @@ CounterSnapshot PacketCounters::Snapshot() const {
   for (int group = 0; group < kTrafficGroupCount; ++group) {
     for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
       snapshot.counts[group][protocol] = counts_[group][protocol].Value();
+      snapshot.packetTotals[group][protocol] = counts_[group][protocol].total.load(std::memory_order_relaxed);
+      snapshot.byteTotals[group][protocol] = bytes_[group][protocol].load(std::memory_order_relaxed);
     }
   }
   snapshot.receiveErrors = receiveErrors_.Value();
@@ -59,6 +61,11 @@ std::uint64_t PacketCounters::RunningTotal(TrafficGroup group, ProtocolClass pro
 
 std::uint64_t PacketCounters::RunningReceiveErrors() const {
   return receiveErrors_.total.load(std::memory_order_relaxed);
+}
+
+std::uint64_t PacketCounters::RunningBytes(TrafficGroup group, ProtocolClass protocol) const {
+  if (!IsGroup(group)) return 0;
+  return bytes_[GroupIndex(group)][static_cast<int>(protocol)].load(std::memory_order_relaxed);
 }
 
 }  // namespace orvanel

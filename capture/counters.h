@@ -12,18 +12,30 @@ namespace orvanel {
 enum class TrafficGroup : int { All = 1, Source = 2, Destination = 3, Other = 4 };
 inline constexpr int kTrafficGroupCount = 4;
 
-// The shown value of every counter, by group (All first) and protocol class.
-using CounterGrid = std::array<std::array<std::int32_t, kProtocolClassCount>, kTrafficGroupCount>;
+// One value for each group (All first) and protocol class.
+template <typename T>
+using PerGroupAndClass = std::array<std::array<T, kProtocolClassCount>, kTrafficGroupCount>;
 
-// All seventeen counters read at one moment, for everything one refresh shows.
+// The shown value of every counter.
+using CounterGrid = PerGroupAndClass<std::int32_t>;
+
+// All seventeen counters read at one moment, for everything one refresh
+// shows, with the 64-bit running totals of packets and bytes that zeroing
+// does not touch (for rates).
 struct CounterSnapshot {
   CounterGrid counts{};
   std::int32_t receiveErrors = 0;
+  PerGroupAndClass<std::uint64_t> packetTotals{};
+  PerGroupAndClass<std::uint64_t> byteTotals{};
 
   // A group outside 1..4 has no counts.
   std::int32_t Count(TrafficGroup group, ProtocolClass protocol) const {
     const int index = static_cast<int>(group) - 1;
     return index >= 0 && index < kTrafficGroupCount ? counts[index][static_cast<int>(protocol)] : 0;
+  }
+  std::uint64_t Bytes(TrafficGroup group, ProtocolClass protocol) const {
+    const int index = static_cast<int>(group) - 1;
+    return index >= 0 && index < kTrafficGroupCount ? byteTotals[index][static_cast<int>(protocol)] : 0;
   }
 };
 
@@ -34,18 +46,24 @@ struct CounterSnapshot {
 // that races with a zeroing may be kept or lost, but it can never bring back
 // the value before the zeroing. The running totals are 64-bit and never go
 // back, for exporters that want counters rather than what the dialog shows.
+// Beside each packet counter a byte total (the IPv4 total-length field) only
+// grows: it is never shown as a 32-bit value, so it is never zeroed.
 class PacketCounters {
  public:
   PacketCounters() = default;
   PacketCounters(const PacketCounters&) = delete;
   PacketCounters& operator=(const PacketCounters&) = delete;
 
-  // Adds one to (group, class of protocolByte); a group outside 1..4 changes
-  // nothing. Inline: it runs two or three times for every packet.
-  void CountPacket(TrafficGroup group, std::uint8_t protocolByte) {
+  // Adds one to (group, class of protocolByte) and totalLength to its bytes;
+  // a group outside 1..4 changes nothing. Inline: it runs two or three times
+  // for every packet.
+  void CountPacket(TrafficGroup group, std::uint8_t protocolByte, std::uint16_t totalLength = 0) {
     const int index = static_cast<int>(group) - 1;
     if (index < 0 || index >= kTrafficGroupCount) return;
-    counts_[index][static_cast<int>(ClassOfProtocol(protocolByte))].Increment();
+    const int protocol = static_cast<int>(ClassOfProtocol(protocolByte));
+    counts_[index][protocol].Increment();
+    std::atomic<std::uint64_t>& bytes = bytes_[index][protocol];
+    bytes.store(bytes.load(std::memory_order_relaxed) + totalLength, std::memory_order_relaxed);
   }
   void CountReceiveError();
 
@@ -61,6 +79,7 @@ class PacketCounters {
   // Every increment since the counters were made, whatever was zeroed.
   std::uint64_t RunningTotal(TrafficGroup group, ProtocolClass protocol) const;
   std::uint64_t RunningReceiveErrors() const;
+  std::uint64_t RunningBytes(TrafficGroup group, ProtocolClass protocol) const;
 
  private:
   friend struct PacketCountersTestPeer;  // tests start counters near the 32-bit wrap
@@ -81,6 +100,7 @@ class PacketCounters {
 
   std::array<std::array<Counter, kProtocolClassCount>, kTrafficGroupCount> counts_;
   Counter receiveErrors_;
+  PerGroupAndClass<std::atomic<std::uint64_t>> bytes_{};
 };
 
 }  // namespace orvanel

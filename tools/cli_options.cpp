@@ -264,9 +264,11 @@ Output:
   address, destination port, total length, payload). ICMP rows have empty
   ports. The payload is escaped: bytes 0x20-0x7e stand for themselves except
   '\', written '\\'; every other byte is written \xHH. Then five counter
-  lines:
+  lines and four byte lines:
     #all, #src, #dst, #other   each followed by the TCP, UDP, ICMP and OTHER counts
     #errors                    followed by the receive-error count
+    #bytes_all, #bytes_src, #bytes_dst, #bytes_other
+                               the bytes (IPv4 total length) of those packets
   A live capture writes two lines on stderr, once packets are being captured
   and at the end:
 
@@ -281,9 +283,10 @@ JSON output:
     protocol, source_address, source_port, destination_address,
     destination_port, length, payload
   and payload_base64, the payload's raw bytes in base64. The last line holds
-  the counters as numbers, grouped as the counter lines are:
+  the counters as numbers, grouped as the counter lines are, with the bytes:
     {"counters":{"all":{"tcp":N,"udp":N,"icmp":N,"other":N},"src":{...},
-    "dst":{...},"other":{...},"errors":N}}
+    "dst":{...},"other":{...},"errors":N,"bytes":{"all":{...},"src":{...},
+    "dst":{...},"other":{...}}}}
 
 Metrics:
   In the Prometheus text format 0.0.4; counters are 64-bit, count from the
@@ -292,6 +295,10 @@ Metrics:
     orvanel_group_packets_total{group,protocol}
                                            group source, destination or
                                            neither (#src, #dst, #other)
+    orvanel_bytes_total{protocol}          bytes of every packet seen, by its
+                                           IPv4 total length (#bytes_all)
+    orvanel_group_bytes_total{group,protocol}
+                                           the same by group (#bytes_src, ...)
     orvanel_receive_errors_total           failed receives (#errors)
     orvanel_kernel_drops_total             packets the kernel dropped
     orvanel_rows_listed_total              rows listed (as --show chooses)

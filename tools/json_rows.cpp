@@ -56,20 +56,26 @@ void AppendJsonRow(std::string& out, const std::array<std::string_view, kPacketC
 }
 
 void AppendJsonCounters(std::string& out, const CounterSnapshot& counters) {
-  out += "{\"counters\":{";
-  for (const GroupName& group : kGroupNames) {
-    out += '"';
-    out += group.name;
-    out += "\":{";
-    for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
-      out += protocol == 0 ? "\"" : ",\"";
-      out += kProtocolNames[protocol];
-      out += "\":";
-      out += std::to_string(counters.Count(group.group, static_cast<ProtocolClass>(protocol)));
+  const auto appendGroups = [&](auto value) {
+    for (const GroupName& group : kGroupNames) {
+      out += '"';
+      out += group.name;
+      out += "\":{";
+      for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
+        out += protocol == 0 ? "\"" : ",\"";
+        out += kProtocolNames[protocol];
+        out += "\":";
+        out += std::to_string(value(group.group, static_cast<ProtocolClass>(protocol)));
+      }
+      out += "},";
     }
-    out += "},";
-  }
-  out += "\"errors\":" + std::to_string(counters.receiveErrors) + "}}";
+  };
+  out += "{\"counters\":{";
+  appendGroups([&](TrafficGroup group, ProtocolClass protocol) { return counters.Count(group, protocol); });
+  out += "\"errors\":" + std::to_string(counters.receiveErrors) + ",\"bytes\":{";
+  appendGroups([&](TrafficGroup group, ProtocolClass protocol) { return counters.Bytes(group, protocol); });
+  out.back() = '}';
+  out += "}}";
 }
 
 }  // namespace orvanel::cli

@@ -16,7 +16,8 @@ namespace orvanel::cli {
 // as base64 of its raw bytes. No newline is appended.
 void AppendJsonRow(std::string& out, const std::array<std::string_view, kPacketColumnCount>& columns);
 
-// The shown counters as one object: {"counters":{"all":{"tcp":N,...},...,"errors":N}}.
+// The shown counters as one object, with the byte totals of each group and protocol:
+// {"counters":{"all":{"tcp":N,...},...,"errors":N,"bytes":{"all":{"tcp":N,...},...}}}.
 void AppendJsonCounters(std::string& out, const CounterSnapshot& counters);
 
 }  // namespace orvanel::cli

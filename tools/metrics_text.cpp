@@ -76,27 +76,39 @@ std::string Label(std::string_view name, std::string_view value) {
   return label;
 }
 
+// One family by protocol (the All group) and one by group and protocol, from
+// the same 64-bit totals.
+template <typename Total>
+void AppendProtocolFamilies(std::string& out, std::string_view unit, std::string_view what, Total total) {
+  const std::string name = "orvanel_" + std::string(unit) + "_total";
+  AppendFamily(out, name, "counter", std::string(what) + " seen, by protocol.");
+  for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
+    AppendSample(out, name, Label("protocol", kProtocolNames[protocol]),
+                 total(TrafficGroup::All, static_cast<ProtocolClass>(protocol)));
+  }
+  const std::string groupName = "orvanel_group_" + std::string(unit) + "_total";
+  AppendFamily(out, groupName, "counter",
+               std::string(what) + " whose source matches the source filter (source), whose destination matches "
+                                   "the destination filter (destination), or neither; source and destination overlap.");
+  for (const GroupName& group : kGroupNames) {
+    if (group.group == TrafficGroup::All) continue;  // the family by protocol alone
+    for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
+      AppendSample(out, groupName, Label("group", group.metricLabel) + "," + Label("protocol", kProtocolNames[protocol]),
+                   total(group.group, static_cast<ProtocolClass>(protocol)));
+    }
+  }
+}
+
 }  // namespace
 
 std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed, std::uint64_t kernelDrops,
                         const CaptureLabels& labels) {
   std::string out;
-  AppendFamily(out, "orvanel_packets_total", "counter", "IPv4 packets seen, by protocol.");
-  for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
-    AppendSample(out, "orvanel_packets_total", Label("protocol", kProtocolNames[protocol]),
-                 counters.RunningTotal(TrafficGroup::All, static_cast<ProtocolClass>(protocol)));
-  }
-  AppendFamily(out, "orvanel_group_packets_total", "counter",
-               "IPv4 packets whose source matches the source filter (source), whose destination matches the "
-               "destination filter (destination), or neither; source and destination overlap.");
-  for (const GroupName& group : kGroupNames) {
-    if (group.group == TrafficGroup::All) continue;  // orvanel_packets_total
-    for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
-      AppendSample(out, "orvanel_group_packets_total",
-                   Label("group", group.metricLabel) + "," + Label("protocol", kProtocolNames[protocol]),
-                   counters.RunningTotal(group.group, static_cast<ProtocolClass>(protocol)));
-    }
-  }
+  AppendProtocolFamilies(out, "packets", "IPv4 packets", [&](TrafficGroup group, ProtocolClass protocol) {
+    return counters.RunningTotal(group, protocol);
+  });
+  AppendProtocolFamilies(out, "bytes", "Bytes of IPv4 packets (their total-length field)",
+                         [&](TrafficGroup group, ProtocolClass protocol) { return counters.RunningBytes(group, protocol); });
   AppendFamily(out, "orvanel_receive_errors_total", "counter", "Receives that failed.");
   AppendSample(out, "orvanel_receive_errors_total", "", counters.RunningReceiveErrors());
   AppendFamily(out, "orvanel_kernel_drops_total", "counter", "Packets the kernel dropped because the capture fell behind.");

@@ -1,5 +1,7 @@
 #include "tools/row_printer.h"
 
+#include <cinttypes>
+
 #include "capture/packet_decode.h"
 #include "tools/json_rows.h"
 #include "tools/traffic_names.h"
@@ -54,6 +56,13 @@ void PrintCounters(std::FILE* out, const CounterSnapshot& counters, OutputFormat
                  count(ProtocolClass::OTHER));
   }
   std::fprintf(out, "#errors\t%d\n", counters.receiveErrors);
+  // Bytes on lines of their own, after the packet lines that readers know.
+  for (const GroupName& group : kGroupNames) {
+    const auto bytes = [&](ProtocolClass protocol) { return counters.Bytes(group.group, protocol); };
+    std::fprintf(out, "#bytes_%.*s\t%" PRIu64 "\t%" PRIu64 "\t%" PRIu64 "\t%" PRIu64 "\n",
+                 static_cast<int>(group.name.size()), group.name.data(), bytes(ProtocolClass::TCP),
+                 bytes(ProtocolClass::UDP), bytes(ProtocolClass::ICMP), bytes(ProtocolClass::OTHER));
+  }
 }
 
 }  // namespace orvanel::cli

@@ -25,6 +25,12 @@ using namespace std::chrono_literals;
 
 constexpr char kCounterLinesFor2Udp[] = "#all\t0\t2\t0\t0\n#src\t0\t2\t0\t0\n#dst\t0\t2\t0\t0\n#other\t0\t0\t0\t0\n";
 
+// The byte lines when every datagram was UDP and matched both filters.
+std::string UdpByteLines(int bytes) {
+  const std::string udp = "\t0\t" + std::to_string(bytes) + "\t0\t0\n";
+  return "#bytes_all" + udp + "#bytes_src" + udp + "#bytes_dst" + udp + "#bytes_other\t0\t0\t0\t0\n";
+}
+
 class LiveCli : public testing::Test {
  protected:
   std::unique_ptr<CliProcess> Start(std::vector<std::string> arguments) const {
@@ -61,7 +67,7 @@ TEST_F(LiveCli, CountStopsAtExactlyNPacketsAndPrintsRowsThenCounters) {
   auto cli = Capture({"--address", "127.0.0.1", "--count", "2", "--show", "src=udp"});
   Send({"one", "two", "three", "four"});
   ASSERT_EQ(cli->Wait(), 0) << cli->Err();
-  EXPECT_EQ(cli->Out(), Row("one") + Row("two") + kCounterLinesFor2Udp + "#errors\t0\n");
+  EXPECT_EQ(cli->Out(), Row("one") + Row("two") + kCounterLinesFor2Udp + "#errors\t0\n" + UdpByteLines(31 + 31));
   EXPECT_EQ(cli->Err(),
             "orvanel-cli: capturing on 127.0.0.1\n"
             "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed\n");
@@ -75,7 +81,9 @@ TEST_F(LiveCli, SecondsStopAndFiltersChooseTheGroups) {
   ASSERT_TRUE(cli->Running()) << "ended before the time was up";
   ASSERT_EQ(cli->Wait(), 0) << cli->Err();
   EXPECT_EQ(cli->Out(), Row("a\\b", "a\\\\b") + Row(std::string("\x01\xff", 2), "\\x01\\xff") +
-                            "#all\t0\t2\t0\t0\n#src\t0\t0\t0\t0\n#dst\t0\t2\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n");
+                            "#all\t0\t2\t0\t0\n#src\t0\t0\t0\t0\n#dst\t0\t2\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n"
+                            "#bytes_all\t0\t61\t0\t0\n#bytes_src\t0\t0\t0\t0\n#bytes_dst\t0\t61\t0\t0\n"
+                            "#bytes_other\t0\t0\t0\t0\n");
 }
 
 TEST_F(LiveCli, StopSignalsEndTheCaptureAndEverythingIsStillPrinted) {
@@ -89,7 +97,7 @@ TEST_F(LiveCli, StopSignalsEndTheCaptureAndEverythingIsStillPrinted) {
     ASSERT_TRUE(WaitUntil([&] { return FileContents(saved / "buf_UDP.txt").ends_with("last"); }));
     ASSERT_TRUE(cli->Signal(signal));
     ASSERT_EQ(cli->Wait(), 0) << cli->Err();
-    EXPECT_EQ(cli->Out(), Row("first") + Row("last") + kCounterLinesFor2Udp + "#errors\t0\n");
+    EXPECT_EQ(cli->Out(), Row("first") + Row("last") + kCounterLinesFor2Udp + "#errors\t0\n" + UdpByteLines(33 + 32));
     EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed\n")) << cli->Err();
     fs::remove_all(saved);
   }
@@ -106,8 +114,11 @@ TEST_F(LiveCli, AStopSignalRightAfterTrafficLosesNothing) {
     ASSERT_TRUE(cli->Signal(signal));
     ASSERT_EQ(cli->Wait(), 0) << cli->Err();
     const std::string out = cli->Out();
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 8 + 5) << out;
-    EXPECT_TRUE(out.ends_with("#all\t0\t0\t8\t0\n#src\t0\t0\t8\t0\n#dst\t0\t0\t8\t0\n#other\t0\t0\t0\t0\n#errors\t0\n"))
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 8 + 9) << out;
+    // Each echo is 36 bytes: a 20-byte header and 16 of ICMP.
+    EXPECT_TRUE(out.ends_with("#all\t0\t0\t8\t0\n#src\t0\t0\t8\t0\n#dst\t0\t0\t8\t0\n#other\t0\t0\t0\t0\n#errors\t0\n"
+                              "#bytes_all\t0\t0\t288\t0\n#bytes_src\t0\t0\t288\t0\n#bytes_dst\t0\t0\t288\t0\n"
+                              "#bytes_other\t0\t0\t0\t0\n"))
         << out;
     EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed\n"))
         << cli->Err();
@@ -211,6 +222,10 @@ TEST_F(LiveCli, MetricsAreServedWhileAFloodIsCaptured) {
   EXPECT_EQ(Sample(page, "orvanel_group_packets_total{group=\"neither\",protocol=\"udp\"}"),
             CounterField(out, "#other", 2));
   EXPECT_EQ(Sample(page, "orvanel_rows_listed_total"), CounterField(out, "#other", 2));
+  EXPECT_GT(CounterField(out, "#bytes_all", 2), 28 * CounterField(out, "#all", 2));
+  EXPECT_EQ(Sample(page, "orvanel_bytes_total{protocol=\"udp\"}"), CounterField(out, "#bytes_all", 2));
+  EXPECT_EQ(Sample(page, "orvanel_group_bytes_total{group=\"neither\",protocol=\"udp\"}"),
+            CounterField(out, "#bytes_other", 2));
   EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, " +
                                    std::to_string(Sample(page, "orvanel_kernel_drops_total")) +
                                    " dropped by the kernel, 0 not listed\n"))

@@ -73,6 +73,7 @@ TEST(Prometheus, ScrapesTheExactCountsOfAKnownFlow) {
   ASSERT_GT(port, 0);
   const fs::path config = scratch.path() / "prometheus.yml";
   std::ofstream(config) << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+                           "rule_files:\n  - " ORVANEL_CONTRIB_DIR "/prometheus/orvanel-alerts.yml\n"
                            "scrape_configs:\n  - job_name: orvanel\n    static_configs:\n"
                            "      - targets: ['" << target[1] << "']\n";
   CliProcess prometheus({"/usr/bin/prometheus", "--config.file=" + config.string(),
@@ -113,22 +114,47 @@ TEST(Prometheus, ScrapesTheExactCountsOfAKnownFlow) {
       {"destination/udp", "10"}, {"destination/icmp", "0"}, {"destination/other", "0"},
       {"neither/udp", "11"},     {"neither/icmp", "2"},     {"neither/other", "0"},
   };
-  std::map<std::string, std::string> all, groups;
+  // Bytes: each datagram 35 (20 + 8 + "orvanel"), each echo 36.
+  const std::map<std::string, std::string> expectedBytes = {{"udp", "910"}, {"icmp", "144"}, {"other", "0"}};
+  const std::map<std::string, std::string> expectedGroupBytes = {
+      {"source/udp", "280"},      {"source/icmp", "72"},     {"source/other", "0"},
+      {"destination/udp", "350"}, {"destination/icmp", "0"}, {"destination/other", "0"},
+      {"neither/udp", "385"},     {"neither/icmp", "72"},    {"neither/other", "0"},
+  };
+  std::map<std::string, std::string> all, groups, bytes, groupBytes;
   auto withoutTcp = [](std::map<std::string, std::string> series) {
     std::erase_if(series, [](const auto& entry) { return entry.first.ends_with("tcp"); });
     return series;
   };
-  while (withoutTcp(all) != expectedAll || withoutTcp(groups) != expectedGroups) {
+  while (withoutTcp(all) != expectedAll || withoutTcp(groups) != expectedGroups ||
+         withoutTcp(bytes) != expectedBytes || withoutTcp(groupBytes) != expectedGroupBytes) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline)
         << "orvanel_packets_total: " << testing::PrintToString(all)
-        << "\norvanel_group_packets_total: " << testing::PrintToString(groups) << "\n" << prometheus.Err();
+        << "\norvanel_group_packets_total: " << testing::PrintToString(groups)
+        << "\norvanel_bytes_total: " << testing::PrintToString(bytes)
+        << "\norvanel_group_bytes_total: " << testing::PrintToString(groupBytes) << "\n" << prometheus.Err();
     std::this_thread::sleep_for(250ms);
     all = Query(api, "orvanel_packets_total", {"protocol"});
     groups = Query(api, "orvanel_group_packets_total", {"group", "protocol"});
+    bytes = Query(api, "orvanel_bytes_total", {"protocol"});
+    groupBytes = Query(api, "orvanel_group_bytes_total", {"group", "protocol"});
   }
   EXPECT_GT(std::stoll(all["tcp"]), 0);
   EXPECT_EQ(Query(api, "orvanel_capture_info", {"address", "interface", "source_filter", "destination_filter"}),
             (std::map<std::string, std::string>{{"127.0.0.1/lo/127.0.0.1/127.0.0.2", "1"}}));
+
+  // The shipped alerting rules load and evaluate against the live exporter.
+  const httplib::Result rules = api.Get("/api/v1/rules");
+  ASSERT_TRUE(rules && rules->status == 200);
+  const nlohmann::json answer = nlohmann::json::parse(rules->body);
+  std::vector<std::string> healthy;
+  for (const auto& group : answer.at("data").at("groups")) {
+    for (const auto& rule : group.at("rules")) {
+      if (rule.at("health") == "ok" || rule.at("health") == "unknown") healthy.push_back(rule.at("name"));
+    }
+  }
+  EXPECT_EQ(healthy, (std::vector<std::string>{"OrvanelExporterDown", "OrvanelKernelDropsRising",
+                                               "OrvanelReceiveErrorsRising"}));
 
   prometheus.Signal(SIGTERM);
   EXPECT_EQ(prometheus.Wait(30s), 0) << prometheus.Err();

@@ -312,7 +312,8 @@ TEST_F(HelperCopies, OrvanelCliRunByNobodyCapturesThroughTheHelperBesideIt) {
                             std::to_string(server.port) + "\t";
   EXPECT_EQ(capturing.Out(), "UDP" + ports + "31\tone\nUDP" + ports +
                                  "31\ttwo\n#all\t0\t2\t0\t0\n#src\t0\t2\t0\t0\n#dst\t0\t2\t0\t0\n"
-                                 "#other\t0\t0\t0\t0\n#errors\t0\n");
+                                 "#other\t0\t0\t0\t0\n#errors\t0\n#bytes_all\t0\t62\t0\t0\n"
+                                 "#bytes_src\t0\t62\t0\t0\n#bytes_dst\t0\t62\t0\t0\n#bytes_other\t0\t0\t0\t0\n");
 }
 
 // What getcap prints for the file: nothing when it holds no capability.

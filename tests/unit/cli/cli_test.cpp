@@ -4,8 +4,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "capture_files.h"
@@ -61,7 +64,16 @@ Bytes Udp(const std::string& source, std::uint16_t sourcePort, const std::string
 }
 
 constexpr const char* kNoRows =
-    "#all\t0\t0\t0\t0\n#src\t0\t0\t0\t0\n#dst\t0\t0\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n";
+    "#all\t0\t0\t0\t0\n#src\t0\t0\t0\t0\n#dst\t0\t0\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n"
+    "#bytes_all\t0\t0\t0\t0\n#bytes_src\t0\t0\t0\t0\n#bytes_dst\t0\t0\t0\t0\n#bytes_other\t0\t0\t0\t0\n";
+
+// The counter lines when every datagram was UDP and matched both filters.
+std::string UdpCounterLines(int datagrams, int bytes) {
+  const auto udp = [](int value) { return "\t0\t" + std::to_string(value) + "\t0\t0\n"; };
+  return "#all" + udp(datagrams) + "#src" + udp(datagrams) + "#dst" + udp(datagrams) +
+         "#other\t0\t0\t0\t0\n#errors\t0\n#bytes_all" + udp(bytes) + "#bytes_src" + udp(bytes) + "#bytes_dst" +
+         udp(bytes) + "#bytes_other\t0\t0\t0\t0\n";
+}
 
 std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;
@@ -104,7 +116,12 @@ TEST_F(CliTest, EthernetFramesWithTagsAreCountedAndListedAsTheBoxesSay) {
             "#src\t1\t1\t1\t0\n"
             "#dst\t0\t1\t1\t0\n"
             "#other\t0\t1\t0\t1\n"
-            "#errors\t0\n");
+            "#errors\t0\n"
+            // Bytes as the length column gives them, the ICMP echo 28 and the GRE header 20.
+            "#bytes_all\t45\t97\t28\t20\n"
+            "#bytes_src\t45\t36\t28\t0\n"
+            "#bytes_dst\t0\t31\t28\t0\n"
+            "#bytes_other\t0\t30\t0\t20\n");
 }
 
 TEST_F(CliTest, EveryOtherLinkTypeAndSeveralFilesReadAsOneStream) {
@@ -131,11 +148,13 @@ TEST_F(CliTest, EveryOtherLinkTypeAndSeveralFilesReadAsOneStream) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   std::string expected;
+  int bytes = 0;
   for (const char* text : {"sll1", "sll1-vlan", "sll2", "null-le", "null-be", "loop", "raw", "ipv4", "pcapng"}) {
+    bytes += 28 + std::strlen(text);
     expected += "UDP\t10.0.0.1\t1000\t10.0.0.2\t2000\t" + std::to_string(28 + std::strlen(text)) + "\t" + text + "\n";
   }
   // No filters given: every address matches both, so nothing falls in Other.
-  expected += "#all\t0\t9\t0\t0\n#src\t0\t9\t0\t0\n#dst\t0\t9\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n";
+  expected += UdpCounterLines(9, bytes);
   EXPECT_EQ(run.out, expected);
 }
 
@@ -192,11 +211,13 @@ TEST_F(CliTest, MoreLinkTypesThatCarryIPv4) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   std::string expected;
+  int bytes = 0;
   for (const char* text : {"ppp", "ppp-bare", "ppp-short-protocol", "ppp-hdlc", "ppp-cisco", "chdlc", "slip",
                            "wifi-data", "wifi-qos", "wifi-tunnel", "radiotap", "radiotap-padded"}) {
+    bytes += 28 + std::strlen(text);
     expected += "UDP\t10.0.0.1\t1000\t10.0.0.2\t2000\t" + std::to_string(28 + std::strlen(text)) + "\t" + text + "\n";
   }
-  expected += "#all\t0\t12\t0\t0\n#src\t0\t12\t0\t0\n#dst\t0\t12\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n";
+  expected += UdpCounterLines(12, bytes);
   EXPECT_EQ(run.out, expected);
 }
 
@@ -219,7 +240,7 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
   ASSERT_EQ(json.status, 0) << json.err;
   const std::vector<std::string> tsvLines = Split(tsv.out, '\n');
   const std::vector<std::string> jsonLines = Split(json.out, '\n');
-  ASSERT_EQ(tsvLines.size(), 9u);  // four rows, five counter lines
+  ASSERT_EQ(tsvLines.size(), 13u);  // four rows, five counter lines, four byte lines
   ASSERT_EQ(jsonLines.size(), 5u);  // four rows, one counter object
   const std::string keys[] = {"protocol", "source_address", "source_port", "destination_address",
                               "destination_port", "length", "payload"};
@@ -236,15 +257,19 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
   const auto counters = nlohmann::json::parse(jsonLines[4]).at("counters");
   const std::pair<std::string, std::string> groups[] = {{"all", "#all"}, {"src", "#src"}, {"dst", "#dst"},
                                                         {"other", "#other"}};
+  const auto line = [](const std::string& label, const nlohmann::json& counts) {
+    return label + "\t" + std::to_string(counts.at("tcp").get<std::uint64_t>()) + "\t" +
+           std::to_string(counts.at("udp").get<std::uint64_t>()) + "\t" +
+           std::to_string(counts.at("icmp").get<std::uint64_t>()) + "\t" +
+           std::to_string(counts.at("other").get<std::uint64_t>());
+  };
   for (int group = 0; group < 4; ++group) {
     const auto& [name, label] = groups[group];
-    const auto& counts = counters.at(name);
-    EXPECT_EQ(label + "\t" + std::to_string(counts.at("tcp").get<int>()) + "\t" +
-                  std::to_string(counts.at("udp").get<int>()) + "\t" + std::to_string(counts.at("icmp").get<int>()) +
-                  "\t" + std::to_string(counts.at("other").get<int>()),
-              tsvLines[4 + group]);
+    EXPECT_EQ(line(label, counters.at(name)), tsvLines[4 + group]);
+    EXPECT_EQ(line("#bytes_" + name, counters.at("bytes").at(name)), tsvLines[9 + group]);
   }
   EXPECT_EQ("#errors\t" + std::to_string(counters.at("errors").get<int>()), tsvLines[8]);
+  EXPECT_EQ(counters.at("bytes").at("all").at("tcp"), 45);
   // Quiet: the counters alone.
   jsonArguments.insert(jsonArguments.begin(), "--quiet");
   EXPECT_EQ(Run(jsonArguments).out, jsonLines[4] + "\n");
@@ -263,6 +288,9 @@ TEST_F(CliTest, MetricsFileOfARead) {
   for (const char* line : {"orvanel_packets_total{protocol=\"udp\"} 1\n", "orvanel_packets_total{protocol=\"other\"} 1\n",
                            "orvanel_group_packets_total{group=\"neither\",protocol=\"udp\"} 1\n",
                            "orvanel_group_packets_total{group=\"neither\",protocol=\"other\"} 1\n",
+                           "orvanel_bytes_total{protocol=\"udp\"} 29\n", "orvanel_bytes_total{protocol=\"other\"} 20\n",
+                           "orvanel_group_bytes_total{group=\"neither\",protocol=\"udp\"} 29\n",
+                           "orvanel_group_bytes_total{group=\"source\",protocol=\"udp\"} 0\n",
                            "orvanel_rows_listed_total 1\n", "orvanel_kernel_drops_total 0\n",
                            "orvanel_capture_info{address=\"\",interface=\"\",source_filter=\"10.\\\"\\\\\\n\","
                            "destination_filter=\"\xef\xbf\xbd\xef\xbf\xbd(\xe2\x82\xac\"} 1\n"}) {
@@ -271,6 +299,65 @@ TEST_F(CliTest, MetricsFileOfARead) {
   EXPECT_FALSE(fs::exists(Path("orvanel.prom.tmp")));
   ExpectRejected({"--metrics-file", Path("missing/orvanel.prom"), "--read", Path("two.pcap")},
                  "cannot write the metrics file " + Path("missing/orvanel.prom"));
+}
+
+// Each distinct orvanel_ metric name in text.
+std::set<std::string> MetricNames(const std::string& text) {
+  static const std::regex kMetric("\\borvanel_[a-z_]+");
+  std::set<std::string> names;
+  for (std::sregex_iterator match(text.begin(), text.end(), kMetric); match != std::sregex_iterator(); ++match) {
+    names.insert(match->str());
+  }
+  return names;
+}
+
+// The shipped dashboard and alerting rules name only metrics the exporter
+// serves, and every dashboard query is PromQL that Prometheus parses.
+TEST_F(CliTest, DashboardAndAlertsUseOnlyServedMetrics) {
+  WritePcap(Path("one.pcap"), DLT_EN10MB, {Ethernet(Udp("10.0.0.1", 1, "10.0.0.2", 2, "x"))});
+  ASSERT_EQ(Run({"--metrics-file", Path("orvanel.prom"), "--read", Path("one.pcap")}).status, 0);
+  std::set<std::string> served;
+  std::istringstream page(FileContents(Path("orvanel.prom")));
+  for (std::string line; std::getline(page, line);) {
+    if (line.starts_with("# TYPE ")) served.insert(Split(line, ' ')[2]);
+  }
+
+  const auto dashboard = nlohmann::json::parse(std::ifstream(ORVANEL_CONTRIB_DIR "/grafana/orvanel-dashboard.json"));
+  std::vector<std::string> queries;
+  for (const auto& panel : dashboard.at("panels")) {
+    for (const auto& target : panel.at("targets")) queries.push_back(target.at("expr"));
+  }
+  std::set<std::string> variables;
+  std::string variableQueries;
+  for (const auto& variable : dashboard.at("templating").at("list")) {
+    variables.insert(variable.at("name"));
+    if (variable.at("type") == "query") variableQueries += variable.at("query").at("query").get<std::string>();
+  }
+  EXPECT_TRUE(variables.contains("instance") && variables.contains("address"));
+  std::string rules;
+  std::ifstream ruleFile(ORVANEL_CONTRIB_DIR "/prometheus/orvanel-alerts.yml");
+  for (std::string line; std::getline(ruleFile, line);) {
+    if (line.find("expr:") != std::string::npos) rules += line + "\n";
+  }
+  std::set<std::string> used = MetricNames(variableQueries + rules);
+  for (const std::string& query : queries) used.merge(MetricNames(query));
+  for (const std::string& name : used) EXPECT_TRUE(served.contains(name)) << name << " is not served";
+  for (const char* shown : {"orvanel_bytes_total", "orvanel_packets_total", "orvanel_group_bytes_total",
+                            "orvanel_group_packets_total", "orvanel_kernel_drops_total",
+                            "orvanel_receive_errors_total", "orvanel_rows_listed_total", "orvanel_capture_info"}) {
+    EXPECT_TRUE(used.contains(shown)) << shown << " is not on the dashboard";
+  }
+
+  // The panel queries as recording rules, the dashboard's variables filled in.
+  std::ofstream recorded(Path("dashboard.yml"));
+  recorded << "groups:\n  - name: dashboard\n    rules:\n";
+  for (std::size_t index = 0; index < queries.size(); ++index) {
+    std::string expression = std::regex_replace(queries[index], std::regex("\\$__rate_interval"), "5m");
+    expression = std::regex_replace(expression, std::regex("\\$(instance|address)"), ".*");
+    recorded << "      - record: dashboard_query_" << index << "\n        expr: '" << expression << "'\n";
+  }
+  recorded.close();
+  EXPECT_EQ(std::system(("promtool check rules " + Path("dashboard.yml") + " >/dev/null").c_str()), 0);
 }
 
 TEST_F(CliTest, OversizeDatagramsAreCutAndListedPacketsSaved) {
@@ -285,7 +372,10 @@ TEST_F(CliTest, OversizeDatagramsAreCutAndListedPacketsSaved) {
   EXPECT_EQ(run.out, "UDP\t10.0.0.1\t1\t10.0.0.2\t2\t3028\t" + std::string(2048 - 28, 'x') +
                          "\n"
                          "TCP\t10.0.0.1\t1234\t10.0.0.2\t80\t44\tkeep\n"
-                         "#all\t1\t1\t1\t0\n#src\t1\t1\t1\t0\n#dst\t1\t1\t1\t0\n#other\t0\t0\t0\t0\n#errors\t0\n");
+                         "#all\t1\t1\t1\t0\n#src\t1\t1\t1\t0\n#dst\t1\t1\t1\t0\n#other\t0\t0\t0\t0\n#errors\t0\n"
+                         // The header's length of the cut datagram, as its row shows it.
+                         "#bytes_all\t44\t3028\t28\t0\n#bytes_src\t44\t3028\t28\t0\n#bytes_dst\t44\t3028\t28\t0\n"
+                         "#bytes_other\t0\t0\t0\t0\n");
   EXPECT_EQ(FileContents(dump / "buf_UDP.txt"), std::string(big.begin(), big.begin() + 2048));
   EXPECT_EQ(FileContents(dump / "buf_TCP.txt"), std::string(tcp.begin(), tcp.end()));
   EXPECT_FALSE(fs::exists(dump / "buf_ICMP.txt"));  // counted, not listed
@@ -337,7 +427,8 @@ TEST_F(CliTest, ATruncatedFileYieldsWhatWasReadAndAnError) {
   EXPECT_EQ(run.out,
             "UDP\t1.2.3.4\t5\t6.7.8.9\t10\t31\tone\n"
             "UDP\t1.2.3.4\t5\t6.7.8.9\t10\t31\ttwo\n"
-            "#all\t0\t2\t0\t0\n#src\t0\t0\t0\t0\n#dst\t0\t2\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n");
+            "#all\t0\t2\t0\t0\n#src\t0\t0\t0\t0\n#dst\t0\t2\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n"
+            "#bytes_all\t0\t62\t0\t0\n#bytes_src\t0\t0\t0\t0\n#bytes_dst\t0\t62\t0\t0\n#bytes_other\t0\t0\t0\t0\n");
   EXPECT_TRUE(run.err.starts_with("orvanel-cli: " + Path("cut.pcap") + ": ")) << run.err;
   EXPECT_NE(run.err.find("truncated"), std::string::npos) << run.err;
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
@@ -402,7 +493,7 @@ TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
   // The same good file with good options works.
   const CliRun run = Run({"--show", "src=tcp", "--src", "", "--read", good});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "#all\t0\t1\t0\t0\n#src\t0\t1\t0\t0\n#dst\t0\t1\t0\t0\n#other\t0\t0\t0\t0\n#errors\t0\n");
+  EXPECT_EQ(run.out, UdpCounterLines(1, 29));
 }
 
 TEST_F(CliTest, OptionValuesMayFollowAnEqualsSign) {

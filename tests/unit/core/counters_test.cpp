@@ -104,6 +104,12 @@ TEST(PacketCounters, RunningTotalsPassThe32BitWrapAndIgnoreZeroing) {
   EXPECT_EQ(counters.RunningReceiveErrors(), kStart + 1);
   counters.ZeroAllCounters();
   counters.CountPacket(TrafficGroup::Other, kProtocolICMP);
+  // Bytes, 64-bit too, pass 4 GiB and are never zeroed.
+  for (int i = 0; i < 70'000; ++i) counters.CountPacket(TrafficGroup::Destination, kProtocolUDP, 65535);
+  EXPECT_EQ(counters.RunningBytes(TrafficGroup::Destination, ProtocolClass::UDP), 70'000ull * 65535);
+  counters.ZeroAllCounters();
+  EXPECT_EQ(counters.RunningBytes(TrafficGroup::Destination, ProtocolClass::UDP), 70'000ull * 65535);
+  EXPECT_EQ(counters.RunningBytes(TrafficGroup::All, ProtocolClass::UDP), 0u);
   EXPECT_EQ(counters.Count(TrafficGroup::All, ProtocolClass::UDP), 0);
   EXPECT_EQ(counters.RunningTotal(TrafficGroup::All, ProtocolClass::UDP), kStart + 2);
   EXPECT_EQ(counters.RunningTotal(TrafficGroup::Other, ProtocolClass::ICMP), kStart + 1);
