@@ -4,10 +4,14 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeySequence>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -35,6 +39,24 @@ void AddLayer(QTreeWidget& tree, const DetailLayer& layer) {
   }
 }
 
+// Shows a cell's whole text as its tooltip when the cell is too narrow for it.
+class FullTextToolTips final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) override {
+    if (event->type() != QEvent::ToolTip) return QStyledItemDelegate::helpEvent(event, view, option, index);
+    const QString text = index.data().toString();
+    if (sizeHint(option, index).width() > view->visualRect(index).width()) {
+      QToolTip::showText(event->globalPos(), text, view->viewport(), view->visualRect(index));
+    } else {
+      QToolTip::hideText();
+    }
+    return true;
+  }
+};
+
 QString CaptureTimeText(std::int64_t captureTimeNs) {
   if (captureTimeNs == 0) return QStringLiteral("未知");
   const QDateTime time = QDateTime::fromMSecsSinceEpoch(captureTimeNs / 1'000'000);
@@ -59,6 +81,7 @@ PacketDetailsWindow::PacketDetailsWindow(std::span<const std::uint8_t> datagram,
   for (const DetailLayer& layer : DescribeDatagram(datagram)) AddLayer(*m_fields, layer);
   m_fields->expandAll();
   m_fields->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  m_fields->setItemDelegate(new FullTextToolTips(m_fields));
 
   m_dump->setReadOnly(true);
   m_dump->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -77,9 +100,17 @@ PacketDetailsWindow::PacketDetailsWindow(std::span<const std::uint8_t> datagram,
   const int lines = std::min(kDumpLines, m_dump->blockCount());
   const int dumpHeight = QFontMetrics(m_dump->font()).lineSpacing() * lines + 2 * m_dump->frameWidth() +
                          int(2 * m_dump->document()->documentMargin()) + 4;
-  constexpr int kWidth = 660, kHeight = 720;
-  resize(kWidth, kHeight);
-  splitter->setSizes({kHeight - dumpHeight, dumpHeight});
+  // Within the screen's available area, whatever the scale, with room for the frame.
+  constexpr int kWidth = 660, kHeight = 720, kFrameRoom = 48;
+  const QRect available = (parent ? parent->screen() : screen())->availableGeometry();
+  const QSize size(std::min(kWidth, available.width() - kFrameRoom), std::min(kHeight, available.height() - kFrameRoom));
+  resize(size);
+  QRect frame(QPoint(), size + QSize(kFrameRoom, kFrameRoom));
+  frame.moveCenter(parent ? parent->frameGeometry().center() : available.center());
+  frame.moveLeft(std::clamp(frame.left(), available.left(), available.right() + 1 - frame.width()));
+  frame.moveTop(std::clamp(frame.top(), available.top(), available.bottom() + 1 - frame.height()));
+  move(frame.topLeft());
+  splitter->setSizes({std::max(size.height() - dumpHeight, size.height() / 2), std::min(dumpHeight, size.height() / 2)});
 }
 
 }  // namespace orvanel

@@ -3,7 +3,7 @@
 namespace orvanel {
 
 void RateGraph::Read(const CounterSnapshot& counters) {
-  history_.Record(RateHistory::Clock::now(), counters.counts);
+  history_.Record(RateHistory::Clock::now(), counters);
   Redraw();
 }
 

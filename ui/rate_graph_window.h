@@ -1,12 +1,14 @@
-// The "流量图" window: packets per second of one group over the last five
-// minutes, a line for each protocol class.
+// The "流量图" window: packets or bits per second of one group over the last
+// five minutes, a line for each protocol class, broken where nothing was measured.
 #pragma once
 
 #include <QWidget>
 #include <array>
+#include <vector>
 
 #include "rate_history.h"
 
+class QCategoryAxis;
 class QChart;
 class QComboBox;
 class QLineSeries;
@@ -20,16 +22,25 @@ class RateGraphWindow final : public QWidget {
  public:
   RateGraphWindow(const RateHistory& history, QWidget* parent);
 
-  // Draws the history anew; call after each change to it.
+  // Draws the history anew while shown; call after each change to it.
   void Redraw();
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
+  QLineSeries* AddSeries(ProtocolClass protocol);
+  void SetRateTicks(double top);
+
   const RateHistory& history_;
   QComboBox* group_;
+  QComboBox* unit_;
   QChart* chart_;
   QValueAxis* time_;
-  QValueAxis* rate_;
-  std::array<QLineSeries*, kProtocolClassCount> series_;
+  QCategoryAxis* rate_;
+  double rateTop_ = -1;
+  // A series for each unbroken piece of a line; the first carries the legend.
+  std::array<std::vector<QLineSeries*>, kProtocolClassCount> series_;
 };
 
 }  // namespace orvanel

@@ -1,41 +1,29 @@
 #include "rate_history.h"
 
-#include <algorithm>
-
 namespace orvanel {
-namespace {
 
-// Counts since the previous reading. Past the largest value a counter wraps,
-// which the unsigned difference absorbs; any other step back is a zeroing.
-std::int64_t Increase(std::int32_t before, std::int32_t now) {
-  const auto step = static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(before));
-  return step >= 0 ? step : std::max<std::int32_t>(now, 0);
-}
-
-}  // namespace
-
-void RateHistory::Record(Clock::time_point time, const CounterGrid& counts) {
+void RateHistory::Record(Clock::time_point time, const CounterSnapshot& counters) {
   if (lastTime_ && time <= *lastTime_) return;
-  if (!lastTime_ || interrupted_) {
-    // Nothing was counted while stopped: the graph shows that as zero.
-    if (interrupted_ && Size() > 0) {
-      Append({Newest().time, {}});
-      Append({time, {}});
-    }
+  if (!lastTime_ || interrupted_ || time - *lastTime_ > kLongestStep) {
+    gap_ = true;
     interrupted_ = false;
   } else {
     const double seconds = std::chrono::duration<double>(time - *lastTime_).count();
-    Sample sample{time, {}};
+    Sample sample{time, gap_};
     for (int group = 0; group < kTrafficGroupCount; ++group) {
       for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
-        const std::int64_t increase = Increase(last_[group][protocol], counts[group][protocol]);
-        sample.perSecond[group][protocol] = static_cast<float>(static_cast<double>(increase) / seconds);
+        const std::uint64_t packets = counters.packetTotals[group][protocol] - lastPackets_[group][protocol];
+        const std::uint64_t bytes = counters.byteTotals[group][protocol] - lastBytes_[group][protocol];
+        sample.packetsPerSecond[group][protocol] = static_cast<float>(static_cast<double>(packets) / seconds);
+        sample.bitsPerSecond[group][protocol] = static_cast<float>(static_cast<double>(bytes) * 8 / seconds);
       }
     }
     Append(sample);
+    gap_ = false;
   }
   lastTime_ = time;
-  last_ = counts;
+  lastPackets_ = counters.packetTotals;
+  lastBytes_ = counters.byteTotals;
 }
 
 void RateHistory::Interrupt() { interrupted_ = true; }
@@ -43,6 +31,7 @@ void RateHistory::Interrupt() { interrupted_ = true; }
 void RateHistory::Clear() {
   samples_.clear();
   first_ = 0;
+  gap_ = true;
 }
 
 void RateHistory::Append(const Sample& sample) {

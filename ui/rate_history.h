@@ -1,5 +1,6 @@
-// Packets per second of every group and protocol class, worked out from the
-// counters read at each refresh; the last five minutes of it, in a ring.
+// Packets and bits per second of every group and protocol class, worked out
+// from the counters' running totals (which zeroing does not touch) read at
+// each refresh; the last five minutes of it, in a ring.
 #pragma once
 
 #include <array>
@@ -13,27 +14,33 @@
 
 namespace orvanel {
 
+enum class RateUnit { Packets, Bits };
+
 class RateHistory {
  public:
   using Clock = std::chrono::steady_clock;
   // Five minutes of readings 100 ms apart.
   static constexpr std::size_t kCapacity = 3000;
+  // Readings further apart than this (the dialog did not run) leave a gap.
+  static constexpr std::chrono::seconds kLongestStep{1};
 
   struct Sample {
     Clock::time_point time;
-    std::array<std::array<float, kProtocolClassCount>, kTrafficGroupCount> perSecond;
+    bool startsLine = false;  // nothing was measured between the sample before and this one
+    PerGroupAndClass<float> packetsPerSecond{};
+    PerGroupAndClass<float> bitsPerSecond{};
 
-    float Rate(TrafficGroup group, ProtocolClass protocol) const {
-      return perSecond[static_cast<int>(group) - 1][static_cast<int>(protocol)];
+    float Rate(RateUnit unit, TrafficGroup group, ProtocolClass protocol) const {
+      const PerGroupAndClass<float>& rates = unit == RateUnit::Bits ? bitsPerSecond : packetsPerSecond;
+      return rates[static_cast<int>(group) - 1][static_cast<int>(protocol)];
     }
   };
 
-  // Adds the rates since the previous reading. A counter that went back was
-  // zeroed (Start, Clear list) and counts from zero since. The first reading,
-  // and the first after Interrupt, only sets where counting starts.
-  void Record(Clock::time_point time, const CounterGrid& counts);
-  // The capture stopped: nothing is counted until the next reading, which
-  // starts afresh.
+  // Adds the rates since the previous reading. The first reading, the first
+  // after Interrupt and one long after the one before only set where counting
+  // starts: the time before them was not measured, and is a gap.
+  void Record(Clock::time_point time, const CounterSnapshot& counters);
+  // The capture stopped: nothing is measured until the next reading.
   void Interrupt();
   // Forgets the samples; the last reading still counts as the previous one.
   void Clear();
@@ -52,8 +59,10 @@ class RateHistory {
   std::size_t first_ = 0;
   std::uint64_t appended_ = 0;
   std::optional<Clock::time_point> lastTime_;
-  CounterGrid last_{};
+  PerGroupAndClass<std::uint64_t> lastPackets_{};
+  PerGroupAndClass<std::uint64_t> lastBytes_{};
   bool interrupted_ = false;
+  bool gap_ = true;  // the next sample starts a line
 };
 
 }  // namespace orvanel

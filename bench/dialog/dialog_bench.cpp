@@ -357,12 +357,14 @@ class Bench {
 // Five minutes of readings of a busy capture, the most the graph holds.
 void GraphFullHistory() {
   RateHistory history;
-  CounterGrid counts{};
+  CounterSnapshot counts{};
   const RateHistory::Clock::time_point start = RateHistory::Clock::now();
   for (int reading = 0; reading <= static_cast<int>(RateHistory::kCapacity); ++reading) {
     for (int group = 0; group < kTrafficGroupCount; ++group) {
       for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
-        counts[group][protocol] += 20'000 + (reading * 7919 + group * 31 + protocol) % 5'000;
+        const int packets = 20'000 + (reading * 7919 + group * 31 + protocol) % 5'000;
+        counts.packetTotals[group][protocol] += packets;
+        counts.byteTotals[group][protocol] += packets * 700;
       }
     }
     history.Record(start + reading * std::chrono::milliseconds(100), counts);

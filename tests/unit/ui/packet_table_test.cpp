@@ -2,9 +2,12 @@
 
 #include <QAccessible>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <array>
 #include <cstring>
@@ -233,7 +236,27 @@ TEST(PacketTable, DoubleClickOrEnterOnASelectedRowOpensItsDetailsFromACopy) {
   const QString udpDump = udp->Dump()->toPlainText();
   EXPECT_TRUE(udpDump.startsWith(QStringLiteral("0000  45 00 00 21 ")));
   EXPECT_TRUE(udpDump.section('\n', 1, 1).endsWith(QStringLiteral("udp!")));  // bytes 28..31
-
+  // Within the screen's available area (the offscreen screen is lower than the window would be).
+  EXPECT_TRUE(udp->screen()->availableGeometry().contains(udp->frameGeometry())) << udp->frameGeometry().height();
+  // A value wider than its cell shows whole in a tooltip; one that fits shows none.
+  QTreeWidget& fields = *udp->Fields();
+  QTreeWidgetItem* received = fields.topLevelItem(0)->child(1);  // "33 字节"
+  QTreeWidgetItem* longest = received;
+  for (QTreeWidgetItemIterator item(&fields); *item; ++item) {
+    if ((*item)->text(1).size() > longest->text(1).size()) longest = *item;
+  }
+  const auto toolTipOf = [&](QTreeWidgetItem* item) {
+    QToolTip::hideText();
+    const QPoint at(fields.columnViewportPosition(1) + 4, fields.visualItemRect(item).center().y());
+    QHelpEvent help(QEvent::ToolTip, at, fields.viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(fields.viewport(), &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+  };
+  EXPECT_EQ(toolTipOf(received), QString());
+  udp->resize(fields.columnWidth(0) + 80, udp->height());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(toolTipOf(received), QString());
+  EXPECT_EQ(toolTipOf(longest), longest->text(1));
   const QPoint icmpRow = view->visualRect(model.index(0, 1)).center();
   QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, icmpRow);  // a double-click's first press
   QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, icmpRow);
