@@ -52,7 +52,7 @@ TEST(PacketCounters, CountsByGroupAndProtocolByte) {
   PacketCounters counters;
   counters.CountPacket(TrafficGroup::Source, kProtocolTCP);
   counters.CountPacket(TrafficGroup::Source, kProtocolTCP);
-  counters.CountPacket(TrafficGroup::Destination, kProtocolUDP);
+  counters.CountPacket(TrafficGroup::Destination, kProtocolUDP, 1500);
   counters.CountPacket(TrafficGroup::Other, kProtocolICMP);
   counters.CountPacket(TrafficGroup::All, 2);
   counters.CountPacket(TrafficGroup::All, 47);
@@ -70,12 +70,17 @@ TEST(PacketCounters, CountsByGroupAndProtocolByte) {
   for (TrafficGroup group : kGroups) {
     for (ProtocolClass protocol : kClasses) {
       EXPECT_EQ(snapshot.Count(group, protocol), counters.Count(group, protocol));
+      EXPECT_EQ(snapshot.packetTotals[static_cast<int>(group) - 1][static_cast<int>(protocol)],
+                counters.RunningTotal(group, protocol));
+      EXPECT_EQ(snapshot.Bytes(group, protocol), counters.RunningBytes(group, protocol));
       total += snapshot.Count(group, protocol);
     }
   }
   EXPECT_EQ(total, 7);
   EXPECT_EQ(snapshot.receiveErrors, 1);
   EXPECT_EQ(snapshot.Count(static_cast<TrafficGroup>(5), ProtocolClass::TCP), 0);
+  EXPECT_EQ(snapshot.Bytes(TrafficGroup::Destination, ProtocolClass::UDP), 1500u);
+  EXPECT_EQ(snapshot.Bytes(static_cast<TrafficGroup>(5), ProtocolClass::UDP), 0u);
 }
 
 TEST(PacketCounters, WrapFromTheLargestToTheMostNegativeValue) {
