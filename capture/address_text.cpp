@@ -1,4 +1,4 @@
-#include "address_text.h"
+#include "capture/address_text.h"
 
 #include <cstring>
 

@@ -1,11 +1,11 @@
-#include "capture_loop.h"
+#include "capture/capture_loop.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "address_text.h"
-#include "classify.h"
-#include "packet_decode.h"
+#include "capture/address_text.h"
+#include "capture/classify.h"
+#include "capture/packet_decode.h"
 
 namespace orvanel {
 namespace {

@@ -4,11 +4,11 @@
 #include <atomic>
 #include <string>
 
-#include "capture_options.h"
-#include "counters.h"
-#include "last_packet.h"
-#include "listed_row.h"
-#include "packet_source.h"
+#include "capture/capture_options.h"
+#include "capture/counters.h"
+#include "capture/last_packet_sink.h"
+#include "capture/listed_row.h"
+#include "capture/packet_source.h"
 
 namespace orvanel {
 
@@ -21,7 +21,7 @@ struct CaptureContext {
   PacketTable& table;
   std::string srcFilter;
   std::string dstFilter;
-  LastPacketFiles* lastPacketFiles = nullptr;  // none: listed packets are not written
+  LastPacketSink* lastPacketFiles = nullptr;  // none: listed packets are not written
 };
 
 // Runs until bCapturing is found clear (or the source is exhausted); returns 0.

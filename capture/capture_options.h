@@ -4,7 +4,7 @@
 #include <array>
 #include <atomic>
 
-#include "protocol.h"
+#include "capture/protocol.h"
 
 namespace orvanel {
 

@@ -1,4 +1,4 @@
-#include "classify.h"
+#include "capture/classify.h"
 
 namespace orvanel {
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <string_view>
 
-#include "counters.h"
+#include "capture/counters.h"
 
 namespace orvanel {
 

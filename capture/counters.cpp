@@ -1,4 +1,4 @@
-#include "counters.h"
+#include "capture/counters.h"
 
 namespace orvanel {
 namespace {

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "protocol.h"
+#include "capture/protocol.h"
 
 namespace orvanel {
 

@@ -1,6 +1,6 @@
-#include "listed_row.h"
+#include "capture/listed_row.h"
 
-#include "packet_decode.h"
+#include "capture/packet_decode.h"
 
 namespace orvanel {
 namespace {

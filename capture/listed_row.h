@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "protocol.h"
+#include "capture/protocol.h"
 
 namespace orvanel {
 

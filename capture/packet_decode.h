@@ -1,5 +1,4 @@
-// Reading a received datagram: header fields at fixed offsets, and the texts
-// of one table row.
+// Reading a received datagram: header fields at fixed offsets.
 #pragma once
 
 #include <array>
@@ -8,9 +7,8 @@
 #include <span>
 #include <string_view>
 
-#include "big_endian.h"
-#include "listed_row.h"
-#include "packet_source.h"
+#include "capture/big_endian.h"
+#include "capture/packet_source.h"
 
 namespace orvanel {
 
@@ -46,19 +44,5 @@ IpHeaderView DecodeHeader(std::span<const std::uint8_t> datagram);
 
 // Payload text: the bytes from offset up to the first zero or the datagram end.
 std::string_view PayloadText(std::span<const std::uint8_t> datagram, std::size_t offset);
-
-// Columns of the packet table: protocol, source, port, destination, port,
-// length, payload.
-inline constexpr int kPacketColumnCount = 7;
-
-// The seven texts of one row; views into the datagram and into its own scratch.
-struct PacketRow {
-  std::array<std::string_view, kPacketColumnCount> columns;
-  std::array<char, 64> scratch;  // the addresses and the decimal texts of the ports and the length
-};
-
-// The texts the table shows for a listed row: ICMP rows have no ports and no
-// payload. One formatter for the dialog and the command line.
-void BuildPacketRow(const ListedRow& row, PacketRow& texts);
 
 }  // namespace orvanel

@@ -1,4 +1,4 @@
-#include "capture_socket.h"
+#include "net/capture_socket.h"
 
 #include <arpa/inet.h>
 #include <linux/filter.h>

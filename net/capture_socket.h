@@ -6,8 +6,8 @@
 
 #include <string>
 
+#include "capture/unique_fd.h"
 #include "net/start_result.h"
-#include "net/unique_fd.h"
 
 namespace orvanel {
 

@@ -1,4 +1,4 @@
-#include "host_name.h"
+#include "net/host_name.h"
 
 #include <unistd.h>
 

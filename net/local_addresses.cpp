@@ -1,4 +1,4 @@
-#include "local_addresses.h"
+#include "net/local_addresses.h"
 
 #include <ifaddrs.h>
 #include <net/if.h>

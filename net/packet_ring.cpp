@@ -1,4 +1,4 @@
-#include "packet_ring.h"
+#include "net/packet_ring.h"
 
 #include <linux/if_packet.h>
 #include <net/if.h>

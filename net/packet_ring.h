@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "capture/packet_source.h"
+#include "capture/unique_fd.h"
 #include "net/ring_layout.h"
-#include "net/unique_fd.h"
 
 namespace orvanel {
 

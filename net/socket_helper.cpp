@@ -1,4 +1,4 @@
-#include "socket_helper.h"
+#include "net/socket_helper.h"
 
 #include <fcntl.h>
 #include <linux/capability.h>

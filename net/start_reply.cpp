@@ -1,4 +1,4 @@
-#include "start_reply.h"
+#include "net/start_reply.h"
 
 #include <poll.h>
 #include <sys/socket.h>

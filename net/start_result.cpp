@@ -1,4 +1,4 @@
-#include "start_result.h"
+#include "net/start_result.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
 #include <array>
 
-#include "resource.h"
-#include "strings.h"
-#include "templates.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "res/templates.h"
 
 namespace orvanel::res {
 namespace {

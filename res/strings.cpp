@@ -1,8 +1,8 @@
-#include "strings.h"
+#include "res/strings.h"
 
 #include <array>
 
-#include "resource.h"
+#include "res/resource.h"
 #include "version.h"
 
 namespace orvanel::res {

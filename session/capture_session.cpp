@@ -1,12 +1,12 @@
-#include "capture_session.h"
+#include "session/capture_session.h"
 
 #include <cerrno>
 #include <thread>
 
 #include "capture/capture_loop.h"
-#include "capture/last_packet.h"
 #include "net/packet_ring.h"
 #include "net/socket_helper.h"
+#include "storage/last_packet.h"
 
 namespace orvanel {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "capture/listed_row.h"
-#include "capture/pcapng_writer.h"
+#include "storage/pcapng_writer.h"
 #include "tools/row_printer.h"
 
 namespace orvanel::cli {

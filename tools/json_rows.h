@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "capture/counters.h"
-#include "capture/packet_decode.h"
+#include "capture/packet_row.h"
 
 namespace orvanel::cli {
 

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <thread>
 
+#include "net/local_addresses.h"
 #include "session/capture_losses.h"
 #include "session/capture_session.h"
-#include "net/local_addresses.h"
 #include "tools/metrics_file.h"
 #include "tools/metrics_server.h"
 #include "tools/metrics_text.h"

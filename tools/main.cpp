@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "capture/capture_loop.h"
+#include "session/pcap_file_source.h"
+#include "storage/last_packet.h"
 #include "tools/cli_options.h"
+#include "tools/cli_rows.h"
 #include "tools/live_capture.h"
 #include "tools/metrics_file.h"
 #include "tools/metrics_text.h"
-#include "session/pcap_file_source.h"
-#include "tools/cli_rows.h"
 #include "tools/row_printer.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "net/unique_fd.h"
+#include "capture/unique_fd.h"
 
 namespace orvanel::cli {
 

@@ -2,25 +2,12 @@
 
 #include <cinttypes>
 
-#include "capture/packet_decode.h"
+#include "capture/packet_row.h"
+#include "tools/escaped_text.h"
 #include "tools/json_rows.h"
 #include "tools/traffic_names.h"
 
 namespace orvanel::cli {
-
-void AppendEscaped(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == '\\') {
-      out += "\\\\";
-    } else if (byte >= 0x20 && byte <= 0x7e) {
-      out += c;
-    } else {
-      out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
-    }
-  }
-}
 
 void RowPrinter::AddRow(const ListedRow& row) {
   rowsListed_.store(rowsListed_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);

@@ -34,9 +34,6 @@ class RowPrinter final : public PacketTable {
   std::atomic<std::uint64_t> rowsNotListed_{0};
 };
 
-// Appends text with every byte outside 0x20-0x7e, and the backslash, escaped.
-void AppendEscaped(std::string& out, std::string_view text);
-
 // The five counter lines (#all, #src, #dst, #other, #errors) and the four byte
 // lines (#bytes_all, #bytes_src, #bytes_dst, #bytes_other), or their JSON object.
 void PrintCounters(std::FILE* out, const CounterSnapshot& counters, OutputFormat format);

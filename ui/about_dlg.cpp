@@ -1,9 +1,9 @@
-#include "about_dlg.h"
+#include "ui/about_dlg.h"
 
 #include <QPushButton>
 
-#include "dialog_builder.h"
 #include "res/resource.h"
+#include "ui/dialog_builder.h"
 
 namespace orvanel {
 

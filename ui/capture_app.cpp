@@ -1,10 +1,10 @@
-#include "capture_app.h"
+#include "ui/capture_app.h"
 
-#include "capture_dlg.h"
-#include "qt_translation.h"
 #include "res/strings.h"
-#include "window_icon.h"
-#include "windows_look_style.h"
+#include "ui/capture_dlg.h"
+#include "ui/qt_translation.h"
+#include "ui/window_icon.h"
+#include "ui/windows_look_style.h"
 
 namespace orvanel {
 

@@ -1,4 +1,4 @@
-#include "capture_dlg.h"
+#include "ui/capture_dlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,16 +13,16 @@
 #include <filesystem>
 #include <system_error>
 
-#include "about_dlg.h"
-#include "details_from_table.h"
-#include "list_export.h"
-#include "list_style.h"
-#include "message_box.h"
-#include "packet_list_view.h"
-#include "packet_model.h"
 #include "res/resource.h"
 #include "res/strings.h"
-#include "window_icon.h"
+#include "ui/about_dlg.h"
+#include "ui/details_from_table.h"
+#include "ui/list_export.h"
+#include "ui/list_style.h"
+#include "ui/message_box.h"
+#include "ui/packet_list_view.h"
+#include "ui/packet_model.h"
+#include "ui/window_icon.h"
 
 namespace orvanel {
 namespace {

@@ -13,11 +13,11 @@
 #include "capture/counters.h"
 #include "session/capture_losses.h"
 #include "session/capture_session.h"
-#include "data_exchange.h"
-#include "dialog_builder.h"
-#include "capture/row_spool.h"
-#include "host_queries.h"
-#include "rate_graph.h"
+#include "storage/row_spool.h"
+#include "ui/data_exchange.h"
+#include "ui/dialog_builder.h"
+#include "ui/host_queries.h"
+#include "ui/rate_graph.h"
 
 class QCheckBox;
 class QComboBox;

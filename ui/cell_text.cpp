@@ -1,4 +1,4 @@
-#include "cell_text.h"
+#include "ui/cell_text.h"
 
 #include <QStringDecoder>
 

@@ -1,4 +1,4 @@
-#include "data_exchange.h"
+#include "ui/data_exchange.h"
 
 #include <QLineEdit>
 

@@ -1,4 +1,4 @@
-#include "desktop_session.h"
+#include "ui/desktop_session.h"
 
 #include <cstdio>
 #include <cstdlib>

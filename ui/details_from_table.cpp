@@ -1,10 +1,10 @@
-#include "details_from_table.h"
+#include "ui/details_from_table.h"
 
 #include <QKeyEvent>
 
-#include "packet_details_window.h"
-#include "packet_list_view.h"
-#include "packet_model.h"
+#include "ui/packet_details_window.h"
+#include "ui/packet_list_view.h"
+#include "ui/packet_model.h"
 
 namespace orvanel {
 namespace {

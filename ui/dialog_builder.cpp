@@ -1,4 +1,4 @@
-#include "dialog_builder.h"
+#include "ui/dialog_builder.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,9 +9,9 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "list_style.h"
-#include "packet_list_view.h"
-#include "window_icon.h"
+#include "ui/list_style.h"
+#include "ui/packet_list_view.h"
+#include "ui/window_icon.h"
 
 namespace orvanel {
 namespace {

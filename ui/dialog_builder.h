@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "dialog_units.h"
 #include "res/templates.h"
+#include "ui/dialog_units.h"
 
 class QDialog;
 class QWidget;

@@ -1,4 +1,4 @@
-#include "host_queries.h"
+#include "ui/host_queries.h"
 
 #include "net/host_name.h"
 #include "net/local_addresses.h"

@@ -1,4 +1,4 @@
-#include "list_export.h"
+#include "ui/list_export.h"
 
 #include <unistd.h>
 
@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "capture/pcapng_writer.h"
-#include "packet_model.h"
+#include "storage/pcapng_writer.h"
+#include "ui/packet_model.h"
 
 namespace orvanel {
 namespace {

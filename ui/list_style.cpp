@@ -1,10 +1,10 @@
-#include "list_style.h"
+#include "ui/list_style.h"
 
 #include <QHeaderView>
 #include <QTableView>
 
 #include "res/templates.h"
-#include "track_select.h"
+#include "ui/track_select.h"
 
 namespace orvanel {
 

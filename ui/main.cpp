@@ -1,5 +1,5 @@
-#include "capture_app.h"
-#include "desktop_session.h"
+#include "ui/capture_app.h"
+#include "ui/desktop_session.h"
 
 int main(int argc, char** argv) {
   if (!orvanel::PrepareDesktopSession(argc, argv)) return 1;

@@ -1,4 +1,4 @@
-#include "packet_details_window.h"
+#include "ui/packet_details_window.h"
 
 #include <QDateTime>
 #include <QFontDatabase>

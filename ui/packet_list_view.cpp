@@ -1,4 +1,4 @@
-#include "packet_list_view.h"
+#include "ui/packet_list_view.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "packet_model.h"
+#include "ui/packet_model.h"
 
 namespace orvanel {
 namespace {

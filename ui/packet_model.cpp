@@ -1,9 +1,9 @@
-#include "packet_model.h"
+#include "ui/packet_model.h"
 
 #include <algorithm>
 
-#include "cell_text.h"
 #include "res/templates.h"
+#include "ui/cell_text.h"
 
 namespace orvanel {
 

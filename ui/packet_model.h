@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "capture/packet_decode.h"
-#include "capture/row_spool.h"
+#include "capture/packet_row.h"
+#include "storage/row_spool.h"
 
 namespace orvanel {
 

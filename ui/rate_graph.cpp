@@ -1,4 +1,4 @@
-#include "rate_graph.h"
+#include "ui/rate_graph.h"
 
 namespace orvanel {
 

@@ -4,8 +4,8 @@
 
 #include <QPointer>
 
-#include "rate_graph_window.h"
-#include "rate_history.h"
+#include "ui/rate_graph_window.h"
+#include "ui/rate_history.h"
 
 class QWidget;
 

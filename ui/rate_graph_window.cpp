@@ -1,4 +1,4 @@
-#include "rate_graph_window.h"
+#include "ui/rate_graph_window.h"
 
 #include <QCategoryAxis>
 #include <QChart>

@@ -6,7 +6,7 @@
 #include <array>
 #include <vector>
 
-#include "rate_history.h"
+#include "ui/rate_history.h"
 
 class QCategoryAxis;
 class QChart;

@@ -1,4 +1,4 @@
-#include "rate_history.h"
+#include "ui/rate_history.h"
 
 namespace orvanel {
 

@@ -1,4 +1,4 @@
-#include "track_select.h"
+#include "ui/track_select.h"
 
 #include <QAbstractItemView>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "windows_look_style.h"
+#include "ui/windows_look_style.h"
 
 #include <QPainter>
 #include <QStyleOption>

@@ -7,7 +7,7 @@
 
 #include "bench/core/recorded_traffic.h"
 #include "capture/capture_loop.h"
-#include "capture/row_spool.h"
+#include "storage/row_spool.h"
 
 #include <memory>
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <random>
 
-#include "capture/packet_decode.h"
+#include "capture/packet_row.h"
 
 namespace orvanel::bench {
 namespace {

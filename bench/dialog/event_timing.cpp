@@ -1,4 +1,4 @@
-#include "event_timing.h"
+#include "bench/dialog/event_timing.h"
 
 #include <time.h>
 

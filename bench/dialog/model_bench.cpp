@@ -25,12 +25,12 @@
 #include "bench/dialog/process_memory.h"
 #include "bench/dialog/synthetic_traffic.h"
 #include "bench/dialog/view_timing.h"
+#include "capture/packet_row.h"
 #include "res/templates.h"
+#include "storage/row_spool.h"
 #include "ui/list_style.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
-#include "capture/packet_decode.h"
-#include "capture/row_spool.h"
 
 namespace orvanel::bench {
 namespace {

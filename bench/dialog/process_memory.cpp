@@ -1,4 +1,4 @@
-#include "process_memory.h"
+#include "bench/dialog/process_memory.h"
 
 #include <sys/resource.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "synthetic_traffic.h"
+#include "bench/dialog/synthetic_traffic.h"
 
 #include <atomic>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "view_timing.h"
+#include "bench/dialog/view_timing.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -16,7 +16,8 @@
 
 #include "capture/capture_loop.h"
 #include "capture/packet_decode.h"
-#include "capture/row_spool.h"
+#include "capture/packet_row.h"
+#include "storage/row_spool.h"
 #include "ui/cell_text.h"
 
 namespace {

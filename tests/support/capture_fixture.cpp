@@ -1,4 +1,4 @@
-#include "capture_fixture.h"
+#include "tests/support/capture_fixture.h"
 
 namespace orvanel::test {
 namespace {

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "session/capture_session.h"
-#include "recording_table.h"
-#include "test_files.h"
+#include "tests/support/recording_table.h"
+#include "tests/support/test_files.h"
 
 namespace orvanel::test {
 

@@ -1,4 +1,4 @@
-#include "cli_process.h"
+#include "tests/support/cli_process.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "test_files.h"
+#include "tests/support/test_files.h"
 
 namespace orvanel::test {
 

@@ -1,4 +1,4 @@
-#include "loopback_flow.h"
+#include "tests/support/loopback_flow.h"
 
 namespace orvanel::test {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "test_traffic.h"
+#include "tests/support/test_traffic.h"
 
 namespace orvanel::test {
 

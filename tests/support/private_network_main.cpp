@@ -2,7 +2,7 @@
 // tests' traffic is captured and nothing leaves the machine.
 #include <gtest/gtest.h>
 
-#include "test_network.h"
+#include "tests/support/test_network.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "recording_table.h"
+#include "tests/support/recording_table.h"
 
 #include <algorithm>
 
-#include "capture/packet_decode.h"
+#include "capture/packet_row.h"
 
 namespace orvanel::test {
 

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "capture/packet_decode.h"
 #include "capture/listed_row.h"
+#include "capture/packet_decode.h"
 
 namespace orvanel::test {
 

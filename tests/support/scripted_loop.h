@@ -7,9 +7,9 @@
 #include <functional>
 #include <vector>
 
-#include "capture/capture_options.h"
 #include "capture/capture_loop.h"
-#include "datagram_builder.h"
+#include "capture/capture_options.h"
+#include "tests/support/datagram_builder.h"
 
 namespace orvanel::test {
 

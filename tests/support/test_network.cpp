@@ -1,4 +1,4 @@
-#include "test_network.h"
+#include "tests/support/test_network.h"
 
 #include <fcntl.h>
 #include <sched.h>

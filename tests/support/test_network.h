@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "net/unique_fd.h"
+#include "capture/unique_fd.h"
 
 namespace orvanel::test {
 

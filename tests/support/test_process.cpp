@@ -1,4 +1,4 @@
-#include "test_process.h"
+#include "tests/support/test_process.h"
 
 #include <linux/capability.h>
 #include <sys/syscall.h>

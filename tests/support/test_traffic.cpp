@@ -1,4 +1,4 @@
-#include "test_traffic.h"
+#include "tests/support/test_traffic.h"
 
 #include <arpa/inet.h>
 #include <linux/if_packet.h>

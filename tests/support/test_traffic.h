@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "net/unique_fd.h"
+#include "capture/unique_fd.h"
 
 namespace orvanel::test {
 

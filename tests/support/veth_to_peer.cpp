@@ -1,6 +1,6 @@
-#include "veth_to_peer.h"
+#include "tests/support/veth_to_peer.h"
 
-#include "test_traffic.h"
+#include "tests/support/test_traffic.h"
 
 namespace orvanel::test {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "test_network.h"
+#include "tests/support/test_network.h"
 
 namespace orvanel::test {
 

@@ -10,11 +10,11 @@
 #include <sstream>
 #include <thread>
 
-#include "cli_process.h"
-#include "loopback_flow.h"
-#include "promtool_check.h"
-#include "test_network.h"
-#include "test_traffic.h"
+#include "tests/support/cli_process.h"
+#include "tests/support/loopback_flow.h"
+#include "tests/support/promtool_check.h"
+#include "tests/support/test_network.h"
+#include "tests/support/test_traffic.h"
 
 namespace orvanel::test {
 namespace {

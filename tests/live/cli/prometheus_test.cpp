@@ -16,8 +16,8 @@
 #include <regex>
 #include <thread>
 
-#include "cli_process.h"
-#include "test_traffic.h"
+#include "tests/support/cli_process.h"
+#include "tests/support/test_traffic.h"
 
 namespace orvanel::test {
 namespace {

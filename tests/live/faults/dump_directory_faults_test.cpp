@@ -11,9 +11,9 @@
 #include <set>
 #include <thread>
 
-#include "capture_fixture.h"
-#include "test_network.h"
-#include "test_traffic.h"
+#include "tests/support/capture_fixture.h"
+#include "tests/support/test_network.h"
+#include "tests/support/test_traffic.h"
 
 namespace orvanel {
 namespace {

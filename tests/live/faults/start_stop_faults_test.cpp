@@ -5,10 +5,10 @@
 #include <chrono>
 #include <thread>
 
-#include "capture_fixture.h"
-#include "loopback_flow.h"
-#include "test_network.h"
-#include "test_process.h"
+#include "tests/support/capture_fixture.h"
+#include "tests/support/loopback_flow.h"
+#include "tests/support/test_network.h"
+#include "tests/support/test_process.h"
 
 namespace orvanel {
 namespace {

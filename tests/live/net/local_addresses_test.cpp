@@ -7,7 +7,7 @@
 
 #include "net/host_name.h"
 #include "net/local_addresses.h"
-#include "test_network.h"
+#include "tests/support/test_network.h"
 
 namespace orvanel {
 namespace {

@@ -2,9 +2,9 @@
 // both directions.
 #include <gtest/gtest.h>
 
-#include "capture_fixture.h"
-#include "test_network.h"
-#include "test_traffic.h"
+#include "tests/support/capture_fixture.h"
+#include "tests/support/test_network.h"
+#include "tests/support/test_traffic.h"
 
 namespace orvanel {
 namespace {

@@ -7,11 +7,11 @@
 #include <set>
 #include <thread>
 
-#include "capture_fixture.h"
-#include "loopback_flow.h"
 #include "net/capture_socket.h"
-#include "test_network.h"
-#include "test_process.h"
+#include "tests/support/capture_fixture.h"
+#include "tests/support/loopback_flow.h"
+#include "tests/support/test_network.h"
+#include "tests/support/test_process.h"
 
 namespace orvanel {
 namespace {

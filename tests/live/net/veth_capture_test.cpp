@@ -4,11 +4,11 @@
 
 #include <optional>
 
-#include "capture_fixture.h"
 #include "net/local_addresses.h"
-#include "test_network.h"
-#include "test_traffic.h"
-#include "veth_to_peer.h"
+#include "tests/support/capture_fixture.h"
+#include "tests/support/test_network.h"
+#include "tests/support/test_traffic.h"
+#include "tests/support/veth_to_peer.h"
 
 namespace orvanel {
 namespace {

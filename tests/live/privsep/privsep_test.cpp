@@ -20,10 +20,10 @@
 #include "net/packet_ring.h"
 #include "net/socket_helper.h"
 #include "net/start_reply.h"
-#include "cli_process.h"
-#include "test_network.h"
-#include "test_process.h"
-#include "test_traffic.h"
+#include "tests/support/cli_process.h"
+#include "tests/support/test_network.h"
+#include "tests/support/test_process.h"
+#include "tests/support/test_traffic.h"
 
 namespace orvanel::test {
 namespace {

@@ -24,11 +24,11 @@
 #include <QTreeWidget>
 
 #include "res/resource.h"
+#include "tests/support/loopback_flow.h"
+#include "tests/support/test_traffic.h"
+#include "tests/support/ui_test_support.h"
 #include "ui/capture_dlg.h"
 #include "ui/packet_details_window.h"
-#include "loopback_flow.h"
-#include "test_traffic.h"
-#include "ui_test_support.h"
 
 namespace orvanel {
 namespace {

@@ -8,10 +8,10 @@
 #include <chrono>
 #include <memory>
 
-#include "loopback_flow.h"
 #include "res/resource.h"
+#include "tests/support/loopback_flow.h"
+#include "tests/support/ui_test_support.h"
 #include "ui/capture_dlg.h"
-#include "ui_test_support.h"
 
 namespace orvanel {
 namespace {

@@ -11,10 +11,10 @@
 #include <set>
 #include <sstream>
 
-#include "capture_files.h"
-#include "cli_process.h"
-#include "datagram_builder.h"
-#include "promtool_check.h"
+#include "tests/support/capture_files.h"
+#include "tests/support/cli_process.h"
+#include "tests/support/datagram_builder.h"
+#include "tests/support/promtool_check.h"
 
 namespace orvanel::test {
 namespace {

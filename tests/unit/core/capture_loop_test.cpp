@@ -4,8 +4,8 @@
 
 #include <set>
 
-#include "recording_table.h"
-#include "scripted_loop.h"
+#include "tests/support/recording_table.h"
+#include "tests/support/scripted_loop.h"
 
 namespace orvanel {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <map>
 
-#include "datagram_builder.h"
+#include "tests/support/datagram_builder.h"
 
 namespace orvanel {
 namespace {

@@ -1,9 +1,10 @@
 #include "capture/packet_decode.h"
+#include "capture/packet_row.h"
 
 #include <gtest/gtest.h>
 
-#include "recording_table.h"
-#include "scripted_loop.h"
+#include "tests/support/recording_table.h"
+#include "tests/support/scripted_loop.h"
 
 namespace orvanel {
 namespace {

@@ -11,8 +11,8 @@
 #include <QTest>
 
 #include "res/resource.h"
+#include "tests/support/ui_test_support.h"
 #include "ui/capture_dlg.h"
-#include "ui_test_support.h"
 
 namespace orvanel {
 namespace {

@@ -15,13 +15,14 @@
 #include <memory>
 #include <vector>
 
-#include "capture/packet_decode.h"
+#include "capture/packet_row.h"
+#include "capture/packet_source.h"
+#include "tests/support/test_files.h"
+#include "ui/cell_text.h"
 #include "ui/details_from_table.h"
 #include "ui/packet_details_window.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
-#include "ui/cell_text.h"
-#include "test_files.h"
 
 namespace orvanel {
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "listed_row.h"
+#include "capture/listed_row.h"
 
 namespace orvanel {
 

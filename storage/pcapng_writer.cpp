@@ -1,10 +1,10 @@
-#include "pcapng_writer.h"
+#include "storage/pcapng_writer.h"
 
 #include <array>
 #include <cstring>
 #include <vector>
 
-#include "packet_decode.h"
+#include "capture/packet_decode.h"
 
 namespace orvanel {
 namespace {

@@ -1,4 +1,4 @@
-#include "capture/last_packet.h"
+#include "storage/last_packet.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,9 +11,9 @@
 #include <iterator>
 
 #include "capture/capture_loop.h"
-#include "recording_table.h"
-#include "scripted_loop.h"
-#include "test_files.h"
+#include "tests/support/recording_table.h"
+#include "tests/support/scripted_loop.h"
+#include "tests/support/test_files.h"
 
 namespace orvanel {
 namespace {

@@ -1,4 +1,4 @@
-#include "capture/row_spool.h"
+#include "storage/row_spool.h"
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "datagram_builder.h"
-#include "test_files.h"
+#include "tests/support/datagram_builder.h"
+#include "tests/support/test_files.h"
 
 namespace orvanel {
 namespace {

@@ -1,4 +1,4 @@
-#include "row_spool.h"
+#include "storage/row_spool.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "capture/unique_fd.h"
 
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23
@@ -60,16 +62,11 @@ bool MakePrivateDirectory(const std::string& dir) {
   return (status.st_mode & 077) == 0 || chmod(dir.c_str(), status.st_mode & 0700) == 0;
 }
 
-int OpenUnnamedFile(const std::string& dir) {
-  const int dirFd = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return -1;
+UniqueFd OpenUnnamedFile(const std::string& dir) {
+  const UniqueFd dirFd(open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   struct statfs fileSystem;
-  int fd = -1;
-  if (fstatfs(dirFd, &fileSystem) == 0 && fileSystem.f_type != TMPFS_MAGIC) {
-    fd = openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  }
-  close(dirFd);
-  return fd;
+  if (!dirFd.valid() || fstatfs(dirFd.get(), &fileSystem) != 0 || fileSystem.f_type == TMPFS_MAGIC) return {};
+  return UniqueFd(openat(dirFd.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
 }
 
 }  // namespace
@@ -77,23 +74,17 @@ int OpenUnnamedFile(const std::string& dir) {
 // An unnamed file mapped at a fixed reservation, grown in whole chunks.
 class RowSpool::MappedFile {
  public:
-  MappedFile(int fd, std::uint8_t* base, std::size_t reservation, std::size_t chunk, SpaceRule rule)
-      : fd_(fd), base_(base), reservation_(reservation), chunk_(chunk), rule_(rule) {}
-  ~MappedFile() {
-    munmap(base_, reservation_);
-    close(fd_);
-  }
+  MappedFile(UniqueFd fd, std::uint8_t* base, std::size_t reservation, std::size_t chunk, SpaceRule rule)
+      : fd_(std::move(fd)), base_(base), reservation_(reservation), chunk_(chunk), rule_(rule) {}
+  ~MappedFile() { munmap(base_, reservation_); }
 
   static std::unique_ptr<MappedFile> Open(const std::string& dir, std::size_t reservation, std::size_t chunk,
                                           SpaceRule rule) {
-    const int fd = OpenUnnamedFile(dir);
-    if (fd < 0) return nullptr;
+    UniqueFd fd = OpenUnnamedFile(dir);
+    if (!fd.valid()) return nullptr;
     void* base = Reserve(reservation);
-    if (!base) {
-      close(fd);
-      return nullptr;
-    }
-    return std::make_unique<MappedFile>(fd, static_cast<std::uint8_t*>(base), reservation, chunk, rule);
+    if (!base) return nullptr;
+    return std::make_unique<MappedFile>(std::move(fd), static_cast<std::uint8_t*>(base), reservation, chunk, rule);
   }
 
   std::uint8_t* Base() const { return base_; }
@@ -104,8 +95,8 @@ class RowSpool::MappedFile {
     const std::size_t target = (bytes + chunk_ - 1) / chunk_ * chunk_;
     if (target > reservation_ || !SpaceLeftFor(target - mapped_)) return false;
     const std::size_t length = target - mapped_;
-    if (ftruncate(fd_, static_cast<off_t>(target)) != 0) return false;
-    void* piece = mmap(base_ + mapped_, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd_,
+    if (ftruncate(fd_.get(), static_cast<off_t>(target)) != 0) return false;
+    void* piece = mmap(base_ + mapped_, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd_.get(),
                        static_cast<off_t>(mapped_));
     if (piece == MAP_FAILED || !TakeBlocks(piece, length)) {
       Shrink();
@@ -122,26 +113,26 @@ class RowSpool::MappedFile {
   // allocated instead.
   bool TakeBlocks(void* piece, std::size_t length) {
     if (madvise(piece, length, MADV_POPULATE_WRITE) == 0) return true;
-    return errno == EINVAL && fallocate(fd_, 0, static_cast<off_t>(mapped_), static_cast<off_t>(length)) == 0;
+    return errno == EINVAL && fallocate(fd_.get(), 0, static_cast<off_t>(mapped_), static_cast<off_t>(length)) == 0;
   }
 
   // Back to what is mapped.
   void Shrink() {
     mmap(base_ + mapped_, reservation_ - mapped_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED,
          -1, 0);
-    [[maybe_unused]] const int shrunk = ftruncate(fd_, static_cast<off_t>(mapped_));
+    [[maybe_unused]] const int shrunk = ftruncate(fd_.get(), static_cast<off_t>(mapped_));
   }
 
   bool SpaceLeftFor(std::size_t bytes) const {
     struct statvfs fileSystem;
-    if (fstatvfs(fd_, &fileSystem) != 0) return false;
+    if (fstatvfs(fd_.get(), &fileSystem) != 0) return false;
     const std::uint64_t total = std::uint64_t{fileSystem.f_blocks} * fileSystem.f_frsize;
     const std::uint64_t available = std::uint64_t{fileSystem.f_bavail} * fileSystem.f_frsize;
     const std::uint64_t floor = std::max<std::uint64_t>(rule_.minimumFreeBytes, total / 100 * rule_.minimumFreePercent);
     return available >= floor + bytes;
   }
 
-  const int fd_;
+  const UniqueFd fd_;
   std::uint8_t* const base_;
   const std::size_t reservation_;
   const std::size_t chunk_;

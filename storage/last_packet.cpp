@@ -1,4 +1,4 @@
-#include "last_packet.h"
+#include "storage/last_packet.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,18 +33,17 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t length) {
 
 // Opens the directory for openat. A path longer than one system call takes
 // (PATH_MAX) is opened a piece at a time, each piece relative to the last.
-int OpenDirectory(std::string_view path) {
-  int fd = AT_FDCWD;
+UniqueFd OpenDirectory(std::string_view path) {
+  UniqueFd fd;
   do {
     std::string_view piece = path;
     if (piece.size() >= PATH_MAX) {
       const std::size_t cut = path.rfind('/', PATH_MAX - 2);
       piece = path.substr(0, cut == std::string_view::npos ? PATH_MAX : cut + 1);
     }
-    const int next = openat(fd, std::string(piece).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd != AT_FDCWD) close(fd);
-    if (next < 0) return -1;
-    fd = next;
+    UniqueFd next(openat(fd.valid() ? fd.get() : AT_FDCWD, std::string(piece).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!next.valid()) return {};
+    fd = std::move(next);
     path.remove_prefix(piece.size());
     while (path.starts_with('/')) path.remove_prefix(1);  // the rest is relative to fd
   } while (!path.empty());
@@ -59,8 +58,7 @@ LastPacketFiles::~LastPacketFiles() { CloseAll(); }
 
 void LastPacketFiles::CloseAll() {
   for (int protocol = 0; protocol < kProtocolClassCount - 1; ++protocol) Close(protocol);
-  if (directoryFd_ >= 0) close(directoryFd_);
-  directoryFd_ = -1;
+  directoryFd_.reset();
 }
 
 void LastPacketFiles::SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer& buffer,
@@ -73,17 +71,17 @@ void LastPacketFiles::SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer
   timespec now;
   clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
   const std::int64_t nowMs = std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
-  if (directoryFd_ >= 0 && nowMs - directoryOpenedMs_ >= kLookUpAgainMs) CloseAll();
-  if (directoryFd_ < 0) directoryOpenedMs_ = nowMs;
-  if (files_[index].fd >= 0 && !StillOurs(index)) Close(index);
-  if (files_[index].fd < 0 && !Open(index)) return;
+  if (directoryFd_.valid() && nowMs - directoryOpenedMs_ >= kLookUpAgainMs) CloseAll();
+  if (!directoryFd_.valid()) directoryOpenedMs_ = nowMs;
+  if (files_[index].fd.valid() && !StillOurs(index)) Close(index);
+  if (!files_[index].fd.valid() && !Open(index)) return;
   OpenFile& file = files_[index];
   const auto length = static_cast<off_t>(std::min<std::size_t>(view.TotalLength(), buffer.size()));
-  if (!WriteAll(file.fd, buffer.data(), static_cast<std::size_t>(length))) {
+  if (!WriteAll(file.fd.get(), buffer.data(), static_cast<std::size_t>(length))) {
     Close(index);  // opened afresh next time
     return;
   }
-  if (file.size > length && ftruncate(file.fd, length) != 0) return;
+  if (file.size > length && ftruncate(file.fd.get(), length) != 0) return;
   file.size = length;
 }
 
@@ -91,37 +89,31 @@ void LastPacketFiles::SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer
 bool LastPacketFiles::StillOurs(int protocol) const {
   struct stat status;
   const OpenFile& file = files_[protocol];
-  return fstatat(directoryFd_, kFileNames[protocol], &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+  return fstatat(directoryFd_.get(), kFileNames[protocol], &status, AT_SYMLINK_NOFOLLOW) == 0 &&
          S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_dev == file.device &&
          status.st_ino == file.inode;
 }
 
 bool LastPacketFiles::Open(int protocol) {
-  if (directoryFd_ < 0) directoryFd_ = OpenDirectory(directory_);
-  if (directoryFd_ < 0) return false;
+  if (!directoryFd_.valid()) directoryFd_ = OpenDirectory(directory_);
+  if (!directoryFd_.valid()) return false;
   // The capture may run privileged: never follow a planted link, never block
   // on a planted FIFO or write to a device, and never write a file that also
   // has a name elsewhere (a planted hard link).
-  const int fd = openat(directoryFd_, kFileNames[protocol], O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
-                        0644);
-  if (fd < 0) {
-    if (errno == ENOENT) {  // the directory was removed: look its path up again next time
-      close(directoryFd_);
-      directoryFd_ = -1;
-    }
+  UniqueFd fd(openat(directoryFd_.get(), kFileNames[protocol],
+                     O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
+  if (!fd.valid()) {
+    // The directory was removed: look its path up again next time.
+    if (errno == ENOENT) directoryFd_.reset();
     return false;
   }
   struct stat status;
-  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
-    close(fd);
-    return false;
-  }
-  files_[protocol] = {fd, status.st_dev, status.st_ino, status.st_size};
+  if (fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) return false;
+  files_[protocol] = {std::move(fd), status.st_dev, status.st_ino, status.st_size};
   return true;
 }
 
 void LastPacketFiles::Close(int protocol) {
-  if (files_[protocol].fd >= 0) close(files_[protocol].fd);
   files_[protocol] = {};
 }
 

@@ -6,19 +6,18 @@
 #include <cstdint>
 #include <string>
 
-#include "packet_decode.h"
-#include "packet_source.h"
-#include "protocol.h"
+#include "capture/last_packet_sink.h"
+#include "capture/unique_fd.h"
 
 namespace orvanel {
 
-class LastPacketFiles {
+class LastPacketFiles final : public LastPacketSink {
  public:
   // dumpDirectory may be of any length; the file names are appended after a
   // '/'. An empty text, or one with a NUL, names no directory: nothing is
   // written then.
   explicit LastPacketFiles(const std::string& dumpDirectory);
-  ~LastPacketFiles();
+  ~LastPacketFiles() override;
   LastPacketFiles(const LastPacketFiles&) = delete;
   LastPacketFiles& operator=(const LastPacketFiles&) = delete;
 
@@ -30,11 +29,11 @@ class LastPacketFiles {
   // the open file, with one link, and opens it afresh when not. The directory
   // is looked up by its path again every 100 ms, so one removed, replaced or
   // mounted over (read-only, say) during a capture is followed within that.
-  void SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer& buffer, const IpHeaderView& view);
+  void SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer& buffer, const IpHeaderView& view) override;
 
  private:
   struct OpenFile {
-    int fd = -1;
+    UniqueFd fd;
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;
@@ -46,7 +45,7 @@ class LastPacketFiles {
   void CloseAll();
 
   std::string directory_;
-  int directoryFd_ = -1;
+  UniqueFd directoryFd_;
   std::int64_t directoryOpenedMs_ = 0;
   OpenFile files_[kProtocolClassCount - 1];  // OTHER has none
 };

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <span>
 
-#include "listed_row.h"
+#include "capture/listed_row.h"
 
 namespace orvanel {
 

@@ -1,0 +1,19 @@
+#include "tools/escaped_text.h"
+
+namespace orvanel::cli {
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '\\') {
+      out += "\\\\";
+    } else if (byte >= 0x20 && byte <= 0x7e) {
+      out += c;
+    } else {
+      out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
+    }
+  }
+}
+
+}  // namespace orvanel::cli
