@@ -13,9 +13,14 @@ struct ListedRow {
   ProtocolClass protocol = ProtocolClass::OTHER;
   std::uint32_t source = 0;  // address octets in header order
   std::uint32_t destination = 0;
-  std::uint16_t sourcePort = 0;  // the bytes at the fixed port offsets, whatever the protocol
+  bool hasPorts = false;  // TCP or UDP, ports received, not a later fragment
+  std::uint16_t sourcePort = 0;
   std::uint16_t destinationPort = 0;
   std::uint16_t totalLength = 0;  // the header's field, which may disagree with the bytes
+  // Where the payload text may run: from its start as the headers say up to
+  // the datagram's end (cut at a valid total length); empty when there is none.
+  std::uint16_t payloadBegin = 0;
+  std::uint16_t payloadEnd = 0;
   std::span<const std::uint8_t> datagram;  // the received bytes, at most a receive buffer
   std::int64_t captureTimeNs = 0;          // since the epoch; 0 when unknown
 };

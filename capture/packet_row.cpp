@@ -9,9 +9,6 @@
 namespace orvanel {
 namespace {
 
-constexpr std::size_t kTcpPayloadOffset = 40;  // 20-byte IPv4 header + 20-byte TCP header
-constexpr std::size_t kUdpPayloadOffset = 28;  // 20-byte IPv4 header + 8-byte UDP header
-
 // Appends the decimal text of value to the scratch and returns a view of it.
 std::string_view AppendDecimal(std::array<char, 64>& scratch, std::size_t& used, unsigned value) {
   char* begin = scratch.data() + used;
@@ -34,13 +31,12 @@ void BuildPacketRow(const ListedRow& row, PacketRow& texts) {
   texts.columns[0] = ProtocolLabel(row.protocol);
   texts.columns[1] = keep(AddressText(row.source).View());
   texts.columns[3] = keep(AddressText(row.destination).View());
-  if (row.protocol != ProtocolClass::ICMP) {
+  if (row.hasPorts) {
     texts.columns[2] = AppendDecimal(texts.scratch, used, row.sourcePort);
     texts.columns[4] = AppendDecimal(texts.scratch, used, row.destinationPort);
   }
   texts.columns[5] = AppendDecimal(texts.scratch, used, row.totalLength);
-  if (row.protocol == ProtocolClass::TCP) texts.columns[6] = PayloadText(row.datagram, kTcpPayloadOffset);
-  if (row.protocol == ProtocolClass::UDP) texts.columns[6] = PayloadText(row.datagram, kUdpPayloadOffset);
+  texts.columns[6] = PayloadText(row.datagram.first(row.payloadEnd), row.payloadBegin);
 }
 
 }  // namespace orvanel

@@ -24,6 +24,7 @@ void AppendDatagram(RecordedTraffic& traffic, std::mt19937& random, std::size_t 
   std::uint8_t header[40] = {0x45, 0, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
   header[8] = 64;
   header[9] = protocol;
+  if (protocol == kProtocolTCP) header[32] = 0x50;  // a 20-byte TCP header
   for (int i = 12; i < 24; ++i) header[i] = RandomOctet(random);  // addresses and ports
   if (index % 2 == 0) {  // a local host is the source, the destination or both
     std::uint8_t* local = header + (random() % 3 == 0 ? 16 : 12);

@@ -1,7 +1,7 @@
 // One datagram of any bytes through the whole loop: decode, classify, count,
 // row choice and the typed row. Each row then takes the dialog's way: the
 // spool, the shared formatter and the payload display of every column, and
-// its texts must be exactly those of the first table, worked out here anew.
+// its texts must be exactly those worked out here anew from the bytes.
 #include <QString>
 #include <arpa/inet.h>
 
@@ -43,26 +43,37 @@ class OneDatagram final : public PacketSource {
 
 using Row = std::array<std::string, kPacketColumnCount>;
 
-// The texts a row always had: fixed offsets in a zeroed 2048-byte buffer,
-// inet_ntop addresses, "%d" numbers, the payload up to its first zero byte.
+// The texts a row must have: inet_ntop addresses, "%d" numbers, and for TCP
+// and UDP the ports and the payload where the header lengths put them, the
+// payload up to its first zero byte or the datagram's end (cut at a total
+// length that covers the header).
 Row ExpectedTexts(const std::uint8_t* data, std::size_t size) {
   std::array<std::uint8_t, 2048> buffer{};
-  std::memcpy(buffer.data(), data, std::min(size, buffer.size()));
+  std::size_t end = std::min(size, buffer.size());
+  std::memcpy(buffer.data(), data, end);
   Row row;
   const std::uint8_t protocol = buffer[9];
   row[0] = protocol == 6 ? "TCP" : protocol == 17 ? "UDP" : "ICMP";
   char text[INET_ADDRSTRLEN];
   row[1] = inet_ntop(AF_INET, &buffer[12], text, sizeof text);
   row[3] = inet_ntop(AF_INET, &buffer[16], text, sizeof text);
-  if (protocol != 1) {
-    row[2] = std::to_string(buffer[20] << 8 | buffer[21]);
-    row[4] = std::to_string(buffer[22] << 8 | buffer[23]);
+  const std::size_t total = buffer[2] << 8 | buffer[3];
+  row[5] = std::to_string(total);
+  const std::size_t header = (buffer[0] & 0x0F) * 4u;
+  if (total >= header && total < end) end = total;
+  if (protocol == 1 || header < 20 || header > end) return row;
+  std::size_t payload = end;
+  if ((buffer[6] << 8 | buffer[7]) & 0x1FFF) {
+    payload = header;
+  } else if (end >= header + 4) {
+    row[2] = std::to_string(buffer[header] << 8 | buffer[header + 1]);
+    row[4] = std::to_string(buffer[header + 2] << 8 | buffer[header + 3]);
+    if (protocol == 17 && header + 8 <= end) payload = header + 8;
+    const std::size_t tcpHeader = end > header + 12 ? (buffer[header + 12] >> 4) * 4u : 0;
+    if (protocol == 6 && tcpHeader >= 20 && header + tcpHeader <= end) payload = header + tcpHeader;
   }
-  row[5] = std::to_string(buffer[2] << 8 | buffer[3]);
-  if (protocol != 1) {
-    const char* payload = reinterpret_cast<const char*>(buffer.data()) + (protocol == 6 ? 40 : 28);
-    row[6] = std::string(payload, strnlen(payload, buffer.data() + buffer.size() - reinterpret_cast<const std::uint8_t*>(payload)));
-  }
+  const char* begin = reinterpret_cast<const char*>(buffer.data()) + payload;
+  row[6] = std::string(begin, strnlen(begin, end - payload));
   return row;
 }
 

@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "capture/datagram_details.h"
 #include "tests/support/capture_files.h"
 #include "tests/support/cli_process.h"
 #include "tests/support/datagram_builder.h"
@@ -273,6 +274,40 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
   // Quiet: the counters alone.
   jsonArguments.insert(jsonArguments.begin(), "--quiet");
   EXPECT_EQ(Run(jsonArguments).out, jsonLines[4] + "\n");
+}
+
+TEST_F(CliTest, RowsAgreeWithTheDetailsDecoder) {
+  const std::vector<Bytes> datagrams = {
+      Datagram{.protocol = kProtocolUDP, .sourcePort = 39001, .destinationPort = 5354,
+               .ipOptions = {0x94, 0x04, 0, 0, 1, 1, 1, 1, 1, 1, 1, 0}, .payload = "ping"}
+          .Bytes(),
+      Datagram{.protocol = kProtocolTCP, .sourcePort = 443, .destinationPort = 51000,
+               .tcpOptions = {1, 1, 8, 10, 0, 0, 0, 1, 0, 0, 0, 2}, .payload = "HTTP/1.1 200 OK"}
+          .Bytes(),
+  };
+  std::vector<Bytes> frames;
+  for (const Bytes& datagram : datagrams) frames.push_back(Ethernet(datagram));
+  WritePcap(Path("options.pcap"), DLT_EN10MB, frames);
+  const CliRun run = Run({"--show", "src=tcp,udp", "--read", Path("options.pcap")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<std::string> lines = Split(run.out, '\n');
+  for (std::size_t row = 0; row < datagrams.size(); ++row) {
+    SCOPED_TRACE(lines[row]);
+    const std::vector<std::string> columns = Split(lines[row], '\t');
+    const std::vector<DetailLayer> layers = DescribeDatagram(datagrams[row]);
+    ASSERT_EQ(layers.size(), 3u);  // IPv4, the transport header, its data
+    const auto value = [](const DetailLayer& layer, const std::string& label) {
+      for (const DetailField& field : layer.fields) {
+        if (field.label == label) return field.value;
+      }
+      return std::string("(none)");
+    };
+    EXPECT_EQ(columns[2], value(layers[1], "源端口"));
+    EXPECT_EQ(columns[4], value(layers[1], "目的端口"));
+    const std::size_t dataLength = std::stoul(value(layers[2], "长度"));  // "N 字节"
+    EXPECT_EQ(columns[6], std::string(datagrams[row].end() - static_cast<std::ptrdiff_t>(dataLength),
+                                      datagrams[row].end()));
+  }
 }
 
 TEST_F(CliTest, MetricsFileOfARead) {

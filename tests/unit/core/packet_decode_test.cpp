@@ -47,24 +47,53 @@ TEST(PacketRow, TcpAndUdpRowsShowEveryColumn) {
   EXPECT_EQ(RowOf(icmp), (std::vector<std::string>{"ICMP", "127.0.0.1", "", "127.0.0.2", "", "32", ""}));
 }
 
-TEST(PacketRow, OptionsDoNotMoveTheFixedOffsets) {
-  // IPv4 options: bytes 20-23 are the option, so the "ports" come from it, and
-  // byte 40 falls on the TCP checksum (zero here), which ends the payload text.
-  Datagram ipOptions{.protocol = kProtocolTCP, .sourcePort = 1111, .destinationPort = 2222,
-                     .ipOptions = {0x94, 0x04, 0x00, 0x00}, .payload = "data"};
-  const auto withIpOptions = RowOf(ipOptions);
-  EXPECT_EQ(withIpOptions[2], "37892");
-  EXPECT_EQ(withIpOptions[4], "0");
-  EXPECT_EQ(withIpOptions[6], "");
-  // TCP options sit at byte 40 and become the start of the payload text.
-  Datagram tcpOptions{.protocol = kProtocolTCP, .sourcePort = 1111, .destinationPort = 2222,
-                      .tcpOptions = {0x01, 0x01, 0x01, 0x01}, .payload = "data"};
-  const auto withTcpOptions = RowOf(tcpOptions);
-  EXPECT_EQ(withTcpOptions[2], "1111");
-  EXPECT_EQ(withTcpOptions[4], "2222");
-  EXPECT_EQ(withTcpOptions[6], "\x01\x01\x01\x01"
-                               "data");
-  EXPECT_EQ(withTcpOptions[5], "48");
+TEST(PacketRow, PortsAndPayloadSitWhereTheHeadersSay) {
+  using Row = std::vector<std::string>;
+  const auto rowOf = [](const std::vector<std::uint8_t>& bytes) {
+    RecordingTable table;
+    table.AddRow(ListedRowOf(bytes, 0));
+    return table.Rows()[0];
+  };
+  // 12 bytes of IPv4 options: the ports and the payload follow them.
+  const Datagram udp{.protocol = kProtocolUDP, .sourcePort = 39001, .destinationPort = 5354,
+                     .ipOptions = {0x94, 0x04, 0, 0, 1, 1, 1, 1, 1, 1, 1, 0}, .payload = "data"};
+  EXPECT_EQ(RowOf(udp), (Row{"UDP", "10.0.0.1", "39001", "10.0.0.2", "5354", "44", "data"}));
+  // TCP timestamp options: the payload starts after them.
+  const Datagram tcp{.protocol = kProtocolTCP, .sourcePort = 1111, .destinationPort = 2222,
+                     .tcpOptions = {1, 1, 8, 10, 1, 2, 3, 4, 5, 6, 7, 8}, .payload = "GET /"};
+  EXPECT_EQ(RowOf(tcp), (Row{"TCP", "10.0.0.1", "1111", "10.0.0.2", "2222", "57", "GET /"}));
+
+  // A first fragment has its headers; a later one is data from the IPv4 header's end, without ports.
+  const Datagram letters{.protocol = kProtocolUDP, .sourcePort = 0x4142, .destinationPort = 0x4344, .payload = "x"};
+  std::vector<std::uint8_t> fragment = letters.Bytes();
+  fragment[6] = 0x20;  // more fragments, offset 0
+  EXPECT_EQ(rowOf(fragment), (Row{"UDP", "10.0.0.1", "16706", "10.0.0.2", "17220", "29", "x"}));
+  fragment[6] = 0x00, fragment[7] = 0x03;  // offset 24 bytes
+  EXPECT_EQ(rowOf(fragment), (Row{"UDP", "10.0.0.1", "", "10.0.0.2", "", "29", "ABCD"}));
+
+  // A header length below 20, or past the bytes: still listed, without ports and payload.
+  std::vector<std::uint8_t> bytes = udp.Bytes();
+  bytes[0] = 0x44;
+  EXPECT_EQ(rowOf(bytes), (Row{"UDP", "10.0.0.1", "", "10.0.0.2", "", "44", ""}));
+  bytes[0] = 0x4F;  // 60 bytes
+  EXPECT_EQ(rowOf(bytes), (Row{"UDP", "10.0.0.1", "", "10.0.0.2", "", "44", ""}));
+
+  // A TCP data offset below 5, or past the end: ports, but no payload.
+  bytes = tcp.Bytes();
+  bytes[32] = 0x40;
+  EXPECT_EQ(rowOf(bytes), (Row{"TCP", "10.0.0.1", "1111", "10.0.0.2", "2222", "57", ""}));
+  bytes[32] = 0xF0;  // 60 bytes, 37 are there
+  EXPECT_EQ(rowOf(bytes), (Row{"TCP", "10.0.0.1", "1111", "10.0.0.2", "2222", "57", ""}));
+  bytes.resize(32);  // the data offset itself is missing
+  bytes[2] = 0, bytes[3] = 32;
+  EXPECT_EQ(rowOf(bytes), (Row{"TCP", "10.0.0.1", "1111", "10.0.0.2", "2222", "32", ""}));
+
+  // A UDP datagram too short for its header: the ports while they are there, no payload.
+  bytes = Datagram{.protocol = kProtocolUDP, .sourcePort = 7, .destinationPort = 9}.Bytes();
+  bytes.resize(26);
+  EXPECT_EQ(rowOf(bytes), (Row{"UDP", "10.0.0.1", "7", "10.0.0.2", "9", "28", ""}));
+  bytes.resize(23);
+  EXPECT_EQ(rowOf(bytes), (Row{"UDP", "10.0.0.1", "", "10.0.0.2", "", "28", ""}));
 }
 
 TEST(PacketRow, PortsAndLengthsAreUnsigned) {
@@ -81,8 +110,8 @@ TEST(PacketRow, LengthColumnShowsTheFieldEvenWhenItDisagrees) {
   EXPECT_EQ(RowOf(udp)[5], "9999");
   udp.totalLengthField = 0;
   EXPECT_EQ(RowOf(udp)[5], "0");
-  udp.totalLengthField = 20;  // shorter than the bytes: the payload still shows
-  EXPECT_EQ(RowOf(udp)[6], "abc");
+  udp.totalLengthField = 20;  // shorter than the bytes: the datagram ends there, before its ports
+  EXPECT_EQ(RowOf(udp), (std::vector<std::string>{"UDP", "10.0.0.1", "", "10.0.0.2", "", "20", ""}));
 }
 
 TEST(PacketRow, PayloadTextStopsAtTheFirstZeroOrTheBufferEnd) {

@@ -47,6 +47,7 @@ std::vector<std::uint8_t> MakeDatagram(const TestPacket& packet) {
   buffer[21] = packet.sourcePort & 0xFF;
   buffer[22] = packet.destinationPort >> 8;
   buffer[23] = packet.destinationPort & 0xFF;
+  if (packet.protocol == kProtocolTCP) buffer[32] = 0x50;  // a 20-byte TCP header
   std::memcpy(&buffer[offset], packet.payload.data(), buffer.size() - offset);
   return buffer;
 }
