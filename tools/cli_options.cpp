@@ -262,7 +262,10 @@ Output:
   One line per listed row in the order rows are added, seven columns
   separated by tabs (protocol, source address, source port, destination
   address, destination port, total length, payload). ICMP rows have empty
-  ports. The payload is escaped: bytes 0x20-0x7e stand for themselves except
+  ports. The ports and the payload are read where the IPv4 header length
+  (and, for TCP, the data offset) puts them, and are empty when those bytes
+  are missing; a later fragment has no ports and its data is the payload.
+  The payload runs up to its first zero byte. It is escaped: bytes 0x20-0x7e stand for themselves except
   '\', written '\\'; every other byte is written \xHH. Then five counter
   lines and four byte lines:
     #all, #src, #dst, #other   each followed by the TCP, UDP, ICMP and OTHER counts
@@ -275,6 +278,9 @@ Output:
     orvanel-cli: capturing on ADDRESS
 
     orvanel-cli: N receive failures, M dropped by the kernel, K not listed
+
+  (K: rows whose line could not be written). A capture that cannot start
+  says which step failed and why.
 
 JSON output:
   With --format json, one JSON object a line. Each listed row has these keys,
