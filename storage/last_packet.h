@@ -39,8 +39,8 @@ class LastPacketFiles final : public LastPacketSink {
     off_t size = 0;
   };
 
-  bool StillOurs(int protocol) const;
-  bool Open(int protocol);
+  [[nodiscard]] bool StillOurs(int protocol) const;
+  [[nodiscard]] bool Open(int protocol);
   void Close(int protocol);
   void CloseAll();
 

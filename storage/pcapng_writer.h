@@ -19,7 +19,7 @@ class PcapngWriter final : public PacketTable {
   void WritePacket(std::span<const std::uint8_t> datagram, std::int64_t captureTimeNs);
 
   // False once any write failed.
-  bool Ok() const { return std::ferror(out_) == 0; }
+  [[nodiscard]] bool Ok() const { return std::ferror(out_) == 0; }
 
  private:
   std::FILE* out_;

@@ -225,7 +225,7 @@ void RowSpool::CutFiles() {
   if (data_) {
     if (releaser_.joinable()) releaser_.join();
     releaser_ = std::thread([data = std::move(data_), index = std::move(index_)] {});
-    OpenFiles();  // if that fails, rows are not listed until the next Clear
+    (void)OpenFiles();  // if that fails, rows are not listed until the next Clear
   }
   dataUsed_ = 0;
   full_ = false;

@@ -66,8 +66,8 @@ class RowSpool final : public PacketTable {
 
   static std::unique_ptr<RowSpool> InDirectory(const std::string& directory, SpaceRule rule);
   RowSpool(std::string directory, SpaceRule rule);
-  bool OpenFiles();
-  bool MakeRoom(std::size_t rows, std::size_t dataBytes);
+  [[nodiscard]] bool OpenFiles();
+  [[nodiscard]] bool MakeRoom(std::size_t rows, std::size_t dataBytes);
   void CutFiles();
 
   const std::string directory_;
