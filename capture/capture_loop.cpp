@@ -15,12 +15,36 @@ bool GroupWants(const CaptureOptions& options, GroupBoxes boxes, ProtocolClass p
   return options.State(boxes.enable) != kUnchecked && options.State(ProtocolBox(boxes, protocol)) != kUnchecked;
 }
 
+// Zeroes the first length bytes in whole 64-byte blocks: a memset of a
+// variable length becomes "rep stos", which is slow to start for the short
+// datagrams most receives bring.
+void ZeroFront(ReceiveBuffer& buffer, std::size_t length) {
+  constexpr std::size_t kBlock = 64;
+  static_assert(kReceiveBufferSize % kBlock == 0);
+  for (std::size_t offset = 0; offset < length; offset += kBlock) std::memset(buffer.data() + offset, 0, kBlock);
+}
+
 class PacketHandler {
  public:
-  explicit PacketHandler(const CaptureContext& context) : context_(context) {}
+  explicit PacketHandler(const CaptureContext& context) : context_(context) { buffer_.fill(0); }
 
-  void Handle(const ReceiveBuffer& buffer, const ReceiveResult& received) {
-    const IpHeaderView view = DecodeHeader(buffer);
+  // A source that holds the datagram in place leaves the buffer zero; one
+  // that writes it there gets it zeroed again before the next receive.
+  ReceiveResult Receive() {
+    ZeroFront(buffer_, written_);
+    ReceiveResult result = context_.source.Receive(buffer_);
+    result.length = std::min(result.length, buffer_.size());
+    const bool inBuffer = result.status == ReceiveStatus::Packet && !result.inPlace;
+    written_ = inBuffer ? result.length : result.status == ReceiveStatus::Packet ? 0 : buffer_.size();
+    return result;
+  }
+
+  // Decoded where it lies: every read is bounded by the datagram's length,
+  // and what lies past it reads as zero.
+  void Handle(const ReceiveResult& received) {
+    const std::span<const std::uint8_t> datagram{received.inPlace ? received.inPlace : buffer_.data(),
+                                                 received.length};
+    const IpHeaderView view = DecodeHeader(datagram);
     const DottedAddress source = AddressText(view.SourceAddress());
     const DottedAddress destination = AddressText(view.DestinationAddress());
     const TrafficCase trafficCase =
@@ -28,15 +52,15 @@ class PacketHandler {
     CountInGroups(context_.counters, trafficCase, view.Protocol(), view.TotalLength());
     const ProtocolClass protocol = ClassOfProtocol(view.Protocol());
     if (protocol == ProtocolClass::OTHER) return;
-    const Packet packet{buffer, view, received, protocol};
+    const Packet packet{datagram, view, received.captureTimeNs, protocol};
     ChooseRows(trafficCase, packet);
   }
 
  private:
   struct Packet {
-    const ReceiveBuffer& buffer;
+    std::span<const std::uint8_t> datagram;
     const IpHeaderView& view;
-    const ReceiveResult& received;
+    std::int64_t captureTimeNs;
     ProtocolClass protocol;
   };
 
@@ -65,40 +89,36 @@ class PacketHandler {
   }
 
   void AddRow(const Packet& packet) {
-    context_.table.AddRow(
-        ListedRowOf(packet.view, {packet.buffer.data(), packet.received.length}, packet.received.captureTimeNs));
+    context_.table.AddRow(ListedRowOf(packet.view, packet.datagram, packet.captureTimeNs));
     if (context_.options.State(CaptureOption::SaveLast) == kChecked && context_.lastPacketFiles) {
-      context_.lastPacketFiles->SaveLastPacket(packet.protocol, packet.buffer, packet.view);
+      context_.lastPacketFiles->SaveLastPacket(packet.protocol, ZeroPadded(packet.datagram), packet.view);
     }
   }
 
-  const CaptureContext& context_;
-};
+  // The last-packet files take the datagram in a zero-filled buffer; one in
+  // place is copied there only for them.
+  const ReceiveBuffer& ZeroPadded(std::span<const std::uint8_t> datagram) {
+    if (datagram.data() != buffer_.data() && !datagram.empty()) {
+      std::memcpy(buffer_.data(), datagram.data(), datagram.size());
+      written_ = datagram.size();
+    }
+    return buffer_;
+  }
 
-// Zeroes the first length bytes in whole 64-byte blocks: a memset of a
-// variable length becomes "rep stos", which is slow to start for the short
-// datagrams most receives bring.
-void ZeroFront(ReceiveBuffer& buffer, std::size_t length) {
-  constexpr std::size_t kBlock = 64;
-  static_assert(kReceiveBufferSize % kBlock == 0);
-  for (std::size_t offset = 0; offset < length; offset += kBlock) std::memset(buffer.data() + offset, 0, kBlock);
-}
+  const CaptureContext& context_;
+  ReceiveBuffer buffer_;
+  std::size_t written_ = 0;  // bytes the last receive (or copy) may have left non-zero
+};
 
 }  // namespace
 
 int CaptureThreadProc(const CaptureContext& context) {
   PacketHandler handler(context);
-  ReceiveBuffer buffer;
-  buffer.fill(0);
-  std::size_t written = 0;  // bytes the last receive may have left non-zero
   while (context.bCapturing.load(std::memory_order_acquire)) {
-    ZeroFront(buffer, written);
-    ReceiveResult result = context.source.Receive(buffer);
-    written = result.status == ReceiveStatus::Packet ? std::min(result.length, buffer.size()) : buffer.size();
-    result.length = written;
+    const ReceiveResult result = handler.Receive();
     switch (result.status) {
       case ReceiveStatus::Packet:
-        handler.Handle(buffer, result);
+        handler.Handle(result);
         break;
       case ReceiveStatus::Failed:
         context.counters.CountReceiveError();

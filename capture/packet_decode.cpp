@@ -4,12 +4,6 @@
 #include <cstring>
 
 namespace orvanel {
-IpHeaderView DecodeHeader(std::span<const std::uint8_t> datagram) {
-  IpHeaderView view{};
-  const std::size_t length = std::min(datagram.size(), view.bytes.size());
-  if (length > 0) std::memcpy(view.bytes.data(), datagram.data(), length);
-  return view;
-}
 
 std::string_view PayloadText(std::span<const std::uint8_t> datagram, std::size_t offset) {
   if (offset >= datagram.size()) return {};

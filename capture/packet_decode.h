@@ -40,7 +40,15 @@ inline IpHeaderView DecodeHeader(const ReceiveBuffer& buffer) {
 }
 
 // Bytes 0..23 of a datagram of any length; bytes past its end read as zero.
-IpHeaderView DecodeHeader(std::span<const std::uint8_t> datagram);
+inline IpHeaderView DecodeHeader(std::span<const std::uint8_t> datagram) {
+  IpHeaderView view{};
+  if (datagram.size() >= view.bytes.size()) {
+    std::memcpy(view.bytes.data(), datagram.data(), view.bytes.size());  // the usual case, of fixed length
+  } else if (!datagram.empty()) {
+    std::memcpy(view.bytes.data(), datagram.data(), datagram.size());
+  }
+  return view;
+}
 
 // Payload text: the bytes from offset up to the first zero or the datagram end.
 std::string_view PayloadText(std::span<const std::uint8_t> datagram, std::size_t offset);

@@ -53,7 +53,9 @@ PacketRing::PacketRing(UniqueFd socket, UniqueFd wake, std::uint8_t* ring, unsig
 
 PacketRing::~PacketRing() { munmap(ring_, kRingBytes); }
 
-ReceiveResult PacketRing::Receive(ReceiveBuffer& buffer) {
+ReceiveResult PacketRing::Receive(ReceiveBuffer&) {
+  // The last datagram handed out lay in this block until now.
+  if (left_ == 0 && next_) ReleaseBlock();
   while (left_ == 0) {
     const bool finishing = finishing_.load(std::memory_order_acquire);
     if (finishing && blocksBeforeFinish_ == 0) return {ReceiveStatus::Exhausted, 0};
@@ -72,7 +74,7 @@ ReceiveResult PacketRing::Receive(ReceiveBuffer& buffer) {
       case Event::Failed: Pause(); return {ReceiveStatus::Failed, 0};
     }
   }
-  return TakePacket(buffer);
+  return TakePacket();
 }
 
 void PacketRing::Wake() {
@@ -141,17 +143,15 @@ void PacketRing::ReleaseBlock() {
   CountDrops();
 }
 
-ReceiveResult PacketRing::TakePacket(ReceiveBuffer& buffer) {
+// The datagram stays where the kernel put it: its block is given back only
+// at the next Receive.
+ReceiveResult PacketRing::TakePacket() {
   const auto* packet = reinterpret_cast<const tpacket3_hdr*>(next_);
-  const std::size_t length = std::min<std::size_t>(packet->tp_snaplen, buffer.size());
-  std::memcpy(buffer.data(), next_ + packet->tp_net, length);
-  if (--left_ > 0) {
-    next_ += packet->tp_next_offset;
-  } else {
-    ReleaseBlock();
-  }
+  const std::size_t length = std::min<std::size_t>(packet->tp_snaplen, kReceiveBufferSize);
+  const std::uint8_t* datagram = next_ + packet->tp_net;
+  if (--left_ > 0) next_ += packet->tp_next_offset;
   const std::int64_t time = std::int64_t{packet->tp_sec} * 1'000'000'000 + packet->tp_nsec;
-  return {ReceiveStatus::Packet, length, time};
+  return {ReceiveStatus::Packet, length, time, datagram};
 }
 
 void PacketRing::Pause() {

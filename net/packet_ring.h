@@ -23,7 +23,8 @@ class PacketRing final : public PacketSource {
 
   // Blocks until a packet is there, a wake-up came or the socket failed. A
   // failure is returned after a pause of about 10 ms, so a dead interface
-  // cannot keep a core busy.
+  // cannot keep a core busy. A packet is handed out in place, in the ring,
+  // until the next Receive; the buffer is left alone.
   ReceiveResult Receive(ReceiveBuffer& buffer) override;
 
   // From any thread: the waiting Receive and every later one that finds no
@@ -53,7 +54,7 @@ class PacketRing final : public PacketSource {
   bool BlockReady() const;
   void OpenBlock();
   void ReleaseBlock();
-  ReceiveResult TakePacket(ReceiveBuffer& buffer);
+  ReceiveResult TakePacket();
   void Pause();
 
   UniqueFd socket_;
@@ -61,7 +62,7 @@ class PacketRing final : public PacketSource {
   std::uint8_t* ring_;
   unsigned interfaceIndex_;
   unsigned block_ = 0;                // the oldest block not yet given back
-  const std::uint8_t* next_ = nullptr;  // the next packet in it
+  const std::uint8_t* next_ = nullptr;  // the next packet in it; null once the block is given back
   std::uint32_t left_ = 0;            // packets of the block not yet taken
   std::atomic<std::uint64_t>* dropTotal_ = nullptr;
   std::atomic<bool> finishing_{false};

@@ -1,7 +1,6 @@
 #include "session/pcap_file_source.h"
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <string_view>
@@ -53,7 +52,7 @@ PcapFileSource::PcapFileSource(const std::vector<std::string>& files) {
   if (!error_.empty()) files_.clear();
 }
 
-ReceiveResult PcapFileSource::Receive(ReceiveBuffer& buffer) {
+ReceiveResult PcapFileSource::Receive(ReceiveBuffer&) {
   while (current_ < files_.size()) {
     File& file = files_[current_];
     pcap_pkthdr* header = nullptr;
@@ -70,9 +69,9 @@ ReceiveResult PcapFileSource::Receive(ReceiveBuffer& buffer) {
     }
     const auto datagram = DatagramOf(file.linkType, {frame, header->caplen});
     if (!datagram || datagram->empty()) continue;  // no IPv4 datagram: the live socket never sees it
-    const std::size_t length = std::min(datagram->size(), buffer.size());
-    std::memcpy(buffer.data(), datagram->data(), length);
-    return {ReceiveStatus::Packet, length, NanosecondsOf(header->ts)};
+    // Handed out where libpcap holds it, which lasts until the next read.
+    const std::size_t length = std::min(datagram->size(), kReceiveBufferSize);
+    return {ReceiveStatus::Packet, length, NanosecondsOf(header->ts), datagram->data()};
   }
   files_.clear();
   return {ReceiveStatus::Exhausted, 0};

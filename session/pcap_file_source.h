@@ -18,8 +18,8 @@ class PcapFileSource final : public PacketSource {
   // Error() names the first that fails.
   explicit PcapFileSource(const std::vector<std::string>& files);
 
-  // One datagram (cut to the buffer) per call; Exhausted after the last file
-  // or at the first damage, which Error() then names.
+  // One datagram (cut to a buffer's size) per call, handed out in place;
+  // Exhausted after the last file or at the first damage, which Error() then names.
   ReceiveResult Receive(ReceiveBuffer& buffer) override;
 
   const std::string& Error() const { return error_; }

@@ -67,13 +67,17 @@ void PcapngWriter::WritePacket(std::span<const std::uint8_t> datagram, std::int6
   const auto captured = static_cast<std::uint32_t>(datagram.size());
   const std::uint32_t original = captured == kReceiveBufferSize && totalLength > captured ? totalLength : captured;
   const auto time = static_cast<std::uint64_t>(captureTimeNs);
-  Block packet(kEnhancedPacketBlock);
-  packet.Put32(0);  // interface
-  packet.Put32(static_cast<std::uint32_t>(time >> 32)), packet.Put32(static_cast<std::uint32_t>(time));
-  packet.Put32(captured), packet.Put32(original);
-  packet.Put(datagram.data(), datagram.size());
-  packet.PadTo4();
-  packet.WriteTo(out_);
+  // The datagram goes from where it lies straight into the stream's buffer.
+  const std::uint32_t padding = (4 - captured % 4) % 4;
+  const std::uint32_t total = 32 + captured + padding;
+  const std::array<std::uint32_t, 7> head = {kEnhancedPacketBlock, total, 0,  // interface 0
+                                             static_cast<std::uint32_t>(time >> 32), static_cast<std::uint32_t>(time),
+                                             captured, original};
+  const std::array<std::uint8_t, 3> zeros{};
+  std::fwrite(head.data(), sizeof head, 1, out_);
+  std::fwrite(datagram.data(), 1, datagram.size(), out_);
+  std::fwrite(zeros.data(), 1, padding, out_);
+  std::fwrite(&total, sizeof total, 1, out_);
 }
 
 }  // namespace orvanel

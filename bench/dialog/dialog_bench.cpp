@@ -242,6 +242,9 @@ class Bench {
     Print("overload_anon_shared_mib", static_cast<double>(AnonymousAndSharedBytes()) / (1 << 20));
     Print("overload_cpu_ns_per_datagram_capture", (cpuAfter.otherThreadsMs - cpuBefore.otherThreadsMs) * 1e6 / sent);
     Print("overload_cpu_ns_per_datagram_ui", (cpuAfter.mainThreadMs - cpuBefore.mainThreadMs) * 1e6 / sent);
+    Print("overload_cpu_ns_per_datagram_process",
+          (cpuAfter.mainThreadMs + cpuAfter.otherThreadsMs - cpuBefore.mainThreadMs - cpuBefore.otherThreadsMs) *
+              1e6 / sent);
     std::printf("overload_error_tooltip %s\n", error->toolTip().toUtf8().constData());
     return true;
   }

@@ -2,6 +2,12 @@
 // both directions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "net/capture_socket.h"
+#include "net/packet_ring.h"
 #include "tests/support/capture_fixture.h"
 #include "tests/support/test_network.h"
 #include "tests/support/test_traffic.h"
@@ -96,6 +102,35 @@ TEST_F(LoopbackCapture, CutsLongDatagramsToTheBufferAndCountsThem) {
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0][5], std::to_string(20 + 8 + big.size()));  // the header still tells the whole length
   EXPECT_EQ(rows[0][6], std::string(kReceiveBufferSize - 28, 'x'));  // the rest was cut off
+}
+
+// The ring hands a datagram out where the kernel put it. The last one of a
+// block must stay whole until the next receive, even while the kernel goes
+// round the whole ring meanwhile.
+TEST(PacketRingInPlace, TheLastDatagramOfABlockStaysUntilTheNextReceive) {
+  CaptureSocket opened = OpenCaptureSocket("127.0.0.1");
+  ASSERT_EQ(opened.result, StartResult::Started);
+  const auto ring = PacketRing::Map(std::move(opened.socket));
+  ASSERT_TRUE(ring);
+  const test::UdpEndpoint server = test::BindUdp("127.0.0.1"), client = test::BindUdp("127.0.0.1");
+  ASSERT_TRUE(test::SendUdp(client, "127.0.0.1", server.port, "alone in its block"));
+  ReceiveBuffer buffer{};
+  const ReceiveResult alone = ring->Receive(buffer);
+  ASSERT_EQ(alone.status, ReceiveStatus::Packet);
+  ASSERT_TRUE(alone.inPlace);
+  const std::vector<std::uint8_t> copy(alone.inPlace, alone.inPlace + alone.length);
+
+  // Datagrams cut to a buffer's size: more than the ring holds.
+  const std::string big(kReceiveBufferSize, 'y');
+  for (std::size_t sent = 0; sent < 2 * kRingBytes / kReceiveBufferSize; ++sent) {
+    ASSERT_TRUE(test::SendUdp(client, "127.0.0.1", server.port, big));
+  }
+  EXPECT_EQ(std::memcmp(alone.inPlace, copy.data(), copy.size()), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(copy.data()) + 28, copy.size() - 28), "alone in its block");
+  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t byte) { return byte == 0; }));
+  const ReceiveResult next = ring->Receive(buffer);
+  ASSERT_EQ(next.status, ReceiveStatus::Packet);
+  EXPECT_EQ(next.length, kReceiveBufferSize);
 }
 
 }  // namespace

@@ -208,7 +208,7 @@ TEST_F(HelperCopies, AnUnprivilegedCallerCapturesThroughTheHelper) {
         continue;
       }
       out << "received " << received.length << " bytes: "
-          << std::string(reinterpret_cast<const char*>(buffer.data()) + 28, received.length - 28) << "\n";
+          << std::string(reinterpret_cast<const char*>(received.inPlace) + 28, received.length - 28) << "\n";
     }
     return out.str();
   });
