@@ -45,10 +45,7 @@ class PacketHandler {
     const std::span<const std::uint8_t> datagram{received.inPlace ? received.inPlace : buffer_.data(),
                                                  received.length};
     const IpHeaderView view = DecodeHeader(datagram);
-    const DottedAddress source = AddressText(view.SourceAddress());
-    const DottedAddress destination = AddressText(view.DestinationAddress());
-    const TrafficCase trafficCase =
-        ClassifyAddresses(source.View(), destination.View(), context_.srcFilter, context_.dstFilter);
+    const TrafficCase trafficCase = Classify(view);
     CountInGroups(context_.counters, trafficCase, view.Protocol(), view.TotalLength());
     const ProtocolClass protocol = ClassOfProtocol(view.Protocol());
     if (protocol == ProtocolClass::OTHER) return;
@@ -63,6 +60,15 @@ class PacketHandler {
     std::int64_t captureTimeNs;
     ProtocolClass protocol;
   };
+
+  // An empty filter matches every address, so with both empty (the cli's
+  // default) no address text needs making.
+  TrafficCase Classify(const IpHeaderView& view) const {
+    if (context_.srcFilter.empty() && context_.dstFilter.empty()) return TrafficCase::Both;
+    const DottedAddress source = AddressText(view.SourceAddress());
+    const DottedAddress destination = AddressText(view.DestinationAddress());
+    return ClassifyAddresses(source.View(), destination.View(), context_.srcFilter, context_.dstFilter);
+  }
 
   // At most one row while the boxes stay still; in case Both the source boxes
   // are read again after the destination boxes, as the user may flip them.
