@@ -1,7 +1,11 @@
 #include "session/pcap_file_source.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <filesystem>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -22,34 +26,80 @@ std::int64_t NanosecondsOf(const timeval& time) {
   return nanoseconds;
 }
 
+// How often the position in the file is noted for BytesRead.
+constexpr std::uint32_t kPacketsPerProgressNote = 1024;
+
+CaptureFileError::Kind KindOfLibpcapMessage(std::string_view message) {
+  if (message.find("unknown file format") != std::string_view::npos) return CaptureFileError::Kind::NotACaptureFile;
+  if (message.find("truncated") != std::string_view::npos) return CaptureFileError::Kind::Truncated;
+  return CaptureFileError::Kind::Damaged;
+}
+
 }  // namespace
 
+std::string CaptureFileError::Text() const {
+  switch (kind) {
+    case Kind::CannotOpen: return file + ": " + std::strerror(systemError);
+    case Kind::Empty: return file + ": the file is empty";
+    case Kind::UnsupportedLinkType: return file + ": link type " + detail + " is not supported";
+    case Kind::NotACaptureFile:
+    case Kind::Truncated:
+    case Kind::Damaged: break;
+  }
+  return file + ": " + detail;
+}
+
 PcapFileSource::PcapFileSource(const std::vector<std::string>& files) {
+  bool sizesKnown = true;
   for (const std::string& name : files) {
-    // libpcap calls an empty file a truncated one
-    std::error_code ignored;
-    if (std::filesystem::is_regular_file(name, ignored) && std::filesystem::file_size(name, ignored) == 0) {
-      error_ = name + ": the file is empty";
+    std::FILE* stream = std::fopen(name.c_str(), "rb");
+    if (!stream) {
+      Fail(CaptureFileError::Kind::CannotOpen, name, {}, errno);
       break;
     }
+    struct stat status {};
+    if (fstat(fileno(stream), &status) != 0 || S_ISDIR(status.st_mode)) {
+      Fail(CaptureFileError::Kind::CannotOpen, name, {}, S_ISDIR(status.st_mode) ? EISDIR : errno);
+      std::fclose(stream);
+      break;
+    }
+    // libpcap would call an empty file a truncated one
+    if (S_ISREG(status.st_mode) && status.st_size == 0) {
+      Fail(CaptureFileError::Kind::Empty, name, {});
+      std::fclose(stream);
+      break;
+    }
+    sizesKnown = sizesKnown && S_ISREG(status.st_mode);
     char message[PCAP_ERRBUF_SIZE] = "";
-    File file{name, std::unique_ptr<pcap_t, PcapClose>(
-                   pcap_open_offline_with_tstamp_precision(name.c_str(), PCAP_TSTAMP_PRECISION_NANO, message)),
-              0};
-    if (!file.handle) {
-      // libpcap names the file in some messages and not in others
-      error_ = std::string_view(message).starts_with(name) ? message : name + ": " + message;
+    File file{name,
+              std::unique_ptr<pcap_t, PcapClose>(
+                  pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_NANO, message)),
+              0, S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size) : 0};
+    if (!file.handle) {  // it closes the stream only once it has taken it
+      std::fclose(stream);
+      Fail(KindOfLibpcapMessage(message), name, message);
       break;
     }
     file.linkType = pcap_datalink(file.handle.get());
     if (!IsSupportedLinkType(file.linkType)) {
       const char* linkName = pcap_datalink_val_to_name(file.linkType);
-      error_ = name + ": link type " + (linkName ? linkName : std::to_string(file.linkType)) + " is not supported";
+      Fail(CaptureFileError::Kind::UnsupportedLinkType, name, linkName ? linkName : std::to_string(file.linkType));
       break;
     }
+    totalBytes_ += file.size;
     files_.push_back(std::move(file));
   }
-  if (!error_.empty()) files_.clear();
+  if (failure_) files_.clear();
+  if (!sizesKnown) totalBytes_ = 0;
+}
+
+void PcapFileSource::Fail(CaptureFileError::Kind kind, const std::string& file, std::string detail, int systemError) {
+  failure_ = CaptureFileError{kind, file, std::move(detail), systemError};
+}
+
+void PcapFileSource::NoteBytesRead(const File& file) {
+  const long position = std::ftell(pcap_file(file.handle.get()));
+  if (position >= 0) bytesRead_.store(bytesBefore_ + static_cast<std::uint64_t>(position), std::memory_order_relaxed);
 }
 
 ReceiveResult PcapFileSource::Receive(ReceiveBuffer&) {
@@ -59,13 +109,20 @@ ReceiveResult PcapFileSource::Receive(ReceiveBuffer&) {
     const std::uint8_t* frame = nullptr;
     const int status = pcap_next_ex(file.handle.get(), &header, &frame);
     if (status == PCAP_ERROR_BREAK) {  // end of this file
+      bytesBefore_ += file.size;
+      bytesRead_.store(bytesBefore_, std::memory_order_relaxed);
       file.handle.reset();
       ++current_;
       continue;
     }
     if (status != 1) {
-      error_ = file.name + ": " + pcap_geterr(file.handle.get());
+      const std::string message = pcap_geterr(file.handle.get());
+      Fail(KindOfLibpcapMessage(message), file.name, message);
       break;
+    }
+    if (++packetsSinceNote_ == kPacketsPerProgressNote) {
+      packetsSinceNote_ = 0;
+      NoteBytesRead(file);
     }
     const auto datagram = DatagramOf(file.linkType, {frame, header->caplen});
     if (!datagram || datagram->empty()) continue;  // no IPv4 datagram: the live socket never sees it

@@ -4,7 +4,10 @@
 
 #include <pcap/pcap.h>
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,17 +15,43 @@
 
 namespace orvanel {
 
+// Why a capture file could not be read (to its end).
+struct CaptureFileError {
+  enum class Kind {
+    CannotOpen,           // systemError says why
+    Empty,                // no bytes at all
+    NotACaptureFile,      // neither pcap nor pcapng
+    UnsupportedLinkType,  // detail: the link type's name
+    Truncated,            // cut short in a header or a frame
+    Damaged,              // detail: libpcap's text
+  };
+  Kind kind;
+  std::string file;
+  std::string detail;
+  int systemError = 0;
+
+  // "FILE: reason", as orvanel-cli says it.
+  std::string Text() const;
+};
+
 class PcapFileSource final : public PacketSource {
  public:
   // Opens every file, so that a bad one is found before anything is read;
-  // Error() names the first that fails.
+  // Failure() names the first that fails.
   explicit PcapFileSource(const std::vector<std::string>& files);
+  PcapFileSource(const PcapFileSource&) = delete;
+  PcapFileSource& operator=(const PcapFileSource&) = delete;
 
   // One datagram (cut to a buffer's size) per call, handed out in place;
-  // Exhausted after the last file or at the first damage, which Error() then names.
+  // Exhausted after the last file or at the first damage, which Failure() then names.
   ReceiveResult Receive(ReceiveBuffer& buffer) override;
 
-  const std::string& Error() const { return error_; }
+  const std::optional<CaptureFileError>& Failure() const { return failure_; }
+
+  // The files' bytes read so far, of their sizes together (0 when a size is
+  // unknown, as for a pipe); any thread may ask.
+  std::uint64_t BytesRead() const { return bytesRead_.load(std::memory_order_relaxed); }
+  std::uint64_t TotalBytes() const { return totalBytes_; }
 
  private:
   struct PcapClose {
@@ -32,11 +61,19 @@ class PcapFileSource final : public PacketSource {
     std::string name;
     std::unique_ptr<pcap_t, PcapClose> handle;
     int linkType;
+    std::uint64_t size;
   };
+
+  void Fail(CaptureFileError::Kind kind, const std::string& file, std::string detail, int systemError = 0);
+  void NoteBytesRead(const File& file);
 
   std::vector<File> files_;
   std::size_t current_ = 0;
-  std::string error_;
+  std::uint64_t bytesBefore_ = 0;  // the sizes of the files before the current one
+  std::uint32_t packetsSinceNote_ = 0;
+  std::atomic<std::uint64_t> bytesRead_{0};
+  std::uint64_t totalBytes_ = 0;
+  std::optional<CaptureFileError> failure_;
 };
 
 }  // namespace orvanel

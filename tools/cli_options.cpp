@@ -90,7 +90,7 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
   return ListenAddress{std::string(host), port};
 }
 
-constexpr std::string_view kFlags[] = {"--help", "--list-addresses", "--quiet"};
+constexpr std::string_view kFlags[] = {"--help", "--version", "--list-addresses", "--quiet"};
 constexpr std::string_view kValueOptions[] = {"--address", "--count", "--seconds", "--src", "--dst", "--show",
                                               "--save-last", "--write", "--format", "--metrics-listen",
                                               "--metrics-file"};
@@ -157,6 +157,7 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
     if (Contains(kFlags, name)) {
       if (attached) return fail(std::string(name) + " takes no value");
       if (name == "--help") options.help = true;
+      if (name == "--version") options.version = true;
       if (name == "--list-addresses") options.listAddresses = true;
       if (name == "--quiet") options.quiet = true;
     } else if (name == "--read") {
@@ -174,7 +175,7 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
       return fail("unexpected argument '" + std::string(name) + "'");
     }
   }
-  if (options.help) return {std::move(options), {}};
+  if (options.help || options.version) return {std::move(options), {}};
   const int modes = !options.readFiles.empty() + options.address.has_value() + options.listAddresses;
   if (modes == 0) return fail("nothing to do: give --read FILE..., --address ADDRESS or --list-addresses");
   if (modes > 1) return fail("give only one of --read, --address and --list-addresses");
@@ -185,11 +186,13 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
   return {std::move(options), {}};
 }
 
+std::string_view VersionText() { return "orvanel-cli " ORVANEL_VERSION "\n"; }
+
 std::string_view UsageText() {
   return R"(Usage: orvanel-cli [OPTION]... --read FILE...
   or:  orvanel-cli [OPTION]... [LIVE OPTION]... --address ADDRESS
   or:  orvanel-cli --list-addresses
-  or:  orvanel-cli --help
+  or:  orvanel-cli --help | --version
 OPTION is one of --src PREFIX, --dst PREFIX, --show GROUP=PROTO[,PROTO...],
 --save-last DIR, --write FILE, --format FORMAT, --quiet and --metrics-file PATH; LIVE
 OPTION one of --count N, --seconds S and --metrics-listen HOST:PORT.
@@ -257,6 +260,7 @@ Options:
                    order the dialog offers them: interfaces that are up,
                    others first, loopback last.
   -h, --help       show this text.
+  --version        show the version.
 
 Output:
   One line per listed row in the order rows are added, seven columns
@@ -318,7 +322,9 @@ Metrics:
 Exit status:
   0 on success; 2 with a one-line error on stderr for bad options, a
   --save-last DIR that is not a directory, a metrics file that cannot be
-  written, an unreadable, empty, unsupported or damaged capture file (the
+  written, an output (--write, --metrics-file or a --save-last file) that is
+  one of the files to read (the same file by device and inode; it is left
+  untouched), an unreadable, empty, unsupported or damaged capture file (the
   rows and counters of what was read before the damage are printed first),
   or an ADDRESS that is not one of this machine's; 1 with a one-line error
   on stderr when a live capture cannot start (no right to capture, no

@@ -35,6 +35,7 @@ struct CliOptions {
   std::string metricsFile;                        // rewrite the metrics here every second
   bool listAddresses = false;
   bool help = false;
+  bool version = false;
 };
 
 struct ParseResult {
@@ -46,5 +47,6 @@ struct ParseResult {
 ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments);
 
 std::string_view UsageText();
+std::string_view VersionText();
 
 }  // namespace orvanel::cli

@@ -1,5 +1,7 @@
 // orvanel-cli: the headless twin of the dialog, reading capture files or
 // capturing live.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -34,6 +36,25 @@ std::string SaveDirectoryProblem(const std::string& directory) {
   return {};
 }
 
+// The file an output would replace, when it is one of the files to read (by
+// device and inode, so also under another name or link); empty when none is.
+std::string OutputOverInput(const orvanel::cli::CliOptions& options) {
+  std::vector<std::pair<std::string, std::string>> outputs;  // option, path
+  if (!options.writeFile.empty()) outputs.emplace_back("--write", options.writeFile);
+  if (!options.metricsFile.empty()) outputs.emplace_back("--metrics-file", options.metricsFile);
+  for (const auto& [option, output] : outputs) {
+    struct stat written {};
+    if (stat(output.c_str(), &written) != 0) continue;  // made anew: no input is lost
+    for (const std::string& input : options.readFiles) {
+      struct stat read {};
+      if (stat(input.c_str(), &read) == 0 && read.st_dev == written.st_dev && read.st_ino == written.st_ino) {
+        return option + " '" + output + "' is the file to read '" + input + "'; it is left as it is";
+      }
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,11 +66,17 @@ int main(int argc, char** argv) {
     std::fwrite(cli::UsageText().data(), 1, cli::UsageText().size(), stdout);
     return 0;
   }
+  if (options.version) {
+    std::fwrite(cli::VersionText().data(), 1, cli::VersionText().size(), stdout);
+    return 0;
+  }
 
   if (options.listAddresses) return cli::PrintLocalAddresses();
   if (!options.saveDirectory.empty()) {
     if (const std::string problem = SaveDirectoryProblem(options.saveDirectory); !problem.empty()) return Fail(problem);
   }
+
+  if (const std::string problem = OutputOverInput(options); !problem.empty()) return Fail(problem);
 
   AtomicCaptureOptions boxes;
   for (int option = 0; option < kCaptureOptionCount; ++option) {
@@ -62,7 +89,7 @@ int main(int argc, char** argv) {
   if (options.address) return cli::RunLiveCapture(options, boxes, rows);
 
   PcapFileSource source(options.readFiles);
-  if (!source.Error().empty()) return Fail(source.Error());
+  if (source.Failure()) return Fail(source.Failure()->Text());
   std::optional<LastPacketFiles> lastPacketFiles;
   if (!options.saveDirectory.empty()) lastPacketFiles.emplace(options.saveDirectory);
   PacketCounters counters;
@@ -80,6 +107,6 @@ int main(int argc, char** argv) {
   if (std::fflush(stdout) != 0) return Fail("cannot write the output");
   if (const auto written = rows.Finish()) return Fail(*written);
   if (metricsFile && !metricsFile->Finish(error)) return Fail(error);
-  if (!source.Error().empty()) return Fail(source.Error());
+  if (source.Failure()) return Fail(source.Failure()->Text());
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "ui/capture_app.h"
 
+#include <QTimer>
+
 #include "res/strings.h"
 #include "ui/capture_dlg.h"
 #include "ui/qt_translation.h"
@@ -18,8 +20,10 @@ CCaptureApp::CCaptureApp(int& argc, char** argv) : QApplication(argc, argv) {
   InstallQtChineseTranslation(*this, m_qtTranslator);
 }
 
-int CCaptureApp::InitInstance() {
+int CCaptureApp::InitInstance(const QStringList& files) {
   CCaptureDlg dialog;
+  // Once the dialog is up, as if the files were opened from its menu.
+  if (!files.isEmpty()) QTimer::singleShot(0, &dialog, [&dialog, files] { dialog.OpenCaptureFiles(files); });
   dialog.exec();
   return 0;
 }

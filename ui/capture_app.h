@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QStringList>
 #include <QTranslator>
 
 namespace orvanel {
@@ -13,8 +14,9 @@ class CCaptureApp final : public QApplication {
  public:
   CCaptureApp(int& argc, char** argv);
 
-  // Runs the main dialog until it closes; the process then ends.
-  int InitInstance();
+  // Runs the main dialog until it closes, opening the capture files first;
+  // the process then ends.
+  int InitInstance(const QStringList& files = {});
 
  private:
   QTranslator m_qtTranslator;

@@ -4,18 +4,26 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QShortcut>
+#include <QUrl>
 #include <filesystem>
 #include <system_error>
 
 #include "res/resource.h"
 #include "res/strings.h"
 #include "ui/about_dlg.h"
+#include "ui/capture_file_text.h"
 #include "ui/details_from_table.h"
 #include "ui/list_export.h"
 #include "ui/list_style.h"
@@ -28,6 +36,9 @@ namespace orvanel {
 namespace {
 
 constexpr int kRefreshMilliseconds = 100;
+// A read shorter than this shows no progress window.
+constexpr int kProgressAfterMilliseconds = 500;
+constexpr int kProgressSteps = 1000;
 constexpr int kScMinimize = 0xF020;
 constexpr int kScClose = 0xF060;
 
@@ -53,6 +64,15 @@ std::string CurrentDirectory() {
   const std::filesystem::path path = std::filesystem::current_path(error);
   // "." still names the current directory if its name cannot be read.
   return error ? std::string(".") : path.string();
+}
+
+QStringList LocalFiles(const QMimeData* data) {
+  QStringList files;
+  if (!data) return files;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) files.append(url.toLocalFile());
+  }
+  return files;
 }
 
 template <typename Widget>
@@ -88,6 +108,7 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
       m_lcPackets(Control<PacketListView>(m_controls, res::IDC_LIST_PACKETS)),
       m_btnStart(Control<QPushButton>(m_controls, res::IDC_BTN_START)),
       m_hIcon(ProgramIcon()),
+      m_openAction(new QAction(QStringLiteral("打开捕获文件(&O)..."), this)),
       m_spool(RowSpool::CreateInCacheDirectory()),
       m_packets(new PacketModel(*m_spool, this)) {
   m_lcPackets->SetPackets(*m_packets);
@@ -101,6 +122,10 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   connect(Control<QPushButton>(m_controls, res::IDC_BTN_CLEAR), &QPushButton::clicked, this, &CCaptureDlg::ClearList);
   connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
           [this] { OnSysCommand(res::IDM_ABOUTBOX); });
+  m_openAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  addAction(m_openAction);  // Ctrl+O without the menu
+  connect(m_openAction, &QAction::triggered, this, &CCaptureDlg::OnOpenFiles);
+  setAcceptDrops(true);
   MirrorCheckBoxes();
 }
 
@@ -109,6 +134,8 @@ CCaptureDlg::~CCaptureDlg() { StopCapture(); }
 QWidget* CCaptureDlg::GetDlgItem(int id) const { return m_controls.Item(id); }
 
 bool CCaptureDlg::IsCapturing() const { return m_session && m_session->IsCapturing(); }
+
+bool CCaptureDlg::IsReading() const { return m_reading && m_reading->IsReading(); }
 
 std::uint64_t CCaptureDlg::KernelDrops() const { return m_losses ? m_losses->KernelDrops() : 0; }
 
@@ -159,8 +186,10 @@ void CCaptureDlg::OnInitDialog() {
   m_chkDstIP->setChecked(true);
   m_chkOther->setChecked(true);
   m_counters.ZeroTotals();
-  m_session = std::make_unique<CaptureSession>(m_counters, m_options, *m_spool, CurrentDirectory());
+  const std::string dumpDirectory = CurrentDirectory();
+  m_session = std::make_unique<CaptureSession>(m_counters, m_options, *m_spool, dumpDirectory);
   m_losses = std::make_unique<CaptureLosses>(*m_session, [this] { return m_spool->RowsNotListed(); });
+  m_reading = std::make_unique<FileReading>(m_counters, m_options, *m_spool, dumpDirectory);
   if (!m_queries.hostName()) ShowFatalMessage(this, QStringLiteral("获取本机名称错误\t\n\n程序将终止运行\t"));
   FillDeviceList();
   UpdateData(false);
@@ -178,6 +207,7 @@ void CCaptureDlg::BuildSystemMenu() {
   addCommand(QStringLiteral("关闭(&C)"), kScClose);
   m_sysMenu->addSeparator();
   connect(m_sysMenu->addAction(QStringLiteral("流量图(&G)...")), &QAction::triggered, this, [this] { m_rateGraph.Show(); });
+  m_sysMenu->addAction(m_openAction);
   connect(m_sysMenu->addAction(QStringLiteral("保存列表为 pcapng(&S)...")), &QAction::triggered, this,
           &CCaptureDlg::OnSaveList);
   const QString about = ToQString(res::LoadString(res::IDS_ABOUTBOX));
@@ -241,8 +271,22 @@ void CCaptureDlg::OnSysCommand(int id) {
   }
 }
 
+void CCaptureDlg::dragEnterEvent(QDragEnterEvent* event) {
+  if (!IsCapturing() && !IsReading() && !LocalFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void CCaptureDlg::dropEvent(QDropEvent* event) {
+  const QStringList files = LocalFiles(event->mimeData());
+  if (files.isEmpty()) return;
+  event->acceptProposedAction();
+  // Once the drop is over, so that a message box does not hold up the drag's source.
+  QTimer::singleShot(0, this, [this, files] { OpenCaptureFiles(files); });
+}
+
 void CCaptureDlg::done(int result) {
   StopCapture();
+  if (m_reading) m_reading->Cancel();
+  EndReading(false);
   QDialog::done(result);
 }
 
@@ -266,6 +310,7 @@ void CCaptureDlg::StartCapture() {
   }
   if (result != StartResult::Started) ShowFatalMessage(this, StartFailureText(result));
   EnableSettings(false);
+  m_openAction->setEnabled(false);
   m_btnStart->setText(kCapturingCaption);
   m_refreshTimer.start();
 }
@@ -278,6 +323,7 @@ void CCaptureDlg::StopCapture() {
   m_refreshTimer.stop();
   m_rateGraph.Interrupt();
   EnableSettings(true);
+  m_openAction->setEnabled(true);
   // No row is being added now: a Clear during the capture can cut the files.
   m_spool->FinishClear();
   TakeRows();
@@ -321,6 +367,9 @@ void CCaptureDlg::RefreshCounters() {
   CopyCounters(counters);
   UpdateData(false);
   m_rateGraph.Read(counters);
+  if (IsReading() && m_reading->TotalBytes() > 0) {
+    m_progress->setValue(static_cast<int>(m_reading->BytesRead() * kProgressSteps / m_reading->TotalBytes()));
+  }
 }
 
 void CCaptureDlg::TakeRows() { m_packets->TakeRows(); }
@@ -328,7 +377,7 @@ void CCaptureDlg::TakeRows() { m_packets->TakeRows(); }
 void CCaptureDlg::ClearList() {
   UpdateData(true);
   m_packets->Clear();
-  if (!IsCapturing()) m_spool->FinishClear();
+  if (!IsCapturing() && !IsReading()) m_spool->FinishClear();
   m_counters.ZeroAllCounters();
   if (m_losses) m_losses->Clear();
   m_rateGraph.Clear();
@@ -344,6 +393,65 @@ void CCaptureDlg::OnSaveList() {
                                                     QStringLiteral("pcapng (*.pcapng)"));
   if (path.isEmpty()) return;
   if (const auto error = SaveList(path)) ShowMessage(this, QStringLiteral("保存失败：%1").arg(*error));
+}
+
+void CCaptureDlg::OnOpenFiles() {
+  OpenCaptureFiles(QFileDialog::getOpenFileNames(this, QStringLiteral("打开捕获文件"), QString(), CaptureFileFilter()));
+}
+
+void CCaptureDlg::OpenCaptureFiles(const QStringList& files) {
+  if (files.isEmpty() || !m_reading || IsCapturing() || IsReading()) return;
+  UpdateData(true);
+  std::vector<std::string> names;
+  for (const QString& file : files) names.push_back(QFile::encodeName(file).toStdString());
+  // The reading thread's end is taken up on this thread.
+  const auto ended = [this] { QMetaObject::invokeMethod(this, [this] { EndReading(true); }, Qt::QueuedConnection); };
+  if (const auto failure = m_reading->Start(names, m_strSrcIP.toStdString(), m_strDstIP.toStdString(), ended)) {
+    ShowMessage(this, CaptureFileMessage(*failure));
+    return;
+  }
+  EnableSettings(false);
+  m_btnStart->setEnabled(false);
+  m_openAction->setEnabled(false);
+  ShowReadingProgress(files);
+  m_refreshTimer.start();
+}
+
+void CCaptureDlg::ShowReadingProgress(const QStringList& files) {
+  if (!m_progress) {
+    m_progress = new QProgressDialog(this);
+    m_progress->setWindowTitle(QStringLiteral("打开捕获文件"));
+    m_progress->setCancelButtonText(QStringLiteral("取消"));
+    m_progress->setWindowModality(Qt::NonModal);  // the dialog stays live
+    m_progress->setMinimumDuration(kProgressAfterMilliseconds);
+    m_progress->setAutoReset(false);
+    connect(m_progress, &QProgressDialog::canceled, this, [this] { m_reading->Cancel(); });
+  }
+  const QString first = QFileInfo(files.front()).fileName();
+  m_progress->setLabelText(files.size() == 1 ? QStringLiteral("正在读取 %1").arg(first)
+                                             : QStringLiteral("正在读取 %1 等 %2 个文件").arg(first).arg(files.size()));
+  // A pipe has no size: the bar only shows that reading goes on.
+  m_progress->setRange(0, m_reading->TotalBytes() > 0 ? kProgressSteps : 0);
+  m_progress->setValue(0);
+}
+
+// As Stop ends a capture, except that the final counts show at once.
+void CCaptureDlg::EndReading(bool reportFailure) {
+  if (!IsReading()) return;
+  const std::optional<CaptureFileError> failure = m_reading->Finish();
+  m_refreshTimer.stop();
+  m_progress->reset();
+  TakeRows();
+  CopyCounters(m_counters.Snapshot());
+  UpdateData(false);
+  m_rateGraph.Interrupt();
+  EnableSettings(true);
+  m_btnStart->setEnabled(true);
+  m_openAction->setEnabled(true);
+  m_spool->FinishClear();
+  if (failure && reportFailure) {
+    ShowMessage(this, CaptureFileMessage(*failure) + QStringLiteral("\n\n之前读到的数据包保留在计数和列表中。"));
+  }
 }
 
 void CCaptureDlg::OnSelchangeDevice() {

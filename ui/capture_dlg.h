@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <memory>
 #include <optional>
@@ -13,16 +14,19 @@
 #include "capture/counters.h"
 #include "session/capture_losses.h"
 #include "session/capture_session.h"
+#include "session/file_reading.h"
 #include "storage/row_spool.h"
 #include "ui/data_exchange.h"
 #include "ui/dialog_builder.h"
 #include "ui/host_queries.h"
 #include "ui/rate_graph.h"
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QMenu;
+class QProgressDialog;
 class QPushButton;
 
 namespace orvanel {
@@ -42,6 +46,10 @@ class CCaptureDlg final : public QDialog {
   // The menu of the dialog's background, with the About entry.
   QMenu* GetSystemMenu() const { return m_sysMenu; }
   bool IsCapturing() const;
+  // Reads capture files through the capture loop as Start, the files'
+  // packets, then Stop would; only while no capture runs.
+  void OpenCaptureFiles(const QStringList& files);
+  bool IsReading() const;
   // Packets the kernel dropped since the list was last cleared.
   std::uint64_t KernelDrops() const;
   // The shown rows as pcapng, oldest first; an error text, or nothing.
@@ -56,6 +64,8 @@ class CCaptureDlg final : public QDialog {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void DoDataExchange(DataExchange& dx);
@@ -74,6 +84,9 @@ class CCaptureDlg final : public QDialog {
   void CopyCounters(const CounterSnapshot& counters);
   void OnSaveList();
   void EnableSettings(bool enable);
+  void OnOpenFiles();
+  void EndReading(bool reportFailure);
+  void ShowReadingProgress(const QStringList& files);
 
   HostQueries m_queries;
   DialogControls m_controls;
@@ -95,6 +108,8 @@ class CCaptureDlg final : public QDialog {
   int m_nOthICMP = 0, m_nOthOTHER = 0, m_nOthTCP = 0, m_nOthUDP = 0;
   QIcon m_hIcon;
   QMenu* m_sysMenu = nullptr;
+  QAction* m_openAction;
+  QProgressDialog* m_progress = nullptr;
   RateGraph m_rateGraph{*this};
 
   // Shared with the capture thread; the session goes first, joining it.
@@ -105,6 +120,7 @@ class CCaptureDlg final : public QDialog {
   QTimer m_refreshTimer;
   std::unique_ptr<CaptureSession> m_session;
   std::unique_ptr<CaptureLosses> m_losses;  // what ERROR counts; reads the session
+  std::unique_ptr<FileReading> m_reading;
 };
 
 }  // namespace orvanel

@@ -1,11 +1,25 @@
 #include "ui/desktop_session.h"
 
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace orvanel {
 namespace {
+
+struct HeldMessage {
+  QtMsgType type;
+  QByteArray category, file, function;
+  int line;
+  QString text;
+};
+
+QtMessageHandler g_previousHandler = nullptr;
+QList<HeldMessage>* g_heldMessages = nullptr;
 
 bool IsSet(const char* name) {
   const char* value = std::getenv(name);
@@ -19,19 +33,53 @@ bool PlatformArgument(int argc, char** argv) {
   return false;
 }
 
+void SayNoDesktopSession() {
+  std::fputs(
+      "orvanel: the dialog needs a desktop session, and neither DISPLAY nor WAYLAND_DISPLAY leads to one.\n"
+      "orvanel: to capture without a desktop, use orvanel-cli (orvanel-cli --help).\n",
+      stderr);
+}
+
+// While the application object is made, Qt's only fatal message is that no
+// platform could be opened, after which it would abort.
+void HoldOrEnd(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtFatalMsg) {
+    SayNoDesktopSession();
+    // Qt's first word says why, e.g. "could not connect to display :77".
+    const QString& why = g_heldMessages->isEmpty() ? text : g_heldMessages->front().text;
+    std::fprintf(stderr, "orvanel: (%s)\n", qPrintable(why.section(QLatin1Char('\n'), 0, 0)));
+    std::fflush(stderr);
+    std::_Exit(1);
+  }
+  g_heldMessages->append({type, context.category, context.file, context.function, context.line, text});
+}
+
 }  // namespace
 
 bool PrepareDesktopSession(int argc, char** argv) {
-  if (IsSet("QT_QPA_PLATFORM") || PlatformArgument(argc, argv) || IsSet("DISPLAY")) return true;
-  if (IsSet("WAYLAND_DISPLAY")) {
+  const bool platformChosen = IsSet("QT_QPA_PLATFORM") || PlatformArgument(argc, argv);
+  if (!platformChosen && !IsSet("DISPLAY")) {
+    if (!IsSet("WAYLAND_DISPLAY")) {
+      SayNoDesktopSession();
+      return false;
+    }
     setenv("QT_QPA_PLATFORM", "wayland", 1);
-    return true;
   }
-  std::fputs(
-      "orvanel: the dialog needs a desktop session, and neither DISPLAY nor WAYLAND_DISPLAY is set.\n"
-      "orvanel: to capture without a desktop, use orvanel-cli (orvanel-cli --help).\n",
-      stderr);
-  return false;
+  g_heldMessages = new QList<HeldMessage>;
+  g_previousHandler = qInstallMessageHandler(HoldOrEnd);
+  return true;
+}
+
+void DesktopSessionOpened() {
+  if (!g_heldMessages) return;
+  qInstallMessageHandler(g_previousHandler);
+  for (const HeldMessage& held : *g_heldMessages) {
+    const QMessageLogContext context(held.file.constData(), held.line, held.function.constData(),
+                                     held.category.constData());
+    qt_message_output(held.type, context, held.text);
+  }
+  delete g_heldMessages;
+  g_heldMessages = nullptr;
 }
 
 }  // namespace orvanel

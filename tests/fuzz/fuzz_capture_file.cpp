@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = "/proc/self/fd/" + std::to_string(fd);  // each open reads from the start
 
   PcapFileSource files({path, path});
-  if (files.Error().empty()) {
+  if (!files.Failure()) {
     CountingSource source(files);
     AtomicCaptureOptions boxes;
     for (int option = 0; option < kCaptureOptionCount; ++option) {

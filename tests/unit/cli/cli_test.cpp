@@ -525,6 +525,15 @@ TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
     ExpectRejected({"--save-last", directory, "--read", good}, "--save-last '" + directory + "'");
     ExpectRejected({"--save-last=" + directory, "--address", "10.9.8.7"}, "--save-last '" + directory + "'");
   }
+  // An output that is one of the inputs, by any name, is refused before
+  // anything is written: the input stays whole.
+  const std::string before = FileContents(good);
+  fs::create_hard_link(good, Path("link.pcap"));
+  for (const std::string& output : {good, Path("link.pcap"), (Directory() / "." / "good.pcap").string()}) {
+    ExpectRejected({"--write", output, "--read", Path("missing.pcap"), good}, "--write '" + output + "' is the file to read");
+    ExpectRejected({"--metrics-file", output, "--read", good}, "--metrics-file '" + output + "' is the file to read");
+  }
+  EXPECT_EQ(FileContents(good), before);
   // The same good file with good options works.
   const CliRun run = Run({"--show", "src=tcp", "--src", "", "--read", good});
   EXPECT_EQ(run.status, 0);
@@ -549,6 +558,10 @@ TEST_F(CliTest, OptionValuesMayFollowAnEqualsSign) {
 }
 
 TEST_F(CliTest, HelpDocumentsEveryOptionAndTheDefaults) {
+  const CliRun version = Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(version.out.starts_with("orvanel-cli 1.")) << version.out;
+  EXPECT_EQ(std::count(version.out.begin(), version.out.end(), '\n'), 1);
   const CliRun run = Run({"-h"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
@@ -559,7 +572,7 @@ TEST_F(CliTest, HelpDocumentsEveryOptionAndTheDefaults) {
                            "Default: no limit", "--format FORMAT", "--quiet", "--metrics-listen HOST:PORT",
                            "--metrics-file PATH", "payload_base64", "source_address", "destination_port",
                            "orvanel_group_packets_total", "--option=VALUE", "PPP", "Cisco HDLC", "SLIP",
-                           "radiotap", "--write FILE"}) {
+                           "radiotap", "--write FILE", "--version", "device and inode"}) {
     EXPECT_NE(run.out.find(word), std::string::npos) << word;
   }
 }

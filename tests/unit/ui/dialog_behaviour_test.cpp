@@ -1,4 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include <QCheckBox>
 #include <QApplication>
@@ -6,12 +11,18 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <sstream>
 
+#include "tests/support/capture_files.h"
+#include "tests/support/cli_process.h"
+#include "tests/support/datagram_builder.h"
 #include "res/resource.h"
 #include "tests/support/ui_test_support.h"
+#include "tests/support/test_files.h"
 #include "ui/capture_dlg.h"
 
 namespace orvanel {
@@ -173,8 +184,8 @@ TEST(DialogBehaviour, MenuEntriesAndTheOneRateGraphWindow) {
   dialog.show();
   QStringList entries;
   for (QAction* action : dialog.GetSystemMenu()->actions()) entries << (action->isSeparator() ? "-" : action->text());
-  EXPECT_EQ(entries, QStringList({"最小化(&N)", "关闭(&C)", "-", "流量图(&G)...", "保存列表为 pcapng(&S)...",
-                                  "关于 Orvanel(&A)..."}));
+  EXPECT_EQ(entries, QStringList({"最小化(&N)", "关闭(&C)", "-", "流量图(&G)...", "打开捕获文件(&O)...",
+                                  "保存列表为 pcapng(&S)...", "关于 Orvanel(&A)..."}));
 
   QAction* graph = dialog.GetSystemMenu()->actions()[3];
   graph->trigger();
@@ -186,6 +197,191 @@ TEST(DialogBehaviour, MenuEntriesAndTheOneRateGraphWindow) {
   ASSERT_EQ(windows.size(), 1);
   EXPECT_FALSE(windows.front()->isModal());
   EXPECT_EQ(windows.front()->parentWidget(), &dialog);
+}
+
+QAction* OpenEntry(CCaptureDlg& dialog) { return dialog.GetSystemMenu()->actions()[4]; }
+
+test::Bytes Packet(std::uint8_t protocol, const std::string& source, const std::string& destination,
+                   const std::string& payload) {
+  return test::Datagram{.protocol = protocol, .source = source, .destination = destination, .sourcePort = 1000,
+                        .destinationPort = 53, .payload = payload}
+      .Bytes();
+}
+
+// Each (time, bytes) of a capture file, in order.
+std::vector<std::pair<std::int64_t, test::Bytes>> PacketsOf(const std::string& path) {
+  char error[PCAP_ERRBUF_SIZE];
+  pcap_t* file = pcap_open_offline_with_tstamp_precision(path.c_str(), PCAP_TSTAMP_PRECISION_NANO, error);
+  std::vector<std::pair<std::int64_t, test::Bytes>> packets;
+  if (!file) return packets;
+  pcap_pkthdr* header = nullptr;
+  const u_char* data = nullptr;
+  while (pcap_next_ex(file, &header, &data) == 1) {
+    packets.emplace_back(std::int64_t{header->ts.tv_sec} * 1'000'000'000 + header->ts.tv_usec,
+                         test::Bytes(data, data + header->caplen));
+  }
+  pcap_close(file);
+  return packets;
+}
+
+TEST(DialogBehaviour, OpenedCaptureFilesGiveTheCliResultsAndBadOnesSayWhy) {
+  const test::ScratchDirectory directory("orvanel-dialog-open");
+  const auto path = [&](const char* name) { return (directory.path() / name).string(); };
+  // Every case and protocol around the dialog's first address, in three files of two link types.
+  std::vector<test::Bytes> first, second;
+  for (std::uint8_t protocol : {kProtocolTCP, kProtocolUDP, kProtocolICMP, std::uint8_t{47}}) {
+    const std::string name = "p" + std::to_string(protocol);
+    first.push_back(test::Ethernet(Packet(protocol, "192.0.2.1", "198.51.100.7", name + " out")));
+    first.push_back(test::Ethernet(Packet(protocol, "198.51.100.7", "192.0.2.1", name + " in")));
+    second.push_back(test::CookedV1(Packet(protocol, "192.0.2.1", "192.0.2.15", name + " both")));
+    second.push_back(test::CookedV1(Packet(protocol, "10.0.0.1", "10.0.0.2", name + " neither")));
+  }
+  test::WritePcap(path("a.pcap"), DLT_EN10MB, first);
+  test::WritePcapng(path("b.pcapng"), DLT_LINUX_SLL, second);
+  test::WritePcap(path("c.pcap"), DLT_EN10MB, {first[3], first[4]});
+  test::CliProcess cli({ORVANEL_CLI_PATH, "--format", "json", "--show", "src=tcp,udp", "--show", "dst=icmp,udp",
+                        "--show", "other=udp", "--src", "192.0.2.1", "--dst", "192.0.2.1", "--write",
+                        path("cli.pcapng"), "--read", path("a.pcap"), path("b.pcapng"), path("c.pcap")},
+                       directory.path());
+  ASSERT_EQ(cli.Wait(std::chrono::seconds(30)), 0) << cli.Err();
+  std::vector<nlohmann::json> cliRows;
+  nlohmann::json counters;
+  std::istringstream lines(cli.Out());
+  for (std::string line; std::getline(lines, line);) {
+    const auto object = nlohmann::json::parse(line);
+    if (object.contains("counters")) counters = object["counters"];
+    else cliRows.push_back(object);
+  }
+  ASSERT_EQ(cliRows.size(), 9u);
+
+  CCaptureDlg dialog(nullptr, FakeHost());
+  dialog.show();
+  for (int id : {res::IDC_CHK_SRC_TCP, res::IDC_CHK_SRC_UDP, res::IDC_CHK_DST_ICMP, res::IDC_CHK_DST_UDP,
+                 res::IDC_CHK_OTH_UDP}) {
+    Box(dialog, id)->setChecked(true);
+  }
+  const QStringList files = {QString::fromStdString(path("a.pcap")), QString::fromStdString(path("b.pcapng")),
+                             QString::fromStdString(path("c.pcap"))};
+  const struct {
+    const char* group;
+    int tcp, udp, icmp, other;
+  } fields[] = {{"all", res::IDC_ALL_TCP, res::IDC_ALL_UDP, res::IDC_ALL_ICMP, res::IDC_ALL_OTHER},
+                {"src", res::IDC_SRC_TCP, res::IDC_SRC_UDP, res::IDC_SRC_ICMP, res::IDC_SRC_OTHER},
+                {"dst", res::IDC_DST_TCP, res::IDC_DST_UDP, res::IDC_DST_ICMP, res::IDC_DST_OTHER},
+                {"other", res::IDC_OTH_TCP, res::IDC_OTH_UDP, res::IDC_OTH_ICMP, res::IDC_OTH_OTHER}};
+  // Opened twice: rows pile up, and the second read zeroes the groups as Start does, not All.
+  for (int round = 1; round <= 2; ++round) {
+    dialog.OpenCaptureFiles(files);
+    ASSERT_TRUE(test::WaitFor([&] { return !dialog.IsReading(); }, 10000));
+    for (const auto& field : fields) {
+      const int times = std::string(field.group) == "all" ? round : 1;
+      const nlohmann::json& group = counters[field.group];
+      EXPECT_EQ(Text(dialog, field.tcp).toInt(), times * group["tcp"].get<int>()) << field.group;
+      EXPECT_EQ(Text(dialog, field.udp).toInt(), times * group["udp"].get<int>()) << field.group;
+      EXPECT_EQ(Text(dialog, field.icmp).toInt(), times * group["icmp"].get<int>()) << field.group;
+      EXPECT_EQ(Text(dialog, field.other).toInt(), times * group["other"].get<int>()) << field.group;
+    }
+    EXPECT_EQ(Text(dialog, res::IDC_ERROR), QStringLiteral("0"));
+    ASSERT_EQ(test::Rows(dialog), round * 9);
+  }
+  auto* table = static_cast<QTableView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS));
+  const char* columns[] = {"protocol", "source_address", "source_port", "destination_address", "destination_port",
+                           "length", "payload"};
+  for (int row = 0; row < 9; ++row) {  // newest on top
+    const nlohmann::json& expected = cliRows[8 - row];
+    for (int column = 0; column < 7; ++column) {
+      EXPECT_EQ(table->model()->index(row, column).data().toString().toStdString(),
+                expected[columns[column]].get<std::string>())
+          << row << " " << column;
+    }
+  }
+  // The same datagrams with the files' own capture times, in the same order (twice over).
+  ASSERT_FALSE(dialog.SaveList(QString::fromStdString(path("dialog.pcapng"))));
+  const auto cliPackets = PacketsOf(path("cli.pcapng"));
+  ASSERT_EQ(cliPackets.size(), 9u);
+  EXPECT_EQ(cliPackets[1].first, 1'700'000'000'000'002'000);  // the third frame, at 2 µs
+  auto twice = cliPackets;
+  twice.insert(twice.end(), cliPackets.begin(), cliPackets.end());
+  EXPECT_EQ(PacketsOf(path("dialog.pcapng")), twice);
+
+  // Bad files: a box names the file and says why; nothing is lost.
+  std::ofstream(path("text.pcap")) << "not a capture file at all\n";
+  test::WritePcap(path("usb.pcap"), DLT_USB_LINUX, {test::Bytes(48, 0)});
+  std::ofstream(path("empty.pcap")).close();
+  const std::pair<std::string, QString> bad[] = {
+      {path("text.pcap"), "不是 pcap 或 pcapng 捕获文件"}, {path("usb.pcap"), "不支持它的链路类型 USB_LINUX"},
+      {path("empty.pcap"), "文件是空的"}, {path("missing.pcap"), "文件不存在"},
+      {directory.path().string(), "这是一个目录，不是文件"}};
+  for (const auto& [file, reason] : bad) {
+    const auto seen = RunExpectingModal([&] { dialog.OpenCaptureFiles({files[0], QString::fromStdString(file)}); });
+    ASSERT_TRUE(seen) << file;
+    EXPECT_EQ(seen->text, QStringLiteral("无法读取捕获文件“%1”：%2。").arg(QString::fromStdString(file), reason));
+    EXPECT_FALSE(dialog.IsReading());
+    EXPECT_EQ(test::Rows(dialog), 18);
+  }
+  // Cut short in its last frame: what came before stays, and the box says so.
+  test::WritePcap(path("cut.pcap"), DLT_EN10MB, first);
+  std::filesystem::resize_file(path("cut.pcap"), std::filesystem::file_size(path("cut.pcap")) - 5);
+  const auto cut = RunExpectingModal([&] {
+    dialog.OpenCaptureFiles({QString::fromStdString(path("cut.pcap"))});
+    test::WaitFor([&] { return !dialog.IsReading(); }, 10000);
+  });
+  ASSERT_TRUE(cut);
+  EXPECT_TRUE(cut->text.startsWith(QStringLiteral("无法读取捕获文件“%1”：文件不完整，在中途被截断。")
+                                      .arg(QString::fromStdString(path("cut.pcap")))))
+      << cut->text.toStdString();
+  EXPECT_TRUE(cut->text.contains(QStringLiteral("保留"))) << cut->text.toStdString();
+  EXPECT_EQ(Text(dialog, res::IDC_SRC_TCP), QStringLiteral("1"));  // the seven frames before the cut
+  EXPECT_EQ(Text(dialog, res::IDC_DST_OTHER), QStringLiteral("0"));
+  EXPECT_EQ(test::Rows(dialog), 18 + 4);
+  EXPECT_TRUE(Button(dialog, res::IDC_BTN_START)->isEnabled());
+  EXPECT_TRUE(dialog.GetDlgItem(res::IDC_SRC_IP)->isEnabled());
+}
+
+TEST(DialogBehaviour, ACancelledReadKeepsWhatWasRead) {
+  const test::ScratchDirectory directory("orvanel-dialog-cancel");
+  std::vector<test::Bytes> frames;
+  for (int i = 0; i < 5; ++i) {
+    frames.push_back(test::Ethernet(Packet(kProtocolUDP, "10.0.0.1", "10.0.0.2", "packet " + std::to_string(i))));
+  }
+  const std::string whole = (directory.path() / "whole.pcap").string();
+  test::WritePcap(whole, DLT_EN10MB, frames);
+  const std::string bytes = test::FileContents(whole);
+  const std::size_t threePackets = 24 + 3 * (16 + frames[0].size());
+  // Through a pipe, so the read waits for the test: three packets now, two after the cancel.
+  const std::string pipe = (directory.path() / "pipe.pcap").string();
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const int writer = open(pipe.c_str(), O_RDWR | O_CLOEXEC);  // the dialog's open need not wait
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(write(writer, bytes.data(), threePackets), static_cast<ssize_t>(threePackets));
+
+  CCaptureDlg dialog(nullptr, FakeHost());
+  dialog.show();
+  Box(dialog, res::IDC_CHK_OTH_UDP)->setChecked(true);
+  dialog.OpenCaptureFiles({QString::fromStdString(pipe)});
+  ASSERT_TRUE(test::WaitFor([&] { return test::Rows(dialog) == 3; }));
+  EXPECT_TRUE(dialog.IsReading());
+  EXPECT_FALSE(Button(dialog, res::IDC_BTN_START)->isEnabled());
+  EXPECT_FALSE(OpenEntry(dialog)->isEnabled());
+  EXPECT_FALSE(dialog.GetDlgItem(res::IDC_SRC_IP)->isEnabled());
+  auto* progress = dialog.findChild<QProgressDialog*>();
+  ASSERT_TRUE(progress);
+  ASSERT_TRUE(test::WaitFor([&] { return progress->isVisible(); }));
+  auto* cancel = progress->findChild<QPushButton*>();
+  ASSERT_TRUE(cancel);
+  EXPECT_EQ(cancel->text(), QStringLiteral("取消"));
+  QTest::mouseClick(cancel, Qt::LeftButton);
+  // The read waits in the pipe: the packet it gets then is the last it takes, as after Stop.
+  const std::size_t rest = bytes.size() - threePackets;
+  ASSERT_EQ(write(writer, bytes.data() + threePackets, rest), static_cast<ssize_t>(rest));
+  close(writer);
+  ASSERT_TRUE(test::WaitFor([&] { return !dialog.IsReading(); }));
+  EXPECT_EQ(test::Rows(dialog), 4);
+  EXPECT_EQ(Text(dialog, res::IDC_OTH_UDP), QStringLiteral("4"));
+  EXPECT_EQ(Text(dialog, res::IDC_ALL_UDP), QStringLiteral("4"));
+  EXPECT_FALSE(progress->isVisible());
+  EXPECT_TRUE(Button(dialog, res::IDC_BTN_START)->isEnabled());
+  EXPECT_TRUE(OpenEntry(dialog)->isEnabled());
 }
 
 }  // namespace
