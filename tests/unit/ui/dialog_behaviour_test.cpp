@@ -24,6 +24,8 @@
 #include "tests/support/ui_test_support.h"
 #include "tests/support/test_files.h"
 #include "ui/capture_dlg.h"
+#include "ui/packet_list_view.h"
+#include "ui/packet_model.h"
 
 namespace orvanel {
 namespace {
@@ -284,13 +286,14 @@ TEST(DialogBehaviour, OpenedCaptureFilesGiveTheCliResultsAndBadOnesSayWhy) {
     EXPECT_EQ(Text(dialog, res::IDC_ERROR), QStringLiteral("0"));
     ASSERT_EQ(test::Rows(dialog), round * 9);
   }
-  auto* table = static_cast<QTableView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS));
+  PacketModel& packets = static_cast<PacketListView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS))->Packets();
+  packets.SetWindow(packets.ShownRows() - 1, 9);
   const char* columns[] = {"protocol", "source_address", "source_port", "destination_address", "destination_port",
                            "length", "payload"};
   for (int row = 0; row < 9; ++row) {  // newest on top
     const nlohmann::json& expected = cliRows[8 - row];
     for (int column = 0; column < 7; ++column) {
-      EXPECT_EQ(table->model()->index(row, column).data().toString().toStdString(),
+      EXPECT_EQ(packets.index(row, column).data().toString().toStdString(),
                 expected[columns[column]].get<std::string>())
           << row << " " << column;
     }
