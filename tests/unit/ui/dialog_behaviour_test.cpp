@@ -17,12 +17,12 @@
 #include <QTest>
 #include <sstream>
 
+#include "res/resource.h"
 #include "tests/support/capture_files.h"
 #include "tests/support/cli_process.h"
 #include "tests/support/datagram_builder.h"
-#include "res/resource.h"
-#include "tests/support/ui_test_support.h"
 #include "tests/support/test_files.h"
+#include "tests/support/ui_test_support.h"
 #include "ui/capture_dlg.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
