@@ -32,7 +32,8 @@ bool BindToInterface(int fd, unsigned interfaceIndex) {
 // Takes IPv4 datagrams only, each up to its total-length field (link padding
 // is not part of the datagram) and at most a receive buffer. A field too short
 // for a header, or a datagram too short to hold the field, leaves the length
-// as received, as a capture file's reader does.
+// as received, as a capture file's reader does. The filter is locked: whoever
+// receives the socket from the helper cannot detach or replace it.
 bool AcceptOnlyIPv4(int fd) {
   constexpr __u32 kMinimumHeader = 20;
   constexpr __u32 kBuffer = kReceiveBufferSize;
@@ -49,7 +50,7 @@ bool AcceptOnlyIPv4(int fd) {
       BPF_STMT(BPF_RET | BPF_K, 0),
   };
   const sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-  return SetOption(fd, SOL_SOCKET, SO_ATTACH_FILTER, program);
+  return SetOption(fd, SOL_SOCKET, SO_ATTACH_FILTER, program) && SetOption(fd, SOL_SOCKET, SO_LOCK_FILTER, 1);
 }
 
 // The ring comes last: setting it up discards whatever queued before the

@@ -12,7 +12,7 @@ set(steps
   "chmod 0750 '${helper}'"
   "groupadd --system --force ${group}"
   "chown root:${group} '${helper}'"
-  "setcap cap_net_raw,cap_net_admin=ep '${helper}'")
+  "setcap cap_net_raw=ep '${helper}'")
 list(JOIN steps "\n  " commands)
 
 if(NOT "${stage}" STREQUAL "")

@@ -4,6 +4,7 @@
 #include <linux/capability.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -59,6 +60,12 @@ bool HoldsCaptureRight() {
   __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
   if (syscall(SYS_capget, &header, data) != 0) return false;
   return (data[CAP_TO_INDEX(CAP_NET_RAW)].effective & CAP_TO_MASK(CAP_NET_RAW)) != 0;
+}
+
+bool DropAllCapabilities() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+  return prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) == 0 && syscall(SYS_capset, &header, none) == 0;
 }
 
 std::string FindSocketHelper() {

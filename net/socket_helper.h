@@ -22,6 +22,12 @@ CaptureSocket AcquireCaptureSocket(const std::string& chosenAddress);
 // Whether the calling thread may open a packet socket itself.
 bool HoldsCaptureRight();
 
+// Gives up every capability of the calling thread for good: ambient,
+// effective, permitted and inheritable. Threads take their capabilities from
+// the thread that starts them, so called before any other thread starts it
+// leaves the process none. False when the kernel refused.
+bool DropAllCapabilities();
+
 // The helper beside this binary, installed or built (libexec/orvanel next to
 // bin or tools), by absolute path; empty when there is none.
 std::string FindSocketHelper();

@@ -83,6 +83,7 @@ StartOutcome CaptureSession::StartCapture(const std::string& chosenAddress, cons
   JoinFinished();  // one capture thread at a time, even right after a Stop
   CaptureSocket opened = AcquireCaptureSocket(chosenAddress);
   if (opened.result != StartResult::Started) return opened.Outcome();
+  if (dropCapabilities_ && !DropAllCapabilities()) return {StartResult::SocketCreationFailed, errno};
   std::unique_ptr<PacketRing> ring = PacketRing::Map(std::move(opened.socket));
   if (!ring) return {StartResult::ReceiveModeFailed, errno};  // the ring could not be mapped
   kernelDrops_.store(0, std::memory_order_relaxed);

@@ -47,6 +47,11 @@ class CaptureSession {
   // effect at the next Start.
   void SetPacketLimit(std::uint32_t count) { packetLimit_ = count; }
 
+  // From the next Start on, the process gives up every capability once the
+  // capture socket is open, before the capture thread starts; a Start that
+  // cannot give them up fails. Threads started earlier keep theirs: start none.
+  void DropCapabilitiesOnceOpen() { dropCapabilities_ = true; }
+
   // Lets the running capture take what the kernel has captured, the block it
   // is filling included (a block timeout at most), and then leave its loop
   // by itself; StopCapture is still to be called.
@@ -72,6 +77,7 @@ class CaptureSession {
   std::unique_ptr<Running> finished_;  // stopped, maybe still closing its socket
   std::atomic<std::uint64_t> kernelDrops_{0};
   std::uint32_t packetLimit_ = 0;
+  bool dropCapabilities_ = false;
 
   void JoinFinished();
 };

@@ -84,20 +84,25 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   const CaptureLabels labels{*options.address, InterfaceOf(*options.address), options.srcFilter, options.dstFilter};
   const auto metricsText = [&] { return MetricsText(counters, rows.RowsListed(), session.KernelDrops(), labels); };
   std::string error;
-  std::optional<MetricsFile> metricsFile;
-  if (!options.metricsFile.empty()) {
-    metricsFile.emplace(options.metricsFile, metricsText);
-    if (!metricsFile->Start(error)) return Fail(2, error);
-  }
+  // The port is taken first, while a privileged one still can be. Strangers
+  // may reach it, so the process gives up every capability once its capture
+  // socket is open, before any thread starts.
   std::unique_ptr<MetricsServer> server;
   if (options.metricsListen) {
     server = MetricsServer::Listen(*options.metricsListen, metricsText, error);
     if (!server) return Fail(1, error);
+    session.DropCapabilitiesOnceOpen();
   }
 
   const StartOutcome started = session.StartCapture(*options.address, options.srcFilter, options.dstFilter);
   if (started.result != StartResult::Started) {
     return Fail(started.result == StartResult::NoAddressChosen ? 2 : 1, StartOutcomeText(started));
+  }
+  if (server && !server->Start(error)) return Fail(1, error);
+  std::optional<MetricsFile> metricsFile;
+  if (!options.metricsFile.empty()) {
+    metricsFile.emplace(options.metricsFile, metricsText);
+    if (!metricsFile->Start(error)) return Fail(2, error);
   }
   // stderr is unbuffered
   if (server) std::fprintf(stderr, "orvanel-cli: metrics on %s\n", server->Url().c_str());

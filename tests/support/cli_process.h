@@ -28,6 +28,7 @@ class CliProcess {
   // normally or within the limit (it is killed then).
   int Wait(std::chrono::milliseconds limit = std::chrono::seconds(10));
   bool Running();
+  pid_t Pid() const { return pid_; }  // -1 once it has ended
 
   std::string Out() const;
   std::string Err() const;

@@ -1,11 +1,16 @@
 // orvanel-cli capturing live on loopback, in this test process's own network
 // namespace (its main enters one), so only the tests' traffic is seen.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 
+#include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -230,6 +235,147 @@ TEST_F(LiveCli, MetricsAreServedWhileAFloodIsCaptured) {
                                    std::to_string(Sample(page, "orvanel_kernel_drops_total")) +
                                    " dropped by the kernel, 0 not listed\n"))
       << cli->Err();
+}
+
+// A connection to 127.0.0.1:port whose sends and receives wait a second at most.
+UniqueFd ConnectTcp(int port) {
+  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const timeval limit{1, 0};
+  if (setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0 ||
+      setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0 ||
+      connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    socket.reset();
+  }
+  return socket;
+}
+
+// Sends head, then piece after piece up to total bytes, until the peer closes
+// or a send waits a second; returns the bytes sent.
+std::size_t SendUntilRefused(int socket, const std::string& head, const std::string& piece, std::size_t total) {
+  std::size_t sent = 0;
+  for (std::string_view rest = head; sent < total;) {
+    if (rest.empty()) rest = std::string_view(piece).substr(0, std::min(piece.size(), total - sent));
+    const ssize_t count = send(socket, rest.data(), rest.size(), MSG_NOSIGNAL);
+    if (count <= 0) break;
+    sent += static_cast<std::size_t>(count);
+    rest.remove_prefix(static_cast<std::size_t>(count));
+  }
+  return sent;
+}
+
+// What the peer sends until it closes or stays silent for a second.
+std::string ReadAnswer(int socket) {
+  std::string answer;
+  char chunk[65536];
+  for (ssize_t count; (count = recv(socket, chunk, sizeof chunk, 0)) > 0;) answer.append(chunk, count);
+  return answer;
+}
+
+// The process's resident anonymous memory in KiB; -1 once it is gone.
+long long AnonymousKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("RssAnon:")) return std::stoll(line.substr(8));
+  }
+  return -1;
+}
+
+TEST_F(LiveCli, TheEndpointAnswersScrapesWhateverStrangersDo) {
+  auto cli = Capture({"--address", "127.0.0.1", "--quiet", "--metrics-listen", "127.0.0.1:0"});
+  std::smatch url;
+  const std::string err = cli->Err();
+  ASSERT_TRUE(std::regex_search(err, url, std::regex("metrics on http://127\\.0\\.0\\.1:([0-9]+)/metrics\n"))) << err;
+  const int port = std::stoi(url[1]);
+  auto scrapeAnsweredInASecond = [&](const char* during) {
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(1s);
+    client.set_read_timeout(1s);
+    const auto start = std::chrono::steady_clock::now();
+    const httplib::Result result = client.Get("/metrics");
+    EXPECT_TRUE(result && result->status == 200 && result->body.find("orvanel_packets_total") != std::string::npos)
+        << during;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << during;
+  };
+  scrapeAnsweredInASecond("alone");
+
+  // The peak of the exporter's own memory while strangers do their worst.
+  const pid_t exporter = cli->Pid();
+  const long long before = AnonymousKiB(exporter);
+  std::atomic<long long> peak{before};
+  std::atomic<bool> done{false};
+  std::thread sampler([&] {
+    while (!done.load()) {
+      peak.store(std::max(peak.load(), AnonymousKiB(exporter)));
+      std::this_thread::sleep_for(5ms);
+    }
+  });
+
+  std::vector<UniqueFd> idle;
+  for (int i = 0; i < 5; ++i) idle.push_back(ConnectTcp(port));
+  const UniqueFd slow = ConnectTcp(port);
+  std::thread slowSender([&] {
+    for (const char byte : std::string("GET /metrics HTTP/1.1\r\nHost: a\r\n")) {
+      if (done.load() || send(slow.get(), &byte, 1, MSG_NOSIGNAL) != 1) return;
+      for (int tick = 0; tick < 10 && !done.load(); ++tick) std::this_thread::sleep_for(100ms);
+    }
+  });
+  for (int scrape = 0; scrape < 4; ++scrape) {
+    std::this_thread::sleep_for(500ms);
+    scrapeAnsweredInASecond("beside five idle connections and a byte-a-second sender");
+  }
+
+  // Each is cut off long before its end; scrapes are answered meanwhile.
+  // (What was sent includes what the kernel buffers on loopback, a few MiB.)
+  struct Flood {
+    const char* what;
+    std::string head, piece;
+    std::size_t total;
+    std::string answer;
+  };
+  const Flood floods[] = {
+      {"a 1 GiB POST", "POST /metrics HTTP/1.1\r\nHost: a\r\nContent-Length: 1073741824\r\n\r\n",
+       std::string(65536, 'x'), std::size_t{1} << 30, "HTTP/1.1 405 "},
+      {"64 MiB of header lines", "GET /metrics HTTP/1.1\r\n", "X-Flood: " + std::string(1000, 'a') + "\r\n",
+       std::size_t{64} << 20, "HTTP/1.1 431 "},
+      {"a 32 MiB request line", "GET /", std::string(65536, 'a'), std::size_t{32} << 20, "HTTP/1.1 414 "},
+  };
+  for (const Flood& flood : floods) {
+    const UniqueFd socket = ConnectTcp(port);
+    std::size_t sent = 0;
+    std::thread sender([&] { sent = SendUntilRefused(socket.get(), flood.head, flood.piece, flood.total); });
+    scrapeAnsweredInASecond(flood.what);
+    sender.join();
+    EXPECT_LT(sent, std::size_t{16} << 20) << flood.what;
+    const std::string answer = ReadAnswer(socket.get());
+    EXPECT_TRUE(answer.starts_with(flood.answer)) << flood.what << ": " << answer.substr(0, 100);
+  }
+
+  // A multi-range request gets the page once, not once a range.
+  const UniqueFd ranges = ConnectTcp(port);
+  std::string rangeList = "0-";
+  while (rangeList.size() < 8000) rangeList += ",0-";
+  const std::string request = "GET /metrics HTTP/1.1\r\nHost: a\r\nRange: bytes=" + rangeList + "\r\n\r\n";
+  ASSERT_EQ(send(ranges.get(), request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+  const std::string answer = ReadAnswer(ranges.get());
+  EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 ")) << answer.substr(0, 200);
+  EXPECT_LT(answer.size(), 16'000u);
+
+  EXPECT_LT(peak.load() - before, 16 * 1024) << "KiB of growth";
+
+  // A stop with five fresh idle connections open ends the exporter at once.
+  idle.clear();
+  for (int i = 0; i < 5; ++i) idle.push_back(ConnectTcp(port));
+  const auto stop = std::chrono::steady_clock::now();
+  ASSERT_TRUE(cli->Signal(SIGTERM));
+  EXPECT_EQ(cli->Wait(1s), 0) << cli->Err();
+  EXPECT_LT(std::chrono::steady_clock::now() - stop, 1s);
+  done.store(true);
+  sampler.join();
+  slowSender.join();
 }
 
 TEST_F(LiveCli, AnAddressThatIsNotLocalExitsWithTwo) {

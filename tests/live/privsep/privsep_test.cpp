@@ -1,10 +1,12 @@
 // The capture socket through the orvanel-socket helper: root opens it
-// itself; an unprivileged caller gets it from the helper; a helper that is
+// itself; an unprivileged caller gets it from the helper, which holds
+// cap_net_raw alone, with its filter locked; a helper that is
 // missing, powerless or broken means no socket; the helper takes nothing but
 // its argument and its channel; installed, it is for root and the group orvanel
 // only. Runs as root in a network namespace of its own.
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/filter.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,6 +14,8 @@
 #include <unistd.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -55,7 +59,7 @@ class HelperCopies : public testing::Test {
     for (const fs::path& copy : {capable, plain}) fs::permissions(copy, kOpenToAll);
     fs::copy_file(ORVANEL_HELPER_PATH, notExecutable);
     fs::permissions(notExecutable, fs::perms::owner_read | fs::perms::owner_write);
-    granted_ = RunCommand("setcap cap_net_raw,cap_net_admin=ep " + capable.string());
+    granted_ = RunCommand("setcap cap_net_raw=ep " + capable.string());
   }
 
   void SetUp() override { ASSERT_TRUE(granted_) << "setcap failed"; }
@@ -196,6 +200,15 @@ TEST_F(HelperCopies, AnUnprivilegedCallerCapturesThroughTheHelper) {
     out << "garbage: " << Outcome(OpenCaptureSocketThroughHelper(capable, "127.0.0.1\n-v")) << "\n";
     CaptureSocket opened = OpenCaptureSocketThroughHelper(capable, "127.0.0.1");
     out << "helper: " << Outcome(opened) << "\n";
+    // The filter is locked: it can be neither detached nor replaced by one
+    // that takes everything.
+    const int none = 0;
+    sock_filter everything[] = {BPF_STMT(BPF_RET | BPF_K, 0xFFFF)};
+    const sock_fprog wider{1, everything};
+    out << "detach: " << setsockopt(opened.socket.get(), SOL_SOCKET, SO_DETACH_FILTER, &none, sizeof none) << " "
+        << std::strerror(errno) << "\n";
+    out << "replace: " << setsockopt(opened.socket.get(), SOL_SOCKET, SO_ATTACH_FILTER, &wider, sizeof wider) << " "
+        << std::strerror(errno) << "\n";
     const auto ring = PacketRing::Map(std::move(opened.socket));
     if (!ring) return out.str() + "no ring\n";
     const UdpEndpoint server = BindUdp("127.0.0.1"), client = BindUdp("127.0.0.1");
@@ -220,6 +233,8 @@ TEST_F(HelperCopies, AnUnprivilegedCallerCapturesThroughTheHelper) {
             "not local: " + std::string(StartResultMeaning(StartResult::NoAddressChosen)) + "\n"
             "garbage: " + std::string(StartResultMeaning(StartResult::NoAddressChosen)) + "\n"
             "helper: capture started +packet socket\n"
+            "detach: -1 Operation not permitted\n"
+            "replace: -1 Operation not permitted\n"
             "received 31 bytes: one\n"
             "received 31 bytes: two\n"
             "received 33 bytes: three\n");
@@ -302,7 +317,7 @@ TEST_F(HelperCopies, OrvanelCliRunByNobodyCapturesThroughTheHelperBesideIt) {
   }
   fs::remove(helper);
   fs::copy_file(capable, helper);
-  ASSERT_TRUE(RunCommand("setcap cap_net_raw,cap_net_admin=ep " + helper.string()));  // copies lose it
+  ASSERT_TRUE(RunCommand("setcap cap_net_raw=ep " + helper.string()));  // copies lose it
   CliProcess capturing(command, output);
   ASSERT_TRUE(capturing.WaitForError("orvanel-cli: capturing on 127.0.0.1\n")) << capturing.Err();
   const UdpEndpoint server = BindUdp("127.0.0.1"), client = BindUdp("127.0.0.1");
@@ -352,7 +367,7 @@ getent group orvanel | cut -d: -f3 >"$out/gid")");
   const std::string stagedLog = FileContents(directory_ / "staged.log");
   for (const std::string& command : {std::string("groupadd --system --force orvanel\n"),
                                      "chown root:orvanel '" + packaged + "'\n",
-                                     "setcap cap_net_raw,cap_net_admin=ep '" + packaged + "'\n"}) {
+                                     "setcap cap_net_raw=ep '" + packaged + "'\n"}) {
     EXPECT_NE(stagedLog.find(command), std::string::npos) << command << stagedLog;
   }
 
@@ -364,7 +379,7 @@ getent group orvanel | cut -d: -f3 >"$out/gid")");
   EXPECT_EQ(file.st_gid, static_cast<gid_t>(std::stoul(group)));
   EXPECT_LT(file.st_gid, 1000u) << "a system group";
   EXPECT_EQ(file.st_mode & 07777, 0750u);
-  EXPECT_EQ(Capabilities(helper), helper.string() + " cap_net_admin,cap_net_raw=ep\n");
+  EXPECT_EQ(Capabilities(helper), helper.string() + " cap_net_raw=ep\n");
 
   const fs::path output = directory_ / "output";
   fs::create_directories(output);
