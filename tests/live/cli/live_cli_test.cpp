@@ -407,6 +407,20 @@ TEST_F(LiveCli, TheExporterUnitsRightsAreEnough) {
                   ORVANEL_CLI_PATH, "--address", "127.0.0.1", "--count", "2", "--metrics-listen", "127.0.0.1:0"},
                  directory_);
   ASSERT_TRUE(cli.WaitForError("orvanel-cli: capturing on 127.0.0.1\n")) << cli.Err();
+  // Serving strangers, no thread holds any capability once the socket is open.
+  int tasks = 0;
+  std::string held;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(cli.Pid()) + "/task")) {
+    ++tasks;
+    std::istringstream status(FileContents(task.path() / "status"));
+    for (std::string line; std::getline(status, line);) {
+      if (line.starts_with("Cap") && !line.starts_with("CapBnd") && !line.ends_with("\t0000000000000000")) {
+        held += task.path().filename().string() + " " + line + "\n";
+      }
+    }
+  }
+  EXPECT_GE(tasks, 3) << "the capture thread and the server's";
+  EXPECT_EQ(held, "");
   ASSERT_TRUE(SendEchoes("127.0.0.1", 1));
   EXPECT_EQ(cli.Wait(), 0) << cli.Err();
   EXPECT_TRUE(cli.Out().starts_with("#all\t0\t0\t2\t0\n")) << cli.Out();
