@@ -36,7 +36,11 @@ void BuildPacketRow(const ListedRow& row, PacketRow& texts) {
     texts.columns[4] = AppendDecimal(texts.scratch, used, row.destinationPort);
   }
   texts.columns[5] = AppendDecimal(texts.scratch, used, row.totalLength);
-  texts.columns[6] = PayloadText(row.datagram.first(row.payloadEnd), row.payloadBegin);
+  texts.columns[6] = PayloadText(PayloadBytes(row), 0);
+}
+
+std::span<const std::uint8_t> PayloadBytes(const ListedRow& row) {
+  return row.datagram.subspan(row.payloadBegin, row.payloadEnd - row.payloadBegin);
 }
 
 }  // namespace orvanel

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "capture/listed_row.h"
@@ -21,5 +23,9 @@ struct PacketRow {
 // The texts the table shows for a listed row: ICMP rows have no ports and no
 // payload. One formatter for the dialog and the command line.
 void BuildPacketRow(const ListedRow& row, PacketRow& texts);
+
+// The payload's bytes, zeros included: from where the payload text starts to
+// the datagram's end. None for ICMP rows.
+std::span<const std::uint8_t> PayloadBytes(const ListedRow& row);
 
 }  // namespace orvanel

@@ -98,17 +98,21 @@ bool LastPacketFiles::Open(int protocol) {
   if (!directoryFd_.valid()) directoryFd_ = OpenDirectory(directory_);
   if (!directoryFd_.valid()) return false;
   // The capture may run privileged: never follow a planted link, never block
-  // on a planted FIFO or write to a device, and never write a file that also
-  // has a name elsewhere (a planted hard link).
+  // on a planted FIFO or write to a device, never write a file that also
+  // has a name elsewhere (a planted hard link) or another user's file. Only
+  // the owner may read captured bytes.
   UniqueFd fd(openat(directoryFd_.get(), kFileNames[protocol],
-                     O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
+                     O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
   if (!fd.valid()) {
     // The directory was removed: look its path up again next time.
     if (errno == ENOENT) directoryFd_.reset();
     return false;
   }
   struct stat status;
-  if (fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) return false;
+  if (fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1 ||
+      status.st_uid != geteuid() || ((status.st_mode & 07777) != 0600 && fchmod(fd.get(), 0600) != 0)) {
+    return false;
+  }
   files_[protocol] = {std::move(fd), status.st_dev, status.st_ino, status.st_size};
   return true;
 }

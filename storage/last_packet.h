@@ -23,7 +23,8 @@ class LastPacketFiles final : public LastPacketSink {
 
   // Replaces the protocol's file with the packet's bytes: the total-length
   // field's count, at most the whole buffer. A file that cannot be opened or
-  // written is skipped silently; links and non-regular files are never written.
+  // written is skipped silently; links, non-regular files and other users'
+  // files are never written. The files are the owner's alone (0600).
   // The directory and the files stay open between packets, so a packet costs
   // a name check and a write: each packet checks that the name still leads to
   // the open file, with one link, and opens it afresh when not. The directory

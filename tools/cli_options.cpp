@@ -292,7 +292,8 @@ JSON output:
   (the payload escaped the same way):
     protocol, source_address, source_port, destination_address,
     destination_port, length, payload
-  and payload_base64, the payload's raw bytes in base64. The last line holds
+  and payload_base64, the payload's bytes in base64, from its start to the
+  datagram's end, zeros included. The last line holds
   the counters as numbers, grouped as the counter lines are, with the bytes:
     {"counters":{"all":{"tcp":N,"udp":N,"icmp":N,"other":N},"src":{...},
     "dst":{...},"other":{...},"errors":N,"bytes":{"all":{...},"src":{...},

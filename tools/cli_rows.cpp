@@ -1,26 +1,17 @@
 #include "tools/cli_rows.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 namespace orvanel::cli {
-
-// Closes the file of a run that ended early; its errors only count for a caller of Finish.
-CliRows::~CliRows() { (void)Finish(); }
 
 std::optional<std::string> CliRows::WriteTo(const std::string& path) {
   // Captured bytes are other people's data: the file is the owner's alone.
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0 || !(file_ = fdopen(fd, "wb"))) {
-    const std::string reason = std::strerror(errno);
-    if (fd >= 0) close(fd);
+  file_.emplace(path, 0600);
+  if (!file_->Stream()) {
+    const std::string reason = file_->Error();
+    file_.reset();
     return path + ": " + reason;
   }
   path_ = path;
-  writer_.emplace(file_);
+  writer_.emplace(file_->Stream());
   return std::nullopt;
 }
 
@@ -31,13 +22,11 @@ void CliRows::AddRow(const ListedRow& row) {
 
 std::optional<std::string> CliRows::Finish() {
   if (!file_) return std::nullopt;
-  const bool ok = writer_->Ok() && std::fflush(file_) == 0;
-  const int error = errno;
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
   writer_.reset();
-  if (ok && closed) return std::nullopt;
-  return path_ + ": " + std::strerror(ok ? errno : error);
+  const auto failed = file_->Commit();
+  file_.reset();
+  if (failed) return path_ + ": " + *failed;
+  return std::nullopt;
 }
 
 }  // namespace orvanel::cli

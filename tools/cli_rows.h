@@ -9,6 +9,7 @@
 
 #include "capture/listed_row.h"
 #include "storage/pcapng_writer.h"
+#include "storage/replacing_file.h"
 #include "tools/row_printer.h"
 
 namespace orvanel::cli {
@@ -17,12 +18,13 @@ class CliRows final : public PacketTable {
  public:
   // Without out, rows are only counted (and written to the pcapng file).
   CliRows(std::FILE* out, OutputFormat format) : printer_(out, format) {}
-  ~CliRows() override;
+  ~CliRows() override = default;
   CliRows(const CliRows&) = delete;
   CliRows& operator=(const CliRows&) = delete;
 
-  // Creates (or empties) path, readable by its owner only, for the rows too.
-  // Returns an error text, or nothing.
+  // Writes the rows to a new file beside path, readable by its owner only,
+  // which replaces path at Finish; a run that ends without Finish leaves path
+  // as it was. Returns an error text, or nothing.
   [[nodiscard]] std::optional<std::string> WriteTo(const std::string& path);
 
   void AddRow(const ListedRow& row) override;
@@ -31,13 +33,14 @@ class CliRows final : public PacketTable {
   // Rows whose line could not be written; any thread may ask.
   std::uint64_t RowsNotListed() const { return printer_.RowsNotListed(); }
 
-  // Closes the pcapng file; an error text when any write to it failed.
+  // Puts the pcapng file in place; an error text when any write to it failed
+  // (path is left as it was then).
   [[nodiscard]] std::optional<std::string> Finish();
 
  private:
   RowPrinter printer_;
   std::string path_;
-  std::FILE* file_ = nullptr;
+  std::optional<ReplacingFile> file_;
   std::optional<PcapngWriter> writer_;
 };
 

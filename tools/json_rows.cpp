@@ -23,14 +23,14 @@ void AppendJsonString(std::string& out, std::string_view text) {
   out += '"';
 }
 
-void AppendBase64(std::string& out, std::string_view bytes) {
+void AppendBase64(std::string& out, std::span<const std::uint8_t> bytes) {
   static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   out += '"';
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
     const std::size_t left = bytes.size() - i;
-    std::uint32_t group = static_cast<std::uint8_t>(bytes[i]) << 16;
-    if (left > 1) group |= static_cast<std::uint8_t>(bytes[i + 1]) << 8;
-    if (left > 2) group |= static_cast<std::uint8_t>(bytes[i + 2]);
+    std::uint32_t group = std::uint32_t{bytes[i]} << 16;
+    if (left > 1) group |= std::uint32_t{bytes[i + 1]} << 8;
+    if (left > 2) group |= bytes[i + 2];
     out += kDigits[group >> 18 & 63];
     out += kDigits[group >> 12 & 63];
     out += left > 1 ? kDigits[group >> 6 & 63] : '=';
@@ -41,7 +41,8 @@ void AppendBase64(std::string& out, std::string_view bytes) {
 
 }  // namespace
 
-void AppendJsonRow(std::string& out, const std::array<std::string_view, kPacketColumnCount>& columns) {
+void AppendJsonRow(std::string& out, const std::array<std::string_view, kPacketColumnCount>& columns,
+                   std::span<const std::uint8_t> payload) {
   out += '{';
   for (int column = 0; column < kPacketColumnCount; ++column) {
     out += '"';
@@ -51,7 +52,7 @@ void AppendJsonRow(std::string& out, const std::array<std::string_view, kPacketC
     out += ',';
   }
   out += "\"payload_base64\":";
-  AppendBase64(out, columns[kPacketColumnCount - 1]);
+  AppendBase64(out, payload);
   out += '}';
 }
 

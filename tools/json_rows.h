@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -12,9 +14,10 @@
 namespace orvanel::cli {
 
 // The seven column texts of a row as one object: each under its name and
-// escaped as the tab-separated output writes it, the payload (column 6) also
-// as base64 of its raw bytes. No newline is appended.
-void AppendJsonRow(std::string& out, const std::array<std::string_view, kPacketColumnCount>& columns);
+// escaped as the tab-separated output writes it, and payload, the payload's
+// bytes (zeros included), as base64. No newline is appended.
+void AppendJsonRow(std::string& out, const std::array<std::string_view, kPacketColumnCount>& columns,
+                   std::span<const std::uint8_t> payload);
 
 // The shown counters as one object, with the byte totals of each group and protocol:
 // {"counters":{"all":{"tcp":N,...},...,"errors":N,"bytes":{"all":{"tcp":N,...},...}}}.

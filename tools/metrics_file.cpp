@@ -1,14 +1,9 @@
 #include "tools/metrics_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
-#include "capture/unique_fd.h"
+#include "storage/replacing_file.h"
 
 namespace orvanel::cli {
 
@@ -48,19 +43,13 @@ void MetricsFile::Stop() {
 }
 
 bool MetricsFile::Write(std::string& error) const {
+  // 0644: node_exporter, another user, reads it.
+  ReplacingFile file(path_, 0644);
   const std::string text = text_();
-  const std::string temporary = path_ + ".tmp";
-  const UniqueFd file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  bool written = file.valid();
-  for (std::size_t done = 0; written && done < text.size();) {
-    const ssize_t count = write(file.get(), text.data() + done, text.size() - done);
-    written = count > 0;
-    if (written) done += static_cast<std::size_t>(count);
-  }
-  if (written && std::rename(temporary.c_str(), path_.c_str()) == 0) return true;
-  error = "cannot write the metrics file " + path_ + ": " + std::strerror(errno);
-  if (file.valid()) unlink(temporary.c_str());
-  return false;
+  if (file.Stream()) std::fwrite(text.data(), 1, text.size(), file.Stream());
+  const auto failed = file.Commit();
+  if (failed) error = "cannot write the metrics file " + path_ + ": " + *failed;
+  return !failed;
 }
 
 }  // namespace orvanel::cli

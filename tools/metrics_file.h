@@ -27,7 +27,7 @@ class MetricsFile {
   [[nodiscard]] bool Finish(std::string& error);
 
  private:
-  // A temporary file beside the file, renamed over it.
+  // A new file beside the file, renamed over it.
   bool Write(std::string& error) const;
   void Stop();
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "net/unique_fd.h"
+#include "capture/unique_fd.h"
 #include "tools/metrics_text.h"
 
 namespace orvanel::cli {

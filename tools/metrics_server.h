@@ -13,7 +13,7 @@
 #include <thread>
 #include <unordered_map>
 
-#include "net/unique_fd.h"
+#include "capture/unique_fd.h"
 #include "tools/cli_options.h"
 
 struct MHD_Daemon;

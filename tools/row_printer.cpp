@@ -16,7 +16,7 @@ void RowPrinter::AddRow(const ListedRow& row) {
   BuildPacketRow(row, texts);
   line_.clear();
   if (format_ == OutputFormat::Json) {
-    AppendJsonRow(line_, texts.columns);
+    AppendJsonRow(line_, texts.columns, PayloadBytes(row));
   } else {
     for (int column = 0; column < kPacketColumnCount; ++column) {
       if (column > 0) line_ += '\t';

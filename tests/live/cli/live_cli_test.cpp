@@ -1,12 +1,15 @@
 // orvanel-cli capturing live on loopback, in this test process's own network
 // namespace (its main enters one), so only the tests' traffic is seen.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -376,6 +379,60 @@ TEST_F(LiveCli, TheEndpointAnswersScrapesWhateverStrangersDo) {
   done.store(true);
   sampler.join();
   slowSender.join();
+}
+
+// Owner, mode and first four bytes of what name leads to, without following a link.
+std::string Described(const fs::path& name) {
+  struct stat status {};
+  if (lstat(name.c_str(), &status) != 0) return "missing";
+  if (S_ISLNK(status.st_mode)) return "link";
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", status.st_mode & 07777);
+  return "uid " + std::to_string(status.st_uid) + " mode " + mode + " " + FileContents(name).substr(0, 4);
+}
+
+TEST_F(LiveCli, OutputFilesAreNewFilesOfTheirOwnWhateverWasPlanted) {
+  // A directory shared as /tmp is, where another user planted links to a file
+  // of root's, or left files of their own open to all.
+  const fs::path shared = directory_ / "shared", precious = directory_ / "precious";
+  fs::create_directory(shared);
+  fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+  std::ofstream(precious) << "precious";
+  const char* names[] = {"rows.pcapng", "orvanel.prom", "buf_UDP.txt"};
+  for (const std::string planted : {"nothing", "links", "foreign files"}) {
+    SCOPED_TRACE(planted);
+    std::vector<UniqueFd> foreign;  // the foreign files themselves, whatever their names lead to later
+    for (const char* name : names) {
+      if (planted == "links") fs::create_symlink(precious, shared / name);
+      if (planted == "foreign files") {
+        std::ofstream(shared / name) << "foreign";
+        ASSERT_EQ(chmod((shared / name).c_str(), 0666), 0);
+        ASSERT_EQ(chown((shared / name).c_str(), 65534, 65534), 0);
+        foreign.emplace_back(open((shared / name).c_str(), O_RDONLY | O_CLOEXEC));
+      }
+    }
+    auto cli = Capture({"--address", "127.0.0.1", "--count", "1", "--quiet", "--show", "src=udp", "--save-last",
+                        shared.string(), "--write", (shared / names[0]).string(), "--metrics-file",
+                        (shared / names[1]).string()});
+    Send({"captured"});
+    ASSERT_EQ(cli->Wait(), 0) << cli->Err();
+
+    EXPECT_EQ(FileContents(precious), "precious");
+    for (const UniqueFd& file : foreign) {
+      char contents[16] = "";
+      EXPECT_EQ(pread(file.get(), contents, sizeof contents, 0), 7);
+      EXPECT_STREQ(contents, "foreign");
+    }
+    // The pcapng and metrics files replace whatever stood there; a
+    // last-packet file is written only when the name leads to one of its own.
+    EXPECT_EQ(Described(shared / names[0]), "uid 0 mode 0600 \x0a\x0d\x0d\x0a");
+    EXPECT_EQ(Described(shared / names[1]), "uid 0 mode 0644 # HE");
+    EXPECT_EQ(Described(shared / names[2]), planted == "nothing" ? std::string("uid 0 mode 0600 E\0\0$", 20)
+                                            : planted == "links" ? "link"
+                                                                 : "uid 65534 mode 0666 fore");
+    EXPECT_EQ(std::distance(fs::directory_iterator(shared), fs::directory_iterator()), 3) << "files left beside";
+    for (const char* name : names) fs::remove(shared / name);
+  }
 }
 
 TEST_F(LiveCli, AnAddressThatIsNotLocalExitsWithTwo) {

@@ -223,7 +223,7 @@ TEST_F(CliTest, MoreLinkTypesThatCarryIPv4) {
 }
 
 TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
-  const std::string payload = "a\\b\"\t\x7f\xff~ ";
+  const std::string payload = std::string("a\\b\"\t\x7f\xff~ \0after", 15);  // the text stops at the zero
   const std::vector<Bytes> frames = {
       Ethernet(Datagram{.protocol = kProtocolTCP, .payload = "GET /"}.Bytes()),
       Ethernet(Udp("10.0.0.1", 7, "10.0.0.9", 9, payload)),
@@ -245,7 +245,7 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
   ASSERT_EQ(jsonLines.size(), 5u);  // four rows, one counter object
   const std::string keys[] = {"protocol", "source_address", "source_port", "destination_address",
                               "destination_port", "length", "payload"};
-  const std::string base64[] = {"R0VUIC8=", "YVxiIgl//34g", "", ""};  // the raw payloads
+  const std::string base64[] = {"R0VUIC8=", "YVxiIgl//34gAGFmdGVy", "", ""};  // the payloads' bytes
   for (int row = 0; row < 4; ++row) {
     SCOPED_TRACE(tsvLines[row]);
     const auto object = nlohmann::json::parse(jsonLines[row]);
