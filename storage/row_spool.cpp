@@ -1,23 +1,14 @@
 #include "storage/row_spool.h"
 
-#include <fcntl.h>
-#include <linux/magic.h>
-#include <sys/mman.h>
+#include "storage/mapped_file.h"
+
 #include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-
-#include "capture/unique_fd.h"
-
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23
-#endif
 
 namespace orvanel {
 namespace {
@@ -40,11 +31,6 @@ struct IndexEntry {
 };
 static_assert(sizeof(IndexEntry) == 24);
 
-void* Reserve(std::size_t bytes) {
-  void* base = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  return base == MAP_FAILED ? nullptr : base;
-}
-
 // Makes dir and any missing parents; the last one owner-only.
 bool MakeDirectory(const std::string& dir) {
   for (std::size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1)) {
@@ -62,84 +48,7 @@ bool MakePrivateDirectory(const std::string& dir) {
   return (status.st_mode & 077) == 0 || chmod(dir.c_str(), status.st_mode & 0700) == 0;
 }
 
-UniqueFd OpenUnnamedFile(const std::string& dir) {
-  const UniqueFd dirFd(open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  struct statfs fileSystem;
-  if (!dirFd.valid() || fstatfs(dirFd.get(), &fileSystem) != 0 || fileSystem.f_type == TMPFS_MAGIC) return {};
-  return UniqueFd(openat(dirFd.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-}
-
 }  // namespace
-
-// An unnamed file mapped at a fixed reservation, grown in whole chunks.
-class RowSpool::MappedFile {
- public:
-  MappedFile(UniqueFd fd, std::uint8_t* base, std::size_t reservation, std::size_t chunk, SpaceRule rule)
-      : fd_(std::move(fd)), base_(base), reservation_(reservation), chunk_(chunk), rule_(rule) {}
-  ~MappedFile() { munmap(base_, reservation_); }
-
-  static std::unique_ptr<MappedFile> Open(const std::string& dir, std::size_t reservation, std::size_t chunk,
-                                          SpaceRule rule) {
-    UniqueFd fd = OpenUnnamedFile(dir);
-    if (!fd.valid()) return nullptr;
-    void* base = Reserve(reservation);
-    if (!base) return nullptr;
-    return std::make_unique<MappedFile>(std::move(fd), static_cast<std::uint8_t*>(base), reservation, chunk, rule);
-  }
-
-  std::uint8_t* Base() const { return base_; }
-
-  // Maps at least bytes; false when the reservation or the file system has no room.
-  bool Grow(std::size_t bytes) {
-    if (bytes <= mapped_) return true;
-    const std::size_t target = (bytes + chunk_ - 1) / chunk_ * chunk_;
-    if (target > reservation_ || !SpaceLeftFor(target - mapped_)) return false;
-    const std::size_t length = target - mapped_;
-    if (ftruncate(fd_.get(), static_cast<off_t>(target)) != 0) return false;
-    void* piece = mmap(base_ + mapped_, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd_.get(),
-                       static_cast<off_t>(mapped_));
-    if (piece == MAP_FAILED || !TakeBlocks(piece, length)) {
-      Shrink();
-      return false;
-    }
-    mapped_ = target;
-    return true;
-  }
- private:
-  // Takes the file's blocks for a fresh piece of the mapping before anything
-  // is written there: a write to a mapped page that finds the file system
-  // full would end the process. Faulting the pages in for writing does that
-  // and saves a fault per page later; where the kernel cannot, the blocks are
-  // allocated instead.
-  bool TakeBlocks(void* piece, std::size_t length) {
-    if (madvise(piece, length, MADV_POPULATE_WRITE) == 0) return true;
-    return errno == EINVAL && fallocate(fd_.get(), 0, static_cast<off_t>(mapped_), static_cast<off_t>(length)) == 0;
-  }
-
-  // Back to what is mapped.
-  void Shrink() {
-    mmap(base_ + mapped_, reservation_ - mapped_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED,
-         -1, 0);
-    [[maybe_unused]] const int shrunk = ftruncate(fd_.get(), static_cast<off_t>(mapped_));
-  }
-
-  bool SpaceLeftFor(std::size_t bytes) const {
-    struct statvfs fileSystem;
-    if (fstatvfs(fd_.get(), &fileSystem) != 0) return false;
-    const std::uint64_t total = std::uint64_t{fileSystem.f_blocks} * fileSystem.f_frsize;
-    const std::uint64_t available = std::uint64_t{fileSystem.f_bavail} * fileSystem.f_frsize;
-    const std::uint64_t floor = std::max<std::uint64_t>(rule_.minimumFreeBytes, total / 100 * rule_.minimumFreePercent);
-    return available >= floor + bytes;
-  }
-
-  const UniqueFd fd_;
-  std::uint8_t* const base_;
-  const std::size_t reservation_;
-  const std::size_t chunk_;
-  const SpaceRule rule_;
-  std::size_t mapped_ = 0;
-};
-
 
 std::unique_ptr<RowSpool> RowSpool::Create(const std::string& directory, SpaceRule rule) {
   if (directory.empty() || !MakePrivateDirectory(directory)) return nullptr;

@@ -15,16 +15,14 @@
 #include <thread>
 
 #include "capture/listed_row.h"
+#include "storage/mapped_file.h"
 
 namespace orvanel {
 
 class RowSpool final : public PacketTable {
  public:
-  // Rows are refused while the file system has less free than the larger of these.
-  struct SpaceRule {
-    std::uint64_t minimumFreeBytes = std::uint64_t{1} << 30;
-    unsigned minimumFreePercent = 5;
-  };
+  // Rows are refused while the file system has less free than the rule asks.
+  using SpaceRule = FreeSpaceRule;
 
   // A spool in directory, which is made (mode 0700) when missing and made
   // owner-only when it is not. Nothing when
@@ -58,12 +56,15 @@ class RowSpool final : public PacketTable {
   // Starts the fresh files of a Clear now. Only while no writer runs.
   void FinishClear();
 
+  // Where the files are, and the rule they keep, for files kept beside them;
+  // an empty directory when the spool keeps none.
+  const std::string& Directory() const { return directory_; }
+  SpaceRule Rule() const { return rule_; }
+
   // Rows refused for lack of space since the spool was made; any thread.
   std::uint64_t RowsNotListed() const { return notListed_.load(std::memory_order_relaxed); }
 
  private:
-  class MappedFile;
-
   static std::unique_ptr<RowSpool> InDirectory(const std::string& directory, SpaceRule rule);
   RowSpool(std::string directory, SpaceRule rule);
   [[nodiscard]] bool OpenFiles();

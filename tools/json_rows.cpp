@@ -1,6 +1,6 @@
 #include "tools/json_rows.h"
 
-#include "tools/escaped_text.h"
+#include "capture/tsv_row.h"
 #include "tools/traffic_names.h"
 
 namespace orvanel::cli {

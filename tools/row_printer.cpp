@@ -3,7 +3,7 @@
 #include <cinttypes>
 
 #include "capture/packet_row.h"
-#include "tools/escaped_text.h"
+#include "capture/tsv_row.h"
 #include "tools/json_rows.h"
 #include "tools/traffic_names.h"
 
@@ -18,10 +18,7 @@ void RowPrinter::AddRow(const ListedRow& row) {
   if (format_ == OutputFormat::Json) {
     AppendJsonRow(line_, texts.columns, PayloadBytes(row));
   } else {
-    for (int column = 0; column < kPacketColumnCount; ++column) {
-      if (column > 0) line_ += '\t';
-      AppendEscaped(line_, texts.columns[column]);
-    }
+    AppendTsvRow(line_, texts);
   }
   line_ += '\n';
   if (std::fwrite(line_.data(), 1, line_.size(), out_) != line_.size()) {

@@ -25,11 +25,13 @@
 #include "ui/about_dlg.h"
 #include "ui/capture_file_text.h"
 #include "ui/details_from_table.h"
+#include "ui/find_window.h"
 #include "ui/list_export.h"
 #include "ui/list_style.h"
 #include "ui/message_box.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
+#include "ui/save_progress.h"
 #include "ui/window_icon.h"
 
 namespace orvanel {
@@ -116,6 +118,10 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   m_lcPackets->setSelectionMode(QAbstractItemView::SingleSelection);
   m_lcPackets->setWordWrap(false);
   OpenDetailsFromTable(*m_lcPackets);
+  // A save reads the rows of the list as it was: a change stops it.
+  connect(m_packets, &PacketModel::listChanging, this, [this] {
+    if (m_saveProgress) m_saveProgress->CancelNow();
+  });
   m_refreshTimer.setInterval(kRefreshMilliseconds);
   connect(&m_refreshTimer, &QTimer::timeout, this, &CCaptureDlg::RefreshCounters);
   connect(m_btnStart, &QPushButton::clicked, this, &CCaptureDlg::OnStartStop);
@@ -126,10 +132,26 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   addAction(m_openAction);  // Ctrl+O without the menu
   connect(m_openAction, &QAction::triggered, this, &CCaptureDlg::OnOpenFiles);
   setAcceptDrops(true);
+  connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, [this] { Finder().Open(); });
+  // F3 also from the find window.
+  for (const bool up : {false, true}) {
+    auto* shortcut = new QShortcut(up ? QKeySequence::FindPrevious : QKeySequence::FindNext, this);
+    shortcut->setContext(Qt::ApplicationShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this, up] {
+      if (Finder().What().text().isEmpty()) return Finder().Open();
+      Finder().FindNext(up);
+    });
+  }
   MirrorCheckBoxes();
 }
 
-CCaptureDlg::~CCaptureDlg() { StopCapture(); }
+CCaptureDlg::~CCaptureDlg() {
+  StopCapture();
+  // Their threads read the spool, which goes before the dialog's children.
+  delete m_findWindow;
+  delete m_saveProgress;
+  m_packets->SetFilter(nullptr);
+}
 
 QWidget* CCaptureDlg::GetDlgItem(int id) const { return m_controls.Item(id); }
 
@@ -210,6 +232,7 @@ void CCaptureDlg::BuildSystemMenu() {
   m_sysMenu->addAction(m_openAction);
   connect(m_sysMenu->addAction(QStringLiteral("保存列表为 pcapng(&S)...")), &QAction::triggered, this,
           &CCaptureDlg::OnSaveList);
+  connect(m_sysMenu->addAction(QStringLiteral("查找(&F)...")), &QAction::triggered, this, [this] { Finder().Open(); });
   const QString about = ToQString(res::LoadString(res::IDS_ABOUTBOX));
   if (!about.isEmpty()) addCommand(about, res::IDM_ABOUTBOX);
 }
@@ -385,14 +408,31 @@ void CCaptureDlg::ClearList() {
   UpdateData(false);
 }
 
-std::optional<QString> CCaptureDlg::SaveList(const QString& path) const { return SaveRowsAsPcapng(*m_packets, path); }
+std::optional<QString> CCaptureDlg::SaveList(const QString& path) const {
+  ListSave save(m_packets->Spool(), m_packets->Filter(), m_packets->ShownRows(), path);
+  save.Wait();
+  return save.Error();
+}
 
+// The rows shown, all of them or the filter's matches, saved while the dialog goes on.
 void CCaptureDlg::OnSaveList() {
+  if (m_saveProgress) {
+    m_saveProgress->raise();
+    return;
+  }
   const QString name = QDateTime::currentDateTime().toString(QStringLiteral("'orvanel-'yyyyMMdd-HHmmss'.pcapng'"));
   const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("保存列表为 pcapng"), name,
                                                     QStringLiteral("pcapng (*.pcapng)"));
-  if (path.isEmpty()) return;
-  if (const auto error = SaveList(path)) ShowMessage(this, QStringLiteral("保存失败：%1").arg(*error));
+  if (path.isEmpty() || m_saveProgress) return;
+  m_saveProgress = new SaveProgress(
+      std::make_unique<ListSave>(m_packets->Spool(), m_packets->Filter(), m_packets->ShownRows(), path), this);
+  connect(m_saveProgress, &SaveProgress::failed, this,
+          [this](const QString& why) { ShowMessage(this, QStringLiteral("保存失败：%1").arg(why)); });
+}
+
+FindWindow& CCaptureDlg::Finder() {
+  if (!m_findWindow) m_findWindow = new FindWindow(*m_lcPackets, this);
+  return *m_findWindow;
 }
 
 void CCaptureDlg::OnOpenFiles() {

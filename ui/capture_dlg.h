@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -31,6 +32,8 @@ class QPushButton;
 
 namespace orvanel {
 
+class FindWindow;
+class SaveProgress;
 class PacketModel;
 class PacketListView;
 
@@ -83,6 +86,7 @@ class CCaptureDlg final : public QDialog {
   void TakeRows();
   void CopyCounters(const CounterSnapshot& counters);
   void OnSaveList();
+  FindWindow& Finder();
   void EnableSettings(bool enable);
   void OnOpenFiles();
   void EndReading(bool reportFailure);
@@ -117,6 +121,8 @@ class CCaptureDlg final : public QDialog {
   AtomicCaptureOptions m_options;
   std::unique_ptr<RowSpool> m_spool;
   PacketModel* m_packets;
+  FindWindow* m_findWindow = nullptr;  // made when first asked for
+  QPointer<SaveProgress> m_saveProgress;  // while a save runs
   QTimer m_refreshTimer;
   std::unique_ptr<CaptureSession> m_session;
   std::unique_ptr<CaptureLosses> m_losses;  // what ERROR counts; reads the session

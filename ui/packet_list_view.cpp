@@ -1,6 +1,7 @@
 #include "ui/packet_list_view.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScrollBar>
@@ -8,6 +9,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "capture/packet_row.h"
+#include "capture/tsv_row.h"
 #include "ui/packet_model.h"
 
 namespace orvanel {
@@ -192,6 +195,40 @@ void PacketListView::SelectOrdinal(std::uint64_t ordinal) {
   SyncSelection();
 }
 
+bool PacketListView::ShowOnly(std::shared_ptr<const RowMatcher> matcher) {
+  const auto spoolIndex = [this](std::optional<std::uint64_t> ordinal) {
+    return ordinal ? std::optional(packets_->SpoolIndex(*ordinal)) : std::nullopt;
+  };
+  const std::optional<std::uint64_t> anchor = spoolIndex(anchor_);
+  const std::optional<std::uint64_t> current = spoolIndex(current_);
+  if (!packets_->SetFilter(std::move(matcher))) return false;
+  anchor_ = anchor ? packets_->OrdinalOf(*anchor) : std::nullopt;
+  current_ = current ? packets_->OrdinalOf(*current) : std::nullopt;
+  // A range is kept only when both its ends are in the new list.
+  if (!anchor_) anchor_ = current_;
+  selected_ = selected_ && current_;
+  top_ = 0;
+  atNewest_ = true;
+  Relayout();
+  if (current_) BringIntoView(*current_);
+  return true;
+}
+
+QString PacketListView::SelectedRowsText() const {
+  const std::optional<Selection> selected = Selected();
+  if (!selected) return {};
+  const std::uint64_t rows = std::min(selected->last - selected->first + 1, kCopyRows);
+  std::string text;
+  PacketRow texts;
+  for (std::uint64_t row = 0; row < rows; ++row) {
+    const RowSpool::StoredRow stored = packets_->StoredRow(selected->last - row);
+    BuildPacketRow(ListedRowOf(stored.datagram, stored.captureTimeNs), texts);
+    AppendTsvRow(text, texts);
+    text += '\n';
+  }
+  return QString::fromLatin1(text);  // escaped: ASCII only
+}
+
 void PacketListView::ShowNewest() { SetTopPosition(0); }
 
 void PacketListView::ShowOldest() { SetTopPosition(MaxTopPosition()); }
@@ -226,6 +263,11 @@ void PacketListView::MoveCurrent(std::int64_t rowsDown, bool extend) {
 }
 
 void PacketListView::keyPressEvent(QKeyEvent* event) {
+  if (event == QKeySequence::Copy) {
+    if (Selected()) QGuiApplication::clipboard()->setText(SelectedRowsText());
+    event->accept();
+    return;
+  }
   const bool extend = event->modifiers() & Qt::ShiftModifier;
   const std::int64_t page = std::max(1, FullyVisibleRows() - 1);
   constexpr std::int64_t kAll = std::numeric_limits<std::int64_t>::max();

@@ -7,6 +7,7 @@
 
 #include <QTableView>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 class QScrollBar;
@@ -14,6 +15,7 @@ class QScrollBar;
 namespace orvanel {
 
 class PacketModel;
+class RowMatcher;
 
 class PacketListView final : public QTableView {
   Q_OBJECT
@@ -42,6 +44,14 @@ class PacketListView final : public QTableView {
   std::optional<std::uint64_t> CurrentRow() const { return current_; }
   // Selects one row and scrolls it into view.
   void SelectOrdinal(std::uint64_t ordinal);
+  // Shows only the rows matcher takes, or with no matcher all rows again;
+  // the selected row stays selected, and in view, when it is in the new list.
+  // False when no filter can be kept.
+  bool ShowOnly(std::shared_ptr<const RowMatcher> matcher);
+  // The selected rows as the cli's TSV lines, in the order shown; at most
+  // kCopyRows of them. Ctrl+C puts them on the clipboard.
+  QString SelectedRowsText() const;
+  static constexpr std::uint64_t kCopyRows = 100'000;
   // The list from its newest row, or its oldest.
   void ShowNewest();
   void ShowOldest();

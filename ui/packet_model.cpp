@@ -37,7 +37,7 @@ QVariant PacketModel::headerData(int section, Qt::Orientation orientation, int r
 }
 
 std::uint64_t PacketModel::TakeRows() {
-  const std::uint64_t available = spool_.RowCount();
+  const std::uint64_t available = filter_ ? filter_->Matches() : spool_.RowCount();
   if (available <= shown_) return 0;
   const std::uint64_t added = available - shown_;
   shown_ = available;
@@ -46,13 +46,40 @@ std::uint64_t PacketModel::TakeRows() {
 }
 
 void PacketModel::Clear() {
+  emit listChanging();
   beginResetModel();
+  // The filter's thread reads the spool: it stops before the files go, and a
+  // fresh one looks at the rows that come after.
+  filter_.reset();
   spool_.Clear();
+  if (matcher_) filter_ = RowFilter::Start(spool_, matcher_);
+  if (!filter_) matcher_.reset();
   shown_ = 0;
   top_ = 0;
   window_.clear();
   endResetModel();
   emit listCleared();
+}
+
+bool PacketModel::SetFilter(std::shared_ptr<const RowMatcher> matcher) {
+  emit listChanging();
+  std::unique_ptr<RowFilter> filter = matcher ? RowFilter::Start(spool_, matcher) : nullptr;
+  if (matcher && !filter) return false;
+  beginResetModel();
+  filter_ = std::move(filter);
+  matcher_ = std::move(matcher);
+  shown_ = filter_ ? filter_->Matches() : spool_.RowCount();
+  top_ = 0;
+  window_.clear();
+  endResetModel();
+  return true;
+}
+
+std::optional<std::uint64_t> PacketModel::OrdinalOf(std::uint64_t spoolIndex) const {
+  if (!filter_) return spoolIndex < shown_ ? std::optional(spoolIndex) : std::nullopt;
+  const std::optional<std::uint64_t> match = filter_->MatchAtOrAfter(spoolIndex);
+  if (!match || *match >= shown_ || filter_->SpoolIndex(*match) != spoolIndex) return std::nullopt;
+  return match;
 }
 
 PacketModel::WindowRow PacketModel::MakeRow(std::uint64_t ordinal) const {

@@ -9,9 +9,12 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "capture/packet_row.h"
+#include "session/row_filter.h"
 #include "storage/row_spool.h"
 
 namespace orvanel {
@@ -29,16 +32,25 @@ class PacketModel final : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-  // Takes the rows the spool took since the last call into the list, whose
-  // ordinals never change until Clear; the work does not grow with the rows.
-  // Returns the count.
+  // Takes the rows the spool (or the filter) took since the last call into
+  // the list, whose ordinals never change until Clear or a new filter; the
+  // work does not grow with the rows. Returns the count.
   std::uint64_t TakeRows();
-  // Deletes every row.
+  // Deletes every row; a filter goes on over the rows that come after.
   void Clear();
+
+  // The list becomes the rows matcher takes, found by a filter as they come,
+  // or with no matcher all rows again. False when no filter can be kept.
+  bool SetFilter(std::shared_ptr<const RowMatcher> matcher);
+  const RowFilter* Filter() const { return filter_.get(); }
+  const RowSpool& Spool() const { return spool_; }
 
   // Rows of the list, and one of them by ordinal.
   std::uint64_t ShownRows() const { return shown_; }
-  RowSpool::StoredRow StoredRow(std::uint64_t ordinal) const { return spool_.Row(ordinal); }
+  std::uint64_t SpoolIndex(std::uint64_t ordinal) const { return filter_ ? filter_->SpoolIndex(ordinal) : ordinal; }
+  RowSpool::StoredRow StoredRow(std::uint64_t ordinal) const { return spool_.Row(SpoolIndex(ordinal)); }
+  // The ordinal of a spool row in the list, if it is listed.
+  std::optional<std::uint64_t> OrdinalOf(std::uint64_t spoolIndex) const;
 
   // Shows rows top, top - 1, ... (newest first), at most rows of them.
   void SetWindow(std::uint64_t top, int rows);
@@ -51,6 +63,9 @@ class PacketModel final : public QAbstractTableModel {
  signals:
   // The list grew by added rows at the top; the window is unchanged.
   void rowsTaken(std::uint64_t added);
+  // The list is about to be emptied or filtered anew: whatever reads the
+  // spool for it stops now.
+  void listChanging();
   // The list was emptied.
   void listCleared();
 
@@ -62,7 +77,9 @@ class PacketModel final : public QAbstractTableModel {
   WindowRow MakeRow(std::uint64_t ordinal) const;
 
   RowSpool& spool_;
-  std::uint64_t shown_ = 0;  // rows of the list; the spool may hold more
+  std::shared_ptr<const RowMatcher> matcher_;
+  std::unique_ptr<RowFilter> filter_;
+  std::uint64_t shown_ = 0;  // rows of the list; the spool (or the filter) may hold more
   std::uint64_t top_ = 0;
   std::vector<WindowRow> window_;
 };

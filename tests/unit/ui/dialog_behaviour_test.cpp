@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressDialog>
@@ -26,6 +27,7 @@
 #include "ui/capture_dlg.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
+#include "ui/find_window.h"
 
 namespace orvanel {
 namespace {
@@ -187,7 +189,7 @@ TEST(DialogBehaviour, MenuEntriesAndTheOneRateGraphWindow) {
   QStringList entries;
   for (QAction* action : dialog.GetSystemMenu()->actions()) entries << (action->isSeparator() ? "-" : action->text());
   EXPECT_EQ(entries, QStringList({"最小化(&N)", "关闭(&C)", "-", "流量图(&G)...", "打开捕获文件(&O)...",
-                                  "保存列表为 pcapng(&S)...", "关于 Orvanel(&A)..."}));
+                                  "保存列表为 pcapng(&S)...", "查找(&F)...", "关于 Orvanel(&A)..."}));
 
   QAction* graph = dialog.GetSystemMenu()->actions()[3];
   graph->trigger();
@@ -385,6 +387,29 @@ TEST(DialogBehaviour, ACancelledReadKeepsWhatWasRead) {
   EXPECT_FALSE(progress->isVisible());
   EXPECT_TRUE(Button(dialog, res::IDC_BTN_START)->isEnabled());
   EXPECT_TRUE(OpenEntry(dialog)->isEnabled());
+TEST(DialogBehaviour, FindFromTheMenuShowsLibpcapsReasonForABadExpression) {
+  CCaptureDlg dialog(nullptr, FakeHost());
+  dialog.show();
+  for (QAction* action : dialog.GetSystemMenu()->actions()) {
+    if (action->text() == QStringLiteral("查找(&F)...")) action->trigger();
+  }
+  auto* find = dialog.findChild<FindWindow*>();
+  ASSERT_TRUE(find);
+  EXPECT_TRUE(find->isVisible());
+  EXPECT_FALSE(find->isModal());
+  EXPECT_EQ(find->windowTitle(), QStringLiteral("查找"));
+  QStringList buttons;
+  for (QPushButton* button : find->findChildren<QPushButton*>()) buttons << button->text();
+  EXPECT_EQ(buttons, QStringList({"查找下一个(&F)", "取消"}));
+  find->What().setText(QStringLiteral("udp and port"));
+  QTest::keyClick(&find->What(), Qt::Key_Return);  // the default button
+  EXPECT_TRUE(find->Status().text().contains(QStringLiteral("syntax error"))) << find->Status().text().toStdString();
+  EXPECT_FALSE(find->Searching());
+  find->OnlyMatching().setChecked(true);  // a bad expression filters nothing
+  EXPECT_FALSE(find->OnlyMatching().isChecked());
+  find->What().setText(QStringLiteral("udp"));
+  find->OnlyMatching().setChecked(true);
+  EXPECT_EQ(find->Status().text(), QStringLiteral("匹配 0 行，共 0 行"));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QPlainTextEdit>
@@ -11,15 +13,19 @@
 #include <QTreeWidget>
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <memory>
 #include <vector>
 
 #include "capture/packet_row.h"
 #include "capture/packet_source.h"
+#include "session/row_filter.h"
+#include "session/row_match.h"
 #include "tests/support/test_files.h"
 #include "ui/cell_text.h"
 #include "ui/details_from_table.h"
+#include "ui/list_export.h"
 #include "ui/packet_details_window.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
@@ -195,6 +201,98 @@ TEST(PacketTable, AMillionRowsLeaveNoStatePerRowAndRowsOnScreenStayPut) {
   model.Clear();
   EXPECT_EQ(view.Rows(), 0u);
   EXPECT_FALSE(view.CurrentRow());
+}
+
+TEST(PacketTable, AFilterListsMatchesLiveAndOffAgainKeepsTheSelectedRowInView) {
+  TestSpool spool;
+  ASSERT_TRUE(spool.spool);
+  PacketModel model(*spool.spool);
+  PacketListView view;
+  view.SetPackets(model);
+  view.resize(400, 300);
+  view.show();
+  // Even rows are DNS queries from port i, odd ones TCP.
+  const auto add = [&](int first, int count) {
+    for (int i = first; i < first + count; ++i) {
+      const bool dns = i % 2 == 0;
+      AddRow({dns ? kProtocolUDP : kProtocolTCP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i),
+              std::uint16_t(dns ? 53 : 80), 28, dns ? "q\t\xff" : "t"},
+             *spool.spool);
+    }
+    model.TakeRows();
+  };
+  const auto settled = [&](std::uint64_t rows) {
+    return QTest::qWaitFor([&] { return model.TakeRows(), model.ShownRows() == rows; }, 5000);
+  };
+  add(0, 1000);
+  std::string error;
+  ASSERT_TRUE(view.ShowOnly(RowMatcher::ForExpression("udp and dst port 53", error)));
+  ASSERT_TRUE(settled(500));
+  EXPECT_EQ(PortsOnScreen(view).front(), QStringLiteral("998"));
+  add(1000, 10);  // matches arrive at the top as they come
+  ASSERT_TRUE(settled(505));
+  EXPECT_EQ(PortsOnScreen(view).mid(0, 2), QStringList({"1008", "1006"}));
+
+  // Ctrl+C: the selected rows as the cli prints them, in the order shown.
+  view.SelectOrdinal(300);  // row 600
+  view.setFocus();
+  QTest::keyClick(&view, Qt::Key_Down, Qt::ShiftModifier);
+  const QString line = QStringLiteral("UDP\t1.1.1.1\t%1\t2.2.2.2\t53\t28\tq\\x09\\xff\n");
+  EXPECT_EQ(view.SelectedRowsText(), line.arg(600) + line.arg(598));
+  QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), line.arg(600) + line.arg(598));
+
+  // Off again: every row, the selection still on rows 598..600 and in view.
+  ASSERT_TRUE(view.ShowOnly(nullptr));
+  EXPECT_EQ(view.Rows(), 1010u);
+  ASSERT_TRUE(view.Selected());
+  EXPECT_EQ(view.Selected()->first, 598u);
+  EXPECT_EQ(view.Selected()->last, 600u);
+  QStringList selectedPorts;
+  for (const QModelIndex& index : view.selectionModel()->selectedRows(2)) selectedPorts << index.data().toString();
+  selectedPorts.sort();
+  EXPECT_EQ(selectedPorts, QStringList({"598", "599", "600"}));
+}
+
+TEST(PacketTable, ASaveWritesTheRowsShownAndACancelledOneLeavesNoFile) {
+  TestSpool spool;
+  ASSERT_TRUE(spool.spool);
+  for (int i = 0; i < 500'000; ++i) {
+    AddRow({i % 2 ? kProtocolTCP : kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i), 53, 40, "payload"},
+           *spool.spool);
+  }
+  const std::filesystem::path path = spool.scratch.path() / "list.pcapng";
+  const QString target = QString::fromStdString(path.string());
+  ListSave cancelled(*spool.spool, nullptr, spool.spool->RowCount(), target);
+  cancelled.Cancel();
+  cancelled.Wait();
+  EXPECT_EQ(cancelled.Error(), QStringLiteral("已取消"));
+  EXPECT_LT(cancelled.RowsWritten(), cancelled.Rows());
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(spool.scratch.path())) files += entry.is_regular_file();
+  EXPECT_EQ(files, 0u);  // neither the file nor its temporary
+
+  // The filter's matches, oldest first.
+  std::string error;
+  const auto filter = RowFilter::Start(*spool.spool, RowMatcher::ForExpression("udp", error));
+  ASSERT_TRUE(filter);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return filter->RowsLookedAt() == spool.spool->RowCount(); }, 10'000));
+  ListSave save(*spool.spool, filter.get(), filter->Matches(), target);
+  save.Wait();
+  EXPECT_FALSE(save.Error());
+  char reason[PCAP_ERRBUF_SIZE];
+  pcap_t* saved = pcap_open_offline(path.c_str(), reason);
+  ASSERT_TRUE(saved) << reason;
+  std::uint64_t packets = 0;
+  pcap_pkthdr* header;
+  const u_char* bytes;
+  while (pcap_next_ex(saved, &header, &bytes) == 1) {
+    EXPECT_EQ(bytes[9], kProtocolUDP);
+    EXPECT_EQ(bytes[20] * 256 + bytes[21], std::uint16_t(packets * 2)) << packets;
+    ++packets;
+  }
+  pcap_close(saved);
+  EXPECT_EQ(packets, 250'000u);
 }
 
 // Every line of a details window's tree as "label=value".

@@ -1,6 +1,6 @@
-#include "tools/escaped_text.h"
+#include "capture/tsv_row.h"
 
-namespace orvanel::cli {
+namespace orvanel {
 
 void AppendEscaped(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -16,4 +16,11 @@ void AppendEscaped(std::string& out, std::string_view text) {
   }
 }
 
-}  // namespace orvanel::cli
+void AppendTsvRow(std::string& out, const PacketRow& texts) {
+  for (int column = 0; column < kPacketColumnCount; ++column) {
+    if (column > 0) out += '\t';
+    AppendEscaped(out, texts.columns[column]);
+  }
+}
+
+}  // namespace orvanel

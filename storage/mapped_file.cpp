@@ -1,0 +1,88 @@
+#include "storage/mapped_file.h"
+
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/mman.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+
+namespace orvanel {
+namespace {
+
+void* Reserve(std::size_t bytes) {
+  void* base = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  return base == MAP_FAILED ? nullptr : base;
+}
+
+UniqueFd OpenUnnamedFile(const std::string& dir) {
+  const UniqueFd dirFd(open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  struct statfs fileSystem;
+  if (!dirFd.valid() || fstatfs(dirFd.get(), &fileSystem) != 0 || fileSystem.f_type == TMPFS_MAGIC) return {};
+  return UniqueFd(openat(dirFd.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+}
+
+}  // namespace
+
+std::unique_ptr<MappedFile> MappedFile::Open(const std::string& dir, std::size_t reservation, std::size_t chunk,
+                                             FreeSpaceRule rule) {
+  UniqueFd fd = OpenUnnamedFile(dir);
+  if (!fd.valid()) return nullptr;
+  void* base = Reserve(reservation);
+  if (!base) return nullptr;
+  return std::unique_ptr<MappedFile>(
+      new MappedFile(std::move(fd), static_cast<std::uint8_t*>(base), reservation, chunk, rule));
+}
+
+MappedFile::~MappedFile() { munmap(base_, reservation_); }
+
+bool MappedFile::Grow(std::size_t bytes) {
+  if (bytes <= mapped_) return true;
+  const std::size_t target = (bytes + chunk_ - 1) / chunk_ * chunk_;
+  if (target > reservation_ || !SpaceLeftFor(target - mapped_)) return false;
+  const std::size_t length = target - mapped_;
+  if (ftruncate(fd_.get(), static_cast<off_t>(target)) != 0) return false;
+  void* piece = mmap(base_ + mapped_, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd_.get(),
+                     static_cast<off_t>(mapped_));
+  if (piece == MAP_FAILED || !TakeBlocks(piece, length)) {
+    Shrink();
+    return false;
+  }
+  mapped_ = target;
+  return true;
+}
+
+// Takes the file's blocks for a fresh piece of the mapping before anything
+// is written there: a write to a mapped page that finds the file system
+// full would end the process. Faulting the pages in for writing does that
+// and saves a fault per page later; where the kernel cannot, the blocks are
+// allocated instead.
+bool MappedFile::TakeBlocks(void* piece, std::size_t length) {
+  if (madvise(piece, length, MADV_POPULATE_WRITE) == 0) return true;
+  return errno == EINVAL && fallocate(fd_.get(), 0, static_cast<off_t>(mapped_), static_cast<off_t>(length)) == 0;
+}
+
+// Back to what is mapped.
+void MappedFile::Shrink() {
+  mmap(base_ + mapped_, reservation_ - mapped_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1,
+       0);
+  [[maybe_unused]] const int shrunk = ftruncate(fd_.get(), static_cast<off_t>(mapped_));
+}
+
+bool MappedFile::SpaceLeftFor(std::size_t bytes) const {
+  struct statvfs fileSystem;
+  if (fstatvfs(fd_.get(), &fileSystem) != 0) return false;
+  const std::uint64_t total = std::uint64_t{fileSystem.f_blocks} * fileSystem.f_frsize;
+  const std::uint64_t available = std::uint64_t{fileSystem.f_bavail} * fileSystem.f_frsize;
+  const std::uint64_t floor = std::max<std::uint64_t>(rule_.minimumFreeBytes, total / 100 * rule_.minimumFreePercent);
+  return available >= floor + bytes;
+}
+
+}  // namespace orvanel
