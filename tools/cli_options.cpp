@@ -93,7 +93,7 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
 constexpr std::string_view kFlags[] = {"--help", "--version", "--list-addresses", "--quiet"};
 constexpr std::string_view kValueOptions[] = {"--address", "--count", "--seconds", "--src", "--dst", "--show",
                                               "--save-last", "--write", "--format", "--metrics-listen",
-                                              "--metrics-file"};
+                                              "--metrics-file", "--filter"};
 
 bool Contains(std::span<const std::string_view> names, std::string_view name) {
   return std::ranges::find(names, name) != names.end();
@@ -128,6 +128,8 @@ std::optional<std::string> SetValue(std::string_view name, std::string_view valu
   } else if (name == "--write") {
     if (value.empty()) return "--write needs a file";
     options.writeFile = value;
+  } else if (name == "--filter") {
+    options.rowFilter = value;
   } else if (name == "--format") {
     if (value != "tsv" && value != "json") return "bad --format" + quoted + ": expected tsv or json";
     options.format = value == "json" ? OutputFormat::Json : OutputFormat::Tsv;
@@ -194,7 +196,8 @@ std::string_view UsageText() {
   or:  orvanel-cli --list-addresses
   or:  orvanel-cli --help | --version
 OPTION is one of --src PREFIX, --dst PREFIX, --show GROUP=PROTO[,PROTO...],
---save-last DIR, --write FILE, --format FORMAT, --quiet and --metrics-file PATH; LIVE
+--save-last DIR, --filter EXPR, --write FILE, --format FORMAT, --quiet and
+--metrics-file PATH; LIVE
 OPTION one of --count N, --seconds S and --metrics-listen HOST:PORT.
 
 Counts and lists IPv4 packets as the Orvanel dialog does: read from capture
@@ -216,6 +219,12 @@ Options:
   --save-last DIR  tick the save box: each listed packet replaces
                    DIR/buf_TCP.txt, DIR/buf_UDP.txt or DIR/buf_ICMP.txt.
                    DIR must be an existing directory.
+  --filter EXPR    list (and --write) only the rows that --show chooses and
+                   the capture-filter expression EXPR takes, in the syntax of
+                   tcpdump and libpcap (udp port 53, src net 10.0.0.0/8,
+                   icmp[icmptype] == icmp-echo), run on each IPv4 datagram.
+                   The counters do not change. A bad EXPR exits with status 2
+                   and libpcap's reason.
   --format FORMAT  tsv (the default) or json: how rows and counters are
                    printed (see OUTPUT and JSON OUTPUT).
   --quiet          print no rows; they are still counted, and the counters

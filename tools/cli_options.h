@@ -25,6 +25,7 @@ struct CliOptions {
   std::array<int, kCaptureOptionCount> boxes{};  // check state of each box
   std::string saveDirectory;                      // with the save box ticked
   std::string writeFile;                          // listed rows as pcapng; empty: none
+  std::optional<std::string> rowFilter;           // capture-filter expression narrowing the listed rows
   std::vector<std::string> readFiles;             // read in order as one stream
   std::optional<std::string> address;             // capture live on this local address
   std::uint32_t count = 0;                        // live: stop after this many packets; 0: no limit

@@ -16,6 +16,7 @@ std::optional<std::string> CliRows::WriteTo(const std::string& path) {
 }
 
 void CliRows::AddRow(const ListedRow& row) {
+  if (matcher_ && !matcher_->Matches(row.datagram)) return;
   printer_.AddRow(row);
   if (writer_) writer_->AddRow(row);
 }

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "capture/listed_row.h"
+#include "session/row_match.h"
 #include "storage/pcapng_writer.h"
 #include "storage/replacing_file.h"
 #include "tools/row_printer.h"
@@ -27,6 +29,9 @@ class CliRows final : public PacketTable {
   // as it was. Returns an error text, or nothing.
   [[nodiscard]] std::optional<std::string> WriteTo(const std::string& path);
 
+  // Only rows the matcher takes are listed and written from now on.
+  void Narrow(std::unique_ptr<RowMatcher> matcher) { matcher_ = std::move(matcher); }
+
   void AddRow(const ListedRow& row) override;
   // Rows added so far; any thread may ask.
   std::uint64_t RowsListed() const { return printer_.RowsListed(); }
@@ -39,6 +44,7 @@ class CliRows final : public PacketTable {
 
  private:
   RowPrinter printer_;
+  std::unique_ptr<RowMatcher> matcher_;
   std::string path_;
   std::optional<ReplacingFile> file_;
   std::optional<PcapngWriter> writer_;

@@ -83,6 +83,12 @@ int main(int argc, char** argv) {
     boxes.Set(static_cast<CaptureOption>(option), options.boxes[option]);
   }
   cli::CliRows rows(options.quiet ? nullptr : stdout, options.format);
+  if (options.rowFilter) {
+    std::string reason;
+    auto matcher = RowMatcher::ForExpression(*options.rowFilter, reason);
+    if (!matcher) return Fail("bad --filter '" + *options.rowFilter + "': " + reason);
+    rows.Narrow(std::move(matcher));
+  }
   if (!options.writeFile.empty()) {
     if (const auto error = rows.WriteTo(options.writeFile)) return Fail(*error);
   }

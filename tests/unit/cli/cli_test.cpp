@@ -449,6 +449,20 @@ TEST_F(CliTest, WriteKeepsTheListedDatagramsAsPcapngThatLibpcapReads) {
   EXPECT_EQ(headers[1].ts.tv_usec, 1000);
 
   ExpectRejected({"--write", Path("no/such/dir/out.pcapng"), "--read", Path("in.pcap")}, "no/such/dir/out.pcapng");
+
+  // --filter narrows the rows listed and written; the counters stay as they were.
+  const CliRun narrowed = Run({"--show", "src=udp", "--filter", "udp and dst port 4", "--write", Path("narrow.pcapng"),
+                               "--read", Path("in.pcap")});
+  ASSERT_EQ(narrowed.status, 0) << narrowed.err;
+  EXPECT_EQ(narrowed.out.substr(narrowed.out.find("#all")), run.out.substr(run.out.find("#all")));
+  EXPECT_EQ(narrowed.out.find("10.0.0.1\t"), std::string::npos);
+  EXPECT_EQ(narrowed.out.find("UDP\t10.0.0.3\t3\t10.0.0.4\t4\t"), 0u);
+  file = pcap_open_offline(Path("narrow.pcapng").c_str(), error);
+  ASSERT_NE(file, nullptr) << error;
+  int written = 0;
+  while (pcap_next_ex(file, &header, &data) == 1) ++written;
+  pcap_close(file);
+  EXPECT_EQ(written, 1);
 }
 
 TEST_F(CliTest, ATruncatedFileYieldsWhatWasReadAndAnError) {
@@ -485,6 +499,7 @@ TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
   const std::string good = Path("good.pcap");
   ExpectRejected({"--bogus", "--read", good}, "unknown option '--bogus'");
   ExpectRejected({"--read", good, "--src"}, "--src needs an argument");
+  ExpectRejected({"--filter", "udp and port", "--read", good}, "bad --filter 'udp and port': can't parse filter expression: syntax error");
   ExpectRejected({"--read", good, "--save-last"}, "--save-last needs an argument");
   ExpectRejected({"--read", good, "--save-last", ""}, "--save-last needs a directory");
   ExpectRejected({"--show", "all=tcp", "--read", good}, "bad --show 'all=tcp'");
