@@ -147,10 +147,11 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
 
 CCaptureDlg::~CCaptureDlg() {
   StopCapture();
-  // Their threads read the spool, which goes before the dialog's children.
+  // They read the spool, which goes before the dialog's children: the
+  // threads of a search, a save and a filter, and the list's window.
   delete m_findWindow;
   delete m_saveProgress;
-  m_packets->SetFilter(nullptr);
+  delete m_packets;
 }
 
 QWidget* CCaptureDlg::GetDlgItem(int id) const { return m_controls.Item(id); }

@@ -58,6 +58,7 @@ void PacketListView::SetPackets(PacketModel& model) {
   setModel(&model);
   connect(&model, &PacketModel::rowsTaken, this, &PacketListView::OnRowsTaken);
   connect(&model, &PacketModel::listCleared, this, &PacketListView::OnCleared);
+  connect(&model, &QObject::destroyed, this, [this] { packets_ = nullptr; });
   connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) { OnCurrentChanged(current); });
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { OnSelectionChanged(); });
