@@ -51,6 +51,12 @@ bool RowMatcher::Matches(std::span<const std::uint8_t> datagram) const {
     header.len = header.caplen;
     return pcap_offline_filter(&program_, &header, datagram.data()) != 0;
   }
+  // Text the datagram does not hold anywhere is not in its payload column either.
+  const std::string_view bytes(reinterpret_cast<const char*>(datagram.data()), datagram.size());
+  if (std::none_of(needles_.begin(), needles_.end(),
+                   [bytes](const std::string& needle) { return bytes.find(needle) != std::string_view::npos; })) {
+    return false;
+  }
   PacketRow texts;
   BuildPacketRow(ListedRowOf(datagram, 0), texts);
   const std::string_view payload = texts.columns[kPacketColumnCount - 1];

@@ -10,16 +10,30 @@
 //   peer: the same for a QStandardItemModel with the same texts (100k rows),
 //     its clearing scaled to 1M rows.
 //   view-peer: the view operations over 100 rows of ours.
+//   straight ROWS: a spool of ROWS rows written straight (no capture loop)
+//     under the dialog's list: anonymous plus shared memory, the view
+//     operations, and a refresh tick taking 1000 new rows (median of 21).
+//   filter ROWS: the filter over ROWS spooled rows (a tenth DNS queries, a
+//     thousandth with "needle" in the payload) by "udp and dst port 53" and by
+//     payload text, rows per second; peer: tcpdump -r on the same rows saved
+//     as pcapng. Then find-next across rows that do not match, and the UI
+//     thread's longest stall while 1.5M rows of 1400 bytes are saved.
 #include <malloc.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QStandardItemModel>
 #include <QStringList>
 #include <QTableView>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <functional>
+#include <vector>
 #include <thread>
 
 #include "bench/dialog/process_memory.h"
@@ -27,7 +41,10 @@
 #include "bench/dialog/view_timing.h"
 #include "capture/packet_row.h"
 #include "res/templates.h"
+#include "session/row_filter.h"
+#include "session/row_search.h"
 #include "storage/row_spool.h"
+#include "ui/list_export.h"
 #include "ui/list_style.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
@@ -37,6 +54,9 @@ namespace {
 
 constexpr std::size_t kPeerRows = 100'000;
 constexpr qulonglong kMaxRows = 20'000'000;
+constexpr qulonglong kMaxStraightRows = 600'000'000;
+constexpr std::size_t kTickRows = 1000;
+constexpr std::size_t kSaveRows = 1'500'000;
 
 void Print(const char* key, double value) { std::printf("%s %.3f\n", key, value); }
 
@@ -152,11 +172,129 @@ void PeerView() {
   Print("view_select_ms", times.select);
 }
 
+
+// A UDP datagram to port 53 for every tenth row, to 8000 and up for the
+// rest; payload bytes of size, "needle" in every thousandth.
+std::vector<std::uint8_t> StraightRow(std::size_t row, std::size_t payload) {
+  std::vector<std::uint8_t> bytes(28 + payload, 'x');
+  const std::size_t length = bytes.size();
+  const std::uint16_t port = row % 10 == 0 ? 53 : static_cast<std::uint16_t>(8000 + row % 1000);
+  const std::uint8_t header[28] = {0x45, 0, std::uint8_t(length >> 8), std::uint8_t(length), 0, 0, 0x40, 0, 64, 17, 0, 0,
+                                   10, 0, 0, 1, 10, 0, 0, 2, std::uint8_t(row >> 8), std::uint8_t(row),
+                                   std::uint8_t(port >> 8), std::uint8_t(port), 0, std::uint8_t(8 + payload), 0, 0};
+  std::memcpy(bytes.data(), header, sizeof header);
+  if (row % 1000 == 0 && payload >= 6) std::memcpy(bytes.data() + 28 + payload / 2, "needle", 6);
+  return bytes;
+}
+
+void WriteStraight(RowSpool& spool, std::size_t first, std::size_t rows, std::size_t payload) {
+  for (std::size_t row = first; row < first + rows; ++row) {
+    const std::vector<std::uint8_t> bytes = StraightRow(row, payload);
+    spool.AddRow(ListedRowOf(bytes, static_cast<std::int64_t>(row)));
+  }
+}
+
+void Straight(std::size_t rows) {
+  const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
+  WriteStraight(*spool, 0, rows, kSyntheticPayload);
+  PacketModel model(*spool);
+  PacketListView view;
+  view.SetPackets(model);
+  ShowLikeTheDialog(view);
+  model.TakeRows();
+  QCoreApplication::processEvents();
+  Print("rows", static_cast<double>(view.Rows()));
+  Print("rows_not_listed", static_cast<double>(spool->RowsNotListed()));
+  Print("anon_shared_mib", static_cast<double>(AnonymousAndSharedBytes()) / (1 << 20));
+  const ViewTimes times = TimeViewOperations(view);
+  Print("view_bottom_ms", times.bottom);
+  Print("view_top_ms", times.top);
+  Print("view_select_ms", times.select);
+  view.ShowNewest();
+  std::vector<double> ticks;
+  for (int tick = 0; tick < 21; ++tick) {
+    WriteStraight(*spool, rows + tick * kTickRows, kTickRows, kSyntheticPayload);
+    QElapsedTimer timer;
+    timer.start();
+    model.TakeRows();
+    QCoreApplication::processEvents();
+    view.viewport()->repaint();
+    ticks.push_back(Milliseconds(timer));
+  }
+  std::nth_element(ticks.begin(), ticks.begin() + 10, ticks.end());
+  Print("tick_ms", ticks[10]);
+  Print("anon_shared_mib_end", static_cast<double>(AnonymousAndSharedBytes()) / (1 << 20));
+}
+
+// Seconds until done() holds.
+double SecondsUntil(const std::function<bool()>& done) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return static_cast<double>(timer.nsecsElapsed()) / 1e9;
+}
+
+double TcpdumpSeconds(const QString& file, const QString& expression) {
+  QProcess tcpdump;
+  QElapsedTimer timer;
+  timer.start();
+  tcpdump.start(QStringLiteral("tcpdump"), {"-r", file, "-w", "/dev/null", expression});
+  if (!tcpdump.waitForFinished(600'000) || tcpdump.exitCode() != 0) return 0;
+  return static_cast<double>(timer.nsecsElapsed()) / 1e9;
+}
+
+void Filter(std::size_t rows) {
+  const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
+  WriteStraight(*spool, 0, rows, kSyntheticPayload);
+  QTemporaryDir directory(QString::fromStdString(spool->Directory()) + QStringLiteral("/bench-XXXXXX"));
+  const QString file = directory.filePath(QStringLiteral("rows.pcapng"));
+  ListSave pcapng(*spool, nullptr, rows, file);
+  pcapng.Wait();
+  std::string error;
+  const std::shared_ptr<const RowMatcher> dns = RowMatcher::ForExpression("udp and dst port 53", error);
+  const std::shared_ptr<const RowMatcher> needle = RowMatcher::ForPayload({"needle"});
+  for (const auto& [key, matcher] : {std::pair{"expression", dns}, std::pair{"payload", needle}}) {
+    const auto filter = RowFilter::Start(*spool, matcher);
+    const double seconds = SecondsUntil([&] { return filter->RowsLookedAt() == rows; });
+    Print((std::string("filter_") + key + "_rows_per_s").c_str(), static_cast<double>(rows) / seconds);
+    Print((std::string("filter_") + key + "_matches").c_str(), static_cast<double>(filter->Matches()));
+  }
+  const double tcpdump = TcpdumpSeconds(file, QStringLiteral("udp and dst port 53"));
+  Print("tcpdump_rows_per_s", tcpdump > 0 ? static_cast<double>(rows) / tcpdump : 0);
+  const std::shared_ptr<const RowMatcher> none = RowMatcher::ForExpression("tcp port 9", error);
+  RowSearch search(*spool, nullptr, none, rows - 1, rows, false);
+  Print("find_next_no_match_ms", SecondsUntil([&] { return search.Done(); }) * 1e3);
+}
+
+// The longest the UI thread stands still (between ticks of a 5 ms timer)
+// while the list is saved beside it.
+void SaveStall() {
+  const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
+  WriteStraight(*spool, 0, kSaveRows, 1400);
+  QTemporaryDir directory(QString::fromStdString(spool->Directory()) + QStringLiteral("/bench-XXXXXX"));
+  QElapsedTimer clock;
+  clock.start();
+  double longest = 0;
+  qint64 last = 0;
+  QTimer ticks;
+  QObject::connect(&ticks, &QTimer::timeout, [&] {
+    longest = std::max(longest, static_cast<double>(clock.nsecsElapsed() - last) / 1e6);
+    last = clock.nsecsElapsed();
+  });
+  ticks.start(5);
+  ListSave save(*spool, nullptr, kSaveRows, directory.filePath(QStringLiteral("save.pcapng")));
+  last = clock.nsecsElapsed();
+  while (!save.Done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  Print("save_seconds", static_cast<double>(clock.nsecsElapsed()) / 1e9);
+  Print("save_ui_longest_gap_ms", longest);
+}
+
 }  // namespace
 }  // namespace orvanel::bench
 
 int Usage() {
-  std::fprintf(stderr, "usage: model_bench peer | ours ROWS [view | model-only] | view-peer   (one part per process, so\n"
+  std::fprintf(stderr, "usage: model_bench peer | ours ROWS [view | model-only] | view-peer | straight ROWS |\n"
+                       "       filter ROWS | save   (one part per process, so\n"
                        "memory a part frees is not counted by the next)\n");
   return 2;
 }
@@ -170,6 +308,17 @@ int main(int argc, char** argv) {
     PeerMemoryAndClear();
   } else if (args == QStringList{"view-peer"}) {
     PeerView();
+  } else if (args.size() == 2 && (args[0] == "straight" || args[0] == "filter")) {
+    bool ok = false;
+    const qulonglong rows = args[1].toULongLong(&ok);
+    if (!ok || rows < kTickRows || rows > kMaxStraightRows) return Usage();
+    if (args[0] == "straight") {
+      Straight(rows);
+    } else {
+      Filter(rows);
+    }
+  } else if (args == QStringList{"save"}) {
+    SaveStall();
   } else if (args.size() >= 2 && args.size() <= 3 && args[0] == "ours") {
     bool ok = false;
     const qulonglong rows = args[1].toULongLong(&ok);
