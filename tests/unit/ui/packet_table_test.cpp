@@ -216,7 +216,7 @@ TEST(PacketTable, AFilterListsMatchesLiveAndOffAgainKeepsTheSelectedRowInView) {
     for (int i = first; i < first + count; ++i) {
       const bool dns = i % 2 == 0;
       AddRow({dns ? kProtocolUDP : kProtocolTCP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i),
-              std::uint16_t(dns ? 53 : 80), 28, dns ? "q\t\xff" : "t"},
+              std::uint16_t(dns ? 53 : 80), std::uint16_t(dns ? 31 : 41), dns ? "q\t\xff" : "t"},
              *spool.spool);
     }
     model.TakeRows();
@@ -237,7 +237,7 @@ TEST(PacketTable, AFilterListsMatchesLiveAndOffAgainKeepsTheSelectedRowInView) {
   view.SelectOrdinal(300);  // row 600
   view.setFocus();
   QTest::keyClick(&view, Qt::Key_Down, Qt::ShiftModifier);
-  const QString line = QStringLiteral("UDP\t1.1.1.1\t%1\t2.2.2.2\t53\t28\tq\\x09\\xff\n");
+  const QString line = QStringLiteral("UDP\t1.1.1.1\t%1\t2.2.2.2\t53\t31\tq\\x09\\xff\n");
   EXPECT_EQ(view.SelectedRowsText(), line.arg(600) + line.arg(598));
   QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QGuiApplication::clipboard()->text(), line.arg(600) + line.arg(598));
