@@ -387,6 +387,8 @@ TEST(DialogBehaviour, ACancelledReadKeepsWhatWasRead) {
   EXPECT_FALSE(progress->isVisible());
   EXPECT_TRUE(Button(dialog, res::IDC_BTN_START)->isEnabled());
   EXPECT_TRUE(OpenEntry(dialog)->isEnabled());
+}
+
 TEST(DialogBehaviour, FindFromTheMenuShowsLibpcapsReasonForABadExpression) {
   CCaptureDlg dialog(nullptr, FakeHost());
   dialog.show();
