@@ -14,7 +14,9 @@
 #include <string_view>
 
 #include "capture/capture_loop.h"
+#include "capture/packet_row.h"
 #include "session/pcap_file_source.h"
+#include "storage/last_packet.h"
 #include "tools/row_printer.h"
 
 namespace {
