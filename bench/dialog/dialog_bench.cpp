@@ -285,6 +285,8 @@ class Bench {
       cpu.mainThreadMs += cpuAfter.mainThreadMs - cpuBefore.mainThreadMs;
       cpu.otherThreadsMs += cpuAfter.otherThreadsMs - cpuBefore.otherThreadsMs;
       cpu.childrenMs += cpuAfter.childrenMs - cpuBefore.childrenMs;
+      cpu.otherThreadsSystemMs += cpuAfter.otherThreadsSystemMs - cpuBefore.otherThreadsSystemMs;
+      cpu.machineSoftirqMs += cpuAfter.machineSoftirqMs - cpuBefore.machineSoftirqMs;
       const EventTiming::Figures ticks = timing_.Take();
       PressStart();  // Stop: the drops are known once the capture ends
       if (dialog_.IsCapturing()) return false;
@@ -312,6 +314,11 @@ class Bench {
     Print("flood_cpu_ns_per_datagram_generator", cpu.childrenMs * 1e6 / (static_cast<double>(count) * rounds));
     Print("flood_cpu_ns_per_datagram_capture", cpu.otherThreadsMs * 1e6 / (static_cast<double>(count) * rounds));
     Print("flood_cpu_ns_per_datagram_ui", cpu.mainThreadMs * 1e6 / (static_cast<double>(count) * rounds));
+    // The capture thread's kernel time, and the softirq work of the whole
+    // machine meanwhile: on loopback the sender's thread runs most of it.
+    Print("flood_cpu_ns_per_datagram_capture_system",
+          cpu.otherThreadsSystemMs * 1e6 / (static_cast<double>(count) * rounds));
+    Print("flood_softirq_ns_per_datagram_machine", cpu.machineSoftirqMs * 1e6 / (static_cast<double>(count) * rounds));
     return true;
   }
 

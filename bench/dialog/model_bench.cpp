@@ -10,8 +10,9 @@
 //   peer: the same for a QStandardItemModel with the same texts (100k rows),
 //     its clearing scaled to 1M rows.
 //   view-peer: the view operations over 100 rows of ours.
-//   straight ROWS: a spool of ROWS rows written straight (no capture loop)
-//     under the dialog's list: anonymous plus shared memory, the view
+//   straight ROWS [PAYLOAD]: a spool of ROWS rows (PAYLOAD bytes of UDP
+//     payload each, default 64) written straight (no capture loop) under the
+//     dialog's list: anonymous plus shared memory, the view
 //     operations, and a refresh tick taking 1000 new rows (median of 21).
 //   filter ROWS: the filter over ROWS spooled rows (a tenth DNS queries, a
 //     thousandth with "needle" in the payload) by "udp and dst port 53" and by
@@ -194,9 +195,9 @@ void WriteStraight(RowSpool& spool, std::size_t first, std::size_t rows, std::si
   }
 }
 
-void Straight(std::size_t rows) {
+void Straight(std::size_t rows, std::size_t payload) {
   const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
-  WriteStraight(*spool, 0, rows, kSyntheticPayload);
+  WriteStraight(*spool, 0, rows, payload);
   PacketModel model(*spool);
   PacketListView view;
   view.SetPackets(model);
@@ -213,7 +214,7 @@ void Straight(std::size_t rows) {
   view.ShowNewest();
   std::vector<double> ticks;
   for (int tick = 0; tick < 21; ++tick) {
-    WriteStraight(*spool, rows + tick * kTickRows, kTickRows, kSyntheticPayload);
+    WriteStraight(*spool, rows + tick * kTickRows, kTickRows, payload);
     QElapsedTimer timer;
     timer.start();
     model.TakeRows();
@@ -293,7 +294,8 @@ void SaveStall() {
 }  // namespace orvanel::bench
 
 int Usage() {
-  std::fprintf(stderr, "usage: model_bench peer | ours ROWS [view | model-only] | view-peer | straight ROWS |\n"
+  std::fprintf(stderr, "usage: model_bench peer | ours ROWS [view | model-only] | view-peer |\n"
+                       "       straight ROWS [PAYLOAD] |\n"
                        "       filter ROWS | save   (one part per process, so\n"
                        "memory a part frees is not counted by the next)\n");
   return 2;
@@ -308,12 +310,14 @@ int main(int argc, char** argv) {
     PeerMemoryAndClear();
   } else if (args == QStringList{"view-peer"}) {
     PeerView();
-  } else if (args.size() == 2 && (args[0] == "straight" || args[0] == "filter")) {
+  } else if ((args.size() == 2 && args[0] == "filter") || (args.size() >= 2 && args.size() <= 3 && args[0] == "straight")) {
     bool ok = false;
     const qulonglong rows = args[1].toULongLong(&ok);
     if (!ok || rows < kTickRows || rows > kMaxStraightRows) return Usage();
+    const qulonglong payload = args.size() == 3 ? args[2].toULongLong(&ok) : kSyntheticPayload;
+    if (!ok || payload > 1472) return Usage();
     if (args[0] == "straight") {
-      Straight(rows);
+      Straight(rows, payload);
     } else {
       Filter(rows);
     }

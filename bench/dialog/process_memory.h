@@ -17,7 +17,9 @@ std::size_t AnonymousAndSharedBytes();
 struct CpuSplit {
   double mainThreadMs = 0;    // the UI thread
   double otherThreadsMs = 0;  // the capture thread and any others
+  double otherThreadsSystemMs = 0;  // of which in the kernel
   double childrenMs = 0;      // waited-for child processes (the flood generator)
+  double machineSoftirqMs = 0;  // softirq work on all CPUs, whoever it landed on
 };
 // User and system time so far; other threads only while they run.
 CpuSplit CpuTimes();
