@@ -17,14 +17,14 @@ std::vector<DetailLayer> Describe(std::span<const std::uint8_t> datagram, bool i
   std::vector<DetailLayer> layers;
   layers.push_back(DescribeIpv4(bytes, payload));
   if (!payload.located) {
-    if (bytes.Has(0, 10)) layers.push_back({"载荷", {{"说明", "首部长度无效，其后的内容无法定位", true, {}}}});
+    if (bytes.Has(0, 10)) {
+      layers.push_back({DetailLayerId::Unlocated, false, 0, {Noted(Finding::HeaderLengthInvalid)}});
+    }
     return layers;
   }
-  const std::string protocol = ProtocolName(payload.protocol);
   if (payload.fragmentOffset != 0) {
-    layers.push_back(DataLayer("分片数据", payload.bytes.size(), payload.declared));
-    layers.back().fields.insert(layers.back().fields.begin(),
-                                {"说明", "片偏移不为 0，不含 " + protocol + " 首部", false, {}});
+    layers.push_back(DataLayer(DetailLayerId::Fragment, payload.bytes.size(), payload.declared));
+    layers.back().fields.insert(layers.back().fields.begin(), Noted(Finding::NoTransportHeader, payload.protocol));
     return layers;
   }
   const ByteReader segment(payload.bytes);
@@ -34,7 +34,8 @@ std::vector<DetailLayer> Describe(std::span<const std::uint8_t> datagram, bool i
     case kProtocolUDP: transport = DescribeUdp(segment, payload.declared); break;
     case kProtocolICMP: transport = DescribeIcmp(segment); break;
     default:
-      layers.push_back(DataLayer("载荷（" + protocol + "）", payload.bytes.size(), payload.declared));
+      layers.push_back(DataLayer(DetailLayerId::Payload, payload.bytes.size(), payload.declared));
+      layers.back().protocol = payload.protocol;
       return layers;
   }
   layers.push_back(std::move(transport.layer));
@@ -43,16 +44,20 @@ std::vector<DetailLayer> Describe(std::span<const std::uint8_t> datagram, bool i
   const std::size_t declared = payload.declared > transport.dataOffset ? payload.declared - transport.dataOffset : 0;
   if (payload.protocol == kProtocolICMP && IsIcmpError(payload.bytes[0]) && !inIcmpError && !data.empty()) {
     for (DetailLayer& quoted : Describe(data, true)) {
-      quoted.title = "原始数据报 · " + quoted.title;
+      quoted.quoted = true;
       layers.push_back(std::move(quoted));
     }
     return layers;
   }
-  layers.push_back(DataLayer("数据", data.size(), declared));
+  layers.push_back(DataLayer(DetailLayerId::Data, data.size(), declared));
   return layers;
 }
 
 }  // namespace
+
+bool IsFault(Finding finding) {
+  return finding != Finding::None && finding != Finding::ChecksumRight && finding != Finding::NoTransportHeader;
+}
 
 std::vector<DetailLayer> DescribeDatagram(std::span<const std::uint8_t> datagram) { return Describe(datagram, false); }
 

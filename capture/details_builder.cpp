@@ -1,48 +1,40 @@
 #include "capture/details_builder.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-
-#include "capture/address_text.h"
 
 namespace orvanel::details {
 namespace {
 
-std::vector<DetailField> ListOptions(std::span<const std::uint8_t> bytes, std::span<const OptionKind> kinds,
-                                     OptionText text) {
-  const auto name = [kinds](std::uint8_t kind) -> std::string {
-    const auto known = std::find_if(kinds.begin(), kinds.end(), [kind](const OptionKind& k) { return k.kind == kind; });
-    return known != kinds.end() ? known->name : "未知选项";
-  };
-  std::vector<DetailField> options;
+std::vector<DetailOption> ListOptions(std::span<const std::uint8_t> bytes) {
+  std::vector<DetailOption> options;
   std::size_t at = 0;
   while (at < bytes.size()) {
-    const std::uint8_t kind = bytes[at];
-    const std::string value = "类型 " + Decimal(kind);
-    if (kind == 0 || kind == 1) {
-      options.push_back({name(kind), value, false, {}});
+    DetailOption& option = options.emplace_back();
+    option.kind = bytes[at];
+    if (option.kind == 0 || option.kind == 1) {
       ++at;
-      if (kind == 0) break;  // the rest is padding
+      if (option.kind == 0) break;  // the rest is padding
       continue;
     }
     if (at + 1 == bytes.size()) {
-      options.push_back({name(kind), value + "，长度" + kMissingValue, true, {}});
+      option.finding = Finding::LengthMissing;
       break;
     }
-    const std::size_t length = bytes[at + 1];
-    const std::string withLength = value + "，长度 " + Decimal(length);
+    const std::uint8_t length = bytes[at + 1];
+    option.length = length;
     if (length < 2) {
-      options.push_back({name(kind), withLength + "（小于 2，无效）", true, {}});
+      option.finding = Finding::BelowMinimum;
+      option.numbers = {2, 0};
       break;
     }
     if (length > bytes.size() - at) {
-      const std::size_t missing = length - (bytes.size() - at);
-      options.push_back({name(kind), withLength + "（" + Decimal(missing) + " 字节" + kMissingValue + "）", true, {}});
+      option.finding = Finding::MissingBytes;
+      option.numbers = {length - (bytes.size() - at), 0};
       break;
     }
-    const std::string data = text(kind, bytes.subspan(at + 2, length - 2));
-    options.push_back({name(kind), withLength + (data.empty() ? "" : "：" + data), false, {}});
+    const std::span<const std::uint8_t> data = bytes.subspan(at + 2, length - 2u);
+    option.data.assign(data.begin(), data.end());
     at += length;
   }
   return options;
@@ -50,103 +42,71 @@ std::vector<DetailField> ListOptions(std::span<const std::uint8_t> bytes, std::s
 
 }  // namespace
 
-std::string Decimal(std::uint64_t value) { return std::to_string(value); }
-
-std::string Hex(std::uint32_t value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%0*x", digits, value);
-  return text;
-}
-
-std::string ByteCount(std::size_t count) { return Decimal(count) + " 字节"; }
-
-std::string Joined(const std::vector<std::string>& texts, const char* separator) {
-  std::string joined;
-  for (const std::string& text : texts) joined += (joined.empty() ? "" : separator) + text;
-  return joined;
-}
-
-std::string HexBytes(std::span<const std::uint8_t> bytes) {
-  std::vector<std::string> texts;
-  for (const std::uint8_t byte : bytes) texts.push_back(Hex(byte, 2).substr(2));
-  return Joined(texts, " ");
-}
-
-std::string ByteReader::AddressAt(std::size_t offset) const {
-  std::uint32_t address;  // in network order, as AddressText takes it
-  std::memcpy(&address, bytes_.data() + offset, sizeof address);
-  return std::string(AddressText(address).View());
-}
-
 std::span<const std::uint8_t> ByteReader::Range(std::size_t offset, std::size_t end) const {
   end = std::min(end, bytes_.size());
   offset = std::min(offset, end);
   return bytes_.subspan(offset, end - offset);
 }
 
-DetailField& LayerBuilder::Field(std::string label, std::size_t offset, std::size_t count, const ValueText& text) {
-  if (!bytes_.Has(offset, count)) return Add(std::move(label), kMissingValue, true);
-  return Add(std::move(label), text(bytes_.Value(offset, count)));
+DetailField Noted(Finding finding, std::size_t number) {
+  DetailField field;
+  field.id = DetailFieldId::Note;
+  field.finding = finding;
+  field.numbers = {number, 0};
+  return field;
 }
 
-DetailField& LayerBuilder::Number(std::string label, std::size_t offset, std::size_t count) {
-  return Field(std::move(label), offset, count, [](std::uint32_t value) { return Decimal(value); });
+DetailField& LayerBuilder::Field(DetailFieldId id, std::size_t offset, std::size_t count) {
+  if (!bytes_.Has(offset, count)) return Missing(id);
+  return Add(id, bytes_.Value(offset, count));
 }
 
-DetailField& LayerBuilder::HexNumber(std::string label, std::size_t offset, std::size_t count) {
-  return Field(std::move(label), offset, count, [count](std::uint32_t value) { return Hex(value, int(count * 2)); });
+DetailField& LayerBuilder::Address(DetailFieldId id, std::size_t offset) {
+  if (!bytes_.Has(offset, 4)) return Missing(id);
+  std::uint32_t address;
+  std::memcpy(&address, bytes_.Range(offset, offset + 4).data(), sizeof address);
+  return Add(id, address);
 }
 
-DetailField& LayerBuilder::Address(std::string label, std::size_t offset) {
-  if (!bytes_.Has(offset, 4)) return Add(std::move(label), kMissingValue, true);
-  return Add(std::move(label), bytes_.AddressAt(offset));
+DetailField& LayerBuilder::Add(DetailFieldId id, std::uint32_t value, DetailFinding finding) {
+  DetailField& field = layer_.fields.emplace_back();
+  field.id = id;
+  field.value = value;
+  static_cast<DetailFinding&>(field) = finding;
+  return field;
 }
 
-DetailField& LayerBuilder::Add(std::string label, std::string value, bool fault) {
-  layer_.fields.push_back({std::move(label), std::move(value), fault, {}});
-  return layer_.fields.back();
-}
-
-void AddOptions(LayerBuilder& layer, const ByteReader& header, std::size_t begin, std::size_t end,
-                std::span<const OptionKind> kinds, OptionText text) {
+void AddOptions(LayerBuilder& layer, const ByteReader& header, std::size_t begin, std::size_t end) {
   if (end <= begin) return;
   const std::span<const std::uint8_t> received = header.Range(begin, end);
   const std::size_t missing = end - begin - received.size();
-  DetailField& options = layer.Add(
-      "选项", ByteCount(end - begin) + (missing ? "（" + Decimal(missing) + " 字节" + kMissingValue + "）" : ""),
-      missing > 0);
-  options.parts = ListOptions(received, kinds, text);
+  DetailField& options = layer.Add(DetailFieldId::Options, std::uint32_t(end - begin),
+                                   missing ? DetailFinding{Finding::MissingBytes, {missing, 0}} : DetailFinding{});
+  options.options = ListOptions(received);
 }
 
-std::string FlagsText(std::uint32_t value, int digits, std::span<const NamedBit> bits) {
-  std::vector<std::string> names;
-  for (const NamedBit& named : bits) {
-    if (value & named.bit) names.push_back(named.name);
-  }
-  return Hex(value, digits) + "（" + (names.empty() ? std::string("无") : Joined(names, "，")) + "）";
-}
-
-void AddHeaderLength(LayerBuilder& layer, std::string label, bool present, std::size_t length, std::size_t received) {
+void AddHeaderLength(LayerBuilder& layer, DetailFieldId id, bool present, std::size_t length, std::size_t received) {
+  const auto value = std::uint32_t(length);
   if (!present) {
-    layer.Add(std::move(label), kMissingValue, true);
+    layer.Missing(id);
   } else if (length < kMinimumHeader) {
-    layer.Add(std::move(label), ByteCount(length) + "（小于 20，无效）", true);
+    layer.Add(id, value, {Finding::BelowMinimum, {kMinimumHeader, 0}});
   } else if (length > received) {
-    layer.Add(std::move(label), ByteCount(length) + "（只收到 " + ByteCount(received) + "）", true);
+    layer.Add(id, value, {Finding::BeyondReceived, {received, 0}});
   } else {
-    layer.Add(std::move(label), ByteCount(length));
+    layer.Add(id, value);
   }
 }
 
-DetailLayer DataLayer(std::string title, std::size_t received, std::size_t declared) {
-  DetailLayer layer{std::move(title), {}};
+DetailLayer DataLayer(DetailLayerId id, std::size_t received, std::size_t declared) {
+  const ByteReader none({});
+  LayerBuilder layer(id, none);
   if (received < declared) {
-    layer.fields.push_back({"长度", ByteCount(declared) + "（只收到 " + ByteCount(received) + "，其余" + kMissingValue + "）",
-                            true, {}});
+    layer.Add(DetailFieldId::DataLength, std::uint32_t(declared), {Finding::RestMissing, {received, 0}});
   } else {
-    layer.fields.push_back({"长度", ByteCount(received), false, {}});
+    layer.Add(DetailFieldId::DataLength, std::uint32_t(received));
   }
-  return layer;
+  return layer.Take();
 }
 
 }  // namespace orvanel::details

@@ -19,9 +19,6 @@ struct Payload {
   std::uint32_t fragmentOffset = 0;
 };
 
-// The IPv4 header's name of a protocol number, "未知协议" for the rest.
-std::string ProtocolName(std::uint32_t protocol);
-
 DetailLayer DescribeIpv4(const ByteReader& bytes, Payload& payload);
 
 // A transport header's layer and where its data begins: 0 when the header

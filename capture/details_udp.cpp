@@ -9,22 +9,18 @@ constexpr std::size_t kUdpHeader = 8;
 }  // namespace
 
 Described DescribeUdp(const ByteReader& segment, std::size_t declared) {
-  LayerBuilder layer("UDP 首部", segment);
-  layer.Number("源端口", 0, 2);
-  layer.Number("目的端口", 2, 2);
-  if (!segment.Has(4, 2)) {
-    layer.Add("长度", kMissingValue, true);
-  } else {
-    const std::size_t length = segment.Value(4, 2);
-    if (length < kUdpHeader) {
-      layer.Add("长度", ByteCount(length) + "（小于 8，无效）", true);
-    } else if (length != declared) {
-      layer.Add("长度", ByteCount(length) + "（IP 载荷为 " + ByteCount(declared) + "）", true);
-    } else {
-      layer.Add("长度", ByteCount(length));
-    }
+  LayerBuilder layer(DetailLayerId::Udp, segment);
+  layer.Field(DetailFieldId::SourcePort, 0, 2);
+  layer.Field(DetailFieldId::DestinationPort, 2, 2);
+  DetailField& length = layer.Field(DetailFieldId::UdpLength, 4, 2);
+  if (length.finding != Finding::Missing && length.value < kUdpHeader) {
+    length.finding = Finding::BelowMinimum;
+    length.numbers = {kUdpHeader, 0};
+  } else if (length.finding != Finding::Missing && length.value != declared) {
+    length.finding = Finding::DisagreesWithIp;
+    length.numbers = {declared, 0};
   }
-  layer.Field("校验和", 6, 2, [](std::uint32_t sum) { return Hex(sum, 4) + (sum == 0 ? "（未使用）" : ""); });
+  layer.Field(DetailFieldId::UdpChecksum, 6, 2);
   return {layer.Take(), segment.Has(0, kUdpHeader) ? kUdpHeader : 0};
 }
 

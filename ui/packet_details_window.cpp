@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include "capture/datagram_details.h"
+#include "ui/details_texts.h"
 
 namespace orvanel {
 namespace {
@@ -31,11 +32,11 @@ QTreeWidgetItem* AddItem(QTreeWidgetItem& parent, const QString& label, const QS
   return item;
 }
 
-void AddLayer(QTreeWidget& tree, const DetailLayer& layer) {
+void AddLayer(QTreeWidget& tree, const LayerText& layer) {
   auto* group = new QTreeWidgetItem(&tree, {Text(layer.title)});
-  for (const DetailField& field : layer.fields) {
+  for (const FieldText& field : layer.fields) {
     QTreeWidgetItem* item = AddItem(*group, Text(field.label), Text(field.value), field.fault);
-    for (const DetailField& part : field.parts) AddItem(*item, Text(part.label), Text(part.value), part.fault);
+    for (const FieldText& part : field.parts) AddItem(*item, Text(part.label), Text(part.value), part.fault);
   }
 }
 
@@ -78,7 +79,7 @@ PacketDetailsWindow::PacketDetailsWindow(std::span<const std::uint8_t> datagram,
   auto* received = new QTreeWidgetItem(m_fields, {QStringLiteral("捕获")});
   AddItem(*received, QStringLiteral("时间"), CaptureTimeText(captureTimeNs), false);
   AddItem(*received, QStringLiteral("收到"), QStringLiteral("%1 字节").arg(datagram.size()), false);
-  for (const DetailLayer& layer : DescribeDatagram(datagram)) AddLayer(*m_fields, layer);
+  for (const LayerText& layer : DetailTexts(DescribeDatagram(datagram))) AddLayer(*m_fields, layer);
   m_fields->expandAll();
   m_fields->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   m_fields->setItemDelegate(new FullTextToolTips(m_fields));

@@ -1,5 +1,6 @@
-// Any bytes through the details window's decoder and dump: every field has a
-// label and a value in valid UTF-8, and the dump gives back exactly the bytes.
+// Any bytes through the details window's decoder, its texts and the dump: every
+// field has a label and a value in valid UTF-8, and the dump gives back exactly
+// the bytes.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "capture/datagram_details.h"
+#include "ui/details_texts.h"
 
 namespace {
 
@@ -32,9 +34,9 @@ bool ValidUtf8(std::string_view text) {
   return true;
 }
 
-void CheckField(const DetailField& field) {
+void CheckField(const FieldText& field) {
   if (field.label.empty() || field.value.empty() || !ValidUtf8(field.label) || !ValidUtf8(field.value)) std::abort();
-  for (const DetailField& part : field.parts) CheckField(part);
+  for (const FieldText& part : field.parts) CheckField(part);
 }
 
 int HexDigit(char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; }
@@ -69,10 +71,10 @@ void CheckDump(const std::string& dump, std::span<const std::uint8_t> bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
   const std::vector<DetailLayer> layers = DescribeDatagram(bytes);
-  if (layers.empty() || layers.front().title != "IPv4 首部") std::abort();
-  for (const DetailLayer& layer : layers) {
+  if (layers.empty() || layers.front().id != DetailLayerId::Ipv4) std::abort();
+  for (const LayerText& layer : DetailTexts(layers)) {
     if (!ValidUtf8(layer.title)) std::abort();
-    for (const DetailField& field : layer.fields) CheckField(field);
+    for (const FieldText& field : layer.fields) CheckField(field);
   }
   CheckDump(HexDump(bytes), bytes);
   return 0;

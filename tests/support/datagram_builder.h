@@ -53,4 +53,16 @@ struct Datagram {
   }
 };
 
+// Writes the IPv4 header checksum that makes the header's sum right.
+inline void SetHeaderChecksum(std::vector<std::uint8_t>& bytes) {
+  const std::size_t headerLength = (bytes[0] & 0x0F) * 4u;
+  bytes[10] = bytes[11] = 0;
+  std::uint32_t sum = 0;
+  for (std::size_t at = 0; at < headerLength; at += 2) sum += bytes[at] << 8 | bytes[at + 1];
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  sum = ~(sum + (sum >> 16)) & 0xFFFF;
+  bytes[10] = static_cast<std::uint8_t>(sum >> 8);
+  bytes[11] = static_cast<std::uint8_t>(sum);
+}
+
 }  // namespace orvanel::test

@@ -296,15 +296,15 @@ TEST_F(CliTest, RowsAgreeWithTheDetailsDecoder) {
     const std::vector<std::string> columns = Split(lines[row], '\t');
     const std::vector<DetailLayer> layers = DescribeDatagram(datagrams[row]);
     ASSERT_EQ(layers.size(), 3u);  // IPv4, the transport header, its data
-    const auto value = [](const DetailLayer& layer, const std::string& label) {
+    const auto value = [](const DetailLayer& layer, DetailFieldId id) {
       for (const DetailField& field : layer.fields) {
-        if (field.label == label) return field.value;
+        if (field.id == id) return std::to_string(field.value);
       }
       return std::string("(none)");
     };
-    EXPECT_EQ(columns[2], value(layers[1], "源端口"));
-    EXPECT_EQ(columns[4], value(layers[1], "目的端口"));
-    const std::size_t dataLength = std::stoul(value(layers[2], "长度"));  // "N 字节"
+    EXPECT_EQ(columns[2], value(layers[1], DetailFieldId::SourcePort));
+    EXPECT_EQ(columns[4], value(layers[1], DetailFieldId::DestinationPort));
+    const std::size_t dataLength = std::stoul(value(layers[2], DetailFieldId::DataLength));
     EXPECT_EQ(columns[6], std::string(datagrams[row].end() - static_cast<std::ptrdiff_t>(dataLength),
                                       datagrams[row].end()));
   }

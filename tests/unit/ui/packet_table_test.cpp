@@ -11,10 +11,13 @@
 #include <QTest>
 #include <QToolTip>
 #include <QTreeWidget>
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -22,9 +25,11 @@
 #include "capture/packet_source.h"
 #include "session/row_filter.h"
 #include "session/row_match.h"
+#include "tests/support/datagram_builder.h"
 #include "tests/support/test_files.h"
 #include "ui/cell_text.h"
 #include "ui/details_from_table.h"
+#include "ui/details_texts.h"
 #include "ui/list_export.h"
 #include "ui/packet_details_window.h"
 #include "ui/packet_list_view.h"
@@ -293,6 +298,118 @@ TEST(PacketTable, ASaveWritesTheRowsShownAndACancelledOneLeavesNoFile) {
   }
   pcap_close(saved);
   EXPECT_EQ(packets, 250'000u);
+}
+
+// A datagram's details as the window words them: "title", then "label=value"
+// with a trailing " !" on faults, options indented below their field.
+std::vector<std::string> DetailLines(const std::vector<std::uint8_t>& datagram) {
+  std::vector<std::string> lines;
+  for (const LayerText& layer : DetailTexts(DescribeDatagram(datagram))) {
+    lines.push_back(layer.title);
+    for (const FieldText& field : layer.fields) {
+      lines.push_back(field.label + "=" + field.value + (field.fault ? " !" : ""));
+      for (const FieldText& part : field.parts) {
+        lines.push_back("  " + part.label + "=" + part.value + (part.fault ? " !" : ""));
+      }
+    }
+  }
+  return lines;
+}
+
+TEST(PacketTable, DetailsReadInChineseWithEveryFaultSaid) {
+  test::Datagram tcp{.protocol = kProtocolTCP, .source = "192.0.2.1", .destination = "198.51.100.7",
+                     .sourcePort = 51000, .destinationPort = 443,
+                     // Record route (two addresses, pointer at the second), router alert, no-op, end of list.
+                     .ipOptions = {7, 11, 8, 10, 0, 0, 1, 10, 0, 0, 2, 148, 4, 0, 0, 1, 0, 0, 0, 0},
+                     // MSS 1460, no-op, window scale 7, SACK permitted, timestamps, end of list.
+                     .tcpOptions = {2, 4, 5, 180, 1, 3, 3, 7, 4, 2, 8, 10, 0, 0, 0, 5, 0, 0, 0, 9, 0, 0, 0, 0},
+                     .payload = "hi"};
+  std::vector<std::uint8_t> bytes = tcp.Bytes();
+  bytes[1] = 0xB9, bytes[4] = 0x1C, bytes[5] = 0x46, bytes[6] = 0x40;  // DSCP 46 ECN 1, identification, DF
+  bytes[44] = 0x12, bytes[47] = 0x78, bytes[51] = 1, bytes[53] = 0x52;  // sequence, acknowledgement, flags
+  bytes[54] = 0xFA, bytes[55] = 0xF0;                                   // window 64240
+  bytes[56] = 0xAB;                                                     // checksum
+  test::SetHeaderChecksum(bytes);
+  char checksum[8];
+  std::snprintf(checksum, sizeof checksum, "0x%02x%02x", bytes[10], bytes[11]);
+  EXPECT_EQ(DetailLines(bytes),
+            (std::vector<std::string>{
+                "IPv4 首部", "版本=4", "首部长度=40 字节", "服务类型=0xb9（DSCP 46，ECN 1）", "总长度=86 字节",
+                "标识=0x1c46（7238）", "标志=0x2（DF 不分片）", "片偏移=0", "生存时间=64", "协议=6（TCP）",
+                std::string("首部校验和=") + checksum + "（正确）", "源地址=192.0.2.1", "目的地址=198.51.100.7",
+                "选项=20 字节", "  记录路由=类型 7，长度 11：指针 8，地址 10.0.0.1, 10.0.0.2",
+                "  路由器告警=类型 148，长度 4：值 0", "  无操作=类型 1", "  选项表结束=类型 0",
+                "TCP 首部", "源端口=51000", "目的端口=443", "序号=301990008", "确认号=1", "数据偏移=44 字节",
+                "标志=0x52（SYN，ACK，ECE）", "窗口=64240", "校验和=0xab00", "紧急指针=0", "选项=24 字节",
+                "  最大报文段长度=类型 2，长度 4：1460", "  无操作=类型 1", "  窗口扩大=类型 3，长度 3：移位 7",
+                "  允许选择确认=类型 4，长度 2", "  时间戳=类型 8，长度 10：TSval 5，TSecr 9", "  选项表结束=类型 0",
+                "数据", "长度=2 字节"}));
+
+  // Each fault in its words, and what a cut or broken datagram shows instead of a value.
+  const auto changed = [](std::vector<std::uint8_t> bytes, std::size_t at, std::uint8_t value) {
+    bytes[at] = value;
+    return bytes;
+  };
+  const auto cut = [](std::vector<std::uint8_t> bytes, std::size_t length) {
+    bytes.resize(length);
+    return bytes;
+  };
+  const std::vector<std::uint8_t> udp = test::Datagram{.protocol = kProtocolUDP, .payload = "abcdefgh"}.Bytes();
+  const std::vector<std::uint8_t> cutOptions =
+      cut(test::Datagram{.protocol = kProtocolUDP, .ipOptions = {1, 7, 11, 4, 10, 0, 0, 1, 0, 0, 0, 0}}.Bytes(), 27);
+  const std::vector<std::uint8_t> plain = test::Datagram{.protocol = kProtocolTCP, .payload = "data"}.Bytes();
+  const std::vector<std::pair<std::vector<std::uint8_t>, std::string>> cases = {
+      {cut(udp, 13), "首部长度=20 字节（只收到 13 字节） !"},
+      {cut(udp, 13), "总长度=36 字节（只收到 13 字节，23 字节缺失） !"},
+      {cut(udp, 13), "源地址=缺失 !"},
+      {cut(udp, 31), "长度=8 字节（只收到 3 字节，其余缺失） !"},
+      {cut(udp, 31), "校验和=0x0000（未使用）"},
+      {cutOptions, "选项=12 字节（5 字节缺失） !"},
+      {cutOptions, "  记录路由=类型 7，长度 11（5 字节缺失） !"},
+      {changed(cutOptions, 22, 1), "  记录路由=类型 7，长度 1（小于 2，无效） !"},
+      {cut(cutOptions, 22), "  记录路由=类型 7，长度缺失 !"},
+      {changed(plain, 0, 0x44), "首部长度=16 字节（小于 20，无效） !"},
+      {changed(plain, 0, 0x44), "说明=首部长度无效，其后的内容无法定位 !"},
+      {changed(plain, 0, 0x65), "版本=6（不是 4） !"},
+      {changed(plain, 3, 12), "总长度=12 字节（小于首部长度） !"},
+      {changed(changed(plain, 6, 0xA0), 7, 0xB9), "标志=0x5（保留位，MF 更多分片） !"},
+      {changed(changed(plain, 6, 0xA0), 7, 0xB9), "片偏移=185（1480 字节）"},
+      {changed(changed(plain, 6, 0xA0), 7, 0xB9), "说明=片偏移不为 0，不含 TCP 首部"},
+      {changed(plain, 32, 0xF0), "数据偏移=60 字节（只收到 24 字节） !"},
+      {changed(udp, 25, 12), "长度=12 字节（IP 载荷为 16 字节） !"},
+      {changed(plain, 10, 1), "首部校验和=0x0100（错误） !"},
+      {test::Datagram{.protocol = 47}.Bytes(), "载荷（GRE）"},
+  };
+  for (const auto& [datagram, line] : cases) {
+    const std::vector<std::string> lines = DetailLines(datagram);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+  }
+
+  // ICMP types and codes by name, and the datagram an error quotes.
+  const std::map<int, std::string> names = {
+      {0, "回显应答"},     {3, "目标不可达"},   {4, "源点抑制"},     {5, "重定向"},       {8, "回显请求"},
+      {9, "路由器通告"},   {10, "路由器询问"},  {11, "超时"},        {12, "参数问题"},    {13, "时间戳请求"},
+      {14, "时间戳应答"},  {15, "信息请求"},    {16, "信息应答"},    {17, "地址掩码请求"}, {18, "地址掩码应答"},
+  };
+  for (int type = 0; type < 256; ++type) {
+    const auto known = names.find(type);
+    EXPECT_EQ(IcmpTypeName(std::uint8_t(type)), known != names.end() ? known->second : "未知类型");
+  }
+  EXPECT_EQ(IcmpCodeName(3, 3), "端口不可达");
+  EXPECT_EQ(IcmpCodeName(3, 15), "优先级被截止");
+  EXPECT_EQ(IcmpCodeName(3, 16), "未知代码");
+  EXPECT_EQ(IcmpCodeName(11, 1), "分片重组超时");
+  EXPECT_EQ(IcmpCodeName(12, 2), "长度错误");
+  EXPECT_EQ(IcmpCodeName(9, 16), "不转发普通流量");
+  EXPECT_EQ(IcmpCodeName(8, 0), "");
+  EXPECT_EQ(IcmpCodeName(8, 1), "未知代码");
+  EXPECT_EQ(IcmpCodeName(200, 7), "");
+  std::vector<std::uint8_t> needFrag = test::Datagram{.protocol = kProtocolICMP, .payload = std::string(20, 'q')}.Bytes();
+  needFrag[20] = 3, needFrag[21] = 4;
+  const std::vector<std::string> lines = DetailLines(cut(needFrag, 40));
+  for (const char* line : {"类型=3（目标不可达）", "代码=4（需要分片但设置了不分片）", "原始数据报 · IPv4 首部"}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+  }
 }
 
 // Every line of a details window's tree as "label=value".
