@@ -1,12 +1,9 @@
 #include "session/capture_session.h"
 
 #include <cerrno>
-#include <thread>
 
-#include "capture/capture_loop.h"
 #include "net/packet_ring.h"
 #include "net/socket_helper.h"
-#include "storage/last_packet.h"
 
 namespace orvanel {
 namespace {
@@ -39,19 +36,17 @@ class LimitedSource final : public PacketSource {
 
 }  // namespace
 
-// What one capture owns: its ring, its files, its context and its thread.
-// Each capture has its own, so a thread never reads another capture's socket.
+// What one capture owns: its ring and its run of the loop. Each capture has
+// its own, so a thread never reads another capture's socket.
 struct CaptureSession::Running {
-  Running(std::unique_ptr<PacketRing> packetRing, const std::atomic<bool>& bCapturing, PacketCounters& counters,
-          const CaptureOptions& options, PacketTable& table, const std::string& srcFilter,
-          const std::string& dstFilter, const std::string& dumpDirectory, std::uint32_t packetLimit)
+  Running(std::unique_ptr<PacketRing> packetRing, const std::atomic<bool>& bCapturing, const LoopTargets& targets,
+          const std::string& srcFilter, const std::string& dstFilter, std::uint32_t packetLimit)
       : ring(std::move(packetRing)),
-        source(*ring, counters, packetLimit),
-        files(dumpDirectory),
-        context{bCapturing, source, counters, options, table, srcFilter, dstFilter, &files} {}
+        source(*ring, targets.counters, packetLimit),
+        run(bCapturing, source, targets, srcFilter, dstFilter) {}
 
   void Run() {
-    CaptureThreadProc(context);
+    CaptureThreadProc(run.context);
     ring->CountDrops();
     loopLeft.store(true, std::memory_order_release);
     loopLeft.notify_one();
@@ -61,16 +56,14 @@ struct CaptureSession::Running {
 
   std::unique_ptr<PacketRing> ring;
   LimitedSource source;
-  LastPacketFiles files;
-  CaptureContext context;
+  LoopRun run;
   std::atomic<bool> loopLeft{false};  // the thread touches nothing shared any more
   std::atomic<bool> woken{false};     // Stop is done with the ring
-  std::thread thread;
 };
 
 CaptureSession::CaptureSession(PacketCounters& counters, const CaptureOptions& options, PacketTable& table,
                                std::string dumpDirectory)
-    : counters_(counters), options_(options), table_(table), dumpDirectory_(std::move(dumpDirectory)) {}
+    : targets_{counters, options, table, std::move(dumpDirectory)} {}
 
 CaptureSession::~CaptureSession() {
   StopCapture();
@@ -89,11 +82,10 @@ StartOutcome CaptureSession::StartCapture(const std::string& chosenAddress, cons
   kernelDrops_.store(0, std::memory_order_relaxed);
   ring->CountDropsIn(kernelDrops_);
 
-  running_ = std::make_unique<Running>(std::move(ring), bCapturing_, counters_, options_, table_, srcFilter,
-                                       dstFilter, dumpDirectory_, packetLimit_);
-  counters_.ZeroGroupCounters();
+  running_ = std::make_unique<Running>(std::move(ring), bCapturing_, targets_, srcFilter, dstFilter, packetLimit_);
+  targets_.counters.ZeroGroupCounters();
   bCapturing_.store(true, std::memory_order_release);  // before the thread's first test
-  running_->thread = std::thread(&Running::Run, running_.get());
+  running_->run.thread = std::thread(&Running::Run, running_.get());
   return {StartResult::Started};
 }
 
@@ -117,7 +109,7 @@ bool CaptureSession::LoopEnded() const {
 
 void CaptureSession::JoinFinished() {
   if (!finished_) return;
-  finished_->thread.join();
+  finished_->run.thread.join();
   finished_.reset();
 }
 

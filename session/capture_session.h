@@ -11,6 +11,7 @@
 #include "capture/counters.h"
 #include "capture/listed_row.h"
 #include "net/start_result.h"
+#include "session/loop_run.h"
 
 namespace orvanel {
 
@@ -68,10 +69,7 @@ class CaptureSession {
 
  private:
   struct Running;
-  PacketCounters& counters_;
-  const CaptureOptions& options_;
-  PacketTable& table_;
-  std::string dumpDirectory_;
+  LoopTargets targets_;
   std::atomic<bool> bCapturing_{false};
   std::unique_ptr<Running> running_;
   std::unique_ptr<Running> finished_;  // stopped, maybe still closing its socket

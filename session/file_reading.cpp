@@ -1,30 +1,20 @@
 #include "session/file_reading.h"
 
-#include <thread>
-
-#include "capture/capture_loop.h"
-#include "storage/last_packet.h"
-
 namespace orvanel {
 
-// What one read owns: its files, its context and its thread.
+// What one read owns: its files and its run of the loop.
 struct FileReading::Running {
-  Running(const std::vector<std::string>& names, const std::atomic<bool>& bReading, PacketCounters& counters,
-          const CaptureOptions& options, PacketTable& table, const std::string& srcFilter,
-          const std::string& dstFilter, const std::string& dumpDirectory)
-      : source(names),
-        files(dumpDirectory),
-        context{bReading, source, counters, options, table, srcFilter, dstFilter, &files} {}
+  Running(const std::vector<std::string>& names, const std::atomic<bool>& bReading, const LoopTargets& targets,
+          const std::string& srcFilter, const std::string& dstFilter)
+      : source(names), run(bReading, source, targets, srcFilter, dstFilter) {}
 
   PcapFileSource source;
-  LastPacketFiles files;
-  CaptureContext context;
-  std::thread thread;
+  LoopRun run;
 };
 
 FileReading::FileReading(PacketCounters& counters, const CaptureOptions& options, PacketTable& table,
                          std::string dumpDirectory)
-    : counters_(counters), options_(options), table_(table), dumpDirectory_(std::move(dumpDirectory)) {}
+    : targets_{counters, options, table, std::move(dumpDirectory)} {}
 
 FileReading::~FileReading() {
   Cancel();
@@ -35,14 +25,13 @@ std::optional<CaptureFileError> FileReading::Start(const std::vector<std::string
                                                    const std::string& srcFilter, const std::string& dstFilter,
                                                    std::function<void()> ended) {
   if (running_) return std::nullopt;
-  auto running = std::make_unique<Running>(files, bReading_, counters_, options_, table_, srcFilter, dstFilter,
-                                          dumpDirectory_);
+  auto running = std::make_unique<Running>(files, bReading_, targets_, srcFilter, dstFilter);
   if (running->source.Failure()) return running->source.Failure();
   running_ = std::move(running);
-  counters_.ZeroGroupCounters();
+  targets_.counters.ZeroGroupCounters();
   bReading_.store(true, std::memory_order_release);  // before the thread's first test
-  running_->thread = std::thread([running = running_.get(), ended = std::move(ended)] {
-    CaptureThreadProc(running->context);
+  running_->run.thread = std::thread([running = running_.get(), ended = std::move(ended)] {
+    CaptureThreadProc(running->run.context);
     if (ended) ended();
   });
   return std::nullopt;
@@ -52,7 +41,7 @@ void FileReading::Cancel() { bReading_.store(false, std::memory_order_release); 
 
 std::optional<CaptureFileError> FileReading::Finish() {
   if (!running_) return std::nullopt;
-  running_->thread.join();
+  running_->run.thread.join();
   bReading_.store(false, std::memory_order_release);
   std::optional<CaptureFileError> failure = running_->source.Failure();
   running_.reset();

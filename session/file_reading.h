@@ -13,6 +13,7 @@
 #include "capture/capture_options.h"
 #include "capture/counters.h"
 #include "capture/listed_row.h"
+#include "session/loop_run.h"
 #include "session/pcap_file_source.h"
 
 namespace orvanel {
@@ -50,10 +51,7 @@ class FileReading {
 
  private:
   struct Running;
-  PacketCounters& counters_;
-  const CaptureOptions& options_;
-  PacketTable& table_;
-  std::string dumpDirectory_;
+  LoopTargets targets_;
   std::atomic<bool> bReading_{false};
   std::unique_ptr<Running> running_;
 };
