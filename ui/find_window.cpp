@@ -14,6 +14,7 @@
 
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
+#include "session/row_filter.h"
 #include "session/row_match.h"
 #include "session/row_search.h"
 
@@ -190,7 +191,11 @@ void FindWindow::ApplyFilter() {
 
 void FindWindow::ShowCounts() {
   const PacketModel& model = view_.Packets();
-  status_->setText(QStringLiteral("匹配 %1 行，共 %2 行").arg(model.ShownRows()).arg(model.Spool().RowCount()));
+  QString counts = QStringLiteral("匹配 %1 行，共 %2 行").arg(model.ShownRows()).arg(model.Spool().RowCount());
+  // Matches the index had no room for (a full disk) are missing from the list.
+  const std::uint64_t notKept = model.Filter() ? model.Filter()->MatchesNotKept() : 0;
+  if (notKept > 0) counts += QStringLiteral("（另有 %1 行匹配因空间不足未能列出）").arg(notKept);
+  status_->setText(counts);
 }
 
 void FindWindow::reject() {

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QAccessible>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
@@ -13,6 +17,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -30,6 +35,7 @@
 #include "ui/cell_text.h"
 #include "ui/details_from_table.h"
 #include "ui/details_texts.h"
+#include "ui/find_window.h"
 #include "ui/list_export.h"
 #include "ui/packet_details_window.h"
 #include "ui/packet_list_view.h"
@@ -257,6 +263,22 @@ TEST(PacketTable, AFilterListsMatchesLiveAndOffAgainKeepsTheSelectedRowInView) {
   for (const QModelIndex& index : view.selectionModel()->selectedRows(2)) selectedPorts << index.data().toString();
   selectedPorts.sort();
   EXPECT_EQ(selectedPorts, QStringList({"598", "599", "600"}));
+
+  // Matches the filter's index cannot take (past the file size limit, as on
+  // a full disk) are counted in the find window.
+  FindWindow find(view, nullptr);
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit small{.rlim_cur = 4096, .rlim_max = limit.rlim_max};
+  const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  find.What().setText(QStringLiteral("udp"));
+  find.OnlyMatching().setChecked(true);
+  const QString full = QStringLiteral("匹配 0 行，共 1010 行（另有 505 行匹配因空间不足未能列出）");
+  const bool shown = QTest::qWaitFor([&] { return find.Status().text() == full; }, 5000);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, oldSignal);
+  EXPECT_TRUE(shown) << find.Status().text().toStdString();
 }
 
 TEST(PacketTable, ASaveWritesTheRowsShownAndACancelledOneLeavesNoFile) {
