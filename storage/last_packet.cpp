@@ -13,7 +13,6 @@
 namespace orvanel {
 namespace {
 
-constexpr const char* kFileNames[] = {"buf_TCP.txt", "buf_UDP.txt", "buf_ICMP.txt"};
 constexpr std::int64_t kLookUpAgainMs = 100;
 
 // Writes all of data from the file's start, going on after partial writes
@@ -89,7 +88,7 @@ void LastPacketFiles::SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer
 bool LastPacketFiles::StillOurs(int protocol) const {
   struct stat status;
   const OpenFile& file = files_[protocol];
-  return fstatat(directoryFd_.get(), kFileNames[protocol], &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+  return fstatat(directoryFd_.get(), kLastPacketFileNames[protocol], &status, AT_SYMLINK_NOFOLLOW) == 0 &&
          S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_dev == file.device &&
          status.st_ino == file.inode;
 }
@@ -101,7 +100,7 @@ bool LastPacketFiles::Open(int protocol) {
   // on a planted FIFO or write to a device, never write a file that also
   // has a name elsewhere (a planted hard link) or another user's file. Only
   // the owner may read captured bytes.
-  UniqueFd fd(openat(directoryFd_.get(), kFileNames[protocol],
+  UniqueFd fd(openat(directoryFd_.get(), kLastPacketFileNames[protocol],
                      O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
   if (!fd.valid()) {
     // The directory was removed: look its path up again next time.

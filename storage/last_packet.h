@@ -11,6 +11,9 @@
 
 namespace orvanel {
 
+// The files in the dump directory, by protocol class (OTHER has none).
+inline constexpr const char* kLastPacketFileNames[] = {"buf_TCP.txt", "buf_UDP.txt", "buf_ICMP.txt"};
+
 class LastPacketFiles final : public LastPacketSink {
  public:
   // dumpDirectory may be of any length; the file names are appended after a

@@ -42,6 +42,11 @@ std::string OutputOverInput(const orvanel::cli::CliOptions& options) {
   std::vector<std::pair<std::string, std::string>> outputs;  // option, path
   if (!options.writeFile.empty()) outputs.emplace_back("--write", options.writeFile);
   if (!options.metricsFile.empty()) outputs.emplace_back("--metrics-file", options.metricsFile);
+  if (!options.saveDirectory.empty()) {
+    for (const char* name : orvanel::kLastPacketFileNames) {
+      outputs.emplace_back("--save-last", options.saveDirectory + "/" + name);
+    }
+  }
   for (const auto& [option, output] : outputs) {
     struct stat written {};
     if (stat(output.c_str(), &written) != 0) continue;  // made anew: no input is lost

@@ -548,6 +548,9 @@ TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
     ExpectRejected({"--write", output, "--read", Path("missing.pcap"), good}, "--write '" + output + "' is the file to read");
     ExpectRejected({"--metrics-file", output, "--read", good}, "--metrics-file '" + output + "' is the file to read");
   }
+  fs::copy_file(good, Path("buf_UDP.txt"));  // a capture read from the dump directory
+  ExpectRejected({"--save-last", Directory().string(), "--read", Path("buf_UDP.txt")},
+                 "--save-last '" + Path("buf_UDP.txt") + "' is the file to read");
   EXPECT_EQ(FileContents(good), before);
   // The same good file with good options works.
   const CliRun run = Run({"--show", "src=tcp", "--src", "", "--read", good});
