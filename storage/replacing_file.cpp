@@ -13,13 +13,13 @@ ReplacingFile::ReplacingFile(std::string target, mode_t mode)
     : target_(std::move(target)), temporary_(target_ + ".XXXXXX") {
   const int fd = mkstemp(temporary_.data());
   if (fd < 0) {
-    error_ = std::strerror(errno);
+    Fail(errno);
     temporary_.clear();
     return;
   }
   // mkstemp makes it 0600 and the umask does not narrow fchmod.
   if (fchmod(fd, mode) != 0 || !(stream_ = fdopen(fd, "wb"))) {
-    error_ = std::strerror(errno);
+    Fail(errno);
     close(fd);
     Discard();
   }
@@ -39,9 +39,14 @@ std::optional<std::string> ReplacingFile::Commit() {
     temporary_.clear();
     return std::nullopt;
   }
-  error_ = std::strerror(error);
+  Fail(error);
   Discard();
   return error_;
+}
+
+void ReplacingFile::Fail(int error) {
+  errorNumber_ = error;
+  error_ = std::strerror(error);
 }
 
 void ReplacingFile::Discard() {

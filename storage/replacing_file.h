@@ -31,14 +31,18 @@ class ReplacingFile {
   std::optional<std::string> Commit();
 
   const std::string& Error() const { return error_; }
+  // The errno behind Error(), for callers that word the reason themselves.
+  int ErrorNumber() const { return errorNumber_; }
 
  private:
+  void Fail(int error);
   void Discard();
 
   std::string target_;
   std::string temporary_;
   std::FILE* stream_ = nullptr;
   std::string error_;
+  int errorNumber_ = 0;
 };
 
 }  // namespace orvanel

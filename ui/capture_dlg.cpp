@@ -120,7 +120,9 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   OpenDetailsFromTable(*m_lcPackets);
   // A save reads the rows of the list as it was: a change stops it.
   connect(m_packets, &PacketModel::listChanging, this, [this] {
-    if (m_saveProgress) m_saveProgress->CancelNow();
+    if (!m_saveProgress) return;
+    m_saveProgress->CancelNow();
+    m_saveProgress = nullptr;  // a new save may start while this one lets its file go
   });
   m_refreshTimer.setInterval(kRefreshMilliseconds);
   connect(&m_refreshTimer, &QTimer::timeout, this, &CCaptureDlg::RefreshCounters);

@@ -1,20 +1,15 @@
 #include "ui/list_export.h"
 
-#include <unistd.h>
-
 #include <QFile>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "storage/pcapng_writer.h"
-
+#include "storage/replacing_file.h"
 
 namespace orvanel {
 namespace {
 
-constexpr std::uint64_t kRowsBetweenChecks = 4096;  // rows between progress reports and looks at Cancel
+constexpr std::uint64_t kRowsBetweenReports = 4096;
 
 QString Reason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
@@ -22,12 +17,20 @@ QString Reason(int error) { return QString::fromLocal8Bit(std::strerror(error));
 
 ListSave::ListSave(const RowSpool& spool, const RowFilter* filter, std::uint64_t rows, const QString& path)
     : spool_(spool), filter_(filter), rows_(rows) {
-  thread_ = std::thread([this, target = QFile::encodeName(path)] { Run(target); });
+  thread_ = std::thread([this, target = QFile::encodeName(path).toStdString()] { Run(target); });
 }
 
 ListSave::~ListSave() {
   Cancel();
+  // Once done, the thread touches nothing of ours: it ends by itself, and the
+  // UI thread does not wait for it to get a core.
+  if (Done() && thread_.joinable()) thread_.detach();
   Wait();
+}
+
+void ListSave::StopReading() {
+  Cancel();
+  reading_.wait(true, std::memory_order_acquire);
 }
 
 void ListSave::Wait() {
@@ -42,10 +45,8 @@ std::optional<QString> ListSave::Error() const {
 bool ListSave::WriteRows(std::FILE* out) {
   PcapngWriter writer(out);
   for (std::uint64_t row = 0; row < rows_; ++row) {
-    if (row % kRowsBetweenChecks == 0) {
-      written_.store(row, std::memory_order_relaxed);
-      if (cancel_.load(std::memory_order_relaxed)) return false;
-    }
+    if (row % kRowsBetweenReports == 0) written_.store(row, std::memory_order_relaxed);
+    if (cancel_.load(std::memory_order_relaxed)) return false;
     const RowSpool::StoredRow stored = spool_.Row(filter_ ? filter_->SpoolIndex(row) : row);
     writer.WritePacket(stored.datagram, stored.captureTimeNs);
   }
@@ -53,29 +54,21 @@ bool ListSave::WriteRows(std::FILE* out) {
   return true;
 }
 
-void ListSave::Run(const QByteArray& target) {
-  QByteArray temporary = target + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());  // mode 0600: captured bytes are other people's data
-  std::FILE* out = fd < 0 ? nullptr : fdopen(fd, "wb");
-  if (!out) {
-    error_ = Reason(errno);
-    if (fd >= 0) {
-      close(fd);
-      unlink(temporary.constData());
-    }
-    done_.store(true, std::memory_order_release);
-    return;
-  }
-  const bool complete = WriteRows(out);
-  errno = EIO;  // fwrite does not always say why
-  const bool written = complete && std::ferror(out) == 0 && std::fflush(out) == 0 && fsync(fd) == 0;
-  const int error = errno;
-  const bool closed = std::fclose(out) == 0;
-  if (!written || !closed || std::rename(temporary.constData(), target.constData()) != 0) {
-    error_ = !complete ? QStringLiteral("已取消") : Reason(!written ? error : errno);
-    unlink(temporary.constData());
-  }
+void ListSave::Run(const std::string& target) {
+  error_ = Write(target);
   done_.store(true, std::memory_order_release);
+}
+
+std::optional<QString> ListSave::Write(const std::string& target) {
+  ReplacingFile file(target, 0600);  // captured bytes are other people's data
+  const bool complete = file.Stream() && WriteRows(file.Stream());
+  // The rest touches only the file: syncing it, or removing it when cancelled.
+  reading_.store(false, std::memory_order_release);
+  reading_.notify_all();
+  if (!file.Stream()) return Reason(file.ErrorNumber());
+  if (!complete) return QStringLiteral("已取消");
+  if (file.Commit()) return Reason(file.ErrorNumber());
+  return std::nullopt;
 }
 
 }  // namespace orvanel

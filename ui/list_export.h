@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "session/row_filter.h"
@@ -21,11 +22,14 @@ class ListSave {
   // and a failed or cancelled save leaves nothing behind. The spool and the
   // filter outlive the save and neither is cleared while it runs.
   ListSave(const RowSpool& spool, const RowFilter* filter, std::uint64_t rows, const QString& path);
-  ~ListSave();  // cancels a save still running
+  ~ListSave();  // cancels a save still running and waits for its end
   ListSave(const ListSave&) = delete;
   ListSave& operator=(const ListSave&) = delete;
 
   void Cancel() { cancel_.store(true, std::memory_order_relaxed); }
+  // Cancels and waits only until the save no longer reads the list (a row at
+  // most): the list may change then. Its file goes on the save's thread.
+  void StopReading();
   // Until the save has ended.
   void Wait();
   bool Done() const { return done_.load(std::memory_order_acquire); }
@@ -35,7 +39,8 @@ class ListSave {
   std::optional<QString> Error() const;
 
  private:
-  void Run(const QByteArray& target);
+  void Run(const std::string& target);
+  std::optional<QString> Write(const std::string& target);
   bool WriteRows(std::FILE* out);
 
   const RowSpool& spool_;
@@ -44,6 +49,7 @@ class ListSave {
   std::optional<QString> error_;  // written before done_
   std::atomic<std::uint64_t> written_{0};
   std::atomic<bool> cancel_{false};
+  std::atomic<bool> reading_{true};
   std::atomic<bool> done_{false};
   std::thread thread_;
 };

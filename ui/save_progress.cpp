@@ -29,14 +29,13 @@ SaveProgress::SaveProgress(std::unique_ptr<ListSave> save, QWidget* parent)
 SaveProgress::~SaveProgress() = default;
 
 void SaveProgress::CancelNow() {
-  save_->Cancel();
-  save_->Wait();
-  close();
+  cancel();  // hides the window; a cancelled save says nothing when it ends
+  save_->StopReading();
 }
 
 void SaveProgress::Poll() {
   const std::uint64_t rows = std::max<std::uint64_t>(save_->Rows(), 1);
-  setValue(static_cast<int>(save_->RowsWritten() * kSteps / rows));
+  if (!wasCanceled()) setValue(static_cast<int>(save_->RowsWritten() * kSteps / rows));
   if (!save_->Done()) return;
   poll_.stop();
   const std::optional<QString> error = save_->Error();

@@ -17,7 +17,8 @@ class SaveProgress final : public QProgressDialog {
   SaveProgress(std::unique_ptr<ListSave> save, QWidget* parent);
   ~SaveProgress() override;
 
-  // Cancels the save at once and waits for its thread: the list is about to change.
+  // Cancels the save and waits until it no longer reads the list, which is
+  // about to change. The window goes once the save's file is let go.
   void CancelNow();
 
  signals:
