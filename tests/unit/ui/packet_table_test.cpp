@@ -320,6 +320,17 @@ TEST(PacketTable, ASaveWritesTheRowsShownAndACancelledOneLeavesNoFile) {
   }
   pcap_close(saved);
   EXPECT_EQ(packets, 250'000u);
+
+  // Stopped for a change of the list: the rows may go at once, the file after.
+  ListSave stopped(*spool.spool, nullptr, spool.spool->RowCount(), target + ".new");
+  stopped.StopReading();
+  spool.spool->Clear();
+  spool.spool->FinishClear();
+  stopped.Wait();
+  EXPECT_EQ(stopped.Error(), QStringLiteral("已取消"));
+  files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(spool.scratch.path())) files += entry.is_regular_file();
+  EXPECT_EQ(files, 1u);  // the filtered save's file alone
 }
 
 // A datagram's details as the window words them: "title", then "label=value"
