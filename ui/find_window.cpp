@@ -56,8 +56,6 @@ FindWindow::FindWindow(PacketListView& view, QWidget* parent)
   auto* label = new QLabel(QStringLiteral("查找内容(&N):"), this);
   label->setBuddy(what_);
   what_->setPlaceholderText(QStringLiteral("udp port 53"));
-  expression_->setChecked(true);
-  down_->setChecked(true);
   auto* kind = new QGroupBox(QStringLiteral("查找"), this);
   auto* kindLayout = new QHBoxLayout(kind);
   kindLayout->addWidget(expression_);
@@ -66,6 +64,9 @@ FindWindow::FindWindow(PacketListView& view, QWidget* parent)
   auto* directionLayout = new QHBoxLayout(direction);
   directionLayout->addWidget(up_);
   directionLayout->addWidget(down_);
+  // Checked once in their groups: siblings of one parent exclude each other.
+  expression_->setChecked(true);
+  down_->setChecked(true);
   findNext_->setDefault(true);
   progress_->setRange(0, kProgressSteps);
   progress_->setTextVisible(false);

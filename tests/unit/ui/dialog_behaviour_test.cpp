@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTableView>
 #include <QTest>
 #include <sstream>
@@ -403,6 +404,11 @@ TEST(DialogBehaviour, FindFromTheMenuShowsLibpcapsReasonForABadExpression) {
   QStringList buttons;
   for (QPushButton* button : find->findChildren<QPushButton*>()) buttons << button->text();
   EXPECT_EQ(buttons, QStringList({"查找下一个(&F)", "取消"}));
+  QStringList checked;
+  for (QRadioButton* choice : find->findChildren<QRadioButton*>()) {
+    if (choice->isChecked()) checked << choice->text();
+  }
+  EXPECT_EQ(checked, QStringList({"过滤表达式(&E)", "向下(&D)"}));
   find->What().setText(QStringLiteral("udp and port"));
   QTest::keyClick(&find->What(), Qt::Key_Return);  // the default button
   EXPECT_TRUE(find->Status().text().contains(QStringLiteral("syntax error"))) << find->Status().text().toStdString();
