@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23
@@ -32,18 +33,72 @@ UniqueFd OpenUnnamedFile(const std::string& dir) {
 }  // namespace
 
 std::unique_ptr<MappedFile> MappedFile::Open(const std::string& dir, std::size_t reservation, std::size_t chunk,
-                                             FreeSpaceRule rule) {
+                                             FreeSpaceRule rule, Ahead ahead) {
   UniqueFd fd = OpenUnnamedFile(dir);
   if (!fd.valid()) return nullptr;
   void* base = Reserve(reservation);
   if (!base) return nullptr;
-  return std::unique_ptr<MappedFile>(
+  std::unique_ptr<MappedFile> file(
       new MappedFile(std::move(fd), static_cast<std::uint8_t*>(base), reservation, chunk, rule));
+  if (ahead == Ahead::Yes) file->ahead_ = std::thread([file = file.get()] { file->GrowAhead(); });
+  return file;
 }
 
-MappedFile::~MappedFile() { munmap(base_, reservation_); }
+MappedFile::~MappedFile() {
+  if (ahead_.joinable()) {
+    {
+      const std::lock_guard lock(asking_);
+      stopping_ = true;
+    }
+    asked_for_.notify_one();
+    ahead_.join();  // at most the chunk it is taking
+  }
+  munmap(base_, reservation_);
+}
 
 bool MappedFile::Grow(std::size_t bytes) {
+  if (!ahead_.joinable()) return GrowTo(bytes);
+  // Once the writer is into the last chunk asked for, the thread ahead takes
+  // the next two (fewer, larger takes cost less in all).
+  if (bytes + chunk_ > asked_) {
+    asked_ = (bytes + 3 * chunk_ - 1) / chunk_ * chunk_;
+    Ask(asked_);
+  }
+  if (bytes <= ready_.load(std::memory_order_acquire)) return true;
+  // Caught up with the thread ahead, or it found no room: it takes just these bytes.
+  const std::uint64_t ask = Ask(bytes);
+  std::unique_lock lock(asking_);
+  answered_.wait(lock, [&] { return answers_ >= ask; });
+  return bytes <= ready_.load(std::memory_order_acquire);
+}
+
+std::uint64_t MappedFile::Ask(std::size_t bytes) {
+  std::uint64_t ask;
+  {
+    const std::lock_guard lock(asking_);
+    wanted_ = std::max(wanted_, bytes);
+    ask = ++asks_;
+  }
+  asked_for_.notify_one();
+  return ask;
+}
+
+void MappedFile::GrowAhead() {
+  std::unique_lock lock(asking_);
+  for (;;) {
+    asked_for_.wait(lock, [&] { return stopping_ || answers_ != asks_; });
+    if (stopping_) return;
+    const std::uint64_t ask = asks_;
+    const std::size_t wanted = std::min(std::exchange(wanted_, 0), reservation_);
+    lock.unlock();
+    if (GrowTo(wanted)) ready_.store(mapped_, std::memory_order_release);
+    lock.lock();
+    answers_ = ask;
+    answered_.notify_all();
+  }
+}
+
+bool MappedFile::GrowTo(std::size_t bytes) {
   if (bytes <= mapped_) return true;
   const std::size_t target = (bytes + chunk_ - 1) / chunk_ * chunk_;
   if (target > reservation_ || !SpaceLeftFor(target - mapped_)) return false;
@@ -61,12 +116,13 @@ bool MappedFile::Grow(std::size_t bytes) {
 
 // Takes the file's blocks for a fresh piece of the mapping before anything
 // is written there: a write to a mapped page that finds the file system
-// full would end the process. Faulting the pages in for writing does that
-// and saves a fault per page later; where the kernel cannot, the blocks are
-// allocated instead.
+// full would end the process. The blocks are allocated in one go; faulting
+// the pages in for writing then saves a fault per page later, and takes the
+// blocks itself where the file system cannot allocate them ahead.
 bool MappedFile::TakeBlocks(void* piece, std::size_t length) {
-  if (madvise(piece, length, MADV_POPULATE_WRITE) == 0) return true;
-  return errno == EINVAL && fallocate(fd_.get(), 0, static_cast<off_t>(mapped_), static_cast<off_t>(length)) == 0;
+  const bool allocated = fallocate(fd_.get(), 0, static_cast<off_t>(mapped_), static_cast<off_t>(length)) == 0;
+  if (!allocated && errno != EOPNOTSUPP) return false;
+  return madvise(piece, length, MADV_POPULATE_WRITE) == 0 || allocated;
 }
 
 // Back to what is mapped.

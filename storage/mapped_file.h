@@ -3,10 +3,14 @@
 // so what it holds never moves and takes file pages, not the heap.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "capture/unique_fd.h"
 
@@ -20,31 +24,52 @@ struct FreeSpaceRule {
 
 class MappedFile {
  public:
+  // Whether a thread of the file's own grows it a chunk ahead of the writer,
+  // so that the writer does not take the fresh pages' faults itself.
+  enum class Ahead { No, Yes };
   // Nothing when dir lies on a tmpfs (the file would take memory after all),
   // cannot hold unnamed files, or the address space cannot be reserved.
   static std::unique_ptr<MappedFile> Open(const std::string& dir, std::size_t reservation, std::size_t chunk,
-                                          FreeSpaceRule rule);
+                                          FreeSpaceRule rule, Ahead ahead = Ahead::No);
   ~MappedFile();
   MappedFile(const MappedFile&) = delete;
   MappedFile& operator=(const MappedFile&) = delete;
 
   std::uint8_t* Base() const { return base_; }
-  // Maps at least bytes; false when the reservation or the file system has no room.
+  // Maps at least bytes; false when the reservation or the file system has no
+  // room. One thread at a time. With a thread ahead, it waits only when that
+  // thread has not got there yet.
   bool Grow(std::size_t bytes);
 
  private:
   MappedFile(UniqueFd fd, std::uint8_t* base, std::size_t reservation, std::size_t chunk, FreeSpaceRule rule)
       : fd_(std::move(fd)), base_(base), reservation_(reservation), chunk_(chunk), rule_(rule) {}
+  bool GrowTo(std::size_t bytes);
   bool TakeBlocks(void* piece, std::size_t length);
   void Shrink();
   bool SpaceLeftFor(std::size_t bytes) const;
+  std::uint64_t Ask(std::size_t bytes);
+  void GrowAhead();
 
   const UniqueFd fd_;
   std::uint8_t* const base_;
   const std::size_t reservation_;
   const std::size_t chunk_;
   const FreeSpaceRule rule_;
-  std::size_t mapped_ = 0;
+  std::size_t mapped_ = 0;  // only the thread that grows the file: the writer, or the thread ahead
+
+  // The thread ahead, when there is one.
+  std::thread ahead_;
+  std::atomic<std::size_t> ready_{0};  // mapped_, as the writer sees it
+  std::size_t asked_ = 0;              // writer only: the most it has asked for
+  std::mutex asking_;
+  std::condition_variable asked_for_;
+  std::condition_variable answered_;
+  // Guarded by asking_.
+  std::size_t wanted_ = 0;
+  std::uint64_t asks_ = 0;
+  std::uint64_t answers_ = 0;
+  bool stopping_ = false;
 };
 
 }  // namespace orvanel

@@ -14,10 +14,11 @@ namespace orvanel {
 namespace {
 
 // Address space only, never committed: room for about 190 million full-size
-// rows, or 350 million small ones; past that, rows count as not listed. Kept
-// well below the address space a ThreadSanitizer build leaves to mappings.
+// rows, or 700 million small ones; past that, rows count as not listed. A
+// ThreadSanitizer build leaves about 3.5 TiB to mappings on x86_64, room for
+// a dozen spools of 272 GiB at once.
 constexpr std::size_t kDataReservation = std::size_t{256} << 30;
-constexpr std::size_t kIndexReservation = std::size_t{8} << 30;
+constexpr std::size_t kIndexReservation = std::size_t{16} << 30;
 constexpr std::size_t kDataChunk = std::size_t{16} << 20;
 constexpr std::size_t kIndexChunk = std::size_t{1} << 20;
 constexpr std::uint32_t kRefusalsBetweenChecks = 4096;  // while full, how often free space is looked at again
@@ -61,8 +62,10 @@ std::unique_ptr<RowSpool> RowSpool::InDirectory(const std::string& directory, Sp
 }
 
 bool RowSpool::OpenFiles() {
-  auto data = MappedFile::Open(directory_, kDataReservation, kDataChunk, rule_);
-  auto index = data ? MappedFile::Open(directory_, kIndexReservation, kIndexChunk, rule_) : nullptr;
+  // Threads of the files' own take the next chunks, so the writer does not fault.
+  auto data = MappedFile::Open(directory_, kDataReservation, kDataChunk, rule_, MappedFile::Ahead::Yes);
+  auto index = data ? MappedFile::Open(directory_, kIndexReservation, kIndexChunk, rule_, MappedFile::Ahead::Yes)
+                    : nullptr;
   if (!index) return false;
   data_ = std::move(data);
   index_ = std::move(index);

@@ -3,13 +3,22 @@
 // every packet listed into the dialog's row spool, next to the same loop
 // keeping the rows' texts in memory, addresses made by inet_ntop.
 // Rates are per CPU second of the one loop thread, as the machine is shared.
+// Then the spool's writer alone, rows of one size added until the spool is
+// let go, next to write() of the same bytes to a file beside it (what
+// tcpdump -w pays): CPU of the writing thread and of the whole process.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
 
 #include "bench/core/recorded_traffic.h"
 #include "capture/capture_loop.h"
+#include "capture/unique_fd.h"
 #include "storage/row_spool.h"
 
+#include <cstring>
 #include <memory>
+#include <vector>
 
 namespace orvanel::bench {
 namespace {
@@ -93,10 +102,72 @@ void CountOnly(benchmark::State& state) { RunLoop<SpoolTable>(state, false); }
 void ListEverything(benchmark::State& state) { RunLoop<SpoolTable>(state, true); }
 void ListEverythingInetNtop(benchmark::State& state) { RunLoop<TextTable>(state, true); }
 
+double CpuSeconds(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Rows into a spool of their own, which is then let go (its files' release
+// is part of the cost). False when not every row was listed.
+bool SpoolRows(const std::vector<std::uint8_t>& datagram, std::size_t rows) {
+  auto spool = RowSpool::CreateInCacheDirectory();
+  ListedRow row;
+  row.datagram = datagram;
+  for (std::size_t i = 0; i < rows; ++i) {
+    row.captureTimeNs = static_cast<std::int64_t>(i);
+    spool->AddRow(row);
+  }
+  return spool->RowCount() == rows;
+}
+
+// The same bytes gathered in 64 KiB and written to an unnamed file in the
+// spool's directory, which is then let go.
+bool WriteRowsToFile(const std::vector<std::uint8_t>& datagram, std::size_t rows) {
+  static const std::string directory = RowSpool::CreateInCacheDirectory()->Directory();
+  const UniqueFd file(open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  std::vector<std::uint8_t> buffer(64 << 10);
+  std::size_t used = 0;
+  bool written = file.valid();
+  for (std::size_t i = 0; i < rows && written; ++i) {
+    if (used + datagram.size() > buffer.size()) {
+      written = write(file.get(), buffer.data(), used) == static_cast<ssize_t>(used);
+      used = 0;
+    }
+    std::memcpy(buffer.data() + used, datagram.data(), datagram.size());
+    used += datagram.size();
+  }
+  return written && write(file.get(), buffer.data(), used) == static_cast<ssize_t>(used);
+}
+
+// range(0) rows of UDP datagrams with range(1)-byte payloads.
+template <bool (*kWrite)(const std::vector<std::uint8_t>&, std::size_t)>
+void WriteRows(benchmark::State& state) {
+  const auto rows = static_cast<std::size_t>(state.range(0));
+  const std::vector<std::uint8_t> datagram(28 + static_cast<std::size_t>(state.range(1)), 0x45);
+  double thread = 0;
+  double process = 0;
+  for (auto _ : state) {
+    const double threadStart = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    const double processStart = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    if (!kWrite(datagram, rows)) state.SkipWithError("not every row was written");
+    thread += CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - threadStart;
+    process += CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processStart;
+  }
+  const double written = static_cast<double>(state.iterations()) * static_cast<double>(rows);
+  state.counters["per_packet"] = process / written;  // seconds of the process per row
+  state.counters["writer_ns"] = thread / written * 1e9;
+}
+
+void SpoolWrite(benchmark::State& state) { WriteRows<SpoolRows>(state); }
+void FileWrite(benchmark::State& state) { WriteRows<WriteRowsToFile>(state); }
+
 BENCHMARK(CountOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(ReplayAlone)->Unit(benchmark::kMillisecond);
 BENCHMARK(ListEverything)->Unit(benchmark::kMillisecond);
 BENCHMARK(ListEverythingInetNtop)->Unit(benchmark::kMillisecond);
+BENCHMARK(SpoolWrite)->Args({1'000'000, 64})->Args({200'000, 1400})->Unit(benchmark::kMillisecond);
+BENCHMARK(FileWrite)->Args({1'000'000, 64})->Args({200'000, 1400})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace orvanel::bench
