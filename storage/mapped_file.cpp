@@ -62,21 +62,23 @@ bool MappedFile::Grow(std::size_t bytes) {
   // the next two (fewer, larger takes cost less in all).
   if (bytes + chunk_ > asked_) {
     asked_ = (bytes + 3 * chunk_ - 1) / chunk_ * chunk_;
-    Ask(asked_);
+    Ask(asked_, false);
   }
   if (bytes <= ready_.load(std::memory_order_acquire)) return true;
-  // Caught up with the thread ahead, or it found no room: it takes just these bytes.
-  const std::uint64_t ask = Ask(bytes);
+  // Caught up with the thread ahead, or it found no room: it takes just these
+  // bytes, and is asked ahead again from there.
+  const std::uint64_t ask = Ask(bytes, true);
+  asked_ = 0;
   std::unique_lock lock(asking_);
   answered_.wait(lock, [&] { return answers_ >= ask; });
   return bytes <= ready_.load(std::memory_order_acquire);
 }
 
-std::uint64_t MappedFile::Ask(std::size_t bytes) {
+std::uint64_t MappedFile::Ask(std::size_t bytes, bool justThese) {
   std::uint64_t ask;
   {
     const std::lock_guard lock(asking_);
-    wanted_ = std::max(wanted_, bytes);
+    wanted_ = justThese ? bytes : std::max(wanted_, bytes);
     ask = ++asks_;
   }
   asked_for_.notify_one();

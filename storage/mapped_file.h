@@ -48,7 +48,7 @@ class MappedFile {
   bool TakeBlocks(void* piece, std::size_t length);
   void Shrink();
   bool SpaceLeftFor(std::size_t bytes) const;
-  std::uint64_t Ask(std::size_t bytes);
+  std::uint64_t Ask(std::size_t bytes, bool justThese);
   void GrowAhead();
 
   const UniqueFd fd_;
