@@ -24,8 +24,8 @@ struct FreeSpaceRule {
 
 class MappedFile {
  public:
-  // Whether a thread of the file's own grows it a chunk ahead of the writer,
-  // so that the writer does not take the fresh pages' faults itself.
+  // Whether a thread of the file's own grows it ahead of the writer, so that
+  // the writer does not take the fresh pages' faults itself.
   enum class Ahead { No, Yes };
   // Nothing when dir lies on a tmpfs (the file would take memory after all),
   // cannot hold unnamed files, or the address space cannot be reserved.

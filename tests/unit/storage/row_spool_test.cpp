@@ -148,18 +148,19 @@ TEST_F(SpoolTest, RowsAcrossChunksAreWholeAndClearOrALowFileSystemMeetTheChunksT
     for (std::uint32_t i = 0; i < 11'800; ++i) Add(*spool, bytes(0), i);
     ASSERT_EQ(spool->RowCount(), 11'800u);
   }
+  spool.reset();  // let go while its threads ahead may be at work, and its blocks freed
   // Room for three chunks above the rule: the next cannot be had, rows are refused.
   struct statvfs fileSystem;
   ASSERT_EQ(statvfs(scratch.path().c_str(), &fileSystem), 0);
   const std::uint64_t available = std::uint64_t{fileSystem.f_bavail} * fileSystem.f_frsize;
   auto low = RowSpool::Create(directory, {.minimumFreeBytes = available - (64u << 20), .minimumFreePercent = 0});
   ASSERT_TRUE(low);
-  for (std::uint32_t i = 0; i < 60'000; ++i) Add(*low, bytes(0), i);  // 82 MiB
+  for (std::uint32_t i = 0; i < 100'000; ++i) Add(*low, bytes(0), i);  // 136 MiB
   ASSERT_GT(low->RowCount(), 0u);
   EXPECT_GT(low->RowsNotListed(), 0u);
-  EXPECT_EQ(low->RowCount() + low->RowsNotListed(), 60'000u);
+  EXPECT_EQ(low->RowCount() + low->RowsNotListed(), 100'000u);
   EXPECT_EQ(low->Row(low->RowCount() - 1).datagram.size(), bytes(0).size());
-}  // both let go while their threads ahead may be at work
+}
 
 // Crafted rows: every third a DNS query, every fifth an echo request, the rest
 // TCP with "needle" in the payload of every seventh.
