@@ -49,6 +49,7 @@
 #include "ui/packet_list_view.h"
 #include "ui/rate_graph_window.h"
 #include "ui/rate_history.h"
+#include "ui/windows_look_style.h"
 
 namespace orvanel::bench {
 namespace {
@@ -411,6 +412,7 @@ int RunOverload(int argc, char** argv) {
     return Usage();
   }
   TimingApplication app(argc, argv);
+  app.setStyle(new WindowsLookStyle);  // the program's look
   orvanel::CCaptureDlg dialog;
   Bench bench(dialog, app.Timing(), QString::fromLocal8Bit(argv[1]));
   if (!bench.Start() || !bench.Overload(payload, rate, count, save)) {
@@ -436,6 +438,7 @@ int main(int argc, char** argv) {
     return Usage();
   }
   TimingApplication app(argc, argv);
+  app.setStyle(new orvanel::WindowsLookStyle);  // the program's look
   const std::size_t before = ResidentBytes();
   orvanel::CCaptureDlg dialog;
   Bench bench(dialog, app.Timing(), QString::fromLocal8Bit(argv[1]));
