@@ -5,17 +5,18 @@
 #include <QHoverEvent>
 #include <QItemSelectionModel>
 #include <QPainter>
-#include <QStyledItemDelegate>
 #include <QTimer>
+
+#include "ui/cell_delegate.h"
 
 namespace orvanel {
 namespace {
 
 // Follows the pointer over the view's rows; the row under it is looked up at
 // each paint, as rows move when new ones arrive on top.
-class TrackSelect final : public QStyledItemDelegate {
+class TrackSelect final : public CellDelegate {
  public:
-  explicit TrackSelect(QAbstractItemView& view) : QStyledItemDelegate(&view), view_(view) {
+  explicit TrackSelect(QAbstractItemView& view) : CellDelegate(&view), view_(view) {
     hover_.setSingleShot(true);
     hover_.setInterval(kHoverMilliseconds);
     connect(&hover_, &QTimer::timeout, this, &TrackSelect::SelectHotRow);
@@ -29,7 +30,7 @@ class TrackSelect final : public QStyledItemDelegate {
       hot.setAlpha(48);
       painter->fillRect(option.rect, hot);
     }
-    QStyledItemDelegate::paint(painter, option, index);
+    CellDelegate::paint(painter, option, index);
   }
 
  protected:
@@ -41,7 +42,7 @@ class TrackSelect final : public QStyledItemDelegate {
       case QEvent::Paint: hotRow_ = RowUnderPointer(); break;
       default: break;
     }
-    return QStyledItemDelegate::eventFilter(watched, event);
+    return CellDelegate::eventFilter(watched, event);
   }
 
  private:

@@ -12,6 +12,8 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStandardItemModel>
+#include <QStyledItemDelegate>
 #include <QTest>
 #include <QToolTip>
 #include <QTreeWidget>
@@ -32,6 +34,7 @@
 #include "session/row_match.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/test_files.h"
+#include "ui/cell_delegate.h"
 #include "ui/cell_text.h"
 #include "ui/details_from_table.h"
 #include "ui/details_texts.h"
@@ -450,6 +453,43 @@ QStringList TreeLines(const PacketDetailsWindow& window) {
   QStringList lines;
   for (QTreeWidgetItemIterator item(window.Fields()); *item; ++item) lines << (*item)->text(0) + "=" + (*item)->text(1);
   return lines;
+}
+
+// The list's own delegate draws each cell as Qt's does, pixel for pixel:
+// texts that fit and elided ones, CJK and symbols, a selected row and the
+// current cell with the focus, first drawn and then again from its cache.
+TEST(PacketTable, CellsLookAsQtDrawsThem) {
+  const QStringList texts = {QStringLiteral("UDP"), QStringLiteral("192.168.100.200"), QStringLiteral("65535"),
+                             QString(64, 'x'), QStringLiteral("GET / HTTP/1.1␍␊Host: 例子.测试␀␁"),
+                             QStringLiteral("数据包内容数据包内容数据包内容数据包内容"), QStringLiteral("�\u00e9\u00e9\u0301"), QString()};
+  QStandardItemModel model(4, 4);
+  for (int row = 0; row < model.rowCount(); ++row) {
+    for (int column = 0; column < model.columnCount(); ++column) {
+      model.setItem(row, column, new QStandardItem(texts[(row * 3 + column) % texts.size()]));
+    }
+  }
+  QTableView view;
+  view.setModel(&model);
+  view.setWordWrap(false);
+  view.setSelectionBehavior(QAbstractItemView::SelectRows);
+  for (const int column : {0, 1, 2, 3}) view.setColumnWidth(column, 40 + 45 * column);
+  view.resize(420, 200);
+  view.show();
+  view.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+  view.setFocus();
+  view.selectRow(1);
+  view.selectionModel()->setCurrentIndex(model.index(2, 2), QItemSelectionModel::NoUpdate);
+  const auto drawn = [&view](QAbstractItemDelegate& delegate) {
+    view.setItemDelegate(&delegate);
+    return view.viewport()->grab().toImage();
+  };
+  QStyledItemDelegate qt;
+  CellDelegate ours;
+  const QImage expected = drawn(qt);
+  EXPECT_EQ(drawn(ours), expected);
+  EXPECT_EQ(drawn(ours), expected);
+  view.setItemDelegate(nullptr);
 }
 
 TEST(PacketTable, DoubleClickOrEnterOnASelectedRowOpensItsDetailsFromACopy) {
