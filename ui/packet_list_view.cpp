@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QWheelEvent>
 #include <algorithm>
 #include <limits>
@@ -42,9 +43,43 @@ class Busy {
   const bool was_;
 };
 
+// The list's scroll bar. Its range grows at every tick while rows arrive;
+// once the slider is at its smallest the bar looks the same, and is not
+// drawn again for it.
+class ListScrollBar final : public QScrollBar {
+ public:
+  explicit ListScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {}
+
+ protected:
+  void sliderChange(SliderChange change) override {
+    if (change == SliderRangeChange && drawn_ == Look()) return;
+    QScrollBar::sliderChange(change);
+  }
+  void paintEvent(QPaintEvent* event) override {
+    drawn_ = Look();
+    QScrollBar::paintEvent(event);
+  }
+
+ private:
+  struct Looks {
+    QRect slider;
+    bool atMinimum;
+    bool atMaximum;
+    friend bool operator==(const Looks&, const Looks&) = default;
+  };
+  Looks Look() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+            value() == minimum(), value() == maximum()};
+  }
+
+  std::optional<Looks> drawn_;
+};
+
 }  // namespace
 
-PacketListView::PacketListView(QWidget* parent) : QTableView(parent), rowBar_(new QScrollBar(Qt::Vertical, this)) {
+PacketListView::PacketListView(QWidget* parent) : QTableView(parent), rowBar_(new ListScrollBar(this)) {
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollMode(ScrollPerItem);
   rowBar_->setRange(0, 0);

@@ -109,7 +109,17 @@ void PacketModel::SetWindow(std::uint64_t top, int rows) {
   for (int row = 0; row < rows; ++row) {
     const std::uint64_t ordinal = top - static_cast<std::uint64_t>(row);
     const int old = WindowRowOf(ordinal);
-    next.push_back(old >= 0 ? std::move(window_[static_cast<std::size_t>(old)]) : MakeRow(ordinal));
+    next.push_back(old >= 0 ? window_[static_cast<std::size_t>(old)] : MakeRow(ordinal));
+  }
+  // Only lines of the window whose texts changed are drawn again: rows of
+  // a flood often look alike.
+  int firstChanged = rows;
+  int lastChanged = -1;
+  for (int row = 0; row < std::min(rows, rowCount()); ++row) {
+    if (next[static_cast<std::size_t>(row)].texts != window_[static_cast<std::size_t>(row)].texts) {
+      firstChanged = std::min(firstChanged, row);
+      lastChanged = row;
+    }
   }
   const int before = rowCount();
   if (rows > before) beginInsertRows({}, before, rows - 1);
@@ -118,7 +128,9 @@ void PacketModel::SetWindow(std::uint64_t top, int rows) {
   top_ = top;
   if (rows > before) endInsertRows();
   if (rows < before) endRemoveRows();
-  if (rows > 0) emit dataChanged(index(0, 0), index(rows - 1, kPacketColumnCount - 1), {Qt::DisplayRole});
+  if (lastChanged >= 0) {
+    emit dataChanged(index(firstChanged, 0), index(lastChanged, kPacketColumnCount - 1), {Qt::DisplayRole});
+  }
 }
 
 }  // namespace orvanel

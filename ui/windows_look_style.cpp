@@ -1,5 +1,6 @@
 #include "ui/windows_look_style.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 #include <QStyleOption>
 #include <qdrawutil.h>
@@ -16,6 +17,12 @@ void DrawGroupBox(const QStyleOptionGroupBox& box, QPainter& painter, const QSty
   const QFontMetrics& metrics = box.fontMetrics;
   const int lineY = metrics.height() / 2;
   const QRect frame = box.rect.adjusted(0, lineY, -1, -1);
+  // Only the frame's lines and the caption are drawn. A counter field that
+  // changes repaints the box beneath it, but only the empty inside.
+  QRect inside = frame.adjusted(2, 2, -2, -2);
+  inside.setTop(std::max(inside.top(), box.rect.top() + metrics.height()));
+  const QRegion painted = painter.paintEngine() ? painter.paintEngine()->systemClip() : QRegion();
+  if (!painted.isEmpty() && !painted.intersects(painter.deviceTransform().map(QRegion(box.rect) - inside))) return;
   const QString caption =
       metrics.elidedText(box.text, Qt::ElideRight, std::max(0, box.rect.width() - 2 * (kCaptionIndent + kCaptionGap)));
   const QRect captionGap(box.rect.left() + kCaptionIndent, box.rect.top(),

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
 #include <QTest>
@@ -130,6 +131,12 @@ TEST(PacketTable, ClearEmptiesTheTableAtOnceWhileRowsGoOnArriving) {
   model.SetWindow(999, 20);
   ASSERT_EQ(model.ShownRows(), 1000u);
   ASSERT_EQ(model.rowCount(), 20);
+  // Lines whose texts change are drawn again, and only they.
+  QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+  model.SetWindow(998, 20);  // every line shows another port
+  ASSERT_EQ(changed.size(), 1);
+  EXPECT_EQ(changed[0][0].toModelIndex().row(), 0);
+  EXPECT_EQ(changed[0][1].toModelIndex().row(), 19);
   model.Clear();
   EXPECT_EQ(model.ShownRows(), 0u);
   EXPECT_EQ(model.rowCount(), 0);
@@ -138,6 +145,20 @@ TEST(PacketTable, ClearEmptiesTheTableAtOnceWhileRowsGoOnArriving) {
   EXPECT_EQ(model.TakeRows(), 1u);
   ShowAll(model);
   EXPECT_EQ(Cell(model, 0, 2), QStringLiteral("4242"));
+  // A flood of alike rows under a different one: only the top line changes.
+  for (int i = 0; i < 30; ++i) AddRow({kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, 7, 1, 28, ""}, *spool.spool);
+  model.TakeRows();
+  model.SetWindow(model.ShownRows() - 1, 20);
+  AddRow({kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, 7, 1, 28, ""}, *spool.spool);
+  AddRow({kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, 8, 1, 28, ""}, *spool.spool);
+  model.TakeRows();
+  changed.clear();
+  model.SetWindow(model.ShownRows() - 1, 20);
+  ASSERT_EQ(changed.size(), 1);
+  EXPECT_EQ(changed[0][0].toModelIndex().row(), 0);
+  EXPECT_EQ(changed[0][1].toModelIndex().row(), 0);
+  EXPECT_EQ(Cell(model, 0, 2), QStringLiteral("8"));
+  EXPECT_EQ(Cell(model, 1, 2), QStringLiteral("7"));
 }
 
 // The port column of the rows on screen, top to bottom.
