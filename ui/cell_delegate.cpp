@@ -9,8 +9,8 @@
 namespace orvanel {
 namespace {
 
-// What the style draws alone: more than one left-aligned line, right to
-// left, or the focus frame, which goes over the text.
+// What the style draws alone: anything but one left-aligned line, left to
+// right, and the focus frame, which goes over the text.
 bool DrawnByStyle(const QStyleOptionViewItem& cell) {
   return (cell.state & QStyle::State_HasFocus) || (cell.features & QStyleOptionViewItem::WrapText) ||
          cell.direction != Qt::LeftToRight || (cell.displayAlignment & Qt::AlignHorizontal_Mask) != Qt::AlignLeft ||
