@@ -73,11 +73,12 @@ void PcapngWriter::WritePacket(std::span<const std::uint8_t> datagram, std::int6
   const std::array<std::uint32_t, 7> head = {kEnhancedPacketBlock, total, 0,  // interface 0
                                              static_cast<std::uint32_t>(time >> 32), static_cast<std::uint32_t>(time),
                                              captured, original};
-  const std::array<std::uint8_t, 3> zeros{};
-  std::fwrite(head.data(), sizeof head, 1, out_);
-  std::fwrite(datagram.data(), 1, datagram.size(), out_);
-  std::fwrite(zeros.data(), 1, padding, out_);
-  std::fwrite(&total, sizeof total, 1, out_);
+  std::array<std::uint8_t, 3 + sizeof total> tail{};  // the padding's zeros, then the total again
+  std::memcpy(tail.data() + padding, &total, sizeof total);
+  // One thread writes the stream: its lock is not needed for each piece.
+  fwrite_unlocked(head.data(), sizeof head, 1, out_);
+  fwrite_unlocked(datagram.data(), 1, datagram.size(), out_);
+  fwrite_unlocked(tail.data(), 1, padding + sizeof total, out_);
 }
 
 }  // namespace orvanel
