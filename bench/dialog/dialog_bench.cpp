@@ -197,7 +197,7 @@ class Bench {
     generator.start(flood_, {QString::number(count), QString::number(kFloodPort), QString::number(payload),
                              QString::number(rate)});
     if (!generator.waitForStarted(5000)) return 0;
-    Pump([&] { return generator.state() == QProcess::NotRunning; }, 130'000);
+    Pump([&] { return generator.state() == QProcess::NotRunning; }, 200'000);  // the generator stops at 180 s
     if (generator.exitStatus() != QProcess::NormalExit) return 0;
     double measured = 0;
     for (const QByteArray& line : generator.readAllStandardOutput().split('\n')) {

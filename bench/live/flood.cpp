@@ -20,7 +20,7 @@
 namespace {
 
 constexpr long kMaxCount = 100'000'000;
-constexpr auto kTimeLimit = std::chrono::seconds(120);
+constexpr auto kTimeLimit = std::chrono::seconds(180);
 constexpr int kBatch = 256;
 constexpr long kDefaultPayload = 64;
 constexpr long kMaxPayload = 65000;
