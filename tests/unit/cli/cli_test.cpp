@@ -274,6 +274,44 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
   // Quiet: the counters alone.
   jsonArguments.insert(jsonArguments.begin(), "--quiet");
   EXPECT_EQ(Run(jsonArguments).out, jsonLines[4] + "\n");
+
+  // The conversations after the counters, largest total bytes first, as
+  // objects and as "#conv" lines.
+  jsonArguments.insert(jsonArguments.begin(), "--conversations");
+  const CliRun conversations = Run(jsonArguments);
+  std::vector<std::string> tsvArguments = show;
+  tsvArguments.insert(tsvArguments.begin(), {"--quiet", "--conversations"});
+  const std::vector<std::string> convLines = Split(Run(tsvArguments).out, '\n');
+  ASSERT_EQ(conversations.status, 0) << conversations.err;
+  const std::vector<std::string> lines = Split(conversations.out, '\n');
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], jsonLines[4]);
+  const auto all = nlohmann::json::parse(lines[1]).at("conversations");
+  ASSERT_EQ(all.size(), 4u);
+  ASSERT_EQ(convLines.size(), 13u);
+  const auto udp = all[0];  // two datagrams, the most bytes
+  EXPECT_EQ(udp.at("protocol"), "udp");
+  EXPECT_EQ(udp.at("a"), "10.0.0.1");
+  EXPECT_EQ(udp.at("a_port"), 7);
+  EXPECT_EQ(udp.at("b"), "10.0.0.9");
+  EXPECT_EQ(udp.at("b_port"), 9);
+  EXPECT_EQ(udp.at("packets_a_to_b"), 2);
+  EXPECT_EQ(udp.at("bytes_a_to_b"), 28 + 15 + 28);
+  EXPECT_EQ(udp.at("packets_b_to_a"), 0);
+  EXPECT_EQ(udp.at("bytes_b_to_a"), 0);
+  EXPECT_DOUBLE_EQ(udp.at("first").get<double>(), 1700000000.000001);
+  EXPECT_DOUBLE_EQ(udp.at("last").get<double>(), 1700000000.000004);
+  EXPECT_EQ(udp.at("folded"), false);
+  EXPECT_EQ(convLines[9], "#conv\tudp\t10.0.0.1\t7\t10.0.0.9\t9\t2\t71\t0\t0\t1700000000.000001000\t"
+                          "1700000000.000004000");
+  EXPECT_EQ(all[1].at("protocol"), "tcp");
+  for (const auto& portless : {all[2], all[3]}) {
+    EXPECT_FALSE(portless.contains("a_port")) << portless;
+    EXPECT_FALSE(portless.contains("b_port")) << portless;
+  }
+  EXPECT_EQ(all[3].at("protocol"), "47");
+  EXPECT_EQ(convLines[12], "#conv\t47\t10.0.0.1\t\t10.0.0.2\t\t1\t20\t0\t0\t1700000000.000003000\t"
+                           "1700000000.000003000");
 }
 
 TEST_F(CliTest, RowsAgreeWithTheDetailsDecoder) {
