@@ -171,6 +171,17 @@ void FindWindow::Stop() {
   cancel_->setText(QStringLiteral("取消"));
 }
 
+void FindWindow::ShowOnlyMatching(const QString& expression) {
+  expression_->setChecked(true);
+  what_->setText(expression);
+  {
+    const QSignalBlocker blocker(onlyMatching_);
+    onlyMatching_->setChecked(true);
+  }
+  ApplyFilter();
+  Open();
+}
+
 void FindWindow::ApplyFilter() {
   Stop();
   what_->setModified(false);

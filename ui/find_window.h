@@ -38,6 +38,9 @@ class FindWindow final : public QDialog {
   void FindInChosenDirection();
   // Stops a running search; the list is about to change under it.
   void Stop();
+  // Shows the window with the expression in it and the list narrowed to the
+  // rows it takes.
+  void ShowOnlyMatching(const QString& expression);
 
   // What the window finds and shows, for the dialog's tests.
   QLineEdit& What() const { return *what_; }
