@@ -126,8 +126,21 @@ ConversationWindow::ConversationWindow(const ConversationTable& table, std::func
   view_->setContextMenuPolicy(Qt::CustomContextMenu);
   // Rows of one height, so that a million of them cost no more than a few.
   view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  view_->verticalHeader()->setMinimumSectionSize(1);
+  view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
   view_->verticalHeader()->hide();
   QHeaderView* header = view_->horizontalHeader();
+  // Wide enough for its heading, a full address, a five-digit port, a local start time.
+  const QStringList headings = ConversationHeadings();
+  for (int column = 0; column < kConversationColumnCount; ++column) {
+    const char* sample = column == kAddressAColumn || column == kAddressBColumn ? "255.255.255.255"
+                         : column == kStartColumn                            ? "2026-12-31 23:59:59.999"
+                                                                             : "999.99 M";
+    const QFontMetrics metrics = view_->fontMetrics();
+    header->resizeSection(column, std::max(metrics.horizontalAdvance(QLatin1String(sample)),
+                                           metrics.horizontalAdvance(headings[column])) + 16);
+  }
+  header->setStretchLastSection(true);
   header->setSectionsClickable(true);
   header->setSortIndicatorShown(false);  // by total bytes, which has no column, until a click
   header->setHighlightSections(false);
@@ -147,7 +160,7 @@ ConversationWindow::ConversationWindow(const ConversationTable& table, std::func
     ShowStatus();
     if (!ranker_->Running()) ranker_->Request(request_);
   });
-  resize(900, 420);
+  resize(header->length() + 40, 480);
   ShowStatus();
 }
 
