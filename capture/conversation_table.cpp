@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -43,9 +44,12 @@ struct CanonicalKey {
   bool operator==(const CanonicalKey&) const = default;
 };
 
+std::uint64_t EndpointA(const ConversationKey& key) { return std::uint64_t{key.addressA} << 16 | key.portA; }
+std::uint64_t EndpointB(const ConversationKey& key) { return std::uint64_t{key.addressB} << 16 | key.portB; }
+
 CanonicalKey CanonicalOf(const ConversationKey& key) {
-  const std::uint64_t a = std::uint64_t{key.addressA} << 16 | key.portA;
-  const std::uint64_t b = std::uint64_t{key.addressB} << 16 | key.portB;
+  const std::uint64_t a = EndpointA(key);
+  const std::uint64_t b = EndpointB(key);
   return {std::min(a, b), std::max(a, b), key.protocol | (key.hasPorts ? 0x100u : 0u)};
 }
 
@@ -84,7 +88,7 @@ static_assert(sizeof(std::atomic<std::uint64_t>) == 8 && std::atomic<std::uint64
 // slots, and the first fragments of recent fragmented datagrams.
 struct ConversationTable::Writer {
   explicit Writer(ConversationTable& owner)
-      : table(owner), index(0, SlotHash{&owner}, SlotEqual{&owner}) {}
+      : table(owner), index(owner.limit_, SlotHash{&owner}, SlotEqual{&owner}) {}
 
   struct SlotHash {
     using is_transparent = void;
@@ -111,8 +115,17 @@ struct ConversationTable::Writer {
   // Source and destination, then identification and protocol.
   using FragmentKey = std::pair<std::uint64_t, std::uint32_t>;
 
+  // The conversation of the last packet: a flow's packets come in runs.
+  struct Recent {
+    CanonicalKey key;
+    std::uint32_t slot;
+    std::uint64_t endpointA;
+  };
+
   ConversationTable& table;
+  // Room for the limit from the start: growing would hash every slot again.
   absl::flat_hash_set<std::uint32_t, SlotHash, SlotEqual> index;
+  std::optional<Recent> recent;
   std::vector<std::uint32_t> freeSlots;
   absl::flat_hash_map<FragmentKey, FirstFragment> fragments;
   std::uint32_t constructed = 0;  // slots made so far; they stay made across a Clear
@@ -140,6 +153,8 @@ void ConversationTable::FinishClear() {
   if (!Cleared()) return;
   Writer& w = *writer_;
   w.index.clear();
+  w.index.reserve(limit_);
+  w.recent.reset();
   w.freeSlots.clear();
   w.fragments.clear();
   Slot& folded = slots_[limit_];
@@ -178,15 +193,15 @@ void ConversationTable::Count(const IpHeaderView& view, const ListedRow& row) {
     key.portA = row.sourcePort;
     key.portB = row.destinationPort;
   }
-  std::uint32_t slot = 0;
-  int direction = 0;
-  if (const auto found = w.index.find(CanonicalOf(key)); found != w.index.end()) {
-    slot = *found;
-    const ConversationKey held = slots_[slot].Key();
-    direction = held.addressA == key.addressA && held.portA == key.portA ? 0 : 1;
-  } else {
-    slot = Claim(key, row.captureTimeNs);
+  const CanonicalKey canonical = CanonicalOf(key);
+  const std::uint64_t source = EndpointA(key);
+  if (!w.recent || !(w.recent->key == canonical)) {
+    const auto found = w.index.find(canonical);
+    const std::uint32_t slot = found != w.index.end() ? *found : Claim(key, row.captureTimeNs);
+    w.recent = Writer::Recent{canonical, slot, EndpointA(slots_[slot].Key())};
   }
+  const std::uint32_t slot = w.recent->slot;
+  const int direction = source == w.recent->endpointA ? 0 : 1;
   slots_[slot].CountPacket(direction, row.totalLength, row.captureTimeNs);
 
   if (transport && row.hasPorts && (fragment & 0x2000) != 0) {
@@ -270,6 +285,7 @@ void ConversationTable::Fold(std::uint32_t slot, bool firstFolded) {
   Slot& s = slots_[slot];
   Slot& folded = slots_[limit_];
   writer_->index.erase(slot);  // while the slot still holds its key
+  if (writer_->recent && writer_->recent->slot == slot) writer_->recent.reset();
   for (int direction = 0; direction < 2; ++direction) {
     Slot::Add(folded.packets[direction], s.packets[direction].load(std::memory_order_relaxed));
     Slot::Add(folded.bytes[direction], s.bytes[direction].load(std::memory_order_relaxed));

@@ -91,7 +91,9 @@ void RunLoop(benchmark::State& state, bool listEverything, const RecordedTraffic
     CaptureThreadProc(context);
   }
   if (conversations && conversationTable.Held() == 0) state.SkipWithError("no conversation was kept");
-  if (counters.Count(TrafficGroup::All, ProtocolClass::TCP) == 0) state.SkipWithError("nothing was counted");
+  if (counters.Count(TrafficGroup::All, ProtocolClass::TCP) + counters.Count(TrafficGroup::All, ProtocolClass::UDP) == 0) {
+    state.SkipWithError("nothing was counted");
+  }
   if (listEverything && table.Rows() == 0) state.SkipWithError("nothing was listed");
   state.counters["rows"] = static_cast<double>(table.Rows());
   SetPerPacket(state);
