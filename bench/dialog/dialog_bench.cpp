@@ -216,6 +216,18 @@ class Bench {
     return measured;
   }
 
+  // Until the counters stop moving after a flood, and one refresh more.
+  void WaitUntilCounted() {
+    long last = -1;
+    Pump([&] {
+      const long counted = Counted();
+      const bool settled = counted == last;
+      last = counted;
+      return settled && counted > 0;
+    }, kCatchUpMs);
+    Pump([] { return false; }, 300);  // one more refresh: nothing still coming
+  }
+
   // One flood at a given size and rate, the counters followed until they settle.
   bool Overload(long payload, long rate, long count, bool save) {
     static_cast<QCheckBox*>(dialog_.GetDlgItem(res::IDC_CHK_DST_UDP))->setChecked(false);
@@ -228,14 +240,7 @@ class Bench {
     long sent = 0;
     const double measured = Flood(count, payload, rate, &sent);
     if (measured == 0) return false;
-    long last = -1;
-    Pump([&] {
-      const long counted = Counted();
-      const bool settled = counted == last;
-      last = counted;
-      return settled && counted > 0;
-    }, kCatchUpMs);
-    Pump([] { return false; }, 300);  // one more refresh: nothing still coming
+    WaitUntilCounted();
     const CpuSplit cpuAfter = CpuTimes();
     const EventTiming::Figures ticks = timing_.Take();
     const auto error = static_cast<QLineEdit*>(dialog_.GetDlgItem(res::IDC_ERROR));
@@ -276,14 +281,7 @@ class Bench {
     const std::uint64_t dropsBefore = dialog_.KernelDrops();
     long sent = 0;
     if (Flood(rate * seconds, 64, rate, &sent, true) == 0) return false;
-    long last = -1;
-    Pump([&] {
-      const long counted = Counted();
-      const bool settled = counted == last;
-      last = counted;
-      return settled && counted > 0;
-    }, kCatchUpMs);
-    Pump([] { return false; }, 300);
+    WaitUntilCounted();
 
     window->View().selectRow(3);
     std::vector<double> refreshes;
