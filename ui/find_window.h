@@ -50,6 +50,7 @@ class FindWindow final : public QDialog {
 
  private:
   std::shared_ptr<const RowMatcher> Matcher();
+  QString Sought() const;
   void Poll();
   void ApplyFilter();
   void ShowCounts();
@@ -67,6 +68,9 @@ class FindWindow final : public QDialog {
   QProgressBar* progress_;
   QTimer poll_;
   std::unique_ptr<RowSearch> search_;
+  bool searchUp_ = false;
+  QString searchSought_;
+  int pressesAhead_ = 0;  // F3 presses while search_ ran
 };
 
 }  // namespace orvanel

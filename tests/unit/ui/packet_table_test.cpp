@@ -304,6 +304,51 @@ TEST(PacketTable, AFilterListsMatchesLiveAndOffAgainKeepsTheSelectedRowInView) {
   EXPECT_TRUE(shown) << find.Status().text().toStdString();
 }
 
+// A bad expression with "只显示匹配的行" on lists every row again and says
+// libpcap's reason; presses of F3 while a search runs each move one match on.
+TEST(PacketTable, TheFindWindowListsWhatItsBoxSaysAndTakesEveryPress) {
+  TestSpool spool;
+  ASSERT_TRUE(spool.spool);
+  PacketModel model(*spool.spool);
+  PacketListView view;
+  view.SetPackets(model);
+  view.resize(400, 300);
+  view.show();
+  for (int i = 0; i < 100; ++i) {
+    AddRow({i % 2 ? kProtocolTCP : kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i), 53, 40, "p"},
+           *spool.spool);
+  }
+  model.TakeRows();
+  FindWindow find(view, nullptr);
+  find.Open();
+  find.What().setText(QStringLiteral("udp"));
+  find.OnlyMatching().setChecked(true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return find.Status().text() == QStringLiteral("匹配 50 行，共 100 行"); }, 5000));
+  QTest::keyClicks(&find.What(), QStringLiteral(" and foo"));  // typed, as a user changes it
+  QTest::keyClick(&find.What(), Qt::Key_Return);
+  EXPECT_FALSE(find.OnlyMatching().isChecked());
+  EXPECT_EQ(view.Rows(), 100u);
+  EXPECT_FALSE(model.Filter());
+  const QString reason = find.Status().text();
+  EXPECT_EQ(reason, QStringLiteral("syntax error in filter expression"));  // libpcap's own
+  find.Status().clear();
+  find.OnlyMatching().click();
+  EXPECT_FALSE(find.OnlyMatching().isChecked());
+  EXPECT_EQ(find.Status().text(), reason);
+  EXPECT_EQ(view.Rows(), 100u);
+
+  find.What().setText(QStringLiteral("udp"));
+  view.SelectOrdinal(99);  // the newest row, a TCP one
+  // The search is taken up at the window's next poll: the later presses find it running.
+  for (int press = 0; press < 3; ++press) find.FindNext(false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !find.Searching(); }, 5000));
+  ASSERT_TRUE(view.Selected());
+  EXPECT_EQ(view.Selected()->first, 94u);  // 98, 96, then 94
+  find.FindNext(true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !find.Searching(); }, 5000));
+  EXPECT_EQ(view.Selected()->first, 96u);
+}
+
 TEST(PacketTable, ASaveWritesTheRowsShownAndACancelledOneLeavesNoFile) {
   TestSpool spool;
   ASSERT_TRUE(spool.spool);
