@@ -232,7 +232,9 @@ Options:
   --write FILE     also write the listed rows to FILE as pcapng (link type
                    IPv4, nanosecond capture times), created readable by its
                    owner only; tcpdump -r and Wireshark read it.
-  --read FILE...   read these pcap or pcapng files, in order, as one stream.
+  --read FILE...   read these pcap or pcapng files, in order, as one stream;
+                   gzip, zstd, lz4 and xz compressed ones are decompressed
+                   as they are read.
                    Link types: Ethernet (802.1Q/802.1ad tags too), Linux
                    cooked v1 and v2, BSD null and loop, raw IP, IPv4, PPP
                    (bare or in HDLC framing), Cisco HDLC, SLIP, and 802.11
