@@ -222,8 +222,8 @@ Options:
   --filter EXPR    list (and --write) only the rows that --show chooses and
                    the capture-filter expression EXPR takes, in the syntax of
                    tcpdump and libpcap (udp port 53, src net 10.0.0.0/8,
-                   icmp[icmptype] == icmp-echo), run on each IPv4 datagram.
-                   The counters do not change. A bad EXPR exits with status 2
+                   icmp[icmptype] == icmp-echo), run on each IPv4 datagram;
+                   len is its IPv4 total length. The counters do not change. A bad EXPR exits with status 2
                    and libpcap's reason.
   --format FORMAT  tsv (the default) or json: how rows and counters are
                    printed (see OUTPUT and JSON OUTPUT).

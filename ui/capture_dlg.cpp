@@ -31,6 +31,7 @@
 #include "ui/message_box.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
+#include "ui/row_menu.h"
 #include "ui/save_progress.h"
 #include "ui/window_icon.h"
 
@@ -118,6 +119,7 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   m_lcPackets->setSelectionMode(QAbstractItemView::SingleSelection);
   m_lcPackets->setWordWrap(false);
   OpenDetailsFromTable(*m_lcPackets);
+  AddRowMenu(*m_lcPackets, [this]() -> FindWindow& { return Finder(); });
   // A save reads the rows of the list as it was: a change stops it.
   connect(m_packets, &PacketModel::listChanging, this, [this] {
     if (!m_saveProgress) return;

@@ -210,6 +210,17 @@ void FindWindow::ApplyFilter() {
   view_.ShowOnly(nullptr);
 }
 
+void FindWindow::ShowOnlyMatching(const QString& expression) {
+  Open();
+  expression_->setChecked(true);
+  what_->setText(expression);
+  {
+    const QSignalBlocker blocker(onlyMatching_);
+    onlyMatching_->setChecked(true);
+  }
+  ApplyFilter();
+}
+
 void FindWindow::ShowCounts() {
   const PacketModel& model = view_.Packets();
   QString counts = QStringLiteral("匹配 %1 行，共 %2 行").arg(model.ShownRows()).arg(model.Spool().RowCount());

@@ -38,6 +38,9 @@ class FindWindow final : public QDialog {
   void FindInChosenDirection();
   // Stops a running search; the list is about to change under it.
   void Stop();
+  // Shows the window with expression in it and lists only the rows it
+  // takes, as ticking "只显示匹配的行" would.
+  void ShowOnlyMatching(const QString& expression);
 
   // What the window finds and shows, for the dialog's tests.
   QLineEdit& What() const { return *what_; }

@@ -265,6 +265,15 @@ QString PacketListView::SelectedRowsText() const {
   return QString::fromLatin1(text);  // escaped: ASCII only
 }
 
+void PacketListView::CopySelected() const {
+  if (Selected()) QGuiApplication::clipboard()->setText(SelectedRowsText());
+}
+
+bool PacketListView::IsSelected(std::uint64_t ordinal) const {
+  const std::optional<Selection> selected = Selected();
+  return selected && ordinal >= selected->first && ordinal <= selected->last;
+}
+
 void PacketListView::ShowNewest() { SetTopPosition(0); }
 
 void PacketListView::ShowOldest() { SetTopPosition(MaxTopPosition()); }
@@ -300,7 +309,7 @@ void PacketListView::MoveCurrent(std::int64_t rowsDown, bool extend) {
 
 void PacketListView::keyPressEvent(QKeyEvent* event) {
   if (event == QKeySequence::Copy) {
-    if (Selected()) QGuiApplication::clipboard()->setText(SelectedRowsText());
+    CopySelected();
     event->accept();
     return;
   }

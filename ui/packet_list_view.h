@@ -52,6 +52,9 @@ class PacketListView final : public QTableView {
   // kCopyRows of them. Ctrl+C puts them on the clipboard.
   QString SelectedRowsText() const;
   static constexpr std::uint64_t kCopyRows = 100'000;
+  // Puts SelectedRowsText on the clipboard, as Ctrl+C does.
+  void CopySelected() const;
+  bool IsSelected(std::uint64_t ordinal) const;
   // The list from its newest row, or its oldest.
   void ShowNewest();
   void ShowOldest();

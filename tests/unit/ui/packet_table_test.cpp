@@ -2,6 +2,9 @@
 #include <sys/resource.h>
 
 #include <QAccessible>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -43,6 +46,7 @@
 #include "ui/packet_details_window.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
+#include "ui/row_menu.h"
 
 namespace orvanel {
 namespace {
@@ -347,6 +351,80 @@ TEST(PacketTable, TheFindWindowListsWhatItsBoxSaysAndTakesEveryPress) {
   find.FindNext(true);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !find.Searching(); }, 5000));
   EXPECT_EQ(view.Selected()->first, 96u);
+}
+
+// The menu a right-click on a cell of the window's row brings up.
+QMenu* RowMenuOf(PacketListView& view, int row, int column) {
+  const QPoint at = view.visualRect(view.model()->index(row, column)).center();
+  QContextMenuEvent event(QContextMenuEvent::Mouse, at, view.viewport()->mapToGlobal(at));
+  QApplication::sendEvent(view.viewport(), &event);
+  return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+QAction* Entry(QMenu& menu, const QString& text) {
+  for (QAction* action : menu.actions()) {
+    if (action->text() == text) return action;
+  }
+  return nullptr;
+}
+
+// A right-click on a row selects it and offers the row's own menu;
+// "作为过滤器应用" lists only the rows that share the clicked cell's value.
+TEST(PacketTable, ARowsMenuAppliesTheClickedCellAsAFilter) {
+  TestSpool spool;
+  ASSERT_TRUE(spool.spool);
+  PacketModel model(*spool.spool);
+  PacketListView view;
+  view.SetPackets(model);
+  view.resize(600, 300);
+  view.show();
+  const std::uint8_t protocols[] = {kProtocolTCP, kProtocolUDP, kProtocolICMP};
+  for (int i = 0; i < 60; ++i) {
+    AddRow({protocols[i % 3], {10, 0, 0, std::uint8_t(i % 4)}, {2, 2, 2, 2}, std::uint16_t(1000 + i % 5), 53,
+            std::uint16_t(40 + i % 2), "p"},
+           *spool.spool);
+  }
+  model.TakeRows();
+  FindWindow find(view, nullptr);
+  AddRowMenu(view, [&]() -> FindWindow& { return find; });
+
+  view.SelectOrdinal(59);
+  QMenu* menu = RowMenuOf(view, 1, 1);  // ordinal 58, a UDP row
+  ASSERT_TRUE(menu);
+  QStringList entries;
+  for (QAction* action : menu->actions()) entries << action->text();
+  EXPECT_EQ(entries, QStringList({"复制(&C)", "数据包详情(&D)", "作为过滤器应用(&A)", "查找(&F)..."}));
+  EXPECT_EQ(view.Selected()->first, 58u);
+  EXPECT_EQ(view.Selected()->last, 58u);
+  Entry(*menu, QStringLiteral("复制(&C)"))->trigger();
+  menu->close();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("UDP\t10.0.0.2\t1003\t2.2.2.2\t53\t40\tp\n"));
+  menu = RowMenuOf(view, 0, 2);  // ICMP: no port to filter by
+  ASSERT_TRUE(menu);
+  EXPECT_FALSE(Entry(*menu, QStringLiteral("作为过滤器应用(&A)"))->isEnabled());
+  menu->close();
+
+  const struct {
+    int column;
+    QString expression;
+    std::uint64_t rows;
+  } cells[] = {{1, "host 10.0.0.2", 15}, {2, "port 1003", 8}, {0, "udp", 20}, {5, "len == 40", 30}};
+  for (const auto& cell : cells) {
+    view.ShowNewest();
+    menu = RowMenuOf(view, 1, cell.column);
+    ASSERT_TRUE(menu);
+    const QString value = view.model()->index(1, cell.column).data().toString();
+    Entry(*menu, QStringLiteral("作为过滤器应用(&A)"))->trigger();
+    menu->close();
+    EXPECT_EQ(find.What().text(), cell.expression);
+    EXPECT_TRUE(find.OnlyMatching().isChecked());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.TakeRows(), view.Rows() == cell.rows; }, 5000))
+        << cell.expression.toStdString() << ": " << view.Rows();
+    ShowAll(model);
+    for (int row = 0; row < model.rowCount(); ++row) EXPECT_EQ(Cell(model, row, cell.column), value) << row;
+    find.OnlyMatching().setChecked(false);
+    EXPECT_EQ(view.Rows(), 60u);
+  }
 }
 
 TEST(PacketTable, ASaveWritesTheRowsShownAndACancelledOneLeavesNoFile) {
