@@ -76,10 +76,14 @@ bool PacketModel::SetFilter(std::shared_ptr<const RowMatcher> matcher) {
 }
 
 std::optional<std::uint64_t> PacketModel::OrdinalOf(std::uint64_t spoolIndex) const {
-  if (!filter_) return spoolIndex < shown_ ? std::optional(spoolIndex) : std::nullopt;
-  const std::optional<std::uint64_t> match = filter_->MatchAtOrAfter(spoolIndex);
-  if (!match || *match >= shown_ || filter_->SpoolIndex(*match) != spoolIndex) return std::nullopt;
-  return match;
+  const std::uint64_t ordinal = RowsBefore(spoolIndex);
+  if (ordinal >= shown_ || SpoolIndex(ordinal) != spoolIndex) return std::nullopt;
+  return ordinal;
+}
+
+std::uint64_t PacketModel::RowsBefore(std::uint64_t spoolIndex) const {
+  if (!filter_) return std::min(spoolIndex, shown_);
+  return std::min(filter_->MatchAtOrAfter(spoolIndex).value_or(shown_), shown_);
 }
 
 PacketModel::WindowRow PacketModel::MakeRow(std::uint64_t ordinal) const {

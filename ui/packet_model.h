@@ -51,6 +51,9 @@ class PacketModel final : public QAbstractTableModel {
   RowSpool::StoredRow StoredRow(std::uint64_t ordinal) const { return spool_.Row(SpoolIndex(ordinal)); }
   // The ordinal of a spool row in the list, if it is listed.
   std::optional<std::uint64_t> OrdinalOf(std::uint64_t spoolIndex) const;
+  // How many rows of the list lie before a spool row: the ordinal of the
+  // first listed row at or after it.
+  std::uint64_t RowsBefore(std::uint64_t spoolIndex) const;
 
   // Shows rows top, top - 1, ... (newest first), at most rows of them.
   void SetWindow(std::uint64_t top, int rows);

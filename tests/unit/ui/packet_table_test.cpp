@@ -229,6 +229,17 @@ TEST(PacketTable, AMillionRowsLeaveNoStatePerRowAndRowsOnScreenStayPut) {
   EXPECT_FALSE(view.selectionModel()->hasSelection());  // the selected row is off screen
   EXPECT_EQ(view.CurrentRow(), 0u);
 
+  // Ctrl+A: every row, one range; a copy takes the newest kCopyRows and says so.
+  QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(view.SelectedRows().Ranges().size(), 1u);
+  EXPECT_EQ(view.SelectedRows().Rows(), view.Rows());
+  EXPECT_TRUE(view.selectionModel()->isRowSelected(0, {}));
+  QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+  const QString copied = QGuiApplication::clipboard()->text();
+  EXPECT_EQ(copied.count(QLatin1Char('\n')), qsizetype(PacketListView::kCopyRows));
+  EXPECT_TRUE(copied.startsWith(QStringLiteral("UDP\t1.1.1.1\t%1\t").arg(port(1'000'039))));
+  EXPECT_EQ(QToolTip::text(), QStringLiteral("只复制了前 100000 行（共选中 1000040 行）"));
+
   // A cell read as a screen reader reads it.
   QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&view);
   ASSERT_TRUE(table && table->tableInterface());
@@ -279,17 +290,36 @@ TEST(PacketTable, AFilterListsMatchesLiveAndOffAgainKeepsTheSelectedRowInView) {
   EXPECT_EQ(view.SelectedRowsText(), line.arg(600) + line.arg(598));
   QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QGuiApplication::clipboard()->text(), line.arg(600) + line.arg(598));
+  // Ctrl+click adds a row beside them, and takes one out of their run again.
+  const auto ctrlClick = [&](int windowRow) {
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      view.visualRect(model.index(windowRow, 0)).center());
+  };
+  const int row600 = model.WindowRowOf(300);
+  ASSERT_GE(row600, 2);
+  ctrlClick(row600 - 2);  // row 604
+  EXPECT_EQ(view.SelectedRowsText(), line.arg(604) + line.arg(600) + line.arg(598));
+  ctrlClick(row600);
+  EXPECT_EQ(view.SelectedRowsText(), line.arg(604) + line.arg(598));
+  EXPECT_EQ(view.SelectedRows().Ranges().size(), 2u);
+  EXPECT_FALSE(view.selectionModel()->isRowSelected(row600, {}));
+  EXPECT_TRUE(view.selectionModel()->isRowSelected(row600 - 2, {}));
+  ctrlClick(row600);  // and back
+  QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), line.arg(604) + line.arg(600) + line.arg(598));
 
-  // Off again: every row, the selection still on rows 598..600 and in view.
+  // Off again: every row, the selection still on rows 598..600 and 604, and in view.
   ASSERT_TRUE(view.ShowOnly(nullptr));
   EXPECT_EQ(view.Rows(), 1010u);
   ASSERT_TRUE(view.Selected());
   EXPECT_EQ(view.Selected()->first, 598u);
-  EXPECT_EQ(view.Selected()->last, 600u);
+  EXPECT_EQ(view.Selected()->last, 604u);
   QStringList selectedPorts;
   for (const QModelIndex& index : view.selectionModel()->selectedRows(2)) selectedPorts << index.data().toString();
-  selectedPorts.sort();
-  EXPECT_EQ(selectedPorts, QStringList({"598", "599", "600"}));
+  EXPECT_TRUE(selectedPorts.contains("600") && selectedPorts.contains("604"));  // the last clicked, in view
+  for (std::uint64_t row = 597; row <= 605; ++row) {
+    EXPECT_EQ(view.IsSelected(row), (row >= 598 && row <= 600) || row == 604) << row;
+  }
 
   // Matches the filter's index cannot take (past the file size limit, as on
   // a full disk) are counted in the find window.
