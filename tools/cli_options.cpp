@@ -90,7 +90,7 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
   return ListenAddress{std::string(host), port};
 }
 
-constexpr std::string_view kFlags[] = {"--help", "--version", "--list-addresses", "--quiet"};
+constexpr std::string_view kFlags[] = {"--help", "--version", "--list-addresses", "--quiet", "--time"};
 constexpr std::string_view kValueOptions[] = {"--address", "--count", "--seconds", "--src", "--dst", "--show",
                                               "--save-last", "--write", "--format", "--metrics-listen",
                                               "--metrics-file", "--filter"};
@@ -162,6 +162,7 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
       if (name == "--version") options.version = true;
       if (name == "--list-addresses") options.listAddresses = true;
       if (name == "--quiet") options.quiet = true;
+      if (name == "--time") options.time = true;
     } else if (name == "--read") {
       const std::size_t before = options.readFiles.size();
       if (attached) options.readFiles.emplace_back(*attached);
@@ -196,8 +197,8 @@ std::string_view UsageText() {
   or:  orvanel-cli --list-addresses
   or:  orvanel-cli --help | --version
 OPTION is one of --src PREFIX, --dst PREFIX, --show GROUP=PROTO[,PROTO...],
---save-last DIR, --filter EXPR, --write FILE, --format FORMAT, --quiet and
---metrics-file PATH; LIVE
+--save-last DIR, --filter EXPR, --write FILE, --format FORMAT, --time, --quiet
+and --metrics-file PATH; LIVE
 OPTION one of --count N, --seconds S and --metrics-listen HOST:PORT.
 
 Counts and lists IPv4 packets as the Orvanel dialog does: read from capture
@@ -227,6 +228,9 @@ Options:
                    and libpcap's reason.
   --format FORMAT  tsv (the default) or json: how rows and counters are
                    printed (see OUTPUT and JSON OUTPUT).
+  --time           put each row's capture time first, in local time to the
+                   microsecond (2024-05-01 13:45:07.123456): the first
+                   field of a TSV line, "time" in a JSON row.
   --quiet          print no rows; they are still counted, and the counters
                    are still printed at the end.
   --write FILE     also write the listed rows to FILE as pcapng (link type

@@ -32,6 +32,7 @@ struct CliOptions {
   double seconds = 0;                             // live: stop after this long; 0: no limit
   OutputFormat format = OutputFormat::Tsv;
   bool quiet = false;                             // no row output; rows are still counted
+  bool time = false;                              // each row's capture time first
   std::optional<ListenAddress> metricsListen;     // live: serve /metrics here
   std::string metricsFile;                        // rewrite the metrics here every second
   bool listAddresses = false;

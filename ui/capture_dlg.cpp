@@ -29,6 +29,7 @@
 #include "ui/list_export.h"
 #include "ui/list_style.h"
 #include "ui/message_box.h"
+#include "ui/optional_columns.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
 #include "ui/row_menu.h"
@@ -208,6 +209,7 @@ void CCaptureDlg::OnInitDialog() {
   BuildSystemMenu();
   setWindowIcon(m_hIcon);
   SetPacketColumns(*m_lcPackets);
+  AddOptionalColumns(*m_lcPackets);
   SetExtendedListStyle(*m_lcPackets, res::kPacketListExtendedStyle);
   m_chkSrcIP->setChecked(true);
   m_chkDstIP->setChecked(true);

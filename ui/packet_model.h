@@ -23,6 +23,12 @@ class PacketModel final : public QAbstractTableModel {
   Q_OBJECT
 
  public:
+  // The row texts' columns, then two of the list's own, hidden at first: the
+  // row's number since the list was last cleared, from 1, and its capture time.
+  static constexpr int kNumberColumn = kPacketColumnCount;
+  static constexpr int kTimeColumn = kPacketColumnCount + 1;
+  static constexpr int kColumnCount = kPacketColumnCount + 2;
+
   // The spool outlives the model.
   explicit PacketModel(RowSpool& spool, QObject* parent = nullptr);
 
@@ -75,7 +81,7 @@ class PacketModel final : public QAbstractTableModel {
  private:
   struct WindowRow {
     std::uint64_t ordinal;
-    std::array<QString, kPacketColumnCount> texts;
+    std::array<QString, kColumnCount> texts;
   };
   WindowRow MakeRow(std::uint64_t ordinal) const;
 

@@ -271,6 +271,19 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
   }
   EXPECT_EQ("#errors\t" + std::to_string(counters.at("errors").get<int>()), tsvLines[8]);
   EXPECT_EQ(counters.at("bytes").at("all").at("tcp"), 45);
+  // --time: the capture time first, local to the microsecond; the rest unchanged.
+  setenv("TZ", "UTC", 1);
+  std::vector<std::string> timed = show;
+  timed.insert(timed.begin(), "--time");
+  const std::vector<std::string> timedLines = Split(Run(timed).out, '\n');
+  timed.insert(timed.begin(), {"--format", "json"});
+  const std::vector<std::string> timedJson = Split(Run(timed).out, '\n');
+  unsetenv("TZ");
+  ASSERT_EQ(timedLines.size(), tsvLines.size());
+  EXPECT_EQ(timedLines[1], "2023-11-14 22:13:20.000001\t" + tsvLines[1]);
+  EXPECT_EQ(timedLines[4], tsvLines[4]);
+  ASSERT_EQ(timedJson.size(), jsonLines.size());
+  EXPECT_EQ(timedJson[1], R"({"time":"2023-11-14 22:13:20.000001",)" + jsonLines[1].substr(1));
   // Quiet: the counters alone.
   jsonArguments.insert(jsonArguments.begin(), "--quiet");
   EXPECT_EQ(Run(jsonArguments).out, jsonLines[4] + "\n");

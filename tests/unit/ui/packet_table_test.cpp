@@ -136,8 +136,8 @@ TEST(PacketTable, ClearEmptiesTheTableAtOnceWhileRowsGoOnArriving) {
   ASSERT_EQ(model.rowCount(), 20);
   // Lines whose texts change are drawn again, and only they.
   QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-  model.SetWindow(998, 20);  // every line shows another port
-  ASSERT_EQ(changed.size(), 1);
+  model.SetWindow(998, 20);  // every line shows another port, and another number
+  ASSERT_EQ(changed.size(), 2);
   EXPECT_EQ(changed[0][0].toModelIndex().row(), 0);
   EXPECT_EQ(changed[0][1].toModelIndex().row(), 19);
   model.Clear();
@@ -157,9 +157,13 @@ TEST(PacketTable, ClearEmptiesTheTableAtOnceWhileRowsGoOnArriving) {
   model.TakeRows();
   changed.clear();
   model.SetWindow(model.ShownRows() - 1, 20);
-  ASSERT_EQ(changed.size(), 1);
+  // The numbers of every line change, in the list's own columns alone.
+  ASSERT_EQ(changed.size(), 2);
   EXPECT_EQ(changed[0][0].toModelIndex().row(), 0);
   EXPECT_EQ(changed[0][1].toModelIndex().row(), 0);
+  EXPECT_EQ(changed[0][1].toModelIndex().column(), kPacketColumnCount - 1);
+  EXPECT_EQ(changed[1][0].toModelIndex().column(), PacketModel::kNumberColumn);
+  EXPECT_EQ(changed[1][1].toModelIndex().row(), 19);
   EXPECT_EQ(Cell(model, 0, 2), QStringLiteral("8"));
   EXPECT_EQ(Cell(model, 1, 2), QStringLiteral("7"));
 }
@@ -281,6 +285,7 @@ TEST(PacketTable, AFilterListsMatchesLiveAndOffAgainKeepsTheSelectedRowInView) {
   add(1000, 10);  // matches arrive at the top as they come
   ASSERT_TRUE(settled(505));
   EXPECT_EQ(PortsOnScreen(view).mid(0, 2), QStringList({"1008", "1006"}));
+  EXPECT_EQ(view.model()->index(0, PacketModel::kNumberColumn).data().toString(), QStringLiteral("1009"));
 
   // Ctrl+C: the selected rows as the cli prints them, in the order shown.
   view.SelectOrdinal(300);  // row 600
@@ -409,12 +414,24 @@ TEST(PacketTable, ARowsMenuAppliesTheClickedCellAsAFilter) {
   view.resize(600, 300);
   view.show();
   const std::uint8_t protocols[] = {kProtocolTCP, kProtocolUDP, kProtocolICMP};
+  // Captured a second and a microsecond apart from 2023-11-14 22:13:20 UTC.
+  constexpr std::int64_t kFirstTime = 1'700'000'000'000'000'000;
   for (int i = 0; i < 60; ++i) {
-    AddRow({protocols[i % 3], {10, 0, 0, std::uint8_t(i % 4)}, {2, 2, 2, 2}, std::uint16_t(1000 + i % 5), 53,
-            std::uint16_t(40 + i % 2), "p"},
-           *spool.spool);
+    const auto bytes = MakeDatagram({protocols[i % 3], {10, 0, 0, std::uint8_t(i % 4)}, {2, 2, 2, 2},
+                                     std::uint16_t(1000 + i % 5), 53, std::uint16_t(40 + i % 2), "p"});
+    spool.spool->AddRow(ListedRowOf(bytes, kFirstTime + i * std::int64_t{1'000'001'000}));
   }
   model.TakeRows();
+  // The optional columns: the row's number from 1 and its capture time, local to the microsecond.
+  const QByteArray zone = qgetenv("TZ");
+  qputenv("TZ", "UTC");
+  tzset();
+  ShowAll(model);
+  EXPECT_EQ(Cell(model, 1, PacketModel::kNumberColumn), QStringLiteral("59"));
+  EXPECT_EQ(Cell(model, 1, PacketModel::kTimeColumn), QStringLiteral("2023-11-14 22:14:18.000058"));
+  qputenv("TZ", zone);
+  if (zone.isNull()) qunsetenv("TZ");
+  tzset();
   FindWindow find(view, nullptr);
   AddRowMenu(view, [&]() -> FindWindow& { return find; });
 
