@@ -90,7 +90,8 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
   return ListenAddress{std::string(host), port};
 }
 
-constexpr std::string_view kFlags[] = {"--help", "--version", "--list-addresses", "--quiet", "--conversations"};
+constexpr std::string_view kFlags[] = {"--help", "--version", "--list-addresses", "--quiet", "--conversations",
+                                       "--time"};
 constexpr std::string_view kValueOptions[] = {"--address", "--count", "--seconds", "--src", "--dst", "--show",
                                               "--save-last", "--write", "--format", "--metrics-listen",
                                               "--metrics-file", "--filter", "--conversation-limit"};
@@ -167,6 +168,7 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
       if (name == "--list-addresses") options.listAddresses = true;
       if (name == "--quiet") options.quiet = true;
       if (name == "--conversations") options.conversations = true;
+      if (name == "--time") options.time = true;
     } else if (name == "--read") {
       const std::size_t before = options.readFiles.size();
       if (attached) options.readFiles.emplace_back(*attached);
@@ -201,7 +203,7 @@ std::string_view UsageText() {
   or:  orvanel-cli --list-addresses
   or:  orvanel-cli --help | --version
 OPTION is one of --src PREFIX, --dst PREFIX, --show GROUP=PROTO[,PROTO...],
---save-last DIR, --filter EXPR, --write FILE, --format FORMAT, --quiet,
+--save-last DIR, --filter EXPR, --write FILE, --format FORMAT, --time, --quiet,
 --conversations, --conversation-limit N and --metrics-file PATH; LIVE
 OPTION one of --count N, --seconds S and --metrics-listen HOST:PORT.
 
@@ -227,11 +229,14 @@ Options:
   --filter EXPR    list (and --write) only the rows that --show chooses and
                    the capture-filter expression EXPR takes, in the syntax of
                    tcpdump and libpcap (udp port 53, src net 10.0.0.0/8,
-                   icmp[icmptype] == icmp-echo), run on each IPv4 datagram.
-                   The counters do not change. A bad EXPR exits with status 2
+                   icmp[icmptype] == icmp-echo), run on each IPv4 datagram;
+                   len is its IPv4 total length. The counters do not change. A bad EXPR exits with status 2
                    and libpcap's reason.
   --format FORMAT  tsv (the default) or json: how rows and counters are
                    printed (see OUTPUT and JSON OUTPUT).
+  --time           put each row's capture time first, in local time to the
+                   microsecond (2024-05-01 13:45:07.123456): the first
+                   field of a TSV line, "time" in a JSON row.
   --quiet          print no rows; they are still counted, and the counters
                    are still printed at the end.
   --conversations  also print the conversations after the counters (see
@@ -243,7 +248,9 @@ Options:
   --write FILE     also write the listed rows to FILE as pcapng (link type
                    IPv4, nanosecond capture times), created readable by its
                    owner only; tcpdump -r and Wireshark read it.
-  --read FILE...   read these pcap or pcapng files, in order, as one stream.
+  --read FILE...   read these pcap or pcapng files, in order, as one stream;
+                   gzip, zstd, lz4 and xz compressed ones are decompressed
+                   as they are read.
                    Link types: Ethernet (802.1Q/802.1ad tags too), Linux
                    cooked v1 and v2, BSD null and loop, raw IP, IPv4, PPP
                    (bare or in HDLC framing), Cisco HDLC, SLIP, and 802.11

@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
   for (int option = 0; option < kCaptureOptionCount; ++option) {
     boxes.Set(static_cast<CaptureOption>(option), options.boxes[option]);
   }
-  cli::CliRows rows(options.quiet ? nullptr : stdout, options.format);
+  cli::CliRows rows(options.quiet ? nullptr : stdout, options.format, options.time);
   if (options.rowFilter) {
     std::string reason;
     auto matcher = RowMatcher::ForExpression(*options.rowFilter, reason);

@@ -30,8 +30,10 @@
 #include "ui/list_export.h"
 #include "ui/list_style.h"
 #include "ui/message_box.h"
+#include "ui/optional_columns.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
+#include "ui/row_menu.h"
 #include "ui/save_progress.h"
 #include "ui/window_icon.h"
 
@@ -120,6 +122,7 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   m_lcPackets->setSelectionMode(QAbstractItemView::SingleSelection);
   m_lcPackets->setWordWrap(false);
   OpenDetailsFromTable(*m_lcPackets);
+  AddRowMenu(*m_lcPackets, [this]() -> FindWindow& { return Finder(); });
   // A save reads the rows of the list as it was: a change stops it.
   connect(m_packets, &PacketModel::listChanging, this, [this] {
     if (!m_saveProgress) return;
@@ -211,6 +214,7 @@ void CCaptureDlg::OnInitDialog() {
   BuildSystemMenu();
   setWindowIcon(m_hIcon);
   SetPacketColumns(*m_lcPackets);
+  AddOptionalColumns(*m_lcPackets);
   SetExtendedListStyle(*m_lcPackets, res::kPacketListExtendedStyle);
   m_chkSrcIP->setChecked(true);
   m_chkDstIP->setChecked(true);

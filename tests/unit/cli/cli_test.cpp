@@ -271,6 +271,19 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
   }
   EXPECT_EQ("#errors\t" + std::to_string(counters.at("errors").get<int>()), tsvLines[8]);
   EXPECT_EQ(counters.at("bytes").at("all").at("tcp"), 45);
+  // --time: the capture time first, local to the microsecond; the rest unchanged.
+  setenv("TZ", "UTC", 1);
+  std::vector<std::string> timed = show;
+  timed.insert(timed.begin(), "--time");
+  const std::vector<std::string> timedLines = Split(Run(timed).out, '\n');
+  timed.insert(timed.begin(), {"--format", "json"});
+  const std::vector<std::string> timedJson = Split(Run(timed).out, '\n');
+  unsetenv("TZ");
+  ASSERT_EQ(timedLines.size(), tsvLines.size());
+  EXPECT_EQ(timedLines[1], "2023-11-14 22:13:20.000001\t" + tsvLines[1]);
+  EXPECT_EQ(timedLines[4], tsvLines[4]);
+  ASSERT_EQ(timedJson.size(), jsonLines.size());
+  EXPECT_EQ(timedJson[1], R"({"time":"2023-11-14 22:13:20.000001",)" + jsonLines[1].substr(1));
   // Quiet: the counters alone.
   jsonArguments.insert(jsonArguments.begin(), "--quiet");
   EXPECT_EQ(Run(jsonArguments).out, jsonLines[4] + "\n");
@@ -528,6 +541,51 @@ TEST_F(CliTest, ATruncatedFileYieldsWhatWasReadAndAnError) {
   ExpectRejected({"--read", Path("empty.pcap")}, Path("empty.pcap"));
   fs::resize_file(Path("empty.pcap"), 0);
   ExpectRejected({"--read", Path("empty.pcap")}, Path("empty.pcap") + ": the file is empty");
+}
+
+// gzip, zstd, lz4 and xz files, made by their own tools, read as the plain
+// file, from a pipe too; cut short or damaged, they say so after what was read.
+TEST_F(CliTest, CompressedCapturesReadAsThePlainFile) {
+  std::vector<Bytes> frames;
+  for (int i = 0; i < 3000; ++i) {
+    frames.push_back(Ethernet(Udp("1.2.3.4", std::uint16_t(i), "6.7.8.9", 10, std::string(i % 200, 'a' + i % 26))));
+  }
+  WritePcap(Path("plain.pcap"), DLT_EN10MB, frames);
+  const CliRun plain = Run({"--show", "dst=udp", "--src", "9.", "--read", Path("plain.pcap")});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const auto shell = [&](const std::string& command) {
+    return std::system(("cd '" + Directory().string() + "' && " + command).c_str());
+  };
+  ASSERT_EQ(shell("gzip -k plain.pcap && zstd -q plain.pcap && lz4 -q plain.pcap plain.pcap.lz4 && xz -k plain.pcap"), 0);
+  // Two gzip members one after the other are one stream, as gzip -d reads them.
+  ASSERT_EQ(shell("head -c 10000 plain.pcap | gzip > two.pcap.gz && tail -c +10001 plain.pcap | gzip >> two.pcap.gz"), 0);
+  for (const char* name : {"plain.pcap.gz", "plain.pcap.zst", "plain.pcap.lz4", "plain.pcap.xz", "two.pcap.gz"}) {
+    const CliRun run = Run({"--show", "dst=udp", "--src", "9.", "--read", Path(name)});
+    EXPECT_EQ(run.status, 0) << name << ": " << run.err;
+    EXPECT_EQ(run.out, plain.out) << name;
+  }
+  CliProcess piped({"/bin/sh", "-c", "cat \"$1\" | \"$0\" --show dst=udp --src 9. --read /dev/stdin", ORVANEL_CLI_PATH,
+                    Path("plain.pcap.zst")},
+                   Directory());
+  EXPECT_EQ(piped.Wait(std::chrono::seconds(60)), 0) << piped.Err();
+  EXPECT_EQ(piped.Out(), plain.out);
+
+  for (const char* name : {"plain.pcap.gz", "plain.pcap.zst", "plain.pcap.xz"}) {
+    fs::resize_file(Path(name), fs::file_size(Path(name)) / 2);
+    const CliRun cut = Run({"--read", Path(name), "--quiet"});
+    EXPECT_EQ(cut.status, 2) << name;
+    EXPECT_TRUE(cut.err.starts_with("orvanel-cli: " + Path(name) + ": truncated")) << cut.err;
+    EXPECT_GT(std::stoi(Split(cut.out, '\t').at(2)), 100) << name << ": what was read is counted";
+  }
+  // Damaged (a frame header of a version to come): the library's reason.
+  {
+    std::fstream file(Path("plain.pcap.lz4"), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(4);
+    file.put('\xff');
+  }
+  const CliRun damaged = Run({"--read", Path("plain.pcap.lz4"), "--quiet"});
+  EXPECT_EQ(damaged.status, 2);
+  EXPECT_TRUE(damaged.err.starts_with("orvanel-cli: " + Path("plain.pcap.lz4") + ": lz4: ")) << damaged.err;
 }
 
 TEST_F(CliTest, BadInputIsRejectedWithOneLine) {

@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QTest>
+#include <cstdlib>
 #include <sstream>
 
 #include "res/resource.h"
@@ -313,6 +314,22 @@ TEST(DialogBehaviour, OpenedCaptureFilesGiveTheCliResultsAndBadOnesSayWhy) {
   auto twice = cliPackets;
   twice.insert(twice.end(), cliPackets.begin(), cliPackets.end());
   EXPECT_EQ(PacketsOf(path("dialog.pcapng")), twice);
+  {
+    // Compressed by gzip and zstd, the same files give the same rows.
+    const std::string in = "cd '" + directory.path().string() + "' && ";
+    ASSERT_EQ(std::system((in + "gzip -k a.pcap && zstd -q b.pcapng").c_str()), 0);
+    CCaptureDlg unpacking(nullptr, FakeHost());
+    unpacking.show();
+    for (int id : {res::IDC_CHK_SRC_TCP, res::IDC_CHK_SRC_UDP, res::IDC_CHK_DST_ICMP, res::IDC_CHK_DST_UDP,
+                   res::IDC_CHK_OTH_UDP}) {
+      Box(unpacking, id)->setChecked(true);
+    }
+    unpacking.OpenCaptureFiles({QString::fromStdString(path("a.pcap.gz")), QString::fromStdString(path("b.pcapng.zst")),
+                                files[2]});
+    ASSERT_TRUE(test::WaitFor([&] { return !unpacking.IsReading(); }, 10000));
+    ASSERT_FALSE(unpacking.SaveList(QString::fromStdString(path("unpacked.pcapng"))));
+    EXPECT_EQ(PacketsOf(path("unpacked.pcapng")), cliPackets);
+  }
 
   // Bad files: a box names the file and says why; nothing is lost.
   std::ofstream(path("text.pcap")) << "not a capture file at all\n";
@@ -344,6 +361,14 @@ TEST(DialogBehaviour, OpenedCaptureFilesGiveTheCliResultsAndBadOnesSayWhy) {
   EXPECT_EQ(Text(dialog, res::IDC_SRC_TCP), QStringLiteral("1"));  // the seven frames before the cut
   EXPECT_EQ(Text(dialog, res::IDC_DST_OTHER), QStringLiteral("0"));
   EXPECT_EQ(test::Rows(dialog), 18 + 4);
+  // A compressed file cut short says the same.
+  ASSERT_EQ(std::system(("gzip -c '" + path("a.pcap") + "' | head -c 60 > '" + path("cut.pcap.gz") + "'").c_str()), 0);
+  const auto cutPacked = RunExpectingModal([&] {
+    dialog.OpenCaptureFiles({QString::fromStdString(path("cut.pcap.gz"))});
+    test::WaitFor([&] { return !dialog.IsReading(); }, 10000);
+  });
+  ASSERT_TRUE(cutPacked);
+  EXPECT_TRUE(cutPacked->text.contains(QStringLiteral("文件不完整，在中途被截断"))) << cutPacked->text.toStdString();
   EXPECT_TRUE(Button(dialog, res::IDC_BTN_START)->isEnabled());
   EXPECT_TRUE(dialog.GetDlgItem(res::IDC_SRC_IP)->isEnabled());
 }
