@@ -363,7 +363,14 @@ void CCaptureDlg::StopCapture() {
   // No row is being added now: a Clear during the capture can cut the files.
   m_spool->FinishClear();
   m_conversations.FinishClear();
+  ShowFinalCounts();
+}
+
+// The loop has left: what it counted last shows now, not at a next tick.
+void CCaptureDlg::ShowFinalCounts() {
   TakeRows();
+  CopyCounters(m_counters.Snapshot());
+  UpdateData(false);
 }
 
 void CCaptureDlg::EnableSettings(bool enable) {
@@ -510,9 +517,7 @@ void CCaptureDlg::EndReading(bool reportFailure) {
   const std::optional<CaptureFileError> failure = m_reading->Finish();
   m_refreshTimer.stop();
   m_progress->reset();
-  TakeRows();
-  CopyCounters(m_counters.Snapshot());
-  UpdateData(false);
+  ShowFinalCounts();
   m_rateGraph.Interrupt();
   EnableSettings(true);
   m_btnStart->setEnabled(true);

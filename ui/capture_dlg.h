@@ -88,6 +88,7 @@ class CCaptureDlg final : public QDialog {
   void ClearList();
   void OnSelchangeDevice();
   void TakeRows();
+  void ShowFinalCounts();
   void CopyCounters(const CounterSnapshot& counters);
   void OnSaveList();
   FindWindow& Finder();
