@@ -47,18 +47,17 @@ class PacketHandler {
     const IpHeaderView view = DecodeHeader(datagram);
     const TrafficCase trafficCase = Classify(view);
     CountInGroups(context_.counters, trafficCase, view.Protocol(), view.TotalLength());
-    const ProtocolClass protocol = ClassOfProtocol(view.Protocol());
-    if (protocol == ProtocolClass::OTHER) return;
-    const Packet packet{datagram, view, received.captureTimeNs, protocol};
-    ChooseRows(trafficCase, packet);
+    const ListedRow row = ListedRowOf(view, datagram, received.captureTimeNs);
+    if (context_.conversations) context_.conversations->Count(view, row);
+    if (row.protocol == ProtocolClass::OTHER) return;
+    ChooseRows(trafficCase, {datagram, view, row});
   }
 
  private:
   struct Packet {
     std::span<const std::uint8_t> datagram;
     const IpHeaderView& view;
-    std::int64_t captureTimeNs;
-    ProtocolClass protocol;
+    const ListedRow& row;
   };
 
   // An empty filter matches every address, so with both empty (the cli's
@@ -76,28 +75,28 @@ class PacketHandler {
     const CaptureOptions& options = context_.options;
     switch (trafficCase) {
       case TrafficCase::Both:
-        if (GroupWants(options, kSourceBoxes, packet.protocol)) AddRow(packet);
-        if (GroupWants(options, kDestinationBoxes, packet.protocol) &&
-            !GroupWants(options, kSourceBoxes, packet.protocol)) {
+        if (GroupWants(options, kSourceBoxes, packet.row.protocol)) AddRow(packet);
+        if (GroupWants(options, kDestinationBoxes, packet.row.protocol) &&
+            !GroupWants(options, kSourceBoxes, packet.row.protocol)) {
           AddRow(packet);
         }
         break;
       case TrafficCase::SourceOnly:
-        if (GroupWants(options, kSourceBoxes, packet.protocol)) AddRow(packet);
+        if (GroupWants(options, kSourceBoxes, packet.row.protocol)) AddRow(packet);
         break;
       case TrafficCase::DestinationOnly:
-        if (GroupWants(options, kDestinationBoxes, packet.protocol)) AddRow(packet);
+        if (GroupWants(options, kDestinationBoxes, packet.row.protocol)) AddRow(packet);
         break;
       case TrafficCase::Neither:
-        if (GroupWants(options, kOtherBoxes, packet.protocol)) AddRow(packet);
+        if (GroupWants(options, kOtherBoxes, packet.row.protocol)) AddRow(packet);
         break;
     }
   }
 
   void AddRow(const Packet& packet) {
-    context_.table.AddRow(ListedRowOf(packet.view, packet.datagram, packet.captureTimeNs));
+    context_.table.AddRow(packet.row);
     if (context_.options.State(CaptureOption::SaveLast) == kChecked && context_.lastPacketFiles) {
-      context_.lastPacketFiles->SaveLastPacket(packet.protocol, ZeroPadded(packet.datagram), packet.view);
+      context_.lastPacketFiles->SaveLastPacket(packet.row.protocol, ZeroPadded(packet.datagram), packet.view);
     }
   }
 

@@ -62,8 +62,8 @@ struct CaptureSession::Running {
 };
 
 CaptureSession::CaptureSession(PacketCounters& counters, const CaptureOptions& options, PacketTable& table,
-                               std::string dumpDirectory)
-    : targets_{counters, options, table, std::move(dumpDirectory)} {}
+                               std::string dumpDirectory, ConversationTable* conversations)
+    : targets_{counters, options, table, std::move(dumpDirectory), conversations} {}
 
 CaptureSession::~CaptureSession() {
   StopCapture();

@@ -21,7 +21,7 @@ class CaptureSession {
   // thread that calls StopCapture. dumpDirectory is where listed packets are
   // written while the save box is checked.
   CaptureSession(PacketCounters& counters, const CaptureOptions& options, PacketTable& table,
-                 std::string dumpDirectory);
+                 std::string dumpDirectory, ConversationTable* conversations = nullptr);
   ~CaptureSession();  // stops a running capture first
   CaptureSession(const CaptureSession&) = delete;
   CaptureSession& operator=(const CaptureSession&) = delete;

@@ -13,8 +13,8 @@ struct FileReading::Running {
 };
 
 FileReading::FileReading(PacketCounters& counters, const CaptureOptions& options, PacketTable& table,
-                         std::string dumpDirectory)
-    : targets_{counters, options, table, std::move(dumpDirectory)} {}
+                         std::string dumpDirectory, ConversationTable* conversations)
+    : targets_{counters, options, table, std::move(dumpDirectory), conversations} {}
 
 FileReading::~FileReading() {
   Cancel();

@@ -23,7 +23,7 @@ class FileReading {
   // table is called from the reading thread only. dumpDirectory is where
   // listed packets are written while the save box is checked.
   FileReading(PacketCounters& counters, const CaptureOptions& options, PacketTable& table,
-              std::string dumpDirectory);
+              std::string dumpDirectory, ConversationTable* conversations = nullptr);
   ~FileReading();  // cancels a running read and waits for its thread
   FileReading(const FileReading&) = delete;
   FileReading& operator=(const FileReading&) = delete;

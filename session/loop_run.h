@@ -15,13 +15,14 @@
 
 namespace orvanel {
 
-// The table is called from the loop's thread only. dumpDirectory is where
+// The tables are written from the loop's thread only. dumpDirectory is where
 // listed packets are written while the save box is checked.
 struct LoopTargets {
   PacketCounters& counters;
   const CaptureOptions& options;
   PacketTable& table;
   std::string dumpDirectory;
+  ConversationTable* conversations = nullptr;  // none: conversations are not kept
 };
 
 // One run of the loop over a source: its last-packet files, its context and its thread.
@@ -29,7 +30,8 @@ struct LoopRun {
   LoopRun(const std::atomic<bool>& running, PacketSource& source, const LoopTargets& targets,
           const std::string& srcFilter, const std::string& dstFilter)
       : files(targets.dumpDirectory),
-        context{running, source, targets.counters, targets.options, targets.table, srcFilter, dstFilter, &files} {}
+        context{running,   source,    targets.counters, targets.options, targets.table,
+                srcFilter, dstFilter, &files, targets.conversations} {}
 
   LastPacketFiles files;
   CaptureContext context;

@@ -26,6 +26,8 @@ std::int64_t NanosecondsOf(const timeval& time) {
   return nanoseconds;
 }
 
+constexpr const char* kCutShort = "truncated compressed file";
+
 // How often the position in the file is noted for BytesRead.
 constexpr std::uint32_t kPacketsPerProgressNote = 1024;
 
@@ -70,14 +72,24 @@ PcapFileSource::PcapFileSource(const std::vector<std::string>& files) {
       break;
     }
     sizesKnown = sizesKnown && S_ISREG(status.st_mode);
+    std::unique_ptr<DecompressedFile> decompressed = DecompressedFile::Open(stream);
+    if (decompressed) {
+      std::FILE* decoded = decompressed->Release();
+      if (!decoded) {
+        Fail(CaptureFileError::Kind::CannotOpen, name, {}, errno);
+        break;  // decompressed closes the file
+      }
+      stream = decoded;
+    }
+    const DecompressedFile* compressed = decompressed.release();  // the stream owns it now
     char message[PCAP_ERRBUF_SIZE] = "";
     File file{name,
               std::unique_ptr<pcap_t, PcapClose>(
                   pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_NANO, message)),
-              0, S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size) : 0};
+              0, S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size) : 0, compressed};
     if (!file.handle) {  // it closes the stream only once it has taken it
+      FailReading(file, message);
       std::fclose(stream);
-      Fail(KindOfLibpcapMessage(message), name, message);
       break;
     }
     file.linkType = pcap_datalink(file.handle.get());
@@ -97,7 +109,22 @@ void PcapFileSource::Fail(CaptureFileError::Kind kind, const std::string& file, 
   failure_ = CaptureFileError{kind, file, std::move(detail), systemError};
 }
 
+// libpcap's complaint, unless decompressing failed under it.
+void PcapFileSource::FailReading(const File& file, const std::string& libpcapMessage) {
+  if (file.compressed && !file.compressed->Error().empty()) {
+    Fail(CaptureFileError::Kind::Damaged, file.name, file.compressed->Error());
+  } else if (file.compressed && file.compressed->CutShort()) {
+    Fail(CaptureFileError::Kind::Truncated, file.name, kCutShort);
+  } else {
+    Fail(KindOfLibpcapMessage(libpcapMessage), file.name, libpcapMessage);
+  }
+}
+
 void PcapFileSource::NoteBytesRead(const File& file) {
+  if (file.compressed) {
+    bytesRead_.store(bytesBefore_ + file.compressed->BytesRead(), std::memory_order_relaxed);
+    return;
+  }
   const long position = std::ftell(pcap_file(file.handle.get()));
   if (position >= 0) bytesRead_.store(bytesBefore_ + static_cast<std::uint64_t>(position), std::memory_order_relaxed);
 }
@@ -108,6 +135,11 @@ ReceiveResult PcapFileSource::Receive(ReceiveBuffer&) {
     pcap_pkthdr* header = nullptr;
     const std::uint8_t* frame = nullptr;
     const int status = pcap_next_ex(file.handle.get(), &header, &frame);
+    if (status == PCAP_ERROR_BREAK && file.compressed && file.compressed->CutShort()) {
+      // The decompressed bytes ended between two frames, the compressed data within a stream.
+      Fail(CaptureFileError::Kind::Truncated, file.name, kCutShort);
+      break;
+    }
     if (status == PCAP_ERROR_BREAK) {  // end of this file
       bytesBefore_ += file.size;
       bytesRead_.store(bytesBefore_, std::memory_order_relaxed);
@@ -116,8 +148,7 @@ ReceiveResult PcapFileSource::Receive(ReceiveBuffer&) {
       continue;
     }
     if (status != 1) {
-      const std::string message = pcap_geterr(file.handle.get());
-      Fail(KindOfLibpcapMessage(message), file.name, message);
+      FailReading(file, pcap_geterr(file.handle.get()));
       break;
     }
     if (++packetsSinceNote_ == kPacketsPerProgressNote) {

@@ -1,5 +1,6 @@
 // A packet source over capture files: the IPv4 datagrams of each frame, file
-// after file, as one stream.
+// after file, as one stream. Files compressed with gzip, zstd, lz4 or xz are
+// read as their decompressed bytes.
 #pragma once
 
 #include <pcap/pcap.h>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "capture/capture_loop.h"
+#include "session/decompressed_file.h"
 
 namespace orvanel {
 
@@ -48,7 +50,7 @@ class PcapFileSource final : public PacketSource {
 
   const std::optional<CaptureFileError>& Failure() const { return failure_; }
 
-  // The files' bytes read so far, of their sizes together (0 when a size is
+  // The files' bytes read so far (compressed bytes for a compressed file), of their sizes together (0 when a size is
   // unknown, as for a pipe); any thread may ask.
   std::uint64_t BytesRead() const { return bytesRead_.load(std::memory_order_relaxed); }
   std::uint64_t TotalBytes() const { return totalBytes_; }
@@ -62,10 +64,12 @@ class PcapFileSource final : public PacketSource {
     std::unique_ptr<pcap_t, PcapClose> handle;
     int linkType;
     std::uint64_t size;
+    const DecompressedFile* compressed;  // owned by handle's stream; null for a plain file
   };
 
   void Fail(CaptureFileError::Kind kind, const std::string& file, std::string detail, int systemError = 0);
   void NoteBytesRead(const File& file);
+  void FailReading(const File& file, const std::string& libpcapMessage);
 
   std::vector<File> files_;
   std::size_t current_ = 0;

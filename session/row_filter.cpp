@@ -39,8 +39,11 @@ std::uint64_t RowFilter::SpoolIndex(std::uint64_t match) const {
 }
 
 std::optional<std::uint64_t> RowFilter::MatchAtOrAfter(std::uint64_t spoolIndex) const {
+  // Read once: matches published meanwhile may lie below spoolIndex, in rows
+  // the thread had not looked at when the search began.
+  const std::uint64_t matches = Matches();
   std::uint64_t low = 0;
-  std::uint64_t high = Matches();
+  std::uint64_t high = matches;
   while (low < high) {
     const std::uint64_t middle = low + (high - low) / 2;
     if (SpoolIndex(middle) < spoolIndex) {
@@ -49,7 +52,7 @@ std::optional<std::uint64_t> RowFilter::MatchAtOrAfter(std::uint64_t spoolIndex)
       high = middle;
     }
   }
-  if (low == Matches()) return std::nullopt;
+  if (low == matches) return std::nullopt;
   return low;
 }
 
@@ -59,7 +62,7 @@ void RowFilter::Run() {
   auto* entries = reinterpret_cast<std::uint64_t*>(index_->Base());
   while (!stop_.load(std::memory_order_relaxed)) {
     const std::uint64_t rows = spool_.RowCount();
-    if (row == rows) {
+    if (row >= rows) {  // caught up, or the spool was emptied under it
       std::this_thread::sleep_for(kIdleWait);
       continue;
     }

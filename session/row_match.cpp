@@ -48,7 +48,9 @@ bool RowMatcher::Matches(std::span<const std::uint8_t> datagram) const {
   if (isExpression_) {
     pcap_pkthdr header{};
     header.caplen = static_cast<bpf_u_int32>(datagram.size());
-    header.len = header.caplen;
+    // len is the datagram's length as its header says and the length column
+    // shows it: the stored bytes may be cut short, or padded by the link.
+    header.len = datagram.size() >= 4 ? bpf_u_int32{datagram[2]} << 8 | datagram[3] : header.caplen;
     return pcap_offline_filter(&program_, &header, datagram.data()) != 0;
   }
   // Text the datagram does not hold anywhere is not in its payload column either.

@@ -15,8 +15,8 @@ namespace orvanel {
 
 class RowMatcher {
  public:
-  // Compiled for IPv4 datagrams; nothing, and libpcap's reason in error, when
-  // the expression is bad.
+  // Compiled for IPv4 datagrams, len being the header's total length;
+  // nothing, and libpcap's reason in error, when the expression is bad.
   static std::unique_ptr<RowMatcher> ForExpression(const std::string& expression, std::string& error);
   // Rows whose payload column holds any of needles (the same text in the
   // encodings the column may show it in); nothing when needles is empty.

@@ -90,10 +90,11 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
   return ListenAddress{std::string(host), port};
 }
 
-constexpr std::string_view kFlags[] = {"--help", "--version", "--list-addresses", "--quiet"};
+constexpr std::string_view kFlags[] = {"--help", "--version", "--list-addresses", "--quiet", "--conversations",
+                                       "--time"};
 constexpr std::string_view kValueOptions[] = {"--address", "--count", "--seconds", "--src", "--dst", "--show",
                                               "--save-last", "--write", "--format", "--metrics-listen",
-                                              "--metrics-file", "--filter"};
+                                              "--metrics-file", "--filter", "--conversation-limit"};
 
 bool Contains(std::span<const std::string_view> names, std::string_view name) {
   return std::ranges::find(names, name) != names.end();
@@ -139,6 +140,10 @@ std::optional<std::string> SetValue(std::string_view name, std::string_view valu
   } else if (name == "--metrics-file") {
     if (value.empty()) return "--metrics-file needs a file";
     options.metricsFile = value;
+  } else if (name == "--conversation-limit") {
+    const auto limit = ParseCount(value);
+    if (!limit) return "bad --conversation-limit" + quoted + ": expected a whole number from 1 to 2147483647";
+    options.conversationLimit = *limit;
   }
   return std::nullopt;
 }
@@ -162,6 +167,8 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
       if (name == "--version") options.version = true;
       if (name == "--list-addresses") options.listAddresses = true;
       if (name == "--quiet") options.quiet = true;
+      if (name == "--conversations") options.conversations = true;
+      if (name == "--time") options.time = true;
     } else if (name == "--read") {
       const std::size_t before = options.readFiles.size();
       if (attached) options.readFiles.emplace_back(*attached);
@@ -196,8 +203,8 @@ std::string_view UsageText() {
   or:  orvanel-cli --list-addresses
   or:  orvanel-cli --help | --version
 OPTION is one of --src PREFIX, --dst PREFIX, --show GROUP=PROTO[,PROTO...],
---save-last DIR, --filter EXPR, --write FILE, --format FORMAT, --quiet and
---metrics-file PATH; LIVE
+--save-last DIR, --filter EXPR, --write FILE, --format FORMAT, --time, --quiet,
+--conversations, --conversation-limit N and --metrics-file PATH; LIVE
 OPTION one of --count N, --seconds S and --metrics-listen HOST:PORT.
 
 Counts and lists IPv4 packets as the Orvanel dialog does: read from capture
@@ -222,17 +229,28 @@ Options:
   --filter EXPR    list (and --write) only the rows that --show chooses and
                    the capture-filter expression EXPR takes, in the syntax of
                    tcpdump and libpcap (udp port 53, src net 10.0.0.0/8,
-                   icmp[icmptype] == icmp-echo), run on each IPv4 datagram.
-                   The counters do not change. A bad EXPR exits with status 2
+                   icmp[icmptype] == icmp-echo), run on each IPv4 datagram;
+                   len is its IPv4 total length. The counters do not change. A bad EXPR exits with status 2
                    and libpcap's reason.
   --format FORMAT  tsv (the default) or json: how rows and counters are
                    printed (see OUTPUT and JSON OUTPUT).
+  --time           put each row's capture time first, in local time to the
+                   microsecond (2024-05-01 13:45:07.123456): the first
+                   field of a TSV line, "time" in a JSON row.
   --quiet          print no rows; they are still counted, and the counters
                    are still printed at the end.
+  --conversations  also print the conversations after the counters (see
+                   CONVERSATIONS).
+  --conversation-limit N
+                   hold at most N conversations (1 to 2147483647); when
+                   more come, the least recently active are folded into one
+                   row. Default: 1000000.
   --write FILE     also write the listed rows to FILE as pcapng (link type
                    IPv4, nanosecond capture times), created readable by its
                    owner only; tcpdump -r and Wireshark read it.
-  --read FILE...   read these pcap or pcapng files, in order, as one stream.
+  --read FILE...   read these pcap or pcapng files, in order, as one stream;
+                   gzip, zstd, lz4 and xz compressed ones are decompressed
+                   as they are read.
                    Link types: Ethernet (802.1Q/802.1ad tags too), Linux
                    cooked v1 and v2, BSD null and loop, raw IP, IPv4, PPP
                    (bare or in HDLC framing), Cisco HDLC, SLIP, and 802.11
@@ -307,6 +325,30 @@ JSON output:
     {"counters":{"all":{"tcp":N,"udp":N,"icmp":N,"other":N},"src":{...},
     "dst":{...},"other":{...},"errors":N,"bytes":{"all":{...},"src":{...},
     "dst":{...},"other":{...}}}}
+
+Conversations:
+  Every counted packet is in exactly one conversation: for TCP and UDP the
+  protocol, address and port A, address and port B, in either direction; for
+  other protocols (and TCP or UDP datagrams too short for their ports) the
+  protocol and the two addresses. A later fragment goes to its first
+  fragment's conversation when that was seen (same addresses, protocol and
+  identification, within 30 s), else to its address pair's conversation
+  without ports. A is the source of the first packet seen. Each keeps, per
+  direction, packets and bytes (IPv4 total length) and the first and last
+  capture times. With --conversations, after the counters, largest total
+  bytes first, one line each:
+    #conv  protocol a a_port b b_port packets_a_to_b bytes_a_to_b
+           packets_b_to_a bytes_b_to_a first last
+  protocol is tcp, udp, icmp or the protocol number; ports are empty when
+  there are none; first and last are seconds since the epoch with nine
+  decimals. When conversations were folded, one line holds them all:
+    #conv_folded  count packets_a_to_b bytes_a_to_b packets_b_to_a
+                  bytes_b_to_a first last
+  With --format json, one line {"conversations":[...]}: objects with
+  protocol, a, a_port, b, b_port (no ports when there are none),
+  packets_a_to_b, bytes_a_to_b, packets_b_to_a, bytes_b_to_a, first, last
+  (numbers) and folded (false); the folded row has count instead of the
+  protocol, addresses and ports, and folded true.
 
 Metrics:
   In the Prometheus text format 0.0.4; counters are 64-bit, count from the

@@ -32,6 +32,9 @@ struct CliOptions {
   double seconds = 0;                             // live: stop after this long; 0: no limit
   OutputFormat format = OutputFormat::Tsv;
   bool quiet = false;                             // no row output; rows are still counted
+  bool conversations = false;                     // print the conversation table after the counters
+  std::uint32_t conversationLimit = 1'000'000;    // conversations held before the least active are folded
+  bool time = false;                              // each row's capture time first
   std::optional<ListenAddress> metricsListen;     // live: serve /metrics here
   std::string metricsFile;                        // rewrite the metrics here every second
   bool listAddresses = false;

@@ -19,7 +19,7 @@ namespace orvanel::cli {
 class CliRows final : public PacketTable {
  public:
   // Without out, rows are only counted (and written to the pcapng file).
-  CliRows(std::FILE* out, OutputFormat format) : printer_(out, format) {}
+  CliRows(std::FILE* out, OutputFormat format, bool withTime) : printer_(out, format, withTime) {}
   ~CliRows() override = default;
   CliRows(const CliRows&) = delete;
   CliRows& operator=(const CliRows&) = delete;

@@ -42,8 +42,13 @@ void AppendBase64(std::string& out, std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 void AppendJsonRow(std::string& out, const std::array<std::string_view, kPacketColumnCount>& columns,
-                   std::span<const std::uint8_t> payload) {
+                   std::span<const std::uint8_t> payload, std::optional<std::string_view> time) {
   out += '{';
+  if (time) {
+    out += "\"time\":";
+    AppendJsonString(out, *time);
+    out += ',';
+  }
   for (int column = 0; column < kPacketColumnCount; ++column) {
     out += '"';
     out += kColumnNames[column];

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,8 +17,9 @@ namespace orvanel::cli {
 // The seven column texts of a row as one object: each under its name and
 // escaped as the tab-separated output writes it, and payload, the payload's
 // bytes (zeros included), as base64. No newline is appended.
+// With a time, it comes first, under "time".
 void AppendJsonRow(std::string& out, const std::array<std::string_view, kPacketColumnCount>& columns,
-                   std::span<const std::uint8_t> payload);
+                   std::span<const std::uint8_t> payload, std::optional<std::string_view> time = std::nullopt);
 
 // The shown counters as one object, with the byte totals of each group and protocol:
 // {"counters":{"all":{"tcp":N,...},...,"errors":N,"bytes":{"all":{"tcp":N,...},...}}}.

@@ -12,6 +12,7 @@
 #include "net/local_addresses.h"
 #include "session/capture_losses.h"
 #include "session/capture_session.h"
+#include "tools/conversation_printer.h"
 #include "tools/metrics_file.h"
 #include "tools/metrics_server.h"
 #include "tools/metrics_text.h"
@@ -66,7 +67,8 @@ std::string InterfaceOf(const std::string& address) {
 
 }  // namespace
 
-int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRows& rows) {
+int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRows& rows,
+                   ConversationTable* conversations) {
   // Stop signals are taken by WaitForEnd alone; the capture thread inherits
   // the blocked set, and so does the metrics server's.
   sigset_t stopSignals;
@@ -77,7 +79,7 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
 
   PacketCounters counters;
   // rows are written by the capture thread until Stop, then by this one
-  CaptureSession session(counters, boxes, rows, options.saveDirectory);
+  CaptureSession session(counters, boxes, rows, options.saveDirectory, conversations);
   session.SetPacketLimit(options.count);
   CaptureLosses losses(session, [&rows] { return rows.RowsNotListed(); });
 
@@ -113,6 +115,7 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   losses.CaptureStopped();
   const CounterSnapshot shown = counters.Snapshot();
   PrintCounters(stdout, shown, options.format);
+  if (conversations) PrintConversations(stdout, *conversations, options.format);
   // Said even when the output failed: rows whose lines were lost count here.
   const Losses lost = losses.Read(shown.receiveErrors);
   std::fprintf(stderr, "orvanel-cli: %d receive failures, %llu dropped by the kernel, %llu not listed\n",

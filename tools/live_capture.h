@@ -2,15 +2,18 @@
 #pragma once
 
 #include "capture/capture_options.h"
+#include "capture/conversation_table.h"
 #include "tools/cli_options.h"
 #include "tools/cli_rows.h"
 
 namespace orvanel::cli {
 
-// Captures on options.address with these boxes into rows until the packet
-// count, the time or SIGINT/SIGTERM ends it, then prints the counters as a
-// read does and the losses on stderr. Returns the exit status.
-int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRows& rows);
+// Captures on options.address with these boxes into rows (and conversations,
+// if given) until the packet count, the time or SIGINT/SIGTERM ends it, then
+// prints the counters as a read does and the losses on stderr. Returns the
+// exit status.
+int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRows& rows,
+                   ConversationTable* conversations);
 
 // Prints the local addresses one a line in the dialog's order; returns the
 // exit status.

@@ -13,6 +13,7 @@
 #include "storage/last_packet.h"
 #include "tools/cli_options.h"
 #include "tools/cli_rows.h"
+#include "tools/conversation_printer.h"
 #include "tools/live_capture.h"
 #include "tools/metrics_file.h"
 #include "tools/metrics_text.h"
@@ -87,7 +88,7 @@ int main(int argc, char** argv) {
   for (int option = 0; option < kCaptureOptionCount; ++option) {
     boxes.Set(static_cast<CaptureOption>(option), options.boxes[option]);
   }
-  cli::CliRows rows(options.quiet ? nullptr : stdout, options.format);
+  cli::CliRows rows(options.quiet ? nullptr : stdout, options.format, options.time);
   if (options.rowFilter) {
     std::string reason;
     auto matcher = RowMatcher::ForExpression(*options.rowFilter, reason);
@@ -97,7 +98,10 @@ int main(int argc, char** argv) {
   if (!options.writeFile.empty()) {
     if (const auto error = rows.WriteTo(options.writeFile)) return Fail(*error);
   }
-  if (options.address) return cli::RunLiveCapture(options, boxes, rows);
+  std::optional<ConversationTable> conversations;
+  if (options.conversations) conversations.emplace(options.conversationLimit);
+  ConversationTable* const conversationTable = conversations ? &*conversations : nullptr;
+  if (options.address) return cli::RunLiveCapture(options, boxes, rows, conversationTable);
 
   PcapFileSource source(options.readFiles);
   if (source.Failure()) return Fail(source.Failure()->Text());
@@ -113,8 +117,9 @@ int main(int argc, char** argv) {
   }
   const std::atomic<bool> capturing{true};
   CaptureThreadProc({capturing, source, counters, boxes, rows, options.srcFilter, options.dstFilter,
-                     lastPacketFiles ? &*lastPacketFiles : nullptr});
+                     lastPacketFiles ? &*lastPacketFiles : nullptr, conversationTable});
   cli::PrintCounters(stdout, counters.Snapshot(), options.format);
+  if (conversations) cli::PrintConversations(stdout, *conversations, options.format);
   if (std::fflush(stdout) != 0) return Fail("cannot write the output");
   if (const auto written = rows.Finish()) return Fail(*written);
   if (metricsFile && !metricsFile->Finish(error)) return Fail(error);

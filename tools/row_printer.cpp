@@ -3,6 +3,7 @@
 #include <cinttypes>
 
 #include "capture/packet_row.h"
+#include "capture/time_text.h"
 #include "capture/tsv_row.h"
 #include "tools/json_rows.h"
 #include "tools/traffic_names.h"
@@ -15,9 +16,14 @@ void RowPrinter::AddRow(const ListedRow& row) {
   PacketRow texts;
   BuildPacketRow(row, texts);
   line_.clear();
+  const TimeText time = LocalTimeText(withTime_ ? row.captureTimeNs : 0);
   if (format_ == OutputFormat::Json) {
-    AppendJsonRow(line_, texts.columns, PayloadBytes(row));
+    AppendJsonRow(line_, texts.columns, PayloadBytes(row), withTime_ ? std::optional(time.View()) : std::nullopt);
   } else {
+    if (withTime_) {
+      line_ += time.View();
+      line_ += '\t';
+    }
     AppendTsvRow(line_, texts);
   }
   line_ += '\n';

@@ -16,8 +16,10 @@ enum class OutputFormat { Tsv, Json };
 
 class RowPrinter final : public PacketTable {
  public:
-  // Without out, rows are only counted.
-  explicit RowPrinter(std::FILE* out, OutputFormat format = OutputFormat::Tsv) : out_(out), format_(format) {}
+  // Without out, rows are only counted. withTime puts each row's capture
+  // time first, local to the microsecond.
+  explicit RowPrinter(std::FILE* out, OutputFormat format = OutputFormat::Tsv, bool withTime = false)
+      : out_(out), format_(format), withTime_(withTime) {}
 
   void AddRow(const ListedRow& row) override;
 
@@ -29,6 +31,7 @@ class RowPrinter final : public PacketTable {
  private:
   std::FILE* out_;
   OutputFormat format_;
+  bool withTime_;
   std::string line_;                          // kept to reuse its memory
   std::atomic<std::uint64_t> rowsListed_{0};  // written by one thread at a time
   std::atomic<std::uint64_t> rowsNotListed_{0};

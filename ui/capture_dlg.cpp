@@ -24,13 +24,16 @@
 #include "res/strings.h"
 #include "ui/about_dlg.h"
 #include "ui/capture_file_text.h"
+#include "ui/conversation_window.h"
 #include "ui/details_from_table.h"
 #include "ui/find_window.h"
 #include "ui/list_export.h"
 #include "ui/list_style.h"
 #include "ui/message_box.h"
+#include "ui/optional_columns.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
+#include "ui/row_menu.h"
 #include "ui/save_progress.h"
 #include "ui/window_icon.h"
 
@@ -111,6 +114,7 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
       m_btnStart(Control<QPushButton>(m_controls, res::IDC_BTN_START)),
       m_hIcon(ProgramIcon()),
       m_openAction(new QAction(QStringLiteral("打开捕获文件(&O)..."), this)),
+      m_conversationsAction(new QAction(QStringLiteral("会话统计(&C)..."), this)),
       m_spool(RowSpool::CreateInCacheDirectory()),
       m_packets(new PacketModel(*m_spool, this)) {
   m_lcPackets->SetPackets(*m_packets);
@@ -118,6 +122,7 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   m_lcPackets->setSelectionMode(QAbstractItemView::SingleSelection);
   m_lcPackets->setWordWrap(false);
   OpenDetailsFromTable(*m_lcPackets);
+  AddRowMenu(*m_lcPackets, [this]() -> FindWindow& { return Finder(); });
   // A save reads the rows of the list as it was: a change stops it.
   connect(m_packets, &PacketModel::listChanging, this, [this] {
     if (!m_saveProgress) return;
@@ -133,6 +138,9 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   m_openAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   addAction(m_openAction);  // Ctrl+O without the menu
   connect(m_openAction, &QAction::triggered, this, &CCaptureDlg::OnOpenFiles);
+  m_conversationsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+  addAction(m_conversationsAction);
+  connect(m_conversationsAction, &QAction::triggered, this, &CCaptureDlg::ShowConversations);
   setAcceptDrops(true);
   connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, [this] { Finder().Open(); });
   // F3 also from the find window.
@@ -206,15 +214,16 @@ void CCaptureDlg::OnInitDialog() {
   BuildSystemMenu();
   setWindowIcon(m_hIcon);
   SetPacketColumns(*m_lcPackets);
+  AddOptionalColumns(*m_lcPackets);
   SetExtendedListStyle(*m_lcPackets, res::kPacketListExtendedStyle);
   m_chkSrcIP->setChecked(true);
   m_chkDstIP->setChecked(true);
   m_chkOther->setChecked(true);
   m_counters.ZeroTotals();
   const std::string dumpDirectory = CurrentDirectory();
-  m_session = std::make_unique<CaptureSession>(m_counters, m_options, *m_spool, dumpDirectory);
+  m_session = std::make_unique<CaptureSession>(m_counters, m_options, *m_spool, dumpDirectory, &m_conversations);
   m_losses = std::make_unique<CaptureLosses>(*m_session, [this] { return m_spool->RowsNotListed(); });
-  m_reading = std::make_unique<FileReading>(m_counters, m_options, *m_spool, dumpDirectory);
+  m_reading = std::make_unique<FileReading>(m_counters, m_options, *m_spool, dumpDirectory, &m_conversations);
   if (!m_queries.hostName()) ShowFatalMessage(this, QStringLiteral("获取本机名称错误\t\n\n程序将终止运行\t"));
   FillDeviceList();
   UpdateData(false);
@@ -236,6 +245,7 @@ void CCaptureDlg::BuildSystemMenu() {
   connect(m_sysMenu->addAction(QStringLiteral("保存列表为 pcapng(&S)...")), &QAction::triggered, this,
           &CCaptureDlg::OnSaveList);
   connect(m_sysMenu->addAction(QStringLiteral("查找(&F)...")), &QAction::triggered, this, [this] { Finder().Open(); });
+  m_sysMenu->addAction(m_conversationsAction);
   const QString about = ToQString(res::LoadString(res::IDS_ABOUTBOX));
   if (!about.isEmpty()) addCommand(about, res::IDM_ABOUTBOX);
 }
@@ -352,7 +362,15 @@ void CCaptureDlg::StopCapture() {
   m_openAction->setEnabled(true);
   // No row is being added now: a Clear during the capture can cut the files.
   m_spool->FinishClear();
+  m_conversations.FinishClear();
+  ShowFinalCounts();
+}
+
+// The loop has left: what it counted last shows now, not at a next tick.
+void CCaptureDlg::ShowFinalCounts() {
   TakeRows();
+  CopyCounters(m_counters.Snapshot());
+  UpdateData(false);
 }
 
 void CCaptureDlg::EnableSettings(bool enable) {
@@ -403,7 +421,12 @@ void CCaptureDlg::TakeRows() { m_packets->TakeRows(); }
 void CCaptureDlg::ClearList() {
   UpdateData(true);
   m_packets->Clear();
-  if (!IsCapturing() && !IsReading()) m_spool->FinishClear();
+  m_conversations.Clear();
+  if (!IsCapturing() && !IsReading()) {
+    m_spool->FinishClear();
+    m_conversations.FinishClear();
+  }
+  if (m_conversationWindow) m_conversationWindow->Clear();
   m_counters.ZeroAllCounters();
   if (m_losses) m_losses->Clear();
   m_rateGraph.Clear();
@@ -436,6 +459,16 @@ void CCaptureDlg::OnSaveList() {
 FindWindow& CCaptureDlg::Finder() {
   if (!m_findWindow) m_findWindow = new FindWindow(*m_lcPackets, this);
   return *m_findWindow;
+}
+
+void CCaptureDlg::ShowConversations() {
+  if (!m_conversationWindow) {
+    m_conversationWindow = std::make_unique<ConversationWindow>(
+        m_conversations, [this](const QString& expression) { Finder().ShowOnlyMatching(expression); }, this);
+  }
+  m_conversationWindow->show();
+  m_conversationWindow->raise();
+  m_conversationWindow->activateWindow();
 }
 
 void CCaptureDlg::OnOpenFiles() {
@@ -484,14 +517,13 @@ void CCaptureDlg::EndReading(bool reportFailure) {
   const std::optional<CaptureFileError> failure = m_reading->Finish();
   m_refreshTimer.stop();
   m_progress->reset();
-  TakeRows();
-  CopyCounters(m_counters.Snapshot());
-  UpdateData(false);
+  ShowFinalCounts();
   m_rateGraph.Interrupt();
   EnableSettings(true);
   m_btnStart->setEnabled(true);
   m_openAction->setEnabled(true);
   m_spool->FinishClear();
+  m_conversations.FinishClear();
   if (failure && reportFailure) {
     ShowMessage(this, CaptureFileMessage(*failure) + QStringLiteral("\n\n之前读到的数据包保留在计数和列表中。"));
   }

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "capture/capture_options.h"
+#include "capture/conversation_table.h"
 #include "capture/counters.h"
 #include "session/capture_losses.h"
 #include "session/capture_session.h"
@@ -32,6 +33,7 @@ class QPushButton;
 
 namespace orvanel {
 
+class ConversationWindow;
 class FindWindow;
 class SaveProgress;
 class PacketModel;
@@ -53,6 +55,8 @@ class CCaptureDlg final : public QDialog {
   // packets, then Stop would; only while no capture runs.
   void OpenCaptureFiles(const QStringList& files);
   bool IsReading() const;
+  // Who talks to whom, since the list was last cleared.
+  const ConversationTable& Conversations() const { return m_conversations; }
   // Packets the kernel dropped since the list was last cleared.
   std::uint64_t KernelDrops() const;
   // The shown rows as pcapng, oldest first; an error text, or nothing.
@@ -84,9 +88,11 @@ class CCaptureDlg final : public QDialog {
   void ClearList();
   void OnSelchangeDevice();
   void TakeRows();
+  void ShowFinalCounts();
   void CopyCounters(const CounterSnapshot& counters);
   void OnSaveList();
   FindWindow& Finder();
+  void ShowConversations();
   void EnableSettings(bool enable);
   void OnOpenFiles();
   void EndReading(bool reportFailure);
@@ -113,6 +119,7 @@ class CCaptureDlg final : public QDialog {
   QIcon m_hIcon;
   QMenu* m_sysMenu = nullptr;
   QAction* m_openAction;
+  QAction* m_conversationsAction;
   QProgressDialog* m_progress = nullptr;
   RateGraph m_rateGraph{*this};
 
@@ -120,6 +127,8 @@ class CCaptureDlg final : public QDialog {
   PacketCounters m_counters;
   AtomicCaptureOptions m_options;
   std::unique_ptr<RowSpool> m_spool;
+  ConversationTable m_conversations;
+  std::unique_ptr<ConversationWindow> m_conversationWindow;  // reads the table: goes before it
   PacketModel* m_packets;
   FindWindow* m_findWindow = nullptr;  // made when first asked for
   QPointer<SaveProgress> m_saveProgress;  // while a save runs

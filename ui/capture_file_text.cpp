@@ -30,7 +30,9 @@ QString Reason(const CaptureFileError& error) {
 }  // namespace
 
 QString CaptureFileFilter() {
-  return QStringLiteral("捕获文件 (*.pcap *.pcapng *.cap *.dmp);;所有文件 (*)");
+  return QStringLiteral(
+      "捕获文件 (*.pcap *.pcapng *.cap *.dmp *.pcap.gz *.pcapng.gz *.pcap.zst *.pcapng.zst *.pcap.lz4 *.pcapng.lz4 "
+      "*.pcap.xz *.pcapng.xz);;所有文件 (*)");
 }
 
 QString CaptureFileMessage(const CaptureFileError& error) {

@@ -9,15 +9,6 @@
 namespace orvanel {
 namespace {
 
-void OpenDetails(PacketListView& view, std::uint64_t ordinal) {
-  if (ordinal >= view.Rows()) return;
-  const RowSpool::StoredRow stored = view.Packets().StoredRow(ordinal);
-  auto* window = new PacketDetailsWindow(stored.datagram, stored.captureTimeNs, view.window());
-  window->show();
-  window->raise();
-  window->activateWindow();
-}
-
 // Takes Enter from the view only when a row is selected.
 class EnterOnSelectedRow final : public QObject {
  public:
@@ -29,7 +20,7 @@ class EnterOnSelectedRow final : public QObject {
     if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
     const std::optional<std::uint64_t> current = view_.CurrentRow();
     if (!view_.Selected() || !current) return false;
-    OpenDetails(view_, *current);
+    OpenRowDetails(view_, *current);
     return true;
   }
 
@@ -39,9 +30,18 @@ class EnterOnSelectedRow final : public QObject {
 
 }  // namespace
 
+void OpenRowDetails(PacketListView& view, std::uint64_t ordinal) {
+  if (ordinal >= view.Rows()) return;
+  const RowSpool::StoredRow stored = view.Packets().StoredRow(ordinal);
+  auto* window = new PacketDetailsWindow(stored.datagram, stored.captureTimeNs, view.window());
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
 void OpenDetailsFromTable(PacketListView& view) {
   QObject::connect(&view, &QAbstractItemView::doubleClicked, &view, [&view](const QModelIndex& index) {
-    OpenDetails(view, view.Packets().OrdinalAt(index.row()));
+    OpenRowDetails(view, view.Packets().OrdinalAt(index.row()));
   });
   view.installEventFilter(new EnterOnSelectedRow(view));
 }

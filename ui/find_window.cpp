@@ -121,7 +121,18 @@ void FindWindow::FindInChosenDirection() {
   FindNext(up_->isChecked());
 }
 
+// What a search looks for: its kind and text.
+QString FindWindow::Sought() const {
+  return (payload_->isChecked() ? QStringLiteral("T:") : QStringLiteral("E:")) + what_->text();
+}
+
 void FindWindow::FindNext(bool up) {
+  // A press during a search for the same in the same direction goes on from
+  // the match that search finds.
+  if (search_ && up == searchUp_ && Sought() == searchSought_) {
+    ++pressesAhead_;
+    return;
+  }
   Stop();
   const std::shared_ptr<const RowMatcher> matcher = Matcher();
   if (!matcher) return;
@@ -138,6 +149,8 @@ void FindWindow::FindNext(bool up) {
   }
   const PacketModel& model = view_.Packets();
   search_ = std::make_unique<RowSearch>(model.Spool(), model.Filter(), matcher, from, rows, up);
+  searchUp_ = up;
+  searchSought_ = Sought();
   progress_->setValue(0);
   progress_->show();
   cancel_->setText(QStringLiteral("停止"));
@@ -150,9 +163,14 @@ void FindWindow::Poll() {
     progress_->setValue(static_cast<int>(search_->RowsLookedAt() * kProgressSteps / total));
     if (search_->Done()) {
       const std::optional<std::uint64_t> found = search_->Found();
+      const int pressesAhead = pressesAhead_;
       Stop();
       if (found) {
         view_.SelectOrdinal(*found);
+        if (pressesAhead > 0) {
+          FindNext(searchUp_);
+          if (search_) pressesAhead_ = pressesAhead - 1;
+        }
       } else {
         status_->setText(QStringLiteral("找不到“%1”").arg(what_->text()));
       }
@@ -167,6 +185,7 @@ void FindWindow::Poll() {
 
 void FindWindow::Stop() {
   search_.reset();
+  pressesAhead_ = 0;
   progress_->hide();
   cancel_->setText(QStringLiteral("取消"));
 }
@@ -174,20 +193,32 @@ void FindWindow::Stop() {
 void FindWindow::ApplyFilter() {
   Stop();
   what_->setModified(false);
-  if (!onlyMatching_->isChecked()) {
-    view_.ShowOnly(nullptr);
-    status_->clear();
-    return;
-  }
-  const std::shared_ptr<const RowMatcher> matcher = Matcher();
-  if (!matcher || !view_.ShowOnly(matcher)) {
+  if (onlyMatching_->isChecked()) {
+    const std::shared_ptr<const RowMatcher> matcher = Matcher();
+    if (matcher && view_.ShowOnly(matcher)) {
+      ShowCounts();
+      poll_.start();
+      return;
+    }
     if (matcher) status_->setText(QStringLiteral("无法建立匹配行的索引"));
     const QSignalBlocker blocker(onlyMatching_);
     onlyMatching_->setChecked(false);
-    return;
+  } else {
+    status_->clear();
   }
-  ShowCounts();
-  poll_.start();
+  // Every row again whenever the box is off, so that the list shows what it says.
+  view_.ShowOnly(nullptr);
+}
+
+void FindWindow::ShowOnlyMatching(const QString& expression) {
+  Open();
+  expression_->setChecked(true);
+  what_->setText(expression);
+  {
+    const QSignalBlocker blocker(onlyMatching_);
+    onlyMatching_->setChecked(true);
+  }
+  ApplyFilter();
 }
 
 void FindWindow::ShowCounts() {

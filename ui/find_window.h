@@ -38,6 +38,9 @@ class FindWindow final : public QDialog {
   void FindInChosenDirection();
   // Stops a running search; the list is about to change under it.
   void Stop();
+  // Shows the window with expression in it and lists only the rows it
+  // takes, as ticking "只显示匹配的行" would.
+  void ShowOnlyMatching(const QString& expression);
 
   // What the window finds and shows, for the dialog's tests.
   QLineEdit& What() const { return *what_; }
@@ -50,6 +53,7 @@ class FindWindow final : public QDialog {
 
  private:
   std::shared_ptr<const RowMatcher> Matcher();
+  QString Sought() const;
   void Poll();
   void ApplyFilter();
   void ShowCounts();
@@ -67,6 +71,9 @@ class FindWindow final : public QDialog {
   QProgressBar* progress_;
   QTimer poll_;
   std::unique_ptr<RowSearch> search_;
+  bool searchUp_ = false;
+  QString searchSought_;
+  int pressesAhead_ = 0;  // F3 presses while search_ ran
 };
 
 }  // namespace orvanel

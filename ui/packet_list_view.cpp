@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <algorithm>
 #include <limits>
@@ -103,8 +104,8 @@ void PacketListView::SetPackets(PacketModel& model) {
 std::uint64_t PacketListView::Rows() const { return packets_ ? packets_->ShownRows() : 0; }
 
 std::optional<PacketListView::Selection> PacketListView::Selected() const {
-  if (!selected_ || !anchor_ || !current_) return std::nullopt;
-  return Selection{std::min(*anchor_, *current_), std::max(*anchor_, *current_)};
+  if (selection_.Empty()) return std::nullopt;
+  return Selection{selection_.Ranges().front().first, selection_.Ranges().back().last};
 }
 
 int PacketListView::FullyVisibleRows() const {
@@ -154,14 +155,15 @@ void PacketListView::SyncSelection() {
   if (!selection || !packets_) return;
   Busy busy(syncing_);
   const int rows = packets_->rowCount();
-  const std::optional<Selection> selected = Selected();
   QItemSelection shown;
-  if (selected && rows > 0) {
+  if (rows > 0) {
     // The window holds ordinals top_ down to top_ - rows + 1.
     const std::uint64_t bottom = top_ - static_cast<std::uint64_t>(rows - 1);
-    const std::uint64_t high = std::min(selected->last, top_);
-    const std::uint64_t low = std::max(selected->first, bottom);
-    if (low <= high) {
+    for (const RowSelection::Range& range : selection_.Ranges()) {
+      if (range.last < bottom) continue;
+      if (range.first > top_) break;
+      const std::uint64_t high = std::min(range.last, top_);
+      const std::uint64_t low = std::max(range.first, bottom);
       shown.select(packets_->index(packets_->WindowRowOf(high), 0),
                    packets_->index(packets_->WindowRowOf(low), packets_->columnCount() - 1));
     }
@@ -177,19 +179,24 @@ void PacketListView::OnCurrentChanged(const QModelIndex& current) {
   current_ = packets_->OrdinalAt(current.row());
 }
 
-// The user selected rows of the window (a click, a drag, track-select): the
-// clicked row, or with Shift the rows from the anchor to it.
+// The user selected a row of the window (a click, a drag, track-select): that
+// row alone, with Shift the rows from the anchor to it, with Ctrl that row
+// beside the others.
 void PacketListView::OnSelectionChanged() {
   if (syncing_) return;
   const QModelIndexList rows = selectionModel()->selectedRows();
+  const Qt::KeyboardModifiers modifiers = QApplication::keyboardModifiers();
   if (rows.isEmpty()) {
-    selected_ = false;
+    if (!(modifiers & Qt::ControlModifier)) selection_.Clear();
   } else {
     const std::uint64_t ordinal = packets_->OrdinalAt(rows.front().row());
-    const bool extend = selected_ && anchor_ && (QApplication::keyboardModifiers() & Qt::ShiftModifier);
-    if (!extend) anchor_ = ordinal;
+    if (modifiers & Qt::ControlModifier) {
+      if (!selection_.Add({ordinal, ordinal})) QApplication::beep();
+    } else {
+      if (!(modifiers & Qt::ShiftModifier) || selection_.Empty() || !anchor_) anchor_ = ordinal;
+      selection_.SelectOnly(*anchor_, ordinal);
+    }
     current_ = ordinal;
-    selected_ = true;
   }
   SyncSelection();
 }
@@ -201,7 +208,7 @@ void PacketListView::OnCleared() {
   atNewest_ = true;
   anchor_.reset();
   current_.reset();
-  selected_ = false;
+  selection_.Clear();
   Relayout();
 }
 
@@ -226,8 +233,27 @@ void PacketListView::SelectOrdinal(std::uint64_t ordinal) {
   if (ordinal >= Rows()) return;
   anchor_ = ordinal;
   current_ = ordinal;
-  selected_ = true;
+  selection_.SelectOnly(ordinal, ordinal);
   BringIntoView(ordinal);
+  SyncSelection();
+}
+
+void PacketListView::ToggleOrdinal(std::uint64_t ordinal) {
+  if (ordinal >= Rows()) return;
+  if (!selection_.Toggle(ordinal)) {
+    QApplication::beep();
+    return;
+  }
+  anchor_ = ordinal;
+  current_ = ordinal;
+  SyncSelection();
+}
+
+void PacketListView::SelectAllRows() {
+  if (Rows() == 0) return;
+  selection_.SelectOnly(0, Rows() - 1);
+  if (!current_) current_ = Rows() - 1;
+  if (!anchor_) anchor_ = current_;
   SyncSelection();
 }
 
@@ -237,12 +263,22 @@ bool PacketListView::ShowOnly(std::shared_ptr<const RowMatcher> matcher) {
   };
   const std::optional<std::uint64_t> anchor = spoolIndex(anchor_);
   const std::optional<std::uint64_t> current = spoolIndex(current_);
+  std::vector<RowSelection::Range> spoolRanges;
+  for (const RowSelection::Range& range : selection_.Ranges()) {
+    spoolRanges.push_back({packets_->SpoolIndex(range.first), packets_->SpoolIndex(range.last)});
+  }
   if (!packets_->SetFilter(std::move(matcher))) return false;
   anchor_ = anchor ? packets_->OrdinalOf(*anchor) : std::nullopt;
   current_ = current ? packets_->OrdinalOf(*current) : std::nullopt;
-  // A range is kept only when both its ends are in the new list.
   if (!anchor_) anchor_ = current_;
-  selected_ = selected_ && current_;
+  // Each range keeps the rows of it that are in the new list.
+  std::vector<RowSelection::Range> ranges;
+  for (const RowSelection::Range& range : spoolRanges) {
+    const std::uint64_t first = packets_->RowsBefore(range.first);
+    const std::uint64_t end = packets_->RowsBefore(range.last + 1);
+    if (first < end) ranges.push_back({first, end - 1});
+  }
+  selection_.Set(std::move(ranges));
   top_ = 0;
   atNewest_ = true;
   Relayout();
@@ -251,19 +287,35 @@ bool PacketListView::ShowOnly(std::shared_ptr<const RowMatcher> matcher) {
 }
 
 QString PacketListView::SelectedRowsText() const {
-  const std::optional<Selection> selected = Selected();
-  if (!selected) return {};
-  const std::uint64_t rows = std::min(selected->last - selected->first + 1, kCopyRows);
   std::string text;
   PacketRow texts;
-  for (std::uint64_t row = 0; row < rows; ++row) {
-    const RowSpool::StoredRow stored = packets_->StoredRow(selected->last - row);
-    BuildPacketRow(ListedRowOf(stored.datagram, stored.captureTimeNs), texts);
-    AppendTsvRow(text, texts);
-    text += '\n';
+  std::uint64_t left = kCopyRows;
+  // Newest first, as shown.
+  const std::vector<RowSelection::Range>& ranges = selection_.Ranges();
+  for (auto range = ranges.rbegin(); range != ranges.rend() && left > 0; ++range) {
+    const std::uint64_t rows = std::min(range->last - range->first + 1, left);
+    for (std::uint64_t row = 0; row < rows; ++row) {
+      const RowSpool::StoredRow stored = packets_->StoredRow(range->last - row);
+      BuildPacketRow(ListedRowOf(stored.datagram, stored.captureTimeNs), texts);
+      AppendTsvRow(text, texts);
+      text += '\n';
+    }
+    left -= rows;
   }
   return QString::fromLatin1(text);  // escaped: ASCII only
 }
+
+void PacketListView::CopySelected() {
+  if (selection_.Empty()) return;
+  QGuiApplication::clipboard()->setText(SelectedRowsText());
+  const std::uint64_t selected = selection_.Rows();
+  if (selected > kCopyRows) {
+    QToolTip::showText(viewport()->mapToGlobal(viewport()->rect().center()),
+                       QStringLiteral("只复制了前 %1 行（共选中 %2 行）").arg(kCopyRows).arg(selected), this);
+  }
+}
+
+bool PacketListView::IsSelected(std::uint64_t ordinal) const { return selection_.Contains(ordinal); }
 
 void PacketListView::ShowNewest() { SetTopPosition(0); }
 
@@ -291,16 +343,21 @@ void PacketListView::MoveCurrent(std::int64_t rowsDown, bool extend) {
       ordinal = newest - ordinal > up ? ordinal + up : newest;
     }
   }
-  if (!extend || !selected_ || !anchor_) anchor_ = ordinal;
+  if (!extend || selection_.Empty() || !anchor_) anchor_ = ordinal;
   current_ = ordinal;
-  selected_ = true;
+  selection_.SelectOnly(*anchor_, ordinal);
   BringIntoView(ordinal);
   SyncSelection();
 }
 
 void PacketListView::keyPressEvent(QKeyEvent* event) {
   if (event == QKeySequence::Copy) {
-    if (Selected()) QGuiApplication::clipboard()->setText(SelectedRowsText());
+    CopySelected();
+    event->accept();
+    return;
+  }
+  if (event == QKeySequence::SelectAll) {
+    SelectAllRows();
     event->accept();
     return;
   }
@@ -317,6 +374,17 @@ void PacketListView::keyPressEvent(QKeyEvent* event) {
     default: QTableView::keyPressEvent(event); return;
   }
   event->accept();
+}
+
+// Ctrl+click adds or removes one row; the table's own selection holds one.
+void PacketListView::mousePressEvent(QMouseEvent* event) {
+  const QModelIndex index = indexAt(event->position().toPoint());
+  if (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ControlModifier) && index.isValid() && packets_) {
+    ToggleOrdinal(packets_->OrdinalAt(index.row()));
+    event->accept();
+    return;
+  }
+  QTableView::mousePressEvent(event);
 }
 
 void PacketListView::wheelEvent(QWheelEvent* event) {

@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 
+#include "ui/row_selection.h"
+
 class QScrollBar;
 
 namespace orvanel {
@@ -32,18 +34,24 @@ class PacketListView final : public QTableView {
   // The scroll bar over the whole list (the view's own one stays hidden).
   QScrollBar& RowScrollBar() const { return *rowBar_; }
 
-  // The selected rows as ordinals of the list, lowest and highest; nothing
-  // when none is selected. Rows between them are selected too.
+  // The lowest and the highest selected row as ordinals of the list;
+  // nothing when none is selected.
   struct Selection {
     std::uint64_t first;
     std::uint64_t last;
   };
   std::optional<Selection> Selected() const;
+  // Every selected row: runs of them, as ranges.
+  const RowSelection& SelectedRows() const { return selection_; }
   // The current row: the end of the selection that moves, or where the
   // keyboard starts from when nothing is selected; or nothing.
   std::optional<std::uint64_t> CurrentRow() const { return current_; }
   // Selects one row and scrolls it into view.
   void SelectOrdinal(std::uint64_t ordinal);
+  // Selects or deselects one row beside the others, as Ctrl+click does.
+  void ToggleOrdinal(std::uint64_t ordinal);
+  // Every row of the list, as Ctrl+A does.
+  void SelectAllRows();
   // Shows only the rows matcher takes, or with no matcher all rows again;
   // the selected row stays selected, and in view, when it is in the new list.
   // False when no filter can be kept.
@@ -52,6 +60,10 @@ class PacketListView final : public QTableView {
   // kCopyRows of them. Ctrl+C puts them on the clipboard.
   QString SelectedRowsText() const;
   static constexpr std::uint64_t kCopyRows = 100'000;
+  // Puts SelectedRowsText on the clipboard, as Ctrl+C does; past kCopyRows
+  // rows a tooltip says how many were copied.
+  void CopySelected();
+  bool IsSelected(std::uint64_t ordinal) const;
   // The list from its newest row, or its oldest.
   void ShowNewest();
   void ShowOldest();
@@ -60,6 +72,7 @@ class PacketListView final : public QTableView {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   void updateGeometries() override;
 
@@ -83,11 +96,11 @@ class PacketListView final : public QTableView {
   // The ordinal of the top row on screen; when atNewest_, the newest row.
   std::uint64_t top_ = 0;
   bool atNewest_ = true;
-  // The selection as ordinals, from anchor_ to current_; current_ may be
-  // set while nothing is selected.
+  // The selected rows; a Shift selection runs from anchor_ to current_, and
+  // current_ may be set while nothing is selected.
+  RowSelection selection_;
   std::optional<std::uint64_t> anchor_;
   std::optional<std::uint64_t> current_;
-  bool selected_ = false;
   bool syncing_ = false;  // the view itself changes the window, bar or selection
   bool placing_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "capture/time_text.h"
 #include "res/templates.h"
 #include "ui/cell_text.h"
 
@@ -16,19 +17,21 @@ int PacketModel::rowCount(const QModelIndex& parent) const {
 }
 
 int PacketModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : kPacketColumnCount;
+  return parent.isValid() ? 0 : kColumnCount;
 }
 
 QVariant PacketModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() || index.column() >= kPacketColumnCount) {
+  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() || index.column() >= kColumnCount) {
     return {};
   }
   return window_[static_cast<std::size_t>(index.row())].texts[static_cast<std::size_t>(index.column())];
 }
 
 QVariant PacketModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || section < 0 || section >= kPacketColumnCount) return {};
+  if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
   if (role == Qt::DisplayRole) {
+    if (section == kNumberColumn) return QStringLiteral("序号");
+    if (section == kTimeColumn) return QStringLiteral("时间");
     const std::string_view heading = res::kPacketListColumns[section].heading;
     return QString::fromUtf8(heading.data(), static_cast<qsizetype>(heading.size()));
   }
@@ -76,10 +79,14 @@ bool PacketModel::SetFilter(std::shared_ptr<const RowMatcher> matcher) {
 }
 
 std::optional<std::uint64_t> PacketModel::OrdinalOf(std::uint64_t spoolIndex) const {
-  if (!filter_) return spoolIndex < shown_ ? std::optional(spoolIndex) : std::nullopt;
-  const std::optional<std::uint64_t> match = filter_->MatchAtOrAfter(spoolIndex);
-  if (!match || *match >= shown_ || filter_->SpoolIndex(*match) != spoolIndex) return std::nullopt;
-  return match;
+  const std::uint64_t ordinal = RowsBefore(spoolIndex);
+  if (ordinal >= shown_ || SpoolIndex(ordinal) != spoolIndex) return std::nullopt;
+  return ordinal;
+}
+
+std::uint64_t PacketModel::RowsBefore(std::uint64_t spoolIndex) const {
+  if (!filter_) return std::min(spoolIndex, shown_);
+  return std::min(filter_->MatchAtOrAfter(spoolIndex).value_or(shown_), shown_);
 }
 
 PacketModel::WindowRow PacketModel::MakeRow(std::uint64_t ordinal) const {
@@ -87,10 +94,13 @@ PacketModel::WindowRow PacketModel::MakeRow(std::uint64_t ordinal) const {
   PacketRow row;
   BuildPacketRow(ListedRowOf(stored.datagram, stored.captureTimeNs), row);
   WindowRow made{ordinal, {}};
-  for (std::size_t column = 0; column < made.texts.size(); ++column) {
+  for (std::size_t column = 0; column < row.columns.size(); ++column) {
     const std::string_view text = row.columns[column];
     made.texts[column] = CellText(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
   }
+  made.texts[kNumberColumn] = QString::number(SpoolIndex(ordinal) + 1);
+  const TimeText time = LocalTimeText(stored.captureTimeNs);
+  made.texts[kTimeColumn] = QString::fromLatin1(time.View().data(), static_cast<qsizetype>(time.View().size()));
   return made;
 }
 
@@ -112,14 +122,23 @@ void PacketModel::SetWindow(std::uint64_t top, int rows) {
     next.push_back(old >= 0 ? window_[static_cast<std::size_t>(old)] : MakeRow(ordinal));
   }
   // Only lines of the window whose texts changed are drawn again: rows of
-  // a flood often look alike.
-  int firstChanged = rows;
-  int lastChanged = -1;
+  // a flood often look alike. The list's own columns (a number that always
+  // changes) are told apart, and cost nothing while hidden.
+  struct Changed {
+    int first;
+    int last = -1;
+  };
+  Changed rowTexts{rows};
+  Changed ownTexts{rows};
+  const auto note = [](Changed& changed, int row) {
+    changed.first = std::min(changed.first, row);
+    changed.last = row;
+  };
   for (int row = 0; row < std::min(rows, rowCount()); ++row) {
-    if (next[static_cast<std::size_t>(row)].texts != window_[static_cast<std::size_t>(row)].texts) {
-      firstChanged = std::min(firstChanged, row);
-      lastChanged = row;
-    }
+    const auto& was = window_[static_cast<std::size_t>(row)].texts;
+    const auto& is = next[static_cast<std::size_t>(row)].texts;
+    if (!std::equal(is.begin(), is.begin() + kPacketColumnCount, was.begin())) note(rowTexts, row);
+    if (!std::equal(is.begin() + kPacketColumnCount, is.end(), was.begin() + kPacketColumnCount)) note(ownTexts, row);
   }
   const int before = rowCount();
   if (rows > before) beginInsertRows({}, before, rows - 1);
@@ -128,8 +147,12 @@ void PacketModel::SetWindow(std::uint64_t top, int rows) {
   top_ = top;
   if (rows > before) endInsertRows();
   if (rows < before) endRemoveRows();
-  if (lastChanged >= 0) {
-    emit dataChanged(index(firstChanged, 0), index(lastChanged, kPacketColumnCount - 1), {Qt::DisplayRole});
+  if (rowTexts.last >= 0) {
+    emit dataChanged(index(rowTexts.first, 0), index(rowTexts.last, kPacketColumnCount - 1), {Qt::DisplayRole});
+  }
+  if (ownTexts.last >= 0) {
+    emit dataChanged(index(ownTexts.first, kPacketColumnCount), index(ownTexts.last, kColumnCount - 1),
+                     {Qt::DisplayRole});
   }
 }
 

@@ -23,6 +23,12 @@ class PacketModel final : public QAbstractTableModel {
   Q_OBJECT
 
  public:
+  // The row texts' columns, then two of the list's own, hidden at first: the
+  // row's number since the list was last cleared, from 1, and its capture time.
+  static constexpr int kNumberColumn = kPacketColumnCount;
+  static constexpr int kTimeColumn = kPacketColumnCount + 1;
+  static constexpr int kColumnCount = kPacketColumnCount + 2;
+
   // The spool outlives the model.
   explicit PacketModel(RowSpool& spool, QObject* parent = nullptr);
 
@@ -51,6 +57,9 @@ class PacketModel final : public QAbstractTableModel {
   RowSpool::StoredRow StoredRow(std::uint64_t ordinal) const { return spool_.Row(SpoolIndex(ordinal)); }
   // The ordinal of a spool row in the list, if it is listed.
   std::optional<std::uint64_t> OrdinalOf(std::uint64_t spoolIndex) const;
+  // How many rows of the list lie before a spool row: the ordinal of the
+  // first listed row at or after it.
+  std::uint64_t RowsBefore(std::uint64_t spoolIndex) const;
 
   // Shows rows top, top - 1, ... (newest first), at most rows of them.
   void SetWindow(std::uint64_t top, int rows);
@@ -72,7 +81,7 @@ class PacketModel final : public QAbstractTableModel {
  private:
   struct WindowRow {
     std::uint64_t ordinal;
-    std::array<QString, kPacketColumnCount> texts;
+    std::array<QString, kColumnCount> texts;
   };
   WindowRow MakeRow(std::uint64_t ordinal) const;
 

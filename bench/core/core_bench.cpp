@@ -1,5 +1,7 @@
 // ns per packet for the capture loop over 1M in-memory datagrams: counting
-// only, next to the replay alone (what any loop over this source pays), and
+// only, next to the replay alone (what any loop over this source pays);
+// counting with conversations kept, on that traffic (a new conversation
+// every datagram) and on the floods' one flow, next to counting only; and
 // every packet listed into the dialog's row spool, next to the same loop
 // keeping the rows' texts in memory, addresses made by inet_ntop.
 // Rates are per CPU second of the one loop thread, as the machine is shared.
@@ -60,25 +62,38 @@ class SpoolTable final : public PacketTable {
   std::unique_ptr<RowSpool> spool_ = RowSpool::CreateInCacheDirectory();
 };
 
-// The capture loop the dialog runs, into Table.
+// The traffic of the loopback floods: one UDP flow of 64-byte payloads.
+const RecordedTraffic& FloodTraffic() {
+  static const RecordedTraffic traffic = MakeFloodTraffic(kPackets);
+  return traffic;
+}
+
+// The capture loop the dialog runs, into Table, with or without conversations.
 template <typename Table>
-void RunLoop(benchmark::State& state, bool listEverything) {
-  ReplaySource source(Traffic());
+void RunLoop(benchmark::State& state, bool listEverything, const RecordedTraffic& traffic = Traffic(),
+             bool conversations = false) {
+  ReplaySource source(traffic);
   PacketCounters counters;
   AtomicCaptureOptions options;
   if (listEverything) TickEveryListingBox(options);
   Table table;
+  ConversationTable conversationTable;
   const std::atomic<bool> capturing{true};
   const CaptureContext context{capturing, source, counters, options, table, std::string(kLocalPrefix),
-                               std::string(kLocalPrefix)};
+                               std::string(kLocalPrefix), nullptr, conversations ? &conversationTable : nullptr};
   for (auto _ : state) {
     state.PauseTiming();
     source.Rewind();
     table.Clear();
+    conversationTable.Clear();
+    conversationTable.FinishClear();
     state.ResumeTiming();
     CaptureThreadProc(context);
   }
-  if (counters.Count(TrafficGroup::All, ProtocolClass::TCP) == 0) state.SkipWithError("nothing was counted");
+  if (conversations && conversationTable.Held() == 0) state.SkipWithError("no conversation was kept");
+  if (counters.Count(TrafficGroup::All, ProtocolClass::TCP) + counters.Count(TrafficGroup::All, ProtocolClass::UDP) == 0) {
+    state.SkipWithError("nothing was counted");
+  }
   if (listEverything && table.Rows() == 0) state.SkipWithError("nothing was listed");
   state.counters["rows"] = static_cast<double>(table.Rows());
   SetPerPacket(state);
@@ -101,6 +116,11 @@ void ReplayAlone(benchmark::State& state) {
 }
 
 void CountOnly(benchmark::State& state) { RunLoop<SpoolTable>(state, false); }
+// Every datagram of the recorded traffic is a conversation of its own: a
+// million new ones a pass, the table's limit.
+void CountConversations(benchmark::State& state) { RunLoop<SpoolTable>(state, false, Traffic(), true); }
+void FloodCountOnly(benchmark::State& state) { RunLoop<SpoolTable>(state, false, FloodTraffic()); }
+void FloodCountConversations(benchmark::State& state) { RunLoop<SpoolTable>(state, false, FloodTraffic(), true); }
 void ListEverything(benchmark::State& state) { RunLoop<SpoolTable>(state, true); }
 void ListEverythingInetNtop(benchmark::State& state) { RunLoop<TextTable>(state, true); }
 
@@ -184,6 +204,9 @@ void SpoolWrite(benchmark::State& state) { WriteRows<SpoolRows>(state); }
 void FileWrite(benchmark::State& state) { WriteRows<WriteRowsToFile>(state); }
 
 BENCHMARK(CountOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(CountConversations)->Unit(benchmark::kMillisecond);
+BENCHMARK(FloodCountOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(FloodCountConversations)->Unit(benchmark::kMillisecond);
 BENCHMARK(ReplayAlone)->Unit(benchmark::kMillisecond);
 BENCHMARK(ListEverything)->Unit(benchmark::kMillisecond);
 BENCHMARK(ListEverythingInetNtop)->Unit(benchmark::kMillisecond);

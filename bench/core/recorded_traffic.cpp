@@ -49,6 +49,20 @@ RecordedTraffic MakeRecordedTraffic(std::size_t count) {
   return traffic;
 }
 
+RecordedTraffic MakeFloodTraffic(std::size_t count) {
+  constexpr std::size_t kLength = 20 + 8 + 64;
+  const std::uint8_t header[28] = {0x45, 0, 0, kLength, 0, 0, 0x40, 0, 64, kProtocolUDP, 0, 0, 127, 0, 0, 1,
+                                   127,  0, 0, 1,       0xC3, 0x50, 0x9C, 0x40, 0, 72, 0, 0};
+  RecordedTraffic traffic;
+  traffic.bytes.reserve(count * kLength);
+  for (std::size_t i = 0; i < count; ++i) {
+    traffic.bytes.insert(traffic.bytes.end(), header, header + sizeof header);
+    traffic.bytes.insert(traffic.bytes.end(), kLength - sizeof header, 'x');
+    traffic.ends.push_back(static_cast<std::uint32_t>(traffic.bytes.size()));
+  }
+  return traffic;
+}
+
 ReceiveResult ReplaySource::Receive(ReceiveBuffer& buffer) {
   if (next_ == traffic_.ends.size()) return {ReceiveStatus::Exhausted, 0};
   const std::size_t begin = next_ == 0 ? 0 : traffic_.ends[next_ - 1];

@@ -23,6 +23,9 @@ struct RecordedTraffic {
 // count datagrams: TCP, UDP, ICMP and other protocols mixed; half to or from
 // kLocalPrefix addresses, half between other hosts. Same seed, same traffic.
 RecordedTraffic MakeRecordedTraffic(std::size_t count);
+// count datagrams of the loopback floods: UDP from one port of 127.0.0.1 to
+// another, 64-byte payloads.
+RecordedTraffic MakeFloodTraffic(std::size_t count);
 
 // Hands out each datagram once (a memcpy into the buffer), then Exhausted.
 class ReplaySource final : public PacketSource {

@@ -11,6 +11,11 @@
 //     row-taking ticks and the painting while a trickle of datagrams arrives,
 //     then scrolling and selecting.
 //   dialog_bytes_per_row: resident memory the listed rows cost the dialog.
+// With "conversations RATE SECONDS": a flood of 64-byte datagrams, nearly each
+// one a new conversation, with the conversation window open; datagrams sent
+// and counted, the packets no conversation holds (0), the window's refresh
+// on the UI thread with the table full, and the anonymous plus shared
+// resident memory at the end.
 // With "overload PAYLOAD RATE COUNT [save]" instead, one flood of COUNT
 // PAYLOAD-byte datagrams at RATE a second (0: as fast as the generator goes),
 // with the save box ticked if asked: datagrams sent and counted, kernel
@@ -35,6 +40,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -46,6 +52,7 @@
 #include "bench/dialog/view_timing.h"
 #include "res/resource.h"
 #include "ui/capture_dlg.h"
+#include "ui/conversation_window.h"
 #include "ui/packet_list_view.h"
 #include "ui/rate_graph_window.h"
 #include "ui/rate_history.h"
@@ -192,10 +199,12 @@ class Bench {
 
   // Runs the generator for count datagrams while the dialog keeps working;
   // returns its rate, 0 if it failed.
-  double Flood(long count, long payload = 64, long rate = 0, long* sent = nullptr) {
+  double Flood(long count, long payload = 64, long rate = 0, long* sent = nullptr, bool spread = false) {
     QProcess generator;
-    generator.start(flood_, {QString::number(count), QString::number(kFloodPort), QString::number(payload),
-                             QString::number(rate)});
+    QStringList arguments = {QString::number(count), QString::number(kFloodPort), QString::number(payload),
+                             QString::number(rate)};
+    if (spread) arguments << QStringLiteral("spread");
+    generator.start(flood_, arguments);
     if (!generator.waitForStarted(5000)) return 0;
     Pump([&] { return generator.state() == QProcess::NotRunning; }, 200'000);  // the generator stops at 180 s
     if (generator.exitStatus() != QProcess::NormalExit) return 0;
@@ -205,6 +214,18 @@ class Bench {
       if (line.startsWith("sent ") && sent) *sent = line.split(' ').value(1).toLong();
     }
     return measured;
+  }
+
+  // Until the counters stop moving after a flood, and one refresh more.
+  void WaitUntilCounted() {
+    long last = -1;
+    Pump([&] {
+      const long counted = Counted();
+      const bool settled = counted == last;
+      last = counted;
+      return settled && counted > 0;
+    }, kCatchUpMs);
+    Pump([] { return false; }, 300);  // one more refresh: nothing still coming
   }
 
   // One flood at a given size and rate, the counters followed until they settle.
@@ -219,14 +240,7 @@ class Bench {
     long sent = 0;
     const double measured = Flood(count, payload, rate, &sent);
     if (measured == 0) return false;
-    long last = -1;
-    Pump([&] {
-      const long counted = Counted();
-      const bool settled = counted == last;
-      last = counted;
-      return settled && counted > 0;
-    }, kCatchUpMs);
-    Pump([] { return false; }, 300);  // one more refresh: nothing still coming
+    WaitUntilCounted();
     const CpuSplit cpuAfter = CpuTimes();
     const EventTiming::Figures ticks = timing_.Take();
     const auto error = static_cast<QLineEdit*>(dialog_.GetDlgItem(res::IDC_ERROR));
@@ -248,6 +262,60 @@ class Bench {
               1e6 / sent);
     std::printf("overload_error_tooltip %s\n", error->toolTip().toUtf8().constData());
     return true;
+  }
+
+  // A flood in which nearly every datagram is a new conversation, the
+  // conversation window open throughout; then refreshes of that window with
+  // a row selected, the table full.
+  bool ConversationFlood(long rate, long seconds) {
+    QAction* entry = nullptr;
+    for (QAction* action : dialog_.GetSystemMenu()->actions()) {
+      if (action->text() == QStringLiteral("会话统计(&C)...")) entry = action;
+    }
+    if (!entry) return false;
+    entry->trigger();
+    auto* window = dialog_.findChild<ConversationWindow*>();
+    if (!window) return false;
+    static_cast<QPushButton*>(dialog_.GetDlgItem(res::IDC_BTN_CLEAR))->click();
+    QCoreApplication::processEvents();
+    const std::uint64_t dropsBefore = dialog_.KernelDrops();
+    long sent = 0;
+    if (Flood(rate * seconds, 64, rate, &sent, true) == 0) return false;
+    WaitUntilCounted();
+
+    window->View().selectRow(3);
+    std::vector<double> refreshes;
+    for (int round = 0; round < 5; ++round) {
+      Pump([&] { return !window->Ranking(); }, 60'000);
+      timing_.Reset();
+      window->Refresh();
+      Pump([&] { return !window->Ranking(); }, 60'000);
+      Pump([] { return false; }, 50);  // the paint that follows
+      refreshes.push_back(timing_.Take().longestEventMs);
+    }
+    PressStart();  // stopped: the counts hold still
+    const ConversationTable& table = dialog_.Conversations();
+    std::uint64_t inConversations = table.Read(kFoldedConversations) ? table.Read(kFoldedConversations)->Packets() : 0;
+    table.ForEach([&](ConversationId, const Conversation& c) { inConversations += c.Packets(); });
+    std::uint64_t counted = 0;
+    for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
+      counted += static_cast<std::uint64_t>(
+          static_cast<QLineEdit*>(dialog_.GetDlgItem(std::array{res::IDC_ALL_TCP, res::IDC_ALL_UDP, res::IDC_ALL_ICMP,
+                                                                  res::IDC_ALL_OTHER}[protocol]))
+              ->text()
+              .toLong());
+    }
+    Print("conversations_sent", static_cast<double>(sent));
+    Print("conversations_counted", static_cast<double>(counted));
+    Print("conversations_kernel_drops", static_cast<double>(dialog_.KernelDrops() - dropsBefore));
+    Print("conversations_held", table.Held());
+    Print("conversations_folded", static_cast<double>(table.FoldedCount()));
+    Print("conversations_uncounted", static_cast<double>(counted) - static_cast<double>(inConversations));
+    Print("conversations_refresh_max_ms", *std::max_element(refreshes.begin(), refreshes.end()));
+    Print("conversations_refresh_median_ms", Median(refreshes));
+    Print("conversations_anon_shared_mib", static_cast<double>(AnonymousAndSharedBytes()) / (1 << 20));
+    PressStart();
+    return dialog_.IsCapturing();
   }
 
   // Rounds of Clear list and one flood; rates are medians, the rest worst cases.
@@ -399,8 +467,26 @@ int Usage() {
   std::fprintf(stderr,
                "usage: dialog_bench FLOOD_BINARY [COUNT [ROWS [ROUNDS]]]\n"
                "       dialog_bench FLOOD_BINARY overload PAYLOAD RATE COUNT [save]\n"
+               "       dialog_bench FLOOD_BINARY conversations RATE SECONDS\n"
                "(root, in a network namespace of its own)\n");
   return 2;
+}
+
+int RunConversations(char** argv) {
+  const long rate = std::atol(argv[3]);
+  const long seconds = std::atol(argv[4]);
+  if (rate < 1 || seconds < 1 || rate * seconds > 100'000'000) return Usage();
+  int argc = 1;
+  TimingApplication app(argc, argv);
+  app.setStyle(new WindowsLookStyle);
+  orvanel::CCaptureDlg dialog;
+  Bench bench(dialog, app.Timing(), QString::fromLocal8Bit(argv[1]));
+  if (!bench.Start() || !bench.ConversationFlood(rate, seconds)) {
+    std::fprintf(stderr, "dialog_bench: conversation flood failed\n");
+    return 1;
+  }
+  bench.PressStart();
+  return 0;
 }
 
 int RunOverload(int argc, char** argv) {
@@ -430,6 +516,7 @@ int main(int argc, char** argv) {
   using namespace orvanel::bench;
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   if ((argc == 6 || argc == 7) && std::string(argv[2]) == "overload") return RunOverload(argc, argv);
+  if (argc == 5 && std::string(argv[2]) == "conversations") return RunConversations(argv);
   if (argc < 2 || argc > 5) return Usage();
   const long count = argc >= 3 ? std::atol(argv[2]) : 2'000'000;
   const long rows = argc >= 4 ? std::atol(argv[3]) : 5'000'000;

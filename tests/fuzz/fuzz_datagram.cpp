@@ -158,8 +158,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (spool.RowCount() > 100000) spool.Clear(), spool.FinishClear();  // cutting the files each time would be slow
   const std::size_t before = spool.RowCount();
   CountingSpool table(spool);
-  const CaptureContext context{capturing, source, counters, options, table, srcFilter, dstFilter};
+  // Small, so that datagrams from across the run fill it and fold.
+  static ConversationTable conversations(64);
+  static std::uint64_t datagrams = 0;
+  const CaptureContext context{capturing, source, counters, options, table, srcFilter, dstFilter, nullptr,
+                               &conversations};
   CaptureThreadProc(context);
+  ++datagrams;
+  std::uint64_t inConversations = 0;
+  conversations.ForEach([&](ConversationId, const Conversation& c) { inConversations += c.Packets(); });
+  if (const auto folded = conversations.Read(kFoldedConversations)) inConversations += folded->Packets();
+  if (inConversations != datagrams || conversations.Held() > 64) std::abort();  // each in exactly one
 
   int total = 0;
   for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {

@@ -1,9 +1,14 @@
 #!/usr/bin/env python3
 """Writes the seed capture files of fuzz_capture_file: tiny pcap files of each
 link type the reader takes, in both byte orders and timestamp precisions, and
-one pcapng file. Run once; the files are committed."""
+one pcapng file, and compressed copies of one (gzip and xz here; zstd and lz4
+by their tools when present). Run once; the files are committed."""
+import gzip
+import lzma
 import pathlib
+import shutil
 import struct
+import subprocess
 
 OUT = pathlib.Path(__file__).resolve().parent / "corpus_capture_file"
 
@@ -125,6 +130,17 @@ def main():
                                 radiotap + bytes.fromhex("8801") + bytes(22) + bytes(2) + bytes(2) + snap
                                 + icmp(b"padded") + bytes(4)])
     far_times()
+    compressed("ethernet.pcapng")
+
+
+def compressed(name):
+    data = (OUT / name).read_bytes()
+    (OUT / (name + ".gz")).write_bytes(gzip.compress(data, mtime=0))
+    (OUT / (name + ".xz")).write_bytes(lzma.compress(data))
+    for tool, suffix, output in (("zstd", ".zst", "-o"), ("lz4", ".lz4", "")):
+        if shutil.which(tool):
+            target = [output, str(OUT / (name + suffix))] if output else [str(OUT / (name + suffix))]
+            subprocess.run([tool, "-q", "-f", str(OUT / name)] + target, check=True)
 
 
 if __name__ == "__main__":

@@ -23,10 +23,16 @@ struct Datagram {
   std::vector<std::uint8_t> tcpOptions{};  // multiple of 4 bytes
   std::string payload{};
   int totalLengthField = -1;  // -1: the real length
+  std::uint16_t identification = 0;
+  std::uint16_t fragmentField = 0;  // flags and offset
 
   std::vector<std::uint8_t> Bytes() const {
     std::vector<std::uint8_t> bytes(20, 0);
     bytes[0] = static_cast<std::uint8_t>(0x40 | (20 + ipOptions.size()) / 4);
+    bytes[4] = static_cast<std::uint8_t>(identification >> 8);
+    bytes[5] = static_cast<std::uint8_t>(identification);
+    bytes[6] = static_cast<std::uint8_t>(fragmentField >> 8);
+    bytes[7] = static_cast<std::uint8_t>(fragmentField);
     bytes[8] = 64;
     bytes[9] = protocol;
     inet_pton(AF_INET, source.c_str(), bytes.data() + 12);

@@ -40,6 +40,7 @@ class ScriptedSource final : public PacketSource {
   struct Step {
     ReceiveStatus status;
     std::vector<std::uint8_t> bytes;  // written to the buffer, cut to its size
+    std::int64_t captureTimeNs = 0;
   };
   explicit ScriptedSource(std::vector<Step> steps) : steps_(std::move(steps)) {}
 
@@ -54,7 +55,7 @@ class ScriptedSource final : public PacketSource {
     allZeroOnEntry.push_back(zeroed);
     const std::size_t length = std::min(step.bytes.size(), buffer.size());
     if (length > 0) std::memcpy(buffer.data(), step.bytes.data(), length);
-    return {step.status, length};
+    return {step.status, length, step.captureTimeNs};
   }
   std::vector<bool> allZeroOnEntry;  // one entry per receive that got a step
   int exhaustedReceives = 0;

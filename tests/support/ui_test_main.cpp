@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QStandardPaths>
 #include <QTranslator>
 
 #include "ui/qt_translation.h"
@@ -10,6 +11,8 @@
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   ::testing::InitGoogleTest(&argc, argv);
+  // Settings the tests keep go to a test place, not the user's own.
+  QStandardPaths::setTestModeEnabled(true);
   QApplication app(argc, argv);
   app.setStyle(new orvanel::WindowsLookStyle);
   QTranslator translator;

@@ -317,6 +317,8 @@ TEST(DialogCapture, CountersKeepRefreshingThroughAFloodOfFullSizeDatagrams) {
   }
   CCaptureDlg dialog;
   ASSERT_TRUE(StartListingLoopbackUdp(dialog));
+  // The conversation window ranks the table while the capture thread writes it.
+  QTest::keyClick(&dialog, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
   // Every listed row is a 1428-byte datagram; the UI thread must still get
   // back to its refresh between the rows.
   QElapsedTimer clock;
@@ -338,6 +340,13 @@ TEST(DialogCapture, CountersKeepRefreshingThroughAFloodOfFullSizeDatagrams) {
   EXPECT_LT(longestGap, 1000) << changes.size() << " changes";
   // Whatever was not counted or listed is in ERROR, not lost without a word.
   ASSERT_TRUE(test::WaitFor([&] { return Rows(dialog) + Text(dialog, res::IDC_ERROR).toInt() >= Text(dialog, res::IDC_ALL_UDP).toInt(); }));
+  // Stopped, every counted packet is in exactly one conversation.
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
+  std::uint64_t inConversations = 0;
+  dialog.Conversations().ForEach([&](ConversationId, const Conversation& c) { inConversations += c.Packets(); });
+  std::uint64_t counted = 0;
+  for (int id : {res::IDC_ALL_TCP, res::IDC_ALL_UDP, res::IDC_ALL_ICMP, res::IDC_ALL_OTHER}) counted += Text(dialog, id).toULongLong();
+  EXPECT_EQ(inConversations, counted);
   dialog.close();
 }
 

@@ -271,9 +271,60 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
   }
   EXPECT_EQ("#errors\t" + std::to_string(counters.at("errors").get<int>()), tsvLines[8]);
   EXPECT_EQ(counters.at("bytes").at("all").at("tcp"), 45);
+  // --time: the capture time first, local to the microsecond; the rest unchanged.
+  setenv("TZ", "UTC", 1);
+  std::vector<std::string> timed = show;
+  timed.insert(timed.begin(), "--time");
+  const std::vector<std::string> timedLines = Split(Run(timed).out, '\n');
+  timed.insert(timed.begin(), {"--format", "json"});
+  const std::vector<std::string> timedJson = Split(Run(timed).out, '\n');
+  unsetenv("TZ");
+  ASSERT_EQ(timedLines.size(), tsvLines.size());
+  EXPECT_EQ(timedLines[1], "2023-11-14 22:13:20.000001\t" + tsvLines[1]);
+  EXPECT_EQ(timedLines[4], tsvLines[4]);
+  ASSERT_EQ(timedJson.size(), jsonLines.size());
+  EXPECT_EQ(timedJson[1], R"({"time":"2023-11-14 22:13:20.000001",)" + jsonLines[1].substr(1));
   // Quiet: the counters alone.
   jsonArguments.insert(jsonArguments.begin(), "--quiet");
   EXPECT_EQ(Run(jsonArguments).out, jsonLines[4] + "\n");
+
+  // The conversations after the counters, largest total bytes first, as
+  // objects and as "#conv" lines.
+  jsonArguments.insert(jsonArguments.begin(), "--conversations");
+  const CliRun conversations = Run(jsonArguments);
+  std::vector<std::string> tsvArguments = show;
+  tsvArguments.insert(tsvArguments.begin(), {"--quiet", "--conversations"});
+  const std::vector<std::string> convLines = Split(Run(tsvArguments).out, '\n');
+  ASSERT_EQ(conversations.status, 0) << conversations.err;
+  const std::vector<std::string> lines = Split(conversations.out, '\n');
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], jsonLines[4]);
+  const auto all = nlohmann::json::parse(lines[1]).at("conversations");
+  ASSERT_EQ(all.size(), 4u);
+  ASSERT_EQ(convLines.size(), 13u);
+  const auto udp = all[0];  // two datagrams, the most bytes
+  EXPECT_EQ(udp.at("protocol"), "udp");
+  EXPECT_EQ(udp.at("a"), "10.0.0.1");
+  EXPECT_EQ(udp.at("a_port"), 7);
+  EXPECT_EQ(udp.at("b"), "10.0.0.9");
+  EXPECT_EQ(udp.at("b_port"), 9);
+  EXPECT_EQ(udp.at("packets_a_to_b"), 2);
+  EXPECT_EQ(udp.at("bytes_a_to_b"), 28 + 15 + 28);
+  EXPECT_EQ(udp.at("packets_b_to_a"), 0);
+  EXPECT_EQ(udp.at("bytes_b_to_a"), 0);
+  EXPECT_DOUBLE_EQ(udp.at("first").get<double>(), 1700000000.000001);
+  EXPECT_DOUBLE_EQ(udp.at("last").get<double>(), 1700000000.000004);
+  EXPECT_EQ(udp.at("folded"), false);
+  EXPECT_EQ(convLines[9], "#conv\tudp\t10.0.0.1\t7\t10.0.0.9\t9\t2\t71\t0\t0\t1700000000.000001000\t"
+                          "1700000000.000004000");
+  EXPECT_EQ(all[1].at("protocol"), "tcp");
+  for (const auto& portless : {all[2], all[3]}) {
+    EXPECT_FALSE(portless.contains("a_port")) << portless;
+    EXPECT_FALSE(portless.contains("b_port")) << portless;
+  }
+  EXPECT_EQ(all[3].at("protocol"), "47");
+  EXPECT_EQ(convLines[12], "#conv\t47\t10.0.0.1\t\t10.0.0.2\t\t1\t20\t0\t0\t1700000000.000003000\t"
+                           "1700000000.000003000");
 }
 
 TEST_F(CliTest, RowsAgreeWithTheDetailsDecoder) {
@@ -490,6 +541,51 @@ TEST_F(CliTest, ATruncatedFileYieldsWhatWasReadAndAnError) {
   ExpectRejected({"--read", Path("empty.pcap")}, Path("empty.pcap"));
   fs::resize_file(Path("empty.pcap"), 0);
   ExpectRejected({"--read", Path("empty.pcap")}, Path("empty.pcap") + ": the file is empty");
+}
+
+// gzip, zstd, lz4 and xz files, made by their own tools, read as the plain
+// file, from a pipe too; cut short or damaged, they say so after what was read.
+TEST_F(CliTest, CompressedCapturesReadAsThePlainFile) {
+  std::vector<Bytes> frames;
+  for (int i = 0; i < 3000; ++i) {
+    frames.push_back(Ethernet(Udp("1.2.3.4", std::uint16_t(i), "6.7.8.9", 10, std::string(i % 200, 'a' + i % 26))));
+  }
+  WritePcap(Path("plain.pcap"), DLT_EN10MB, frames);
+  const CliRun plain = Run({"--show", "dst=udp", "--src", "9.", "--read", Path("plain.pcap")});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const auto shell = [&](const std::string& command) {
+    return std::system(("cd '" + Directory().string() + "' && " + command).c_str());
+  };
+  ASSERT_EQ(shell("gzip -k plain.pcap && zstd -q plain.pcap && lz4 -q plain.pcap plain.pcap.lz4 && xz -k plain.pcap"), 0);
+  // Two gzip members one after the other are one stream, as gzip -d reads them.
+  ASSERT_EQ(shell("head -c 10000 plain.pcap | gzip > two.pcap.gz && tail -c +10001 plain.pcap | gzip >> two.pcap.gz"), 0);
+  for (const char* name : {"plain.pcap.gz", "plain.pcap.zst", "plain.pcap.lz4", "plain.pcap.xz", "two.pcap.gz"}) {
+    const CliRun run = Run({"--show", "dst=udp", "--src", "9.", "--read", Path(name)});
+    EXPECT_EQ(run.status, 0) << name << ": " << run.err;
+    EXPECT_EQ(run.out, plain.out) << name;
+  }
+  CliProcess piped({"/bin/sh", "-c", "cat \"$1\" | \"$0\" --show dst=udp --src 9. --read /dev/stdin", ORVANEL_CLI_PATH,
+                    Path("plain.pcap.zst")},
+                   Directory());
+  EXPECT_EQ(piped.Wait(std::chrono::seconds(60)), 0) << piped.Err();
+  EXPECT_EQ(piped.Out(), plain.out);
+
+  for (const char* name : {"plain.pcap.gz", "plain.pcap.zst", "plain.pcap.xz"}) {
+    fs::resize_file(Path(name), fs::file_size(Path(name)) / 2);
+    const CliRun cut = Run({"--read", Path(name), "--quiet"});
+    EXPECT_EQ(cut.status, 2) << name;
+    EXPECT_TRUE(cut.err.starts_with("orvanel-cli: " + Path(name) + ": truncated")) << cut.err;
+    EXPECT_GT(std::stoi(Split(cut.out, '\t').at(2)), 100) << name << ": what was read is counted";
+  }
+  // Damaged (a frame header of a version to come): the library's reason.
+  {
+    std::fstream file(Path("plain.pcap.lz4"), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(4);
+    file.put('\xff');
+  }
+  const CliRun damaged = Run({"--read", Path("plain.pcap.lz4"), "--quiet"});
+  EXPECT_EQ(damaged.status, 2);
+  EXPECT_TRUE(damaged.err.starts_with("orvanel-cli: " + Path("plain.pcap.lz4") + ": lz4: ")) << damaged.err;
 }
 
 TEST_F(CliTest, BadInputIsRejectedWithOneLine) {

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
+#include <tuple>
+
+#include "capture/address_text.h"
+#include "capture/conversation_ranking.h"
 
 #include "tests/support/recording_table.h"
 #include "tests/support/scripted_loop.h"
@@ -28,9 +33,10 @@ struct LoopRun {
   int result = -1;
 
   LoopRun(ScriptedSource& source, const CaptureOptions& options, std::string srcFilter = "10.0.0.1",
-          std::string dstFilter = "10.0.0.1") {
+          std::string dstFilter = "10.0.0.1", ConversationTable* conversations = nullptr) {
     const std::atomic<bool> capturing{true};
-    result = CaptureThreadProc({capturing, source, counters, options, table, srcFilter, dstFilter});
+    result = CaptureThreadProc(
+        {capturing, source, counters, options, table, srcFilter, dstFilter, nullptr, conversations});
   }
   std::int32_t Count(TrafficGroup group, ProtocolClass protocol) const { return counters.Count(group, protocol); }
 };
@@ -219,6 +225,136 @@ TEST(CaptureLoop, TheRunningFlagIsTestedBeforeEveryReceive) {
   EXPECT_EQ(source.receives, 1);  // the packet received as the flag cleared still counts and lists
   EXPECT_EQ(counters.Count(TrafficGroup::Other, ProtocolClass::TCP), 1);
   EXPECT_EQ(table.Rows().size(), 1u);
+}
+
+
+// Every conversation of the table, by its key.
+std::map<std::tuple<int, bool, std::string, int, std::string, int>, Conversation> Conversations(
+    const ConversationTable& table) {
+  std::map<std::tuple<int, bool, std::string, int, std::string, int>, Conversation> all;
+  table.ForEach([&all](ConversationId, const Conversation& c) {
+    all[{c.key.protocol, c.key.hasPorts, std::string(AddressText(c.key.addressA).View()), c.key.portA,
+         std::string(AddressText(c.key.addressB).View()), c.key.portB}] = c;
+  });
+  return all;
+}
+
+std::uint64_t CountedBytes(const PacketCounters& counters) {
+  std::uint64_t bytes = 0;
+  for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
+    bytes += counters.RunningBytes(TrafficGroup::All, static_cast<ProtocolClass>(protocol));
+  }
+  return bytes;
+}
+
+TEST(CaptureLoop, EveryPacketLandsInExactlyOneConversation) {
+  const Datagram tcpOut{.protocol = kProtocolTCP, .sourcePort = 1000, .destinationPort = 80};
+  const Datagram tcpBack{.protocol = kProtocolTCP, .source = "10.0.0.2", .destination = "10.0.0.1",
+                         .sourcePort = 80, .destinationPort = 1000, .payload = "reply"};
+  const Datagram tcpSwapped{.protocol = kProtocolTCP, .sourcePort = 80, .destinationPort = 1000};
+  const Datagram udpBack{.protocol = kProtocolUDP, .source = "10.0.0.3", .destination = "10.0.0.1",
+                         .sourcePort = 53, .destinationPort = 5353};
+  const Datagram udpOut{.protocol = kProtocolUDP, .destination = "10.0.0.3", .sourcePort = 5353,
+                        .destinationPort = 53};
+  const Datagram icmp{.protocol = kProtocolICMP};
+  const Datagram icmpBack{.protocol = kProtocolICMP, .source = "10.0.0.2", .destination = "10.0.0.1"};
+  const Datagram gre{.protocol = 47, .destination = "10.0.0.4", .payload = "tunnel"};
+  // One UDP datagram in two fragments, in order; another with its later fragment first.
+  const Datagram firstInOrder{.destination = "10.0.0.5", .sourcePort = 4000, .destinationPort = 53,
+                              .payload = "0123456789abcdef", .identification = 7, .fragmentField = 0x2000};
+  const Datagram laterInOrder{.destination = "10.0.0.5", .payload = "rest", .identification = 7,
+                              .fragmentField = 3};
+  const Datagram laterFirst{.destination = "10.0.0.5", .payload = "rest", .identification = 8,
+                            .fragmentField = 3};
+  const Datagram firstLater{.destination = "10.0.0.5", .sourcePort = 4001, .destinationPort = 53,
+                            .payload = "0123456789abcdef", .identification = 8, .fragmentField = 0x2000};
+  std::vector<std::uint8_t> tooShort = Datagram{.destination = "10.0.0.5"}.Bytes();
+  tooShort.resize(22);  // two bytes of the source port
+  ScriptedSource source({PacketStep(tcpOut), PacketStep(tcpBack), PacketStep(tcpBack), PacketStep(tcpSwapped),
+                         PacketStep(udpBack), PacketStep(udpOut), PacketStep(icmp), PacketStep(icmpBack),
+                         PacketStep(gre), PacketStep(firstInOrder), PacketStep(laterInOrder),
+                         PacketStep(laterFirst), PacketStep(firstLater), {ReceiveStatus::Packet, tooShort}});
+  const ScriptedOptions options = Ticked({});
+  ConversationTable table;
+  LoopRun run(source, options, "", "", &table);
+
+  const auto all = Conversations(table);
+  ASSERT_EQ(all.size(), 8u);
+  ASSERT_EQ(table.Held(), 8u);
+  const auto at = [&all](int protocol, bool ports, std::string a, int portA, std::string b, int portB) {
+    const auto found = all.find({protocol, ports, a, portA, b, portB});
+    EXPECT_NE(found, all.end()) << a << ":" << portA << " " << b << ":" << portB;
+    return found == all.end() ? Conversation{} : found->second;
+  };
+  const auto size = [](const Datagram& d) { return d.Bytes().size(); };
+  const Conversation tcp = at(kProtocolTCP, true, "10.0.0.1", 1000, "10.0.0.2", 80);
+  EXPECT_EQ(tcp.packetsAToB, 1u);
+  EXPECT_EQ(tcp.bytesAToB, size(tcpOut));
+  EXPECT_EQ(tcp.packetsBToA, 2u);
+  EXPECT_EQ(tcp.bytesBToA, 2 * size(tcpBack));
+  EXPECT_EQ(at(kProtocolTCP, true, "10.0.0.1", 80, "10.0.0.2", 1000).packetsAToB, 1u);  // ports swapped: another
+  const Conversation udp = at(kProtocolUDP, true, "10.0.0.3", 53, "10.0.0.1", 5353);  // A sent first
+  EXPECT_EQ(udp.packetsAToB, 1u);
+  EXPECT_EQ(udp.packetsBToA, 1u);
+  const Conversation ping = at(kProtocolICMP, false, "10.0.0.1", 0, "10.0.0.2", 0);
+  EXPECT_EQ(ping.packetsAToB + ping.packetsBToA, 2u);
+  EXPECT_EQ(at(47, false, "10.0.0.1", 0, "10.0.0.4", 0).bytesAToB, size(gre));
+  const Conversation inOrder = at(kProtocolUDP, true, "10.0.0.1", 4000, "10.0.0.5", 53);
+  EXPECT_EQ(inOrder.packetsAToB, 2u);
+  EXPECT_EQ(inOrder.bytesAToB, size(firstInOrder) + size(laterInOrder));
+  EXPECT_EQ(at(kProtocolUDP, true, "10.0.0.1", 4001, "10.0.0.5", 53).packetsAToB, 1u);
+  // The later fragment that came first, and the datagram too short for its ports.
+  const Conversation portless = at(kProtocolUDP, false, "10.0.0.1", 0, "10.0.0.5", 0);
+  EXPECT_EQ(portless.packetsAToB, 2u);
+  EXPECT_EQ(portless.bytesAToB, size(laterFirst) + size(Datagram{.destination = "10.0.0.5"}));
+
+  std::uint64_t packets = 0;
+  std::uint64_t bytes = 0;
+  for (const auto& [key, c] : all) packets += c.Packets(), bytes += c.Bytes();
+  EXPECT_EQ(packets, 14u);
+  EXPECT_EQ(bytes, CountedBytes(run.counters));
+}
+
+TEST(CaptureLoop, AFullConversationTableFoldsTheLeastRecentAndKeepsEveryPacketAndByte) {
+  std::vector<ScriptedSource::Step> steps;
+  constexpr int kConversations = 1000;
+  for (int port = 1; port <= kConversations; ++port) {
+    ScriptedSource::Step step = PacketStep(
+        Datagram{.sourcePort = static_cast<std::uint16_t>(port), .payload = std::string(port % 7, 'x')});
+    step.captureTimeNs = port * 1'000'000'000LL;
+    steps.push_back(step);
+  }
+  ScriptedSource source(steps);
+  const ScriptedOptions options = Ticked({});
+  ConversationTable table(64);
+  LoopRun run(source, options, "", "", &table);
+
+  EXPECT_LE(table.Held(), 64u);
+  EXPECT_EQ(table.Held() + table.FoldedCount(), static_cast<std::uint64_t>(kConversations));
+  std::uint64_t packets = 0;
+  std::uint64_t bytes = 0;
+  std::int64_t oldestHeld = INT64_MAX;
+  table.ForEach([&](ConversationId, const Conversation& c) {
+    packets += c.Packets(), bytes += c.Bytes();
+    oldestHeld = std::min(oldestHeld, c.firstNs);
+  });
+  const std::optional<Conversation> folded = table.Read(kFoldedConversations);
+  ASSERT_TRUE(folded);
+  EXPECT_EQ(packets + folded->Packets(), static_cast<std::uint64_t>(kConversations));
+  EXPECT_EQ(bytes + folded->Bytes(), CountedBytes(run.counters));
+  EXPECT_EQ(folded->firstNs, 1'000'000'000);
+  EXPECT_LT(folded->lastNs, oldestHeld);  // the held ones are the most recent
+  EXPECT_EQ(RankConversations(table, {}).size(), table.Held() + 1);
+
+  table.Clear();
+  EXPECT_EQ(table.Held(), 0u);
+  EXPECT_EQ(table.FoldedCount(), 0u);
+  EXPECT_TRUE(RankConversations(table, {}).empty());
+  ScriptedSource again({PacketStep(Datagram{})});
+  LoopRun after(again, options, "", "", &table);
+  ASSERT_EQ(Conversations(table).size(), 1u);
+  EXPECT_EQ(Conversations(table).begin()->second.Packets(), 1u);
+  EXPECT_FALSE(table.Read(kFoldedConversations));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -233,6 +234,24 @@ TEST_F(SpoolTest, FilterAndSearchFindExactlyTheMatchingRowsAndTheFilterStaysLive
   EXPECT_FALSE(nothing.Found());
   EXPECT_EQ(nothing.RowsToLookAt(), spool->RowCount());
   { RowSearch stopped(*spool, nullptr, none, spool->RowCount() - 1, spool->RowCount(), false); }
+}
+
+// Asked for a row the filter has not reached while it publishes new matches,
+// the answer is never a match below that row.
+TEST_F(SpoolTest, AMatchAskedForWhileTheFilterPublishesIsNeverBelowTheRowAskedFor) {
+  auto spool = RowSpool::Create(directory);
+  ASSERT_TRUE(spool);
+  for (std::uint32_t i = 0; i < 400'000; ++i) Add(*spool, CraftedRow(i % 3), i);
+  std::string error;
+  const auto filter = RowFilter::Start(*spool, RowMatcher::ForExpression("udp", error));
+  ASSERT_TRUE(filter);
+  const std::uint64_t past = spool->RowCount();
+  std::uint64_t below = 0;
+  while (filter->RowsLookedAt() < past) {
+    const std::optional<std::uint64_t> match = filter->MatchAtOrAfter(past);
+    below += match.has_value();
+  }
+  EXPECT_EQ(below, 0u);
 }
 
 TEST(RowSpool, ATmpfsOrAMissingParentRightIsNoPlaceForASpool) {

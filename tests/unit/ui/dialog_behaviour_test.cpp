@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QTest>
+#include <cstdlib>
 #include <sstream>
 
 #include "res/resource.h"
@@ -26,6 +28,9 @@
 #include "tests/support/test_files.h"
 #include "tests/support/ui_test_support.h"
 #include "ui/capture_dlg.h"
+#include "ui/conversation_model.h"
+#include "ui/conversation_texts.h"
+#include "ui/conversation_window.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
 #include "ui/find_window.h"
@@ -190,7 +195,7 @@ TEST(DialogBehaviour, MenuEntriesAndTheOneRateGraphWindow) {
   QStringList entries;
   for (QAction* action : dialog.GetSystemMenu()->actions()) entries << (action->isSeparator() ? "-" : action->text());
   EXPECT_EQ(entries, QStringList({"最小化(&N)", "关闭(&C)", "-", "流量图(&G)...", "打开捕获文件(&O)...",
-                                  "保存列表为 pcapng(&S)...", "查找(&F)...", "关于 Orvanel(&A)..."}));
+                                  "保存列表为 pcapng(&S)...", "查找(&F)...", "会话统计(&C)...", "关于 Orvanel(&A)..."}));
 
   QAction* graph = dialog.GetSystemMenu()->actions()[3];
   graph->trigger();
@@ -309,6 +314,22 @@ TEST(DialogBehaviour, OpenedCaptureFilesGiveTheCliResultsAndBadOnesSayWhy) {
   auto twice = cliPackets;
   twice.insert(twice.end(), cliPackets.begin(), cliPackets.end());
   EXPECT_EQ(PacketsOf(path("dialog.pcapng")), twice);
+  {
+    // Compressed by gzip and zstd, the same files give the same rows.
+    const std::string in = "cd '" + directory.path().string() + "' && ";
+    ASSERT_EQ(std::system((in + "gzip -k a.pcap && zstd -q b.pcapng").c_str()), 0);
+    CCaptureDlg unpacking(nullptr, FakeHost());
+    unpacking.show();
+    for (int id : {res::IDC_CHK_SRC_TCP, res::IDC_CHK_SRC_UDP, res::IDC_CHK_DST_ICMP, res::IDC_CHK_DST_UDP,
+                   res::IDC_CHK_OTH_UDP}) {
+      Box(unpacking, id)->setChecked(true);
+    }
+    unpacking.OpenCaptureFiles({QString::fromStdString(path("a.pcap.gz")), QString::fromStdString(path("b.pcapng.zst")),
+                                files[2]});
+    ASSERT_TRUE(test::WaitFor([&] { return !unpacking.IsReading(); }, 10000));
+    ASSERT_FALSE(unpacking.SaveList(QString::fromStdString(path("unpacked.pcapng"))));
+    EXPECT_EQ(PacketsOf(path("unpacked.pcapng")), cliPackets);
+  }
 
   // Bad files: a box names the file and says why; nothing is lost.
   std::ofstream(path("text.pcap")) << "not a capture file at all\n";
@@ -340,6 +361,14 @@ TEST(DialogBehaviour, OpenedCaptureFilesGiveTheCliResultsAndBadOnesSayWhy) {
   EXPECT_EQ(Text(dialog, res::IDC_SRC_TCP), QStringLiteral("1"));  // the seven frames before the cut
   EXPECT_EQ(Text(dialog, res::IDC_DST_OTHER), QStringLiteral("0"));
   EXPECT_EQ(test::Rows(dialog), 18 + 4);
+  // A compressed file cut short says the same.
+  ASSERT_EQ(std::system(("gzip -c '" + path("a.pcap") + "' | head -c 60 > '" + path("cut.pcap.gz") + "'").c_str()), 0);
+  const auto cutPacked = RunExpectingModal([&] {
+    dialog.OpenCaptureFiles({QString::fromStdString(path("cut.pcap.gz"))});
+    test::WaitFor([&] { return !dialog.IsReading(); }, 10000);
+  });
+  ASSERT_TRUE(cutPacked);
+  EXPECT_TRUE(cutPacked->text.contains(QStringLiteral("文件不完整，在中途被截断"))) << cutPacked->text.toStdString();
   EXPECT_TRUE(Button(dialog, res::IDC_BTN_START)->isEnabled());
   EXPECT_TRUE(dialog.GetDlgItem(res::IDC_SRC_IP)->isEnabled());
 }
@@ -418,6 +447,99 @@ TEST(DialogBehaviour, FindFromTheMenuShowsLibpcapsReasonForABadExpression) {
   find->What().setText(QStringLiteral("udp"));
   find->OnlyMatching().setChecked(true);
   EXPECT_EQ(find->Status().text(), QStringLiteral("匹配 0 行，共 0 行"));
+}
+
+
+TEST(DialogBehaviour, ConversationsOfOpenedFilesLeadToExactlyTheirRowsAndClearEmptiesThem) {
+  const test::ScratchDirectory directory("orvanel-dialog-conversations");
+  const auto tcp = [](const char* from, std::uint16_t fromPort, const char* to, std::uint16_t toPort, std::string payload) {
+    return test::Ethernet(test::Datagram{.protocol = kProtocolTCP, .source = from, .destination = to,
+                                         .sourcePort = fromPort, .destinationPort = toPort, .payload = payload}
+                              .Bytes());
+  };
+  const std::vector<test::Bytes> frames = {
+      tcp("10.0.0.1", 1000, "10.0.0.2", 80, "GET /"), tcp("10.0.0.2", 80, "10.0.0.1", 1000, std::string(300, 'x')),
+      tcp("10.0.0.1", 80, "10.0.0.2", 1000, "swapped ports"),
+      test::Ethernet(Packet(kProtocolUDP, "10.0.0.1", "10.0.0.3", "query")),
+      test::Ethernet(Packet(kProtocolICMP, "10.0.0.3", "10.0.0.1", "")),
+      test::Ethernet(Packet(kProtocolICMP, "10.0.0.1", "10.0.0.3", ""))};
+  const std::string file = (directory.path() / "talk.pcap").string();
+  test::WritePcap(file, DLT_EN10MB, frames);
+
+  CCaptureDlg dialog(nullptr, FakeHost());
+  dialog.show();
+  for (int id : {res::IDC_CHK_OTH_TCP, res::IDC_CHK_OTH_UDP, res::IDC_CHK_OTH_ICMP}) Box(dialog, id)->setChecked(true);
+  dialog.OpenCaptureFiles({QString::fromStdString(file)});
+  ASSERT_TRUE(test::WaitFor([&] { return !dialog.IsReading(); }, 10000));
+  ASSERT_EQ(test::Rows(dialog), 6);
+
+  QTest::keyClick(&dialog, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+  auto* window = dialog.findChild<ConversationWindow*>();
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_FALSE(window->isModal());
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("会话统计"));
+  ConversationModel& model = window->Model();
+  ASSERT_TRUE(test::WaitFor([&] { return model.rowCount() == 4 && !window->Ranking(); }));
+  const auto cell = [&model](int row, int column) { return model.index(row, column).data().toString(); };
+  // By total bytes at first: the TCP conversation with the long reply on top.
+  EXPECT_EQ(cell(0, kProtocolColumn), QStringLiteral("TCP"));
+  EXPECT_EQ(cell(0, kAddressAColumn), QStringLiteral("10.0.0.1"));
+  EXPECT_EQ(cell(0, kPortAColumn), QStringLiteral("1000"));
+  EXPECT_EQ(cell(0, kPacketsBToAColumn), QStringLiteral("1"));
+  EXPECT_EQ(model.index(0, kBytesBToAColumn).data(Qt::ToolTipRole).toString(), QStringLiteral("340 字节"));
+  EXPECT_EQ(cell(1, kProtocolColumn), QStringLiteral("ICMP"));  // two datagrams of 28 bytes
+  EXPECT_EQ(cell(1, kPortAColumn), QString());
+  EXPECT_EQ(cell(1, kAddressAColumn), QStringLiteral("10.0.0.3"));  // the first packet's source
+  // A click on a heading sorts by it, no ports first; the narrowing keeps conversations with the text.
+  window->View().horizontalHeader()->sectionClicked(kPortAColumn);
+  ASSERT_TRUE(test::WaitFor([&] { return !window->Ranking() && cell(1, kPortAColumn) == QStringLiteral("80"); }));
+  EXPECT_EQ(cell(0, kProtocolColumn), QStringLiteral("ICMP"));
+  window->Narrowing().setText(QStringLiteral("10.0.0.3"));
+  ASSERT_TRUE(test::WaitFor([&] { return !window->Ranking() && model.rowCount() == 2; }));
+  window->View().selectAll();
+  EXPECT_EQ(window->SelectedText().count(QLatin1Char('\n')), 2);
+  EXPECT_TRUE(window->SelectedText().contains(QStringLiteral("\nUDP\t10.0.0.1\t1000\t10.0.0.3\t53\t1\t33\t0\t0\t")))
+      << window->SelectedText().toStdString();
+  window->Narrowing().clear();
+  ASSERT_TRUE(test::WaitFor([&] { return !window->Ranking() && model.rowCount() == 4; }));
+  const QString csv = QString::fromStdString((directory.path() / "talk.csv").string());
+  ASSERT_FALSE(window->SaveCsv(csv));
+  const std::string bytes = test::FileContents(csv.toStdString());
+  EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF"));
+  const QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+  ASSERT_EQ(lines.size(), 6);  // headings, four rows, the empty rest
+  EXPECT_EQ(lines[0], QStringLiteral("协议,地址 A,端口 A,地址 B,端口 B,包 A→B,字节 A→B,包 B→A,字节 B→A,开始,持续"));
+
+  // The way to the packets: exactly the conversation's rows, the swapped ports left out.
+  int row = 0;
+  while (row < model.rowCount() && !(cell(row, kProtocolColumn) == QStringLiteral("TCP") &&
+                                     cell(row, kPortAColumn) == QStringLiteral("1000"))) {
+    ++row;
+  }
+  window->ShowOnlyConversation(row);
+  auto* find = dialog.findChild<FindWindow*>();
+  ASSERT_TRUE(find);
+  EXPECT_TRUE(find->OnlyMatching().isChecked());
+  ASSERT_TRUE(test::WaitFor([&] { return test::Rows(dialog) == 2; })) << test::Rows(dialog);
+  PacketModel& packets = static_cast<PacketListView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS))->Packets();
+  packets.SetWindow(packets.ShownRows() - 1, 2);
+  EXPECT_EQ(packets.index(0, 2).data().toString(), QStringLiteral("80"));  // the reply, newest on top
+  EXPECT_EQ(packets.index(1, 2).data().toString(), QStringLiteral("1000"));
+  row = 0;
+  while (row < model.rowCount() && cell(row, kProtocolColumn) != QStringLiteral("ICMP")) ++row;
+  window->ShowOnlyConversation(row);
+  ASSERT_TRUE(test::WaitFor([&] { return test::Rows(dialog) == 2 && find->Status().text().startsWith(QStringLiteral("匹配 2 行")); }));
+  packets.SetWindow(packets.ShownRows() - 1, 2);
+  EXPECT_EQ(packets.index(0, 0).data().toString(), QStringLiteral("ICMP"));
+  EXPECT_EQ(packets.index(1, 0).data().toString(), QStringLiteral("ICMP"));
+
+  Button(dialog, res::IDC_BTN_CLEAR)->click();
+  EXPECT_EQ(model.rowCount(), 0);
+  EXPECT_EQ(dialog.Conversations().Held(), 0u);
+  dialog.OpenCaptureFiles({QString::fromStdString(file)});
+  ASSERT_TRUE(test::WaitFor([&] { return !dialog.IsReading(); }, 10000));
+  EXPECT_EQ(dialog.Conversations().Held(), 4u);
 }
 
 }  // namespace

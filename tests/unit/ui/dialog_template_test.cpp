@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QSettings>
 #include <QTableView>
 #include <QTest>
 #include <cmath>
@@ -196,12 +199,20 @@ TEST(DialogTemplate, TabOrderIsTemplateOrderOverTheTabStops) {
 }
 
 TEST(DialogTemplate, PacketTableColumnsAndStyles) {
+  QSettings(QStringLiteral("Orvanel"), QStringLiteral("orvanel")).remove(QStringLiteral("list"));
   CCaptureDlg dialog(nullptr, NoHost());
   dialog.show();
   auto* table = static_cast<QTableView*>(dialog.GetDlgItem(1018));
   const QStringList headings = {"协议", "源IP地址", "端口", "目的IP地址", "端口", "长度", "数据包内容"};
   const int widths[] = {40, 105, 50, 105, 50, 50, 180};
-  ASSERT_EQ(table->model()->columnCount(), 7);
+  // Two more of the list's own, hidden at first: the list looks as it always has.
+  ASSERT_EQ(table->model()->columnCount(), 9);
+  QStringList shown;
+  for (int visual = 0; visual < 9; ++visual) {
+    const int column = table->horizontalHeader()->logicalIndex(visual);
+    if (!table->isColumnHidden(column)) shown << table->model()->headerData(column, Qt::Horizontal).toString();
+  }
+  EXPECT_EQ(shown, headings);
   for (int column = 0; column < 7; ++column) {
     EXPECT_EQ(table->model()->headerData(column, Qt::Horizontal).toString(), headings[column]);
     EXPECT_EQ(table->columnWidth(column), widths[column]);
@@ -210,6 +221,39 @@ TEST(DialogTemplate, PacketTableColumnsAndStyles) {
   }
   EXPECT_TRUE(table->showGrid());
   EXPECT_TRUE(table->horizontalHeader()->sectionsMovable());
+
+  // The header's menu shows "时间" first, and the next dialog remembers it.
+  QHeaderView* header = table->horizontalHeader();
+  const auto headerMenu = [](QHeaderView* header) {
+    emit header->customContextMenuRequested(QPoint(5, 5));
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  };
+  QMenu* menu = headerMenu(header);
+  ASSERT_TRUE(menu);
+  ASSERT_EQ(menu->actions().size(), 2);
+  EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("序号"));
+  EXPECT_EQ(menu->actions()[1]->text(), QStringLiteral("时间"));
+  EXPECT_FALSE(menu->actions()[1]->isChecked());
+  menu->actions()[1]->trigger();
+  menu->close();
+  EXPECT_FALSE(table->isColumnHidden(8));
+  EXPECT_EQ(header->logicalIndexAt(2), 8);  // first, at the left edge
+  {
+    CCaptureDlg next(nullptr, NoHost());
+    next.show();
+    auto* nextTable = static_cast<QTableView*>(next.GetDlgItem(1018));
+    EXPECT_FALSE(nextTable->isColumnHidden(8));
+    EXPECT_TRUE(nextTable->isColumnHidden(7));
+    menu = headerMenu(nextTable->horizontalHeader());
+    ASSERT_TRUE(menu);
+    EXPECT_TRUE(menu->actions()[1]->isChecked());
+    menu->actions()[1]->trigger();  // hidden again
+    menu->close();
+    EXPECT_TRUE(nextTable->isColumnHidden(8));
+  }
+  CCaptureDlg third(nullptr, NoHost());
+  third.show();
+  EXPECT_TRUE(static_cast<QTableView*>(third.GetDlgItem(1018))->isColumnHidden(8));
   EXPECT_EQ(table->selectionBehavior(), QAbstractItemView::SelectRows);
   EXPECT_FALSE(table->verticalHeader()->isVisible());
 }

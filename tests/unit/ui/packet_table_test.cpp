@@ -2,6 +2,9 @@
 #include <sys/resource.h>
 
 #include <QAccessible>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -43,6 +46,7 @@
 #include "ui/packet_details_window.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
+#include "ui/row_menu.h"
 
 namespace orvanel {
 namespace {
@@ -132,8 +136,8 @@ TEST(PacketTable, ClearEmptiesTheTableAtOnceWhileRowsGoOnArriving) {
   ASSERT_EQ(model.rowCount(), 20);
   // Lines whose texts change are drawn again, and only they.
   QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-  model.SetWindow(998, 20);  // every line shows another port
-  ASSERT_EQ(changed.size(), 1);
+  model.SetWindow(998, 20);  // every line shows another port, and another number
+  ASSERT_EQ(changed.size(), 2);
   EXPECT_EQ(changed[0][0].toModelIndex().row(), 0);
   EXPECT_EQ(changed[0][1].toModelIndex().row(), 19);
   model.Clear();
@@ -153,9 +157,13 @@ TEST(PacketTable, ClearEmptiesTheTableAtOnceWhileRowsGoOnArriving) {
   model.TakeRows();
   changed.clear();
   model.SetWindow(model.ShownRows() - 1, 20);
-  ASSERT_EQ(changed.size(), 1);
+  // The numbers of every line change, in the list's own columns alone.
+  ASSERT_EQ(changed.size(), 2);
   EXPECT_EQ(changed[0][0].toModelIndex().row(), 0);
   EXPECT_EQ(changed[0][1].toModelIndex().row(), 0);
+  EXPECT_EQ(changed[0][1].toModelIndex().column(), kPacketColumnCount - 1);
+  EXPECT_EQ(changed[1][0].toModelIndex().column(), PacketModel::kNumberColumn);
+  EXPECT_EQ(changed[1][1].toModelIndex().row(), 19);
   EXPECT_EQ(Cell(model, 0, 2), QStringLiteral("8"));
   EXPECT_EQ(Cell(model, 1, 2), QStringLiteral("7"));
 }
@@ -225,6 +233,17 @@ TEST(PacketTable, AMillionRowsLeaveNoStatePerRowAndRowsOnScreenStayPut) {
   EXPECT_FALSE(view.selectionModel()->hasSelection());  // the selected row is off screen
   EXPECT_EQ(view.CurrentRow(), 0u);
 
+  // Ctrl+A: every row, one range; a copy takes the newest kCopyRows and says so.
+  QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(view.SelectedRows().Ranges().size(), 1u);
+  EXPECT_EQ(view.SelectedRows().Rows(), view.Rows());
+  EXPECT_TRUE(view.selectionModel()->isRowSelected(0, {}));
+  QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+  const QString copied = QGuiApplication::clipboard()->text();
+  EXPECT_EQ(copied.count(QLatin1Char('\n')), qsizetype(PacketListView::kCopyRows));
+  EXPECT_TRUE(copied.startsWith(QStringLiteral("UDP\t1.1.1.1\t%1\t").arg(port(1'000'039))));
+  EXPECT_EQ(QToolTip::text(), QStringLiteral("只复制了前 100000 行（共选中 1000040 行）"));
+
   // A cell read as a screen reader reads it.
   QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&view);
   ASSERT_TRUE(table && table->tableInterface());
@@ -266,6 +285,7 @@ TEST(PacketTable, AFilterListsMatchesLiveAndOffAgainKeepsTheSelectedRowInView) {
   add(1000, 10);  // matches arrive at the top as they come
   ASSERT_TRUE(settled(505));
   EXPECT_EQ(PortsOnScreen(view).mid(0, 2), QStringList({"1008", "1006"}));
+  EXPECT_EQ(view.model()->index(0, PacketModel::kNumberColumn).data().toString(), QStringLiteral("1009"));
 
   // Ctrl+C: the selected rows as the cli prints them, in the order shown.
   view.SelectOrdinal(300);  // row 600
@@ -275,17 +295,36 @@ TEST(PacketTable, AFilterListsMatchesLiveAndOffAgainKeepsTheSelectedRowInView) {
   EXPECT_EQ(view.SelectedRowsText(), line.arg(600) + line.arg(598));
   QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QGuiApplication::clipboard()->text(), line.arg(600) + line.arg(598));
+  // Ctrl+click adds a row beside them, and takes one out of their run again.
+  const auto ctrlClick = [&](int windowRow) {
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      view.visualRect(model.index(windowRow, 0)).center());
+  };
+  const int row600 = model.WindowRowOf(300);
+  ASSERT_GE(row600, 2);
+  ctrlClick(row600 - 2);  // row 604
+  EXPECT_EQ(view.SelectedRowsText(), line.arg(604) + line.arg(600) + line.arg(598));
+  ctrlClick(row600);
+  EXPECT_EQ(view.SelectedRowsText(), line.arg(604) + line.arg(598));
+  EXPECT_EQ(view.SelectedRows().Ranges().size(), 2u);
+  EXPECT_FALSE(view.selectionModel()->isRowSelected(row600, {}));
+  EXPECT_TRUE(view.selectionModel()->isRowSelected(row600 - 2, {}));
+  ctrlClick(row600);  // and back
+  QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), line.arg(604) + line.arg(600) + line.arg(598));
 
-  // Off again: every row, the selection still on rows 598..600 and in view.
+  // Off again: every row, the selection still on rows 598..600 and 604, and in view.
   ASSERT_TRUE(view.ShowOnly(nullptr));
   EXPECT_EQ(view.Rows(), 1010u);
   ASSERT_TRUE(view.Selected());
   EXPECT_EQ(view.Selected()->first, 598u);
-  EXPECT_EQ(view.Selected()->last, 600u);
+  EXPECT_EQ(view.Selected()->last, 604u);
   QStringList selectedPorts;
   for (const QModelIndex& index : view.selectionModel()->selectedRows(2)) selectedPorts << index.data().toString();
-  selectedPorts.sort();
-  EXPECT_EQ(selectedPorts, QStringList({"598", "599", "600"}));
+  EXPECT_TRUE(selectedPorts.contains("600") && selectedPorts.contains("604"));  // the last clicked, in view
+  for (std::uint64_t row = 597; row <= 605; ++row) {
+    EXPECT_EQ(view.IsSelected(row), (row >= 598 && row <= 600) || row == 604) << row;
+  }
 
   // Matches the filter's index cannot take (past the file size limit, as on
   // a full disk) are counted in the find window.
@@ -302,6 +341,137 @@ TEST(PacketTable, AFilterListsMatchesLiveAndOffAgainKeepsTheSelectedRowInView) {
   setrlimit(RLIMIT_FSIZE, &limit);
   std::signal(SIGXFSZ, oldSignal);
   EXPECT_TRUE(shown) << find.Status().text().toStdString();
+}
+
+// A bad expression with "只显示匹配的行" on lists every row again and says
+// libpcap's reason; presses of F3 while a search runs each move one match on.
+TEST(PacketTable, TheFindWindowListsWhatItsBoxSaysAndTakesEveryPress) {
+  TestSpool spool;
+  ASSERT_TRUE(spool.spool);
+  PacketModel model(*spool.spool);
+  PacketListView view;
+  view.SetPackets(model);
+  view.resize(400, 300);
+  view.show();
+  for (int i = 0; i < 100; ++i) {
+    AddRow({i % 2 ? kProtocolTCP : kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i), 53, 40, "p"},
+           *spool.spool);
+  }
+  model.TakeRows();
+  FindWindow find(view, nullptr);
+  find.Open();
+  find.What().setText(QStringLiteral("udp"));
+  find.OnlyMatching().setChecked(true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return find.Status().text() == QStringLiteral("匹配 50 行，共 100 行"); }, 5000));
+  QTest::keyClicks(&find.What(), QStringLiteral(" and foo"));  // typed, as a user changes it
+  QTest::keyClick(&find.What(), Qt::Key_Return);
+  EXPECT_FALSE(find.OnlyMatching().isChecked());
+  EXPECT_EQ(view.Rows(), 100u);
+  EXPECT_FALSE(model.Filter());
+  const QString reason = find.Status().text();
+  EXPECT_EQ(reason, QStringLiteral("syntax error in filter expression"));  // libpcap's own
+  find.Status().clear();
+  find.OnlyMatching().click();
+  EXPECT_FALSE(find.OnlyMatching().isChecked());
+  EXPECT_EQ(find.Status().text(), reason);
+  EXPECT_EQ(view.Rows(), 100u);
+
+  find.What().setText(QStringLiteral("udp"));
+  view.SelectOrdinal(99);  // the newest row, a TCP one
+  // The search is taken up at the window's next poll: the later presses find it running.
+  for (int press = 0; press < 3; ++press) find.FindNext(false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !find.Searching(); }, 5000));
+  ASSERT_TRUE(view.Selected());
+  EXPECT_EQ(view.Selected()->first, 94u);  // 98, 96, then 94
+  find.FindNext(true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !find.Searching(); }, 5000));
+  EXPECT_EQ(view.Selected()->first, 96u);
+}
+
+// The menu a right-click on a cell of the window's row brings up.
+QMenu* RowMenuOf(PacketListView& view, int row, int column) {
+  const QPoint at = view.visualRect(view.model()->index(row, column)).center();
+  QContextMenuEvent event(QContextMenuEvent::Mouse, at, view.viewport()->mapToGlobal(at));
+  QApplication::sendEvent(view.viewport(), &event);
+  return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+QAction* Entry(QMenu& menu, const QString& text) {
+  for (QAction* action : menu.actions()) {
+    if (action->text() == text) return action;
+  }
+  return nullptr;
+}
+
+// A right-click on a row selects it and offers the row's own menu;
+// "作为过滤器应用" lists only the rows that share the clicked cell's value.
+TEST(PacketTable, ARowsMenuAppliesTheClickedCellAsAFilter) {
+  TestSpool spool;
+  ASSERT_TRUE(spool.spool);
+  PacketModel model(*spool.spool);
+  PacketListView view;
+  view.SetPackets(model);
+  view.resize(600, 300);
+  view.show();
+  const std::uint8_t protocols[] = {kProtocolTCP, kProtocolUDP, kProtocolICMP};
+  // Captured a second and a microsecond apart from 2023-11-14 22:13:20 UTC.
+  constexpr std::int64_t kFirstTime = 1'700'000'000'000'000'000;
+  for (int i = 0; i < 60; ++i) {
+    const auto bytes = MakeDatagram({protocols[i % 3], {10, 0, 0, std::uint8_t(i % 4)}, {2, 2, 2, 2},
+                                     std::uint16_t(1000 + i % 5), 53, std::uint16_t(40 + i % 2), "p"});
+    spool.spool->AddRow(ListedRowOf(bytes, kFirstTime + i * std::int64_t{1'000'001'000}));
+  }
+  model.TakeRows();
+  // The optional columns: the row's number from 1 and its capture time, local to the microsecond.
+  const QByteArray zone = qgetenv("TZ");
+  qputenv("TZ", "UTC");
+  tzset();
+  ShowAll(model);
+  EXPECT_EQ(Cell(model, 1, PacketModel::kNumberColumn), QStringLiteral("59"));
+  EXPECT_EQ(Cell(model, 1, PacketModel::kTimeColumn), QStringLiteral("2023-11-14 22:14:18.000058"));
+  qputenv("TZ", zone);
+  if (zone.isNull()) qunsetenv("TZ");
+  tzset();
+  FindWindow find(view, nullptr);
+  AddRowMenu(view, [&]() -> FindWindow& { return find; });
+
+  view.SelectOrdinal(59);
+  QMenu* menu = RowMenuOf(view, 1, 1);  // ordinal 58, a UDP row
+  ASSERT_TRUE(menu);
+  QStringList entries;
+  for (QAction* action : menu->actions()) entries << action->text();
+  EXPECT_EQ(entries, QStringList({"复制(&C)", "数据包详情(&D)", "作为过滤器应用(&A)", "查找(&F)..."}));
+  EXPECT_EQ(view.Selected()->first, 58u);
+  EXPECT_EQ(view.Selected()->last, 58u);
+  Entry(*menu, QStringLiteral("复制(&C)"))->trigger();
+  menu->close();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("UDP\t10.0.0.2\t1003\t2.2.2.2\t53\t40\tp\n"));
+  menu = RowMenuOf(view, 0, 2);  // ICMP: no port to filter by
+  ASSERT_TRUE(menu);
+  EXPECT_FALSE(Entry(*menu, QStringLiteral("作为过滤器应用(&A)"))->isEnabled());
+  menu->close();
+
+  const struct {
+    int column;
+    QString expression;
+    std::uint64_t rows;
+  } cells[] = {{1, "host 10.0.0.2", 15}, {2, "port 1003", 8}, {0, "udp", 20}, {5, "len == 40", 30}};
+  for (const auto& cell : cells) {
+    view.ShowNewest();
+    menu = RowMenuOf(view, 1, cell.column);
+    ASSERT_TRUE(menu);
+    const QString value = view.model()->index(1, cell.column).data().toString();
+    Entry(*menu, QStringLiteral("作为过滤器应用(&A)"))->trigger();
+    menu->close();
+    EXPECT_EQ(find.What().text(), cell.expression);
+    EXPECT_TRUE(find.OnlyMatching().isChecked());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.TakeRows(), view.Rows() == cell.rows; }, 5000))
+        << cell.expression.toStdString() << ": " << view.Rows();
+    ShowAll(model);
+    for (int row = 0; row < model.rowCount(); ++row) EXPECT_EQ(Cell(model, row, cell.column), value) << row;
+    find.OnlyMatching().setChecked(false);
+    EXPECT_EQ(view.Rows(), 60u);
+  }
 }
 
 TEST(PacketTable, ASaveWritesTheRowsShownAndACancelledOneLeavesNoFile) {

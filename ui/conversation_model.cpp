@@ -1,0 +1,58 @@
+#include "ui/conversation_model.h"
+
+#include "ui/conversation_texts.h"
+
+namespace orvanel {
+
+ConversationModel::ConversationModel(const ConversationTable& table, QObject* parent)
+    : QAbstractTableModel(parent), table_(table) {}
+
+int ConversationModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(ranking_.size());
+}
+
+int ConversationModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kConversationColumnCount;
+}
+
+std::optional<Conversation> ConversationModel::At(int row) const {
+  if (row < 0 || row >= rowCount()) return std::nullopt;
+  return table_.Read(IdAt(row));
+}
+
+QVariant ConversationModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.column() >= kConversationColumnCount) return {};
+  if (role == Qt::TextAlignmentRole) {
+    return QVariant::fromValue((IsNumberColumn(index.column()) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+  }
+  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+  const std::optional<Conversation> conversation = At(index.row());
+  if (!conversation) {
+    // Folded or cleared since the ranking; the next one leaves it out.
+    return role == Qt::DisplayRole && index.column() == kProtocolColumn ? QStringLiteral("（已合并）") : QVariant();
+  }
+  if (role == Qt::ToolTipRole) {
+    if (!IsBytesColumn(index.column())) return {};
+    return QStringLiteral("%1 字节").arg(ExactConversationCells(IdAt(index.row()), *conversation)[index.column()]);
+  }
+  return ConversationCells(IdAt(index.row()), *conversation)[static_cast<std::size_t>(index.column())];
+}
+
+QVariant ConversationModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= kConversationColumnCount) return {};
+  if (role == Qt::DisplayRole) return ConversationHeadings()[section];
+  if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+  return {};
+}
+
+void ConversationModel::SetRanking(std::vector<ConversationId> ranking) {
+  beginResetModel();
+  ranking_ = std::move(ranking);
+  endResetModel();
+}
+
+void ConversationModel::CountsChanged() {
+  if (!ranking_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, kConversationColumnCount - 1));
+}
+
+}  // namespace orvanel

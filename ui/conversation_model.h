@@ -1,0 +1,40 @@
+// The conversation list's model: the conversations in the order of the last
+// ranking, their counts read from the table as they are drawn.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <optional>
+#include <vector>
+
+#include "capture/conversation_table.h"
+
+namespace orvanel {
+
+class ConversationModel final : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  // The table outlives the model.
+  ConversationModel(const ConversationTable& table, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+  // The rows become these conversations, in this order.
+  void SetRanking(std::vector<ConversationId> ranking);
+  // The counts of every row are drawn again.
+  void CountsChanged();
+
+  ConversationId IdAt(int row) const { return ranking_[static_cast<std::size_t>(row)]; }
+  // The conversation of a row, while its slot still holds it.
+  std::optional<Conversation> At(int row) const;
+  const std::vector<ConversationId>& Ranking() const { return ranking_; }
+
+ private:
+  const ConversationTable& table_;
+  std::vector<ConversationId> ranking_;
+};
+
+}  // namespace orvanel

@@ -1,0 +1,74 @@
+// "会话统计": who talks to whom. One row per conversation, sorted by any
+// column, narrowed by address or port text, refreshed once a second; from a
+// conversation to its rows in the packet list.
+#pragma once
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "capture/conversation_ranking.h"
+
+class QLabel;
+class QLineEdit;
+class QTableView;
+
+namespace orvanel {
+
+class ConversationModel;
+class ConversationRanker;
+
+class ConversationWindow final : public QWidget {
+  Q_OBJECT
+
+ public:
+  // showOnly lists only the rows a capture-filter expression takes. The
+  // table outlives the window.
+  ConversationWindow(const ConversationTable& table, std::function<void(const QString&)> showOnly, QWidget* parent);
+  ~ConversationWindow() override;  // waits for a running ranking and save
+
+  // The table was emptied: so is the list, at once.
+  void Clear();
+  // Ranks the conversations now, as the next refresh would.
+  void Refresh();
+
+  // For the dialog's tests.
+  QTableView& View() const { return *view_; }
+  QLineEdit& Narrowing() const { return *narrowing_; }
+  QLabel& Status() const { return *status_; }
+  ConversationModel& Model() const { return *model_; }
+  bool Ranking() const;
+  // Lists only the conversation of a row in the packet list.
+  void ShowOnlyConversation(int row);
+  // The selected conversations as tab-separated lines, in the order shown.
+  QString SelectedText() const;
+  // The list as CSV with a heading line; an error text, or nothing.
+  [[nodiscard]] std::optional<QString> SaveCsv(const QString& path) const;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  void Apply(std::vector<ConversationId> ranking);
+  void SortBy(int column);
+  void ShowStatus();
+  void ShowMenu(const QPoint& position);
+  void OnSaveCsv();
+
+  const ConversationTable& table_;
+  std::function<void(const QString&)> showOnly_;
+  ConversationModel* model_;
+  ConversationRanker* ranker_;
+  QLineEdit* narrowing_;
+  QLabel* status_;
+  QTableView* view_;
+  QTimer refresh_;
+  RankingRequest request_;
+  std::thread save_;
+};
+
+}  // namespace orvanel
