@@ -643,7 +643,8 @@ TEST_F(CliTest, HelpDocumentsEveryOptionAndTheDefaults) {
                            "--read FILE...", "--help", "Default: empty, which matches every address", "#errors",
                            "pcapng", "802.1Q", "cooked", "2048", "\\xHH", "--address ADDRESS", "--count N",
                            "--seconds S", "--list-addresses", "SIGTERM", "dropped by the kernel",
-                           "Default: no limit", "--format FORMAT", "--quiet", "--metrics-listen HOST:PORT", "--metrics-allow CIDR[,CIDR...]", "--web-config FILE",
+                           "Default: no limit", "--format FORMAT", "--quiet", "--metrics-listen HOST:PORT",
+                           "--metrics-allow CIDR[,CIDR...]", "--web-config FILE",
                            "--metrics-file PATH", "payload_base64", "source_address", "destination_port",
                            "orvanel_group_packets_total", "--option=VALUE", "PPP", "Cisco HDLC", "SLIP",
                            "radiotap", "--write FILE", "--version", "device and inode"}) {
