@@ -9,11 +9,9 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +22,7 @@
 #include <thread>
 
 #include "tests/support/cli_process.h"
+#include "tests/support/idle_clients.h"
 #include "tests/support/test_traffic.h"
 
 namespace orvanel::test {
@@ -232,10 +231,12 @@ struct Exporter {
     if (std::regex_search(err, found, std::regex("metrics on (https?://127\\.0\\.0\\.1:([0-9]+)/metrics)"))) {
       url = found[1];
       hostPort = "127.0.0.1:" + found[2].str();
+      port = static_cast<std::uint16_t>(std::stoi(found[2]));
     }
   }
   std::unique_ptr<CliProcess> process;
   std::string url, hostPort;
+  std::uint16_t port = 0;
 };
 
 class WebConfigTest : public testing::Test {
@@ -311,21 +312,6 @@ TEST_F(WebConfigTest, OnlyTheRightUserWithACertificateIsAnsweredAndSighupRereads
   EXPECT_EQ(exporter.process->Wait(), 0) << exporter.process->Err();
 }
 
-// A TCP connection from source to the exporter, sending nothing.
-UniqueFd Connect(const std::string& source, const std::string& hostPort) {
-  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  sockaddr_in from{}, to{};
-  from.sin_family = to.sin_family = AF_INET;
-  inet_pton(AF_INET, source.c_str(), &from.sin_addr);
-  inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-  to.sin_port = htons(static_cast<std::uint16_t>(std::stoi(hostPort.substr(hostPort.rfind(':') + 1))));
-  if (bind(socket.get(), reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-      (connect(socket.get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 && errno != EINPROGRESS)) {
-    return UniqueFd();
-  }
-  return socket;
-}
-
 TEST(Exporter, OutsidersOfTheAllowListAreClosedAtAccept) {
   const ScratchDirectory scratch("orvanel-allow");
   Exporter exporter(scratch.path(), {"--metrics-allow", "10.0.0.0/8,127.0.0.1/32,::1"});
@@ -334,7 +320,8 @@ TEST(Exporter, OutsidersOfTheAllowListAreClosedAtAccept) {
   EXPECT_EQ(Status(exporter.url, "--interface 127.0.0.2"), "000");
   // An insider that sends nothing is cut after its head time; an outsider
   // connecting after it is closed first, having sent nothing either.
-  const UniqueFd insider = Connect("127.0.0.1", exporter.hostPort), outsider = Connect("127.0.0.2", exporter.hostPort);
+  const UniqueFd insider = ConnectFrom("127.0.0.1", exporter.port),
+                 outsider = ConnectFrom("127.0.0.2", exporter.port);
   ASSERT_TRUE(insider.valid() && outsider.valid());
   pollfd both[] = {{insider.get(), POLLIN, 0}, {outsider.get(), POLLIN, 0}};
   ASSERT_EQ(poll(both, 2, 10'000), 1);
@@ -343,41 +330,6 @@ TEST(Exporter, OutsidersOfTheAllowListAreClosedAtAccept) {
   exporter.process->Signal(SIGTERM);
   EXPECT_EQ(exporter.process->Wait(), 0) << exporter.process->Err();
 }
-
-// Keeps count idle connections from each source to the exporter, opening a
-// new one as soon as one is closed, until stopped.
-class IdleClients {
- public:
-  IdleClients(const std::vector<std::string>& sources, int count, const std::string& hostPort)
-      : thread_([=, this] { Hold(sources, count, hostPort); }) {}
-  ~IdleClients() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  void Hold(const std::vector<std::string>& sources, int count, const std::string& hostPort) {
-    std::vector<UniqueFd> sockets;
-    std::vector<std::string> sourceOf;
-    for (const std::string& source : sources) {
-      for (int i = 0; i < count; ++i) {
-        sockets.push_back(Connect(source, hostPort));
-        sourceOf.push_back(source);
-      }
-    }
-    std::vector<pollfd> polled(sockets.size());
-    while (!stop_) {
-      for (std::size_t i = 0; i < sockets.size(); ++i) polled[i] = {sockets[i].get(), POLLIN, 0};
-      poll(polled.data(), polled.size(), 50);
-      for (std::size_t i = 0; i < sockets.size(); ++i) {
-        if (polled[i].revents != 0) sockets[i] = Connect(sourceOf[i], hostPort);
-      }
-    }
-  }
-
-  std::atomic<bool> stop_ = false;
-  std::thread thread_;
-};
 
 TEST(Exporter, ScrapesAreAnsweredWhileIdleClientsHoldEveryAddressesLimit) {
   // Room for the idle clients' descriptors, here and in the exporter.
@@ -389,9 +341,11 @@ TEST(Exporter, ScrapesAreAnsweredWhileIdleClientsHoldEveryAddressesLimit) {
   Exporter exporter(scratch.path(), {});
   ASSERT_FALSE(exporter.url.empty()) << exporter.process->Err();
   {
-    // Each other address at its limit, and idle neighbours at the scraper's own.
-    const IdleClients others({"127.0.0.2", "127.0.0.3", "127.0.0.4"}, 300, exporter.hostPort);
-    const IdleClients neighbours({"127.0.0.1"}, 64, exporter.hostPort);
+    // Each other address at its limit, slow clients, and idle neighbours at
+    // the scraper's own address.
+    const IdleClients others({"127.0.0.2", "127.0.0.3", "127.0.0.4"}, 300, exporter.port);
+    const IdleClients slow({"127.0.0.5", "127.0.0.6"}, 100, exporter.port, true);
+    const IdleClients neighbours({"127.0.0.1"}, 64, exporter.port);
     // Past the head time, so that some were cut and came back meanwhile.
     for (int scrape = 0; scrape < 6; ++scrape) {
       std::this_thread::sleep_for(500ms);
