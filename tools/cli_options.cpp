@@ -297,7 +297,8 @@ Options:
                    RequireAndVerifyClientCert, client_ca_file, min_version)
                    and basic_auth_users (user: bcrypt hash). Unknown keys
                    are an error. Re-read on SIGHUP; a bad new file keeps the
-                   old one and says why on stderr. Empty: none.
+                   old one and says why on stderr. Empty: none. (A live
+                   capture without it ignores SIGHUP.)
   --metrics-file PATH
                    write the metrics to PATH at the start, every second and
                    at the end, each time whole (a file beside it, then

@@ -1,5 +1,6 @@
 #include "tools/metrics_server.h"
 
+#include <fcntl.h>
 #include <gnutls/gnutls.h>
 #include <microhttpd.h>
 #include <netdb.h>
@@ -11,7 +12,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <string_view>
 #include <vector>
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -101,6 +102,14 @@ TlsSettings ReadTls(const fs::path& directory, const YAML::Node& node) {
   return tls;
 }
 
+// $2y$, $2b$ or $2a$, a two-digit cost, then 53 characters of salt and hash.
+bool IsBcrypt(std::string_view hash) {
+  constexpr std::size_t kLength = 60;
+  return hash.size() == kLength && (hash.starts_with("$2a$") || hash.starts_with("$2b$") || hash.starts_with("$2y$")) &&
+         std::isdigit(static_cast<unsigned char>(hash[4])) && std::isdigit(static_cast<unsigned char>(hash[5])) &&
+         hash[6] == '$';
+}
+
 WebConfig Read(const std::string& path) {
   const YAML::Node root = YAML::LoadFile(path);
   constexpr std::array<std::string_view, 2> kKeys = {"tls_server_config", "basic_auth_users"};
@@ -113,7 +122,7 @@ WebConfig Read(const std::string& path) {
   if (const auto found = entries.find("basic_auth_users"); found != entries.end()) {
     for (const auto& [user, hash] : Entries(found->second, "basic_auth_users", std::array<std::string_view, 0>{})) {
       std::string text = Scalar(hash, "a password hash");
-      if (!text.starts_with("$2a$") && !text.starts_with("$2b$") && !text.starts_with("$2y$")) {
+      if (!IsBcrypt(text)) {
         throw Problem{hash.Mark(), "the password hash of '" + user + "' is not bcrypt ($2a$, $2b$ or $2y$)"};
       }
       config.users.emplace(user, std::move(text));

@@ -702,6 +702,7 @@ class WebConfigTest : public testing::Test {
 };
 
 TEST_F(WebConfigTest, ReadsTheToolkitsKeysWithFilesBesideIt) {
+  const std::string kAlice = "$2y$04$" + std::string(53, 'a'), kBob = "$2b$10$" + std::string(53, 'b');
   Write("cert.pem", "CERT");
   Write("key.pem", "KEY");
   Write("ca.pem", "CA");
@@ -709,7 +710,7 @@ TEST_F(WebConfigTest, ReadsTheToolkitsKeysWithFilesBesideIt) {
   const auto config = cli::ReadWebConfig(
       Write("web.yml", "tls_server_config:\n  cert_file: cert.pem\n  key_file: key.pem\n"
                        "  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: ca.pem\n"
-                       "  min_version: TLS13\nbasic_auth_users:\n  alice: $2y$04$abc\n  bob: $2b$04$def\n"),
+                       "  min_version: TLS13\nbasic_auth_users:\n  alice: " + kAlice + "\n  bob: " + kBob + "\n"),
       error);
   ASSERT_TRUE(config) << error;
   ASSERT_TRUE(config->tls);
@@ -717,10 +718,10 @@ TEST_F(WebConfigTest, ReadsTheToolkitsKeysWithFilesBesideIt) {
   EXPECT_EQ(config->tls->key, "KEY");
   EXPECT_EQ(config->tls->clientCa, "CA");
   EXPECT_EQ(config->tls->priorities, "NORMAL:-VERS-ALL:+VERS-TLS1.3");
-  EXPECT_EQ(config->users, (std::map<std::string, std::string>{{"alice", "$2y$04$abc"}, {"bob", "$2b$04$def"}}));
+  EXPECT_EQ(config->users, (std::map<std::string, std::string>{{"alice", kAlice}, {"bob", kBob}}));
   // An empty file, and users alone, serve plain HTTP.
   EXPECT_EQ(Error(""), "");
-  EXPECT_EQ(Error("basic_auth_users:\n  alice: $2y$04$abc\n"), "");
+  EXPECT_EQ(Error("basic_auth_users:\n  alice: " + kAlice + "\n"), "");
 }
 
 TEST_F(WebConfigTest, EachKindOfMistakeSaysItsLine) {
@@ -740,6 +741,7 @@ TEST_F(WebConfigTest, EachKindOfMistakeSaysItsLine) {
       {tls + "  cert_file: [a, b]\n", "line 4: key 'cert_file' given twice"},
       {"tls_server_config:\n  cert_file: [a]\n  key_file: cert.pem\n", "line 2: cert_file must be a string"},
       {"basic_auth_users:\n  alice: $1$md5\n", "line 2: the password hash of 'alice' is not bcrypt"},
+      {"basic_auth_users:\n  alice: $2y$04$short\n", "line 2: the password hash of 'alice' is not bcrypt"},
       {"basic_auth_users: [alice]\n", "line 1: basic_auth_users must be a mapping"},
       {"tls_server_config: {cert_file: x\n", " line "},
       {"- a\n", "line 1: the file must be a mapping"},
