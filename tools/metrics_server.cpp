@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "capture/unique_fd.h"
@@ -214,9 +215,9 @@ std::unique_ptr<MetricsServer::Serving> MetricsServer::StartServing(WebConfig we
 
 void MetricsServer::StopServing(std::unique_ptr<Serving> serving) {
   if (!serving) return;
-  const int quiesced = MHD_quiesce_daemon(serving->daemon);
   MHD_stop_daemon(serving->daemon);
-  if (quiesced >= 0) close(quiesced);
+  // The library leaves a quiesced listener to its caller.
+  if (serving->quiesced >= 0) close(serving->quiesced);
 }
 
 bool MetricsServer::Start(std::optional<AllowList> allow, WebConfig web, std::string& error) {
@@ -233,16 +234,14 @@ bool MetricsServer::Start(std::optional<AllowList> allow, WebConfig web, std::st
 bool MetricsServer::Reload(WebConfig web, std::string& error) {
   // The old run stops taking connections first; new ones wait in the
   // listener's backlog until the new run takes them.
-  const int quiesced = serving_ ? MHD_quiesce_daemon(serving_->daemon) : -1;
+  if (serving_) serving_->quiesced = MHD_quiesce_daemon(serving_->daemon);
   std::unique_ptr<Serving> next = StartServing(std::move(web));
   const bool reloaded = next != nullptr;
   if (!next && serving_) next = StartServing(serving_->web);
-  if (serving_) {
-    MHD_stop_daemon(serving_->daemon);
-    if (quiesced >= 0) close(quiesced);
+  StopServing(std::exchange(serving_, std::move(next)));
+  if (!reloaded) {
+    error = "the HTTP server did not start with the new web config (do its certificate and key match?)";
   }
-  serving_ = std::move(next);
-  if (!reloaded) error = "the HTTP server did not start with the new web config (a certificate and key that do not match?)";
   return reloaded;
 }
 

@@ -59,6 +59,7 @@ class MetricsServer {
     MetricsServer* server;
     WebConfig web;
     MHD_Daemon* daemon = nullptr;
+    int quiesced = -1;  // the listener's copy, once it no longer takes connections
   };
 
   MetricsServer(UniqueFd listener, std::function<std::string()> text, std::string hostPort);

@@ -284,7 +284,8 @@ TEST_F(WebConfigTest, OnlyTheRightUserWithACertificateIsAnsweredAndSighupRereads
   Exporter exporter(scratch.path(), {"--web-config", Path("web.yml")});
   ASSERT_FALSE(exporter.url.empty()) << exporter.process->Err();
   EXPECT_EQ(Status(exporter.url, Client() + " -u alice:secret"), "200");
-  for (const char* wrong : {"-u alice:wrong", "-u bob:secret", "-u alice:", ""}) {
+  // carol is unknown, checked against another user's hash: alice's password must not pass.
+  for (const char* wrong : {"-u alice:wrong", "-u bob:secret", "-u carol:secret", "-u alice:", ""}) {
     EXPECT_EQ(Status(exporter.url, Client() + " " + wrong), "401") << wrong;
   }
   const std::string refused = Output("curl -s -i --max-time 5 " + Client() + " -u bob:secret " + exporter.url);

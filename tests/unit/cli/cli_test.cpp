@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <crypt.h>
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
@@ -19,7 +18,6 @@
 #include "tests/support/datagram_builder.h"
 #include "tests/support/promtool_check.h"
 #include "tools/allow_list.h"
-#include "tools/password_check.h"
 #include "tools/web_config.h"
 
 namespace orvanel::test {
@@ -701,31 +699,11 @@ class WebConfigTest : public testing::Test {
   const ScratchDirectory directory_{"orvanel-web-config"};
 };
 
-TEST_F(WebConfigTest, ReadsTheToolkitsKeysWithFilesBesideIt) {
-  const std::string kAlice = "$2y$04$" + std::string(53, 'a'), kBob = "$2b$10$" + std::string(53, 'b');
-  Write("cert.pem", "CERT");
-  Write("key.pem", "KEY");
-  Write("ca.pem", "CA");
-  std::string error;
-  const auto config = cli::ReadWebConfig(
-      Write("web.yml", "tls_server_config:\n  cert_file: cert.pem\n  key_file: key.pem\n"
-                       "  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: ca.pem\n"
-                       "  min_version: TLS13\nbasic_auth_users:\n  alice: " + kAlice + "\n  bob: " + kBob + "\n"),
-      error);
-  ASSERT_TRUE(config) << error;
-  ASSERT_TRUE(config->tls);
-  EXPECT_EQ(config->tls->cert, "CERT");
-  EXPECT_EQ(config->tls->key, "KEY");
-  EXPECT_EQ(config->tls->clientCa, "CA");
-  EXPECT_EQ(config->tls->priorities, "NORMAL:-VERS-ALL:+VERS-TLS1.3");
-  EXPECT_EQ(config->users, (std::map<std::string, std::string>{{"alice", kAlice}, {"bob", kBob}}));
-  // An empty file, and users alone, serve plain HTTP.
-  EXPECT_EQ(Error(""), "");
-  EXPECT_EQ(Error("basic_auth_users:\n  alice: " + kAlice + "\n"), "");
-}
-
 TEST_F(WebConfigTest, EachKindOfMistakeSaysItsLine) {
+  // Without TLS, or empty, a file is good; files it names are read from its folder.
   Write("cert.pem", "CERT");
+  EXPECT_EQ(Error(""), "");
+  EXPECT_EQ(Error("basic_auth_users:\n  alice: $2y$04$" + std::string(53, 'a') + "\n"), "");
   const std::string tls = "tls_server_config:\n  cert_file: cert.pem\n  key_file: cert.pem\n";
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"tls_server_config:\n  cert_file: cert.pem\n  key_file: cert.pem\n  ciphers: x\n",
@@ -753,20 +731,6 @@ TEST_F(WebConfigTest, EachKindOfMistakeSaysItsLine) {
   std::string error;
   EXPECT_FALSE(cli::ReadWebConfig((ScratchDirectory().path() / "none.yml").string(), error));
   EXPECT_NE(error.find("cannot read web config"), std::string::npos) << error;
-}
-
-TEST(PasswordCheck, TakesOnlyTheRightUserWithTheRightPassword) {
-  char salt[CRYPT_GENSALT_OUTPUT_SIZE];
-  ASSERT_TRUE(crypt_gensalt_rn("$2b$", 4, nullptr, 0, salt, sizeof salt));
-  crypt_data data{};
-  const std::string hash = crypt_r("right", salt, &data);
-  const std::map<std::string, std::string> users = {{"alice", hash}, {"bob", "$2b$04$invalidinvalidinvalidinvalidinvalidinvalidinvalidinv"}};
-  EXPECT_TRUE(cli::CheckPassword(users, "alice", "right"));
-  EXPECT_FALSE(cli::CheckPassword(users, "alice", "wrong"));
-  EXPECT_FALSE(cli::CheckPassword(users, "alice", ""));
-  EXPECT_FALSE(cli::CheckPassword(users, "carol", "right"));  // the dummy hash is alice's: still refused
-  EXPECT_FALSE(cli::CheckPassword(users, "bob", "right"));
-  EXPECT_FALSE(cli::CheckPassword({}, "alice", "right"));
 }
 
 }  // namespace
