@@ -94,7 +94,8 @@ constexpr std::string_view kFlags[] = {"--help", "--version", "--list-addresses"
                                        "--time"};
 constexpr std::string_view kValueOptions[] = {"--address", "--count", "--seconds", "--src", "--dst", "--show",
                                               "--save-last", "--write", "--format", "--metrics-listen",
-                                              "--metrics-file", "--filter", "--conversation-limit"};
+                                              "--metrics-file", "--filter", "--conversation-limit",
+                                              "--metrics-allow", "--web-config"};
 
 bool Contains(std::span<const std::string_view> names, std::string_view name) {
   return std::ranges::find(names, name) != names.end();
@@ -140,6 +141,14 @@ std::optional<std::string> SetValue(std::string_view name, std::string_view valu
   } else if (name == "--metrics-file") {
     if (value.empty()) return "--metrics-file needs a file";
     options.metricsFile = value;
+  } else if (name == "--metrics-allow") {
+    // Empty lets an environment file leave it unset.
+    if (!value.empty()) options.metricsAllow = AllowList::Parse(value);
+    if (!value.empty() && !options.metricsAllow) {
+      return "bad --metrics-allow" + quoted + ": expected CIDR[,CIDR...], each an IPv4 or IPv6 ADDRESS[/BITS]";
+    }
+  } else if (name == "--web-config") {
+    options.webConfig = value;
   } else if (name == "--conversation-limit") {
     const auto limit = ParseCount(value);
     if (!limit) return "bad --conversation-limit" + quoted + ": expected a whole number from 1 to 2147483647";
@@ -192,6 +201,9 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
     return fail("--count and --seconds need --address");
   }
   if (options.metricsListen && !options.address) return fail("--metrics-listen needs --address");
+  if ((options.metricsAllow || !options.webConfig.empty()) && !options.metricsListen) {
+    return fail("--metrics-allow and --web-config need --metrics-listen");
+  }
   return {std::move(options), {}};
 }
 
@@ -205,7 +217,8 @@ std::string_view UsageText() {
 OPTION is one of --src PREFIX, --dst PREFIX, --show GROUP=PROTO[,PROTO...],
 --save-last DIR, --filter EXPR, --write FILE, --format FORMAT, --time, --quiet,
 --conversations, --conversation-limit N and --metrics-file PATH; LIVE
-OPTION one of --count N, --seconds S and --metrics-listen HOST:PORT.
+OPTION one of --count N, --seconds S, --metrics-listen HOST:PORT,
+--metrics-allow CIDR[,CIDR...] and --web-config FILE.
 
 Counts and lists IPv4 packets as the Orvanel dialog does: read from capture
 files, or captured live on one of this machine's own addresses. Every option
@@ -276,7 +289,23 @@ Options:
                    give 404. An empty HOST means every IPv4 address, an IPv6
                    HOST goes in brackets, PORT 0 takes a free port. Once
                    capturing it says on stderr where:
-                   "orvanel-cli: metrics on http://HOST:PORT/metrics".
+                   "orvanel-cli: metrics on http://HOST:PORT/metrics"
+                   (https with TLS).
+  --metrics-allow CIDR[,CIDR...]
+                   live: serve the metrics only to clients whose address is
+                   in one of these IPv4 or IPv6 prefixes (ADDRESS/BITS, or a
+                   bare ADDRESS); others are closed as they connect, before
+                   they send anything. Empty: every client (the default).
+  --web-config FILE
+                   live: TLS and basic auth for the metrics, from FILE in the
+                   web configuration format of Prometheus exporters (see
+                   README): tls_server_config (cert_file, key_file,
+                   client_auth_type NoClientCert or
+                   RequireAndVerifyClientCert, client_ca_file, min_version)
+                   and basic_auth_users (user: bcrypt hash). Unknown keys
+                   are an error. Re-read on SIGHUP; a bad new file keeps the
+                   old one and says why on stderr. Empty: none. (A live
+                   capture without it ignores SIGHUP.)
   --metrics-file PATH
                    write the metrics to PATH at the start, every second and
                    at the end, each time whole (a file beside it, then
@@ -378,7 +407,8 @@ Exit status:
   one of the files to read (the same file by device and inode; it is left
   untouched), an unreadable, empty, unsupported or damaged capture file (the
   rows and counters of what was read before the damage are printed first),
-  or an ADDRESS that is not one of this machine's; 1 with a one-line error
+  an ADDRESS that is not one of this machine's, or a --web-config FILE that
+  cannot be read or is bad (it says the line); 1 with a one-line error
   on stderr when a live capture cannot start (no right to capture, no
   address list, binding or receive mode refused), the metrics address
   cannot be listened on, or the address list cannot be read or is empty.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "capture/capture_options.h"
+#include "tools/allow_list.h"
 #include "tools/row_printer.h"
 
 namespace orvanel::cli {
@@ -36,6 +37,8 @@ struct CliOptions {
   std::uint32_t conversationLimit = 1'000'000;    // conversations held before the least active are folded
   bool time = false;                              // each row's capture time first
   std::optional<ListenAddress> metricsListen;     // live: serve /metrics here
+  std::optional<AllowList> metricsAllow;          // only to these addresses; none: to all
+  std::string webConfig;                          // TLS and basic auth from this file; empty: none
   std::string metricsFile;                        // rewrite the metrics here every second
   bool listAddresses = false;
   bool help = false;

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <functional>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -17,6 +18,7 @@
 #include "tools/metrics_server.h"
 #include "tools/metrics_text.h"
 #include "tools/row_printer.h"
+#include "tools/web_config.h"
 
 namespace orvanel::cli {
 namespace {
@@ -31,8 +33,10 @@ int Fail(int status, std::string_view message) {
   return status;
 }
 
-// Returns when the packet limit was reached, the time is up or a stop signal came.
-void WaitForEnd(const CaptureSession& session, double seconds, const sigset_t& stopSignals) {
+// Returns when the packet limit was reached, the time is up or a stop signal
+// came; calls hangUp on each SIGHUP.
+void WaitForEnd(const CaptureSession& session, double seconds, const sigset_t& signals,
+                const std::function<void()>& hangUp) {
   const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   for (;;) {
     if (session.LoopEnded()) return;
@@ -43,7 +47,9 @@ void WaitForEnd(const CaptureSession& session, double seconds, const sigset_t& s
       wait = std::min(wait, std::chrono::duration_cast<std::chrono::nanoseconds>(left));
     }
     const timespec timeout{0, static_cast<long>(wait.count())};
-    if (sigtimedwait(&stopSignals, nullptr, &timeout) > 0) return;
+    const int signal = sigtimedwait(&signals, nullptr, &timeout);
+    if (signal == SIGHUP) hangUp();
+    if (signal > 0 && signal != SIGHUP) return;
   }
 }
 
@@ -69,13 +75,14 @@ std::string InterfaceOf(const std::string& address) {
 
 int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRows& rows,
                    ConversationTable* conversations) {
-  // Stop signals are taken by WaitForEnd alone; the capture thread inherits
-  // the blocked set, and so does the metrics server's.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Stop signals and SIGHUP are taken by WaitForEnd alone; the capture
+  // thread inherits the blocked set, and so does the metrics server's.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   PacketCounters counters;
   // rows are written by the capture thread until Stop, then by this one
@@ -86,6 +93,9 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   const CaptureLabels labels{*options.address, InterfaceOf(*options.address), options.srcFilter, options.dstFilter};
   const auto metricsText = [&] { return MetricsText(counters, rows.RowsListed(), session.KernelDrops(), labels); };
   std::string error;
+  std::optional<WebConfig> web = WebConfig{};
+  if (!options.webConfig.empty()) web = ReadWebConfig(options.webConfig, error);
+  if (!web) return Fail(2, error);
   // The port is taken first, while a privileged one still can be. Strangers
   // may reach it, so the process gives up every capability once its capture
   // socket is open, before any thread starts.
@@ -100,7 +110,7 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   if (started.result != StartResult::Started) {
     return Fail(started.result == StartResult::NoAddressChosen ? 2 : 1, StartOutcomeText(started));
   }
-  if (server && !server->Start(error)) return Fail(1, error);
+  if (server && !server->Start(options.metricsAllow, std::move(*web), error)) return Fail(1, error);
   std::optional<MetricsFile> metricsFile;
   if (!options.metricsFile.empty()) {
     metricsFile.emplace(options.metricsFile, metricsText);
@@ -109,7 +119,18 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   // stderr is unbuffered
   if (server) std::fprintf(stderr, "orvanel-cli: metrics on %s\n", server->Url().c_str());
   std::fprintf(stderr, "orvanel-cli: capturing on %s\n", options.address->c_str());
-  WaitForEnd(session, options.seconds, stopSignals);
+  // The toolkit's users rotate certificates this way.
+  const auto reload = [&] {
+    if (!server || options.webConfig.empty()) return;
+    std::string problem;
+    std::optional<WebConfig> next = ReadWebConfig(options.webConfig, problem);
+    if (next && server->Reload(std::move(*next), problem)) {
+      std::fprintf(stderr, "orvanel-cli: web config %s reloaded\n", options.webConfig.c_str());
+    } else {
+      std::fprintf(stderr, "orvanel-cli: kept the web config in use: %s\n", problem.c_str());
+    }
+  };
+  WaitForEnd(session, options.seconds, signals, reload);
   FinishAndStop(session);
 
   losses.CaptureStopped();

@@ -45,10 +45,17 @@ QVariant ConversationModel::headerData(int section, Qt::Orientation orientation,
   return {};
 }
 
+// Not a reset: at a million rows the view would lay out every row again.
+// Rows come or go at the end, and the rest are drawn anew.
 void ConversationModel::SetRanking(std::vector<ConversationId> ranking) {
-  beginResetModel();
+  const int before = rowCount();
+  const int after = static_cast<int>(ranking.size());
+  if (after > before) beginInsertRows({}, before, after - 1);
+  if (after < before) beginRemoveRows({}, after, before - 1);
   ranking_ = std::move(ranking);
-  endResetModel();
+  if (after > before) endInsertRows();
+  if (after < before) endRemoveRows();
+  CountsChanged();
 }
 
 void ConversationModel::CountsChanged() {

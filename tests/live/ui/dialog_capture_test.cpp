@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <limits>
 
 #include <QCheckBox>
 #include <QDir>
@@ -320,28 +321,35 @@ TEST(DialogCapture, CountersKeepRefreshingThroughAFloodOfFullSizeDatagrams) {
   // The conversation window ranks the table while the capture thread writes it.
   QTest::keyClick(&dialog, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
   // Every listed row is a 1428-byte datagram; the UI thread must still get
-  // back to its refresh between the rows.
+  // back to its refresh between the rows. The flood is bounded by time alone,
+  // so a fast sender floods as long as a slow one.
   QElapsedTimer clock;
   clock.start();
   std::vector<qint64> changes;
   QString shown = Text(dialog, res::IDC_ALL_UDP);
+  long halfway = -1;
   {
-    const test::LoopbackFlow flow(std::string(1400, 'f'), std::chrono::microseconds(0), 300000, std::chrono::seconds(3));
+    const test::LoopbackFlow flow(std::string(1400, 'f'), std::chrono::microseconds(0),
+                                  std::numeric_limits<int>::max(), std::chrono::seconds(3));
     while (flow.Flowing()) {
       QTest::qWait(10);
       if (Text(dialog, res::IDC_ALL_UDP) != shown) shown = Text(dialog, res::IDC_ALL_UDP), changes.push_back(clock.elapsed());
+      if (halfway < 0 && clock.elapsed() >= 1500) halfway = shown.toLong();
     }
-    ASSERT_GT(flow.Sent(), 10000);
+    ASSERT_GT(flow.Sent(), 0);
   }
-  ASSERT_GE(changes.size(), 5u) << "the counters hardly moved during the flood";
+  ASSERT_GE(changes.size(), 2u) << "the counters hardly moved during the flood";
   qint64 longestGap = changes.front();
   for (std::size_t i = 1; i < changes.size(); ++i) longestGap = std::max(longestGap, changes[i] - changes[i - 1]);
   // The refresh runs every 100 ms; a loaded machine may stretch it, a stalled UI thread never shows.
   EXPECT_LT(longestGap, 1000) << changes.size() << " changes";
-  // Whatever was not counted or listed is in ERROR, not lost without a word.
-  ASSERT_TRUE(test::WaitFor([&] { return Rows(dialog) + Text(dialog, res::IDC_ERROR).toInt() >= Text(dialog, res::IDC_ALL_UDP).toInt(); }));
-  // Stopped, every counted packet is in exactly one conversation.
+  EXPECT_GT(shown.toLong(), halfway);  // still counting in the second half
+  // Stopped, whatever was counted is listed or counted as not listed, exactly.
   QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
+  const QString losses = dialog.GetDlgItem(res::IDC_ERROR)->toolTip();
+  const long notListed = losses.mid(losses.lastIndexOf(QStringLiteral("未列出 ")) + 4).toLong();
+  EXPECT_EQ(Rows(dialog) + notListed, Text(dialog, res::IDC_ALL_UDP).toLong()) << losses.toStdString();
+  // Every counted packet is in exactly one conversation.
   std::uint64_t inConversations = 0;
   dialog.Conversations().ForEach([&](ConversationId, const Conversation& c) { inConversations += c.Packets(); });
   std::uint64_t counted = 0;

@@ -2,6 +2,7 @@
 #include <pcap/dlt.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
@@ -16,6 +17,8 @@
 #include "tests/support/cli_process.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/promtool_check.h"
+#include "tools/allow_list.h"
+#include "tools/web_config.h"
 
 namespace orvanel::test {
 namespace {
@@ -631,6 +634,19 @@ TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
   for (const char* listen : {"9100", "127.0.0.1:", "127.0.0.1:65536", "127.0.0.1:-1", "::1:9100", "[::1]:x"}) {
     ExpectRejected({"--address", "127.0.0.1", "--metrics-listen", listen}, "bad --metrics-listen '" + std::string(listen));
   }
+  const std::vector<std::string> serving = {"--address", "10.9.8.7", "--metrics-listen", "127.0.0.1:0"};
+  for (const char* allow : {"10.0.0.0/33", "10.0.0.0/", "10.0.0/8", "::1/129", "10.0.0.0/8,", "x", "10.0.0.0/8x"}) {
+    auto arguments = serving;
+    arguments.insert(arguments.end(), {"--metrics-allow", allow});
+    ExpectRejected(arguments, "bad --metrics-allow '" + std::string(allow) + "'");
+  }
+  ExpectRejected({"--address", "10.9.8.7", "--metrics-allow", "10.0.0.0/8"}, "need --metrics-listen");
+  ExpectRejected({"--address", "10.9.8.7", "--web-config", good}, "need --metrics-listen");
+  // A bad web config ends the run before anything is listened on or captured.
+  std::ofstream(Path("web.yml")) << "basic_auth_users:\n  alice: plain\n";
+  auto arguments = serving;
+  arguments.insert(arguments.end(), {"--web-config", Path("web.yml")});
+  ExpectRejected(arguments, "web config " + Path("web.yml") + " line 2: the password hash of 'alice' is not bcrypt");
   for (const std::string& directory : {Path("missing"), good}) {
     // Checked before anything is read or captured.
     ExpectRejected({"--save-last", directory, "--read", good}, "--save-last '" + directory + "'");
@@ -684,11 +700,95 @@ TEST_F(CliTest, HelpDocumentsEveryOptionAndTheDefaults) {
                            "pcapng", "802.1Q", "cooked", "2048", "\\xHH", "--address ADDRESS", "--count N",
                            "--seconds S", "--list-addresses", "SIGTERM", "dropped by the kernel",
                            "Default: no limit", "--format FORMAT", "--quiet", "--metrics-listen HOST:PORT",
+                           "--metrics-allow CIDR[,CIDR...]", "--web-config FILE",
                            "--metrics-file PATH", "payload_base64", "source_address", "destination_port",
                            "orvanel_group_packets_total", "--option=VALUE", "PPP", "Cisco HDLC", "SLIP",
                            "radiotap", "--write FILE", "--version", "device and inode"}) {
     EXPECT_NE(run.out.find(word), std::string::npos) << word;
   }
+}
+
+sockaddr_storage SocketAddress(const char* text) {
+  sockaddr_storage address{};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+  if (inet_pton(AF_INET, text, &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+  } else if (inet_pton(AF_INET6, text, &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+  }
+  return address;
+}
+
+TEST(MetricsAllow, MatchesPrefixesOfEitherFamily) {
+  const auto list = cli::AllowList::Parse("10.1.0.0/16,192.0.2.7,2001:db8::/33,127.0.0.0/9");
+  ASSERT_TRUE(list);
+  const auto allows = [&](const char* text) {
+    const sockaddr_storage address = SocketAddress(text);
+    return list->Allows(reinterpret_cast<const sockaddr*>(&address));
+  };
+  for (const char* inside : {"10.1.0.0", "10.1.255.255", "192.0.2.7", "2001:db8::1", "2001:db8:7fff::", "127.127.0.1",
+                             "::ffff:10.1.2.3"}) {
+    EXPECT_TRUE(allows(inside)) << inside;
+  }
+  for (const char* outside : {"10.2.0.0", "10.0.255.255", "192.0.2.8", "2001:db8:8000::", "127.128.0.1", "::10.1.2.3",
+                              "::ffff:10.2.0.1"}) {
+    EXPECT_FALSE(allows(outside)) << outside;
+  }
+  const auto everything = cli::AllowList::Parse("0.0.0.0/0,::/0");
+  ASSERT_TRUE(everything);
+  const sockaddr_storage any = SocketAddress("203.0.113.9");
+  EXPECT_TRUE(everything->Allows(reinterpret_cast<const sockaddr*>(&any)));
+}
+
+class WebConfigTest : public testing::Test {
+ protected:
+  std::string Write(const std::string& name, const std::string& text) const {
+    std::ofstream(directory_.path() / name) << text;
+    return (directory_.path() / name).string();
+  }
+  // The error of reading text as a web config; empty when it was read.
+  std::string Error(const std::string& text) const {
+    std::string error;
+    return cli::ReadWebConfig(Write("web.yml", text), error) ? "" : error;
+  }
+
+ private:
+  const ScratchDirectory directory_{"orvanel-web-config"};
+};
+
+TEST_F(WebConfigTest, EachKindOfMistakeSaysItsLine) {
+  // Without TLS, or empty, a file is good; files it names are read from its folder.
+  Write("cert.pem", "CERT");
+  EXPECT_EQ(Error(""), "");
+  EXPECT_EQ(Error("basic_auth_users:\n  alice: $2y$04$" + std::string(53, 'a') + "\n"), "");
+  const std::string tls = "tls_server_config:\n  cert_file: cert.pem\n  key_file: cert.pem\n";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"tls_server_config:\n  cert_file: cert.pem\n  key_file: cert.pem\n  ciphers: x\n",
+       "line 4: unknown key 'ciphers' in tls_server_config"},
+      {"http_server_config:\n  http2: true\n", "line 1: unknown key 'http_server_config'"},
+      {"tls_server_config:\n  cert_file: cert.pem\n", "line 2: tls_server_config needs key_file"},
+      {tls + "  key_file: cert.pem\n", "line 4: key 'key_file' given twice"},
+      {"tls_server_config:\n  cert_file: missing.pem\n  key_file: cert.pem\n", "line 2: cannot read cert_file"},
+      {tls + "  client_auth_type: RequireAnyClientCert\n", "line 4: client_auth_type 'RequireAnyClientCert'"},
+      {tls + "  client_auth_type: RequireAndVerifyClientCert\n", "needs client_ca_file"},
+      {tls + "  client_ca_file: cert.pem\n", "line 4: client_ca_file needs client_auth_type"},
+      {tls + "  min_version: TLS14\n", "line 4: min_version 'TLS14'"},
+      {tls + "  cert_file: [a, b]\n", "line 4: key 'cert_file' given twice"},
+      {"tls_server_config:\n  cert_file: [a]\n  key_file: cert.pem\n", "line 2: cert_file must be a string"},
+      {"basic_auth_users:\n  alice: $1$md5\n", "line 2: the password hash of 'alice' is not bcrypt"},
+      {"basic_auth_users:\n  alice: $2y$04$short\n", "line 2: the password hash of 'alice' is not bcrypt"},
+      {"basic_auth_users: [alice]\n", "line 1: basic_auth_users must be a mapping"},
+      {"tls_server_config: {cert_file: x\n", " line "},
+      {"- a\n", "line 1: the file must be a mapping"},
+  };
+  for (const auto& [text, mention] : cases) {
+    const std::string error = Error(text);
+    EXPECT_NE(error.find(mention), std::string::npos) << text << "\n" << error;
+  }
+  std::string error;
+  EXPECT_FALSE(cli::ReadWebConfig((ScratchDirectory().path() / "none.yml").string(), error));
+  EXPECT_NE(error.find("cannot read web config"), std::string::npos) << error;
 }
 
 }  // namespace
