@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSettings>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardItemModel>
@@ -39,6 +40,7 @@
 #include "tests/support/test_files.h"
 #include "ui/cell_delegate.h"
 #include "ui/cell_text.h"
+#include "ui/expression_field.h"
 #include "ui/details_from_table.h"
 #include "ui/details_texts.h"
 #include "ui/find_window.h"
@@ -358,12 +360,19 @@ TEST(PacketTable, TheFindWindowListsWhatItsBoxSaysAndTakesEveryPress) {
            *spool.spool);
   }
   model.TakeRows();
+  QSettings(QStringLiteral("Orvanel"), QStringLiteral("orvanel")).remove(QStringLiteral("find"));
+  view.move(0, 0);
   FindWindow find(view, nullptr);
   find.Open();
+  EXPECT_FALSE(find.frameGeometry().intersects(view.frameGeometry()));  // beside the list, where there is room
   find.What().setText(QStringLiteral("udp"));
   find.OnlyMatching().setChecked(true);
   ASSERT_TRUE(QTest::qWaitFor([&] { return find.Status().text() == QStringLiteral("匹配 50 行，共 100 行"); }, 5000));
   QTest::keyClicks(&find.What(), QStringLiteral(" and foo"));  // typed, as a user changes it
+  // Red as it is typed, with libpcap's reason.
+  const auto base = [&] { return find.What().palette().color(QPalette::Base); };
+  EXPECT_TRUE(QTest::qWaitFor([&] { return base() == QColor(0xff, 0xaf, 0xaf); }, 5000));
+  EXPECT_EQ(find.What().toolTip(), QStringLiteral("syntax error in filter expression"));
   QTest::keyClick(&find.What(), Qt::Key_Return);
   EXPECT_FALSE(find.OnlyMatching().isChecked());
   EXPECT_EQ(view.Rows(), 100u);
@@ -376,7 +385,10 @@ TEST(PacketTable, TheFindWindowListsWhatItsBoxSaysAndTakesEveryPress) {
   EXPECT_EQ(find.Status().text(), reason);
   EXPECT_EQ(view.Rows(), 100u);
 
-  find.What().setText(QStringLiteral("udp"));
+  find.What().clear();
+  QTest::keyClicks(&find.What(), QStringLiteral("udp"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return base() == QColor(0xaf, 0xff, 0xaf); }, 5000));
+  EXPECT_EQ(find.What().toolTip(), QString());
   view.SelectOrdinal(99);  // the newest row, a TCP one
   // The search is taken up at the window's next poll: the later presses find it running.
   for (int press = 0; press < 3; ++press) find.FindNext(false);
@@ -386,6 +398,29 @@ TEST(PacketTable, TheFindWindowListsWhatItsBoxSaysAndTakesEveryPress) {
   find.FindNext(true);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !find.Searching(); }, 5000));
   EXPECT_EQ(view.Selected()->first, 96u);
+
+  // The expressions used come first in a drop-down, the last 20, in the next run too.
+  for (int port = 0; port < 25; ++port) {
+    find.What().setText(QStringLiteral("udp port %1").arg(port));
+    find.FindNext(false);
+  }
+  find.What().setText(QStringLiteral("udp"));
+  find.FindNext(false);
+  FindWindow next(view, nullptr);
+  ASSERT_EQ(next.Field().count(), 20);
+  EXPECT_EQ(next.Field().itemText(0), QStringLiteral("udp"));
+  EXPECT_EQ(next.Field().itemText(1), QStringLiteral("udp port 24"));
+  EXPECT_EQ(next.Field().itemText(19), QStringLiteral("udp port 6"));
+
+  // No side has room: over the end of the list away from the selected row.
+  find.hide();
+  view.resize(view.screen()->availableGeometry().size());
+  view.move(view.screen()->availableGeometry().topLeft());
+  view.SelectOrdinal(98);
+  find.Open();
+  const QRect row(view.viewport()->mapToGlobal(view.visualRect(model.index(model.WindowRowOf(98), 0)).topLeft()),
+                  view.visualRect(model.index(model.WindowRowOf(98), 0)).size());
+  EXPECT_FALSE(find.frameGeometry().intersects(row));
 }
 
 // The menu a right-click on a cell of the window's row brings up.
