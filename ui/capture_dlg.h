@@ -33,6 +33,7 @@ class QPushButton;
 namespace orvanel {
 
 class FindWindow;
+class RecentFiles;
 class SaveProgress;
 class PacketModel;
 class PacketListView;
@@ -113,6 +114,7 @@ class CCaptureDlg final : public QDialog {
   QIcon m_hIcon;
   QMenu* m_sysMenu = nullptr;
   QAction* m_openAction;
+  RecentFiles* m_recentFiles;
   QProgressDialog* m_progress = nullptr;
   RateGraph m_rateGraph{*this};
 
