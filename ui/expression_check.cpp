@@ -1,20 +1,25 @@
 #include "ui/expression_check.h"
 
-#include <QtConcurrent/QtConcurrentRun>
-
 #include "session/row_match.h"
 
 namespace orvanel {
+namespace {
+
+constexpr int kPollMilliseconds = 20;
+
+}  // namespace
 
 ExpressionCheck::ExpressionCheck(QObject* parent) : QObject(parent) {
-  connect(&watcher_, &QFutureWatcher<Result>::finished, this, &ExpressionCheck::OnFinished);
+  poll_.setInterval(kPollMilliseconds);
+  connect(&poll_, &QTimer::timeout, this, &ExpressionCheck::Poll);
 }
 
-// The check runs on; its result goes nowhere.
-ExpressionCheck::~ExpressionCheck() = default;
+ExpressionCheck::~ExpressionCheck() {
+  if (thread_.joinable()) thread_.join();
+}
 
 void ExpressionCheck::Check(const QString& expression) {
-  if (watcher_.isRunning()) {
+  if (thread_.joinable()) {
     next_ = expression;
     return;
   }
@@ -22,20 +27,26 @@ void ExpressionCheck::Check(const QString& expression) {
 }
 
 void ExpressionCheck::Start(const QString& expression) {
-  watcher_.setFuture(QtConcurrent::run([expression] {
+  checking_ = expression;
+  done_.store(false, std::memory_order_relaxed);
+  thread_ = std::thread([this, text = expression.toStdString()] {
     std::string error;
-    const bool compiles = RowMatcher::ForExpression(expression.toStdString(), error) != nullptr;
-    return Result{expression, compiles ? QString() : QString::fromStdString(error)};
-  }));
+    if (RowMatcher::ForExpression(text, error)) error.clear();
+    error_ = std::move(error);
+    done_.store(true, std::memory_order_release);
+  });
+  poll_.start();
 }
 
-void ExpressionCheck::OnFinished() {
-  const Result result = watcher_.result();
+void ExpressionCheck::Poll() {
+  if (!done_.load(std::memory_order_acquire)) return;
+  thread_.join();
+  poll_.stop();
   if (next_) {
     Start(*std::exchange(next_, std::nullopt));
     return;  // the text changed: this result is old
   }
-  emit checked(result.expression, result.error);
+  emit checked(checking_, QString::fromStdString(error_));
 }
 
 }  // namespace orvanel

@@ -1,12 +1,16 @@
 // Checks filter expressions as they are typed: libpcap compiles each on a
-// thread of the pool (a host name in one is looked up, which may take a
-// while), one at a time, always the latest text next.
+// thread of its own, since a host name in one is looked up, which may take a
+// while (libpcap compiles on several threads at once since 1.8). One check
+// at a time; the latest text typed meanwhile goes next.
 #pragma once
 
-#include <QFutureWatcher>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+#include <atomic>
 #include <optional>
+#include <string>
+#include <thread>
 
 namespace orvanel {
 
@@ -15,7 +19,7 @@ class ExpressionCheck final : public QObject {
 
  public:
   explicit ExpressionCheck(QObject* parent = nullptr);
-  ~ExpressionCheck() override;
+  ~ExpressionCheck() override;  // waits for a check under way
 
   void Check(const QString& expression);
 
@@ -24,14 +28,14 @@ class ExpressionCheck final : public QObject {
   void checked(const QString& expression, const QString& error);
 
  private:
-  struct Result {
-    QString expression;
-    QString error;
-  };
   void Start(const QString& expression);
-  void OnFinished();
+  void Poll();
 
-  QFutureWatcher<Result> watcher_;
+  QTimer poll_;
+  std::thread thread_;
+  QString checking_;
+  std::string error_;  // written by the thread before done_
+  std::atomic<bool> done_{false};
   std::optional<QString> next_;  // typed while a check ran
 };
 
