@@ -30,7 +30,7 @@ std::vector<DetailLayer> Describe(std::span<const std::uint8_t> datagram, bool i
   const ByteReader segment(payload.bytes);
   Described transport;
   switch (payload.protocol) {
-    case kProtocolTCP: transport = DescribeTcp(segment); break;
+    case kProtocolTCP: transport = DescribeTcp(segment, payload); break;
     case kProtocolUDP: transport = DescribeUdp(segment, payload.declared); break;
     case kProtocolICMP: transport = DescribeIcmp(segment); break;
     default:

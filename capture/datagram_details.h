@@ -86,7 +86,7 @@ enum class Finding : std::uint8_t {
   Trailing,            // bytes received past the total length
   ReservedBitSet,
   ChecksumRight,
-  ChecksumWrong,
+  ChecksumWrong,       // the value it should hold
   DisagreesWithIp,     // the IP payload's length
   RestMissing,         // of the data as declared: the bytes received
   LengthMissing,       // of an option

@@ -152,7 +152,7 @@ std::string FindingText(const DetailFinding& found) {
     case Finding::MissingBytes: return "（" + Decimal(first) + " 字节" + kMissingValue + "）";
     case Finding::Trailing: return "（其后多收到 " + ByteCount(first) + "）";
     case Finding::ChecksumRight: return "（正确）";
-    case Finding::ChecksumWrong: return "（错误）";
+    case Finding::ChecksumWrong: return "（错误，应为 " + Hex(std::uint32_t(first), 4) + "）";
     case Finding::DisagreesWithIp: return "（IP 载荷为 " + ByteCount(first) + "）";
     case Finding::RestMissing: return "（只收到 " + ByteCount(first) + "，其余" + kMissingValue + "）";
     case Finding::HeaderLengthInvalid: return "首部长度无效，其后的内容无法定位";

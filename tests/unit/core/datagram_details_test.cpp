@@ -101,6 +101,7 @@ TEST(DatagramDetails, TcpWithIpAndTcpOptionsDecodesEveryField) {
   bytes[tcpAt + 11] = 1;                              // acknowledgement 1
   bytes[tcpAt + 13] = 0x52;                           // ECE, ACK, SYN
   bytes[tcpAt + 14] = 0xFA, bytes[tcpAt + 15] = 0xF0; // window 64240
+  bytes[tcpAt + 16] = 0x0C, bytes[tcpAt + 17] = 0x99; // over the pseudo-header too
   test::SetHeaderChecksum(bytes);
   const auto layers = DescribeDatagram(bytes);
   ASSERT_EQ(Layers(layers), (std::vector<Layer>{Layer::Ipv4, Layer::Tcp, Layer::Data}));
@@ -125,6 +126,7 @@ TEST(DatagramDetails, TcpWithIpAndTcpOptionsDecodesEveryField) {
       {Id::AcknowledgementNumber, 1}, {Id::DataOffset, 44}, {Id::TcpFlags, 0x52}, {Id::Window, 64240},
       {Id::Options, 24}};
   for (const auto& [id, value] : tcpValues) EXPECT_EQ(Field(layers, Layer::Tcp, id), Seen{value}) << int(id);
+  EXPECT_EQ(Field(layers, Layer::Tcp, Id::Checksum), (Seen{0x0C99, Finding::ChecksumRight}));
   EXPECT_EQ(Field(layers, Layer::Data, Id::DataLength), Seen{2});
   // The options one each, with the data of those that have any.
   const auto options = [](const DetailField& field) {
@@ -141,9 +143,20 @@ TEST(DatagramDetails, TcpWithIpAndTcpOptionsDecodesEveryField) {
   EXPECT_EQ(Find(layers, Layer::Tcp, Id::Options)->options[1].length, std::nullopt);
   EXPECT_TRUE(Faults(layers).empty());
 
-  bytes[10] ^= 1;  // a wrong checksum is marked
+  // A wrong checksum is marked, with the value it should hold.
+  const std::uint32_t ipChecksum = bytes[10] << 8 | bytes[11];
+  bytes[10] ^= 1;
   EXPECT_EQ(Faults(DescribeDatagram(bytes)), std::vector<Id>{Id::HeaderChecksum});
-  EXPECT_EQ(Field(DescribeDatagram(bytes), Layer::Ipv4, Id::HeaderChecksum).finding, Finding::ChecksumWrong);
+  const DetailField wrongIp = *Find(DescribeDatagram(bytes), Layer::Ipv4, Id::HeaderChecksum);
+  EXPECT_EQ(wrongIp.finding, Finding::ChecksumWrong);
+  EXPECT_EQ(wrongIp.numbers[0], ipChecksum);
+  bytes[10] ^= 1;
+  bytes[tcpAt + 45] ^= 0x40;  // "hi" becomes "h)"
+  const DetailField wrongTcp = *Find(DescribeDatagram(bytes), Layer::Tcp, Id::Checksum);
+  EXPECT_EQ(wrongTcp.finding, Finding::ChecksumWrong);
+  EXPECT_EQ(wrongTcp.numbers[0], 0x0C99u + 0x40u);
+  // Not all of the segment received: nothing to check it by.
+  EXPECT_EQ(Field(Describe(bytes, bytes.size() - 1), Layer::Tcp, Id::Checksum).finding, Finding::None);
 }
 
 TEST(DatagramDetails, ATruncatedDatagramShowsWhatIsThereAndMarksTheRestMissing) {

@@ -589,7 +589,7 @@ TEST(PacketTable, DetailsReadInChineseWithEveryFaultSaid) {
   bytes[1] = 0xB9, bytes[4] = 0x1C, bytes[5] = 0x46, bytes[6] = 0x40;  // DSCP 46 ECN 1, identification, DF
   bytes[44] = 0x12, bytes[47] = 0x78, bytes[51] = 1, bytes[53] = 0x52;  // sequence, acknowledgement, flags
   bytes[54] = 0xFA, bytes[55] = 0xF0;                                   // window 64240
-  bytes[56] = 0xAB;                                                     // checksum
+  bytes[56] = 0x0C, bytes[57] = 0x99;                                   // checksum
   test::SetHeaderChecksum(bytes);
   char checksum[8];
   std::snprintf(checksum, sizeof checksum, "0x%02x%02x", bytes[10], bytes[11]);
@@ -601,7 +601,7 @@ TEST(PacketTable, DetailsReadInChineseWithEveryFaultSaid) {
                 "选项=20 字节", "  记录路由=类型 7，长度 11：指针 8，地址 10.0.0.1, 10.0.0.2",
                 "  路由器告警=类型 148，长度 4：值 0", "  无操作=类型 1", "  选项表结束=类型 0",
                 "TCP 首部", "源端口=51000", "目的端口=443", "序号=301990008", "确认号=1", "数据偏移=44 字节",
-                "标志=0x52（SYN，ACK，ECE）", "窗口=64240", "校验和=0xab00", "紧急指针=0", "选项=24 字节",
+                "标志=0x52（SYN，ACK，ECE）", "窗口=64240", "校验和=0x0c99（正确）", "紧急指针=0", "选项=24 字节",
                 "  最大报文段长度=类型 2，长度 4：1460", "  无操作=类型 1", "  窗口扩大=类型 3，长度 3：移位 7",
                 "  允许选择确认=类型 4，长度 2", "  时间戳=类型 8，长度 10：TSval 5，TSecr 9", "  选项表结束=类型 0",
                 "数据", "长度=2 字节"}));
@@ -638,7 +638,8 @@ TEST(PacketTable, DetailsReadInChineseWithEveryFaultSaid) {
       {changed(changed(plain, 6, 0xA0), 7, 0xB9), "说明=片偏移不为 0，不含 TCP 首部"},
       {changed(plain, 32, 0xF0), "数据偏移=60 字节（只收到 24 字节） !"},
       {changed(udp, 25, 12), "长度=12 字节（IP 载荷为 16 字节） !"},
-      {changed(plain, 10, 1), "首部校验和=0x0100（错误） !"},
+      {changed(plain, 10, 1), "首部校验和=0x0100（错误，应为 0x66ca） !"},
+      {plain, "校验和=0x0000（错误，应为 0xbdf9） !"},
       {test::Datagram{.protocol = 47}.Bytes(), "载荷（GRE）"},
   };
   for (const auto& [datagram, line] : cases) {
