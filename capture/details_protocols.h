@@ -37,5 +37,9 @@ Described DescribeIcmp(const ByteReader& segment);
 
 // Error messages quote the datagram that caused them.
 bool IsIcmpError(std::uint8_t type);
+// How many bytes of an error message's data the quoted datagram takes when
+// RFC 4884's length says (an extension structure follows them); else 0.
+std::size_t IcmpQuotedLength(const ByteReader& message);
+DetailLayer DescribeIcmpExtension(const ByteReader& extension);
 
 }  // namespace orvanel::details

@@ -326,6 +326,33 @@ TEST(DatagramDetails, IcmpMessagesGiveTheFieldsOfTheirType) {
   EXPECT_EQ(Field(layers, Layer::Udp, Id::DestinationPort, true), Seen{33434});
   EXPECT_EQ(Field(layers, Layer::Data, Id::DataLength, true), (Seen{5, Finding::RestMissing, {0, 0}}));
 
+  // RFC 4884: after the quoted datagram, padded to 128 bytes, an extension
+  // structure; here RFC 4950's MPLS label stack of one entry.
+  std::string extended(quoted.begin(), quoted.end());
+  extended.resize(128, '\0');
+  extended += std::string("\x20\x00\xca\x0d\x00\x08\x01\x01\x03\xe8\x11\x01", 12);
+  std::vector<std::uint8_t> timeExceeded = Icmp(11, 0, extended);
+  timeExceeded[25] = 32;  // words of the quoted datagram
+  layers = DescribeDatagram(timeExceeded);
+  EXPECT_EQ(Layers(layers), (std::vector<Layer>{Layer::Ipv4, Layer::Icmp, Layer::Ipv4, Layer::Udp, Layer::Data,
+                                                Layer::IcmpExtension}));
+  EXPECT_EQ(Field(layers, Layer::Icmp, Id::QuotedLength), Seen{32});
+  EXPECT_EQ(Field(layers, Layer::Ipv4, Id::TotalLength, true), Seen{33});  // the padding is no surplus
+  EXPECT_EQ(Field(layers, Layer::IcmpExtension, Id::ExtensionVersion), Seen{2});
+  EXPECT_EQ(Field(layers, Layer::IcmpExtension, Id::ExtensionChecksum), (Seen{0xCA0D, Finding::ChecksumRight}));
+  EXPECT_EQ(Field(layers, Layer::IcmpExtension, Id::ExtensionObjects), Seen{8});
+  const DetailField& objects = *Find(layers, Layer::IcmpExtension, Id::ExtensionObjects);
+  ASSERT_EQ(objects.options.size(), 1u);
+  EXPECT_EQ(objects.options[0].kind, 1);
+  EXPECT_EQ(objects.options[0].length, 8);
+  EXPECT_EQ(objects.options[0].data, (std::vector<std::uint8_t>{1, 0x03, 0xE8, 0x11, 0x01}));
+  EXPECT_TRUE(Faults({layers[5]}).empty());
+  // An object longer than the bytes, every cut of the structure: said, never read past.
+  timeExceeded[20 + 8 + 128 + 5] = 0x20;
+  EXPECT_EQ(Find(DescribeDatagram(timeExceeded), Layer::IcmpExtension, Id::ExtensionObjects)->options[0].finding,
+            Finding::MissingBytes);
+  for (std::size_t length = 20 + 8 + 128; length <= timeExceeded.size(); ++length) Describe(timeExceeded, length);
+
   const auto cut = Describe(Icmp(8, 0), 22);
   EXPECT_EQ(Field(cut, Layer::Icmp, Id::IcmpCode), Seen{0});
   EXPECT_EQ(Field(cut, Layer::Icmp, Id::Checksum), kMissing);

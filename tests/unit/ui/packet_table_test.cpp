@@ -660,6 +660,19 @@ TEST(PacketTable, DetailsReadInChineseWithEveryFaultSaid) {
   for (const char* line : {"类型=3（目标不可达）", "代码=4（需要分片但设置了不分片）", "原始数据报 · IPv4 首部"}) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
   }
+  // An MPLS label stack in an extension structure after the quoted datagram, padded to 128 bytes.
+  std::vector<std::uint8_t> extended = cut(needFrag, 48);
+  extended.resize(20 + 8 + 128);
+  extended[25] = 32;
+  for (const std::uint8_t byte : {0x20, 0x00, 0xCA, 0x0D, 0x00, 0x08, 0x01, 0x01, 0x03, 0xE8, 0x11, 0x01}) {
+    extended.push_back(byte);
+  }
+  extended[2] = 0, extended[3] = std::uint8_t(extended.size());
+  const std::vector<std::string> extendedLines = DetailLines(extended);
+  for (const char* line : {"原始数据报长度=128 字节", "ICMP 扩展结构", "版本=2", "校验和=0xca0d（正确）", "对象=8 字节",
+                           "  MPLS 标签栈=类 1，长度 8 字节，类型 1：标签 16001，TC 0，S 1，TTL 1"}) {
+    EXPECT_NE(std::find(extendedLines.begin(), extendedLines.end(), line), extendedLines.end()) << line;
+  }
 }
 
 // Every line of a details window's tree as "label=value".
