@@ -25,6 +25,8 @@ namespace {
 
 constexpr int kPollMilliseconds = 100;
 constexpr int kProgressSteps = 1000;
+// F3 presses kept while a search runs; a key held down stops adding there.
+constexpr int kMaxPressesAhead = 100;
 
 // The text in each encoding the payload column shows it in.
 std::vector<std::string> Encodings(const QString& text) {
@@ -163,7 +165,7 @@ void FindWindow::FindNext(bool up) {
   // A press during a search for the same in the same direction goes on from
   // the match that search finds.
   if (search_ && up == searchUp_ && Sought() == searchSought_) {
-    ++pressesAhead_;
+    pressesAhead_ = std::min(pressesAhead_ + 1, kMaxPressesAhead);
     return;
   }
   Stop();
