@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QStringEncoder>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ui/expression_field.h"
 #include "ui/packet_list_view.h"
