@@ -502,6 +502,10 @@ TEST(PacketTable, ARowsMenuAppliesTheClickedCellAsAFilter) {
     EXPECT_TRUE(find.OnlyMatching().isChecked());
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.TakeRows(), view.Rows() == cell.rows; }, 5000))
         << cell.expression.toStdString() << ": " << view.Rows();
+    // The clicked row stays selected, once the filter has looked that far.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.TakeRows(), view.Selected().has_value(); }, 5000));
+    EXPECT_EQ(model.SpoolIndex(view.Selected()->first), 58u);
+    EXPECT_EQ(view.Selected()->first, view.Selected()->last);
     ShowAll(model);
     for (int row = 0; row < model.rowCount(); ++row) EXPECT_EQ(Cell(model, row, cell.column), value) << row;
     find.OnlyMatching().setChecked(false);
