@@ -10,6 +10,14 @@ namespace {
 
 using namespace details;
 
+// Before an extension structure the quoted datagram is padded with zeros (to
+// 128 bytes at least): the padding is no part of it.
+std::span<const std::uint8_t> QuotedWithoutPadding(std::span<const std::uint8_t> quoted) {
+  if (quoted.size() < 4) return quoted;
+  const std::size_t totalLength = ReadBigEndian16(quoted, 2);
+  return totalLength < quoted.size() ? quoted.first(totalLength) : quoted;
+}
+
 // inIcmpError: the datagram is the one an ICMP error message quotes.
 std::vector<DetailLayer> Describe(std::span<const std::uint8_t> datagram, bool inIcmpError) {
   const ByteReader bytes(datagram);
@@ -30,7 +38,7 @@ std::vector<DetailLayer> Describe(std::span<const std::uint8_t> datagram, bool i
   const ByteReader segment(payload.bytes);
   Described transport;
   switch (payload.protocol) {
-    case kProtocolTCP: transport = DescribeTcp(segment); break;
+    case kProtocolTCP: transport = DescribeTcp(segment, payload); break;
     case kProtocolUDP: transport = DescribeUdp(segment, payload.declared); break;
     case kProtocolICMP: transport = DescribeIcmp(segment); break;
     default:
@@ -43,10 +51,12 @@ std::vector<DetailLayer> Describe(std::span<const std::uint8_t> datagram, bool i
   const std::span<const std::uint8_t> data = payload.bytes.subspan(transport.dataOffset);
   const std::size_t declared = payload.declared > transport.dataOffset ? payload.declared - transport.dataOffset : 0;
   if (payload.protocol == kProtocolICMP && IsIcmpError(payload.bytes[0]) && !inIcmpError && !data.empty()) {
-    for (DetailLayer& quoted : Describe(data, true)) {
+    const std::size_t quotedLength = IcmpQuotedLength(segment);
+    for (DetailLayer& quoted : Describe(quotedLength ? QuotedWithoutPadding(data.first(quotedLength)) : data, true)) {
       quoted.quoted = true;
       layers.push_back(std::move(quoted));
     }
+    if (quotedLength) layers.push_back(DescribeIcmpExtension(ByteReader(data.subspan(quotedLength))));
     return layers;
   }
   layers.push_back(DataLayer(DetailLayerId::Data, data.size(), declared));

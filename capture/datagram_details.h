@@ -23,6 +23,7 @@ enum class DetailLayerId : std::uint8_t {
   Fragment,   // the data of a fragment with a non-zero offset
   Payload,    // what a protocol not decoded further carries
   Data,       // what follows the transport header
+  IcmpExtension,  // RFC 4884's extension structure after the datagram an error quotes
 };
 
 enum class DetailFieldId : std::uint8_t {
@@ -66,7 +67,12 @@ enum class DetailFieldId : std::uint8_t {
   AddressEntrySize,
   Lifetime,
   ParameterPointer,
+  QuotedLength,  // RFC 4884: the quoted datagram's length, in 32-bit words
   RestOfHeader,
+  // The ICMP extension structure
+  ExtensionVersion,
+  ExtensionChecksum,
+  ExtensionObjects,  // value the length; the objects one each, as options are
   // The layers after the headers
   Note,        // no value: the finding says it all
   DataLength,  // bytes: as declared when fewer were received
@@ -78,6 +84,7 @@ enum class Finding : std::uint8_t {
   None,
   Missing,             // the field's bytes were not received
   NotFour,             // the version
+  NotTwo,              // the extension structure's version
   BelowMinimum,        // the smallest valid value
   BeyondReceived,      // a header longer than the bytes: those received
   BelowHeaderLength,   // a total length shorter than the header
@@ -86,7 +93,7 @@ enum class Finding : std::uint8_t {
   Trailing,            // bytes received past the total length
   ReservedBitSet,
   ChecksumRight,
-  ChecksumWrong,
+  ChecksumWrong,       // the value it should hold
   DisagreesWithIp,     // the IP payload's length
   RestMissing,         // of the data as declared: the bytes received
   LengthMissing,       // of an option
@@ -104,10 +111,11 @@ struct DetailFinding {
   bool Fault() const { return IsFault(finding); }
 };
 
-// One IPv4 or TCP option as far as it was received.
+// One IPv4 or TCP option as far as it was received; or an object of an ICMP
+// extension structure: kind its class, length its length, data its c-type and contents.
 struct DetailOption : DetailFinding {
   std::uint8_t kind = 0;
-  std::optional<std::uint8_t> length;  // none for the one-byte kinds, or when not received
+  std::optional<std::uint16_t> length;  // none for the one-byte kinds, or when not received
   std::vector<std::uint8_t> data;      // after the kind and length bytes, when all are there
 };
 

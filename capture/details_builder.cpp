@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "capture/internet_checksum.h"
+
 namespace orvanel::details {
 namespace {
 
@@ -107,6 +109,15 @@ DetailLayer DataLayer(DetailLayerId id, std::size_t received, std::size_t declar
     layer.Add(DetailFieldId::DataLength, std::uint32_t(received));
   }
   return layer.Take();
+}
+
+void MarkChecksum(DetailField& checksum, std::uint32_t sum) {
+  if (sum == 0xFFFF) {
+    checksum.finding = Finding::ChecksumRight;
+    return;
+  }
+  checksum.finding = Finding::ChecksumWrong;
+  checksum.numbers[0] = ExpectedChecksum(sum, static_cast<std::uint16_t>(checksum.value));
 }
 
 }  // namespace orvanel::details

@@ -60,6 +60,10 @@ void AddOptions(LayerBuilder& layer, const ByteReader& header, std::size_t begin
 // may run past the bytes received.
 void AddHeaderLength(LayerBuilder& layer, DetailFieldId id, bool present, std::size_t length, std::size_t received);
 
+// A checksum field right or wrong, by the one's-complement sum of what it
+// covers (itself included); wrong, with the value it should hold.
+void MarkChecksum(DetailField& checksum, std::uint32_t sum);
+
 // The bytes after the headers: as many as declared, of which some may be missing.
 DetailLayer DataLayer(DetailLayerId id, std::size_t received, std::size_t declared);
 

@@ -5,10 +5,31 @@ namespace orvanel::details {
 namespace {
 
 constexpr std::size_t kIcmpHeader = 8;
+constexpr std::size_t kPaddedQuote = 128;
 
 }  // namespace
 
 bool IsIcmpError(std::uint8_t type) { return type == 3 || type == 4 || type == 5 || type == 11 || type == 12; }
+
+namespace {
+
+// The errors RFC 4884 gives a length octet: destination unreachable, time
+// exceeded and parameter problem.
+bool HasQuotedLength(const ByteReader& message) {
+  if (!message.Has(0, 1)) return false;
+  const std::uint32_t type = message.Value(0, 1);
+  return type == 3 || type == 11 || type == 12;
+}
+
+}  // namespace
+
+std::size_t IcmpQuotedLength(const ByteReader& message) {
+  if (!HasQuotedLength(message) || !message.Has(5, 1)) return 0;
+  const std::size_t length = message.Value(5, 1) * 4u;
+  // With an extension structure the quoted datagram is padded to 128 bytes
+  // at least; a shorter length is an older sender's unused byte.
+  return length >= kPaddedQuote && kIcmpHeader + length < message.size() ? length : 0;
+}
 
 Described DescribeIcmp(const ByteReader& segment) {
   LayerBuilder layer(DetailLayerId::Icmp, segment);
@@ -16,6 +37,7 @@ Described DescribeIcmp(const ByteReader& segment) {
   layer.Field(DetailFieldId::IcmpCode, 1, 1);
   layer.Field(DetailFieldId::Checksum, 2, 2);
   if (!segment.Has(0, 1)) return {layer.Take(), 0};
+  if (IcmpQuotedLength(segment) != 0) layer.Field(DetailFieldId::QuotedLength, 5, 1);
   const auto type = static_cast<std::uint8_t>(segment.Value(0, 1));
   std::size_t headerLength = kIcmpHeader;
   switch (type) {

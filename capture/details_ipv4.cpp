@@ -1,18 +1,8 @@
 // The IPv4 header, its options included.
 #include "capture/details_protocols.h"
+#include "capture/internet_checksum.h"
 
 namespace orvanel::details {
-namespace {
-
-// The one's-complement sum of a header with a right checksum is 0xFFFF.
-bool ChecksumHolds(std::span<const std::uint8_t> header) {
-  std::uint32_t sum = 0;
-  for (std::size_t at = 0; at + 1 < header.size(); at += 2) sum += ReadBigEndian16(header, at);
-  while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
-  return sum == 0xFFFF;
-}
-
-}  // namespace
 
 DetailLayer DescribeIpv4(const ByteReader& bytes, Payload& payload) {
   LayerBuilder layer(DetailLayerId::Ipv4, bytes);
@@ -49,7 +39,7 @@ DetailLayer DescribeIpv4(const ByteReader& bytes, Payload& payload) {
   layer.Field(DetailFieldId::Protocol, 9, 1);
   DetailField& checksum = layer.Field(DetailFieldId::HeaderChecksum, 10, 2);
   if (bytes.Has(10, 2) && lengthValid && headerLength <= bytes.size()) {
-    checksum.finding = ChecksumHolds(bytes.Range(0, headerLength)) ? Finding::ChecksumRight : Finding::ChecksumWrong;
+    MarkChecksum(checksum, OnesComplementSum(bytes.Range(0, headerLength)));
   }
   layer.Address(DetailFieldId::SourceAddress, 12);
   layer.Address(DetailFieldId::DestinationAddress, 16);
@@ -61,6 +51,7 @@ DetailLayer DescribeIpv4(const ByteReader& bytes, Payload& payload) {
     payload.bytes = bytes.Range(headerLength, end);
     payload.declared = end > headerLength ? end - headerLength : 0;
     payload.protocol = static_cast<std::uint8_t>(bytes.Value(9, 1));
+    payload.addresses = bytes.Range(12, 20);
     payload.fragmentOffset = bytes.Value(6, 2) & 0x1FFF;
   }
   return layer.Take();

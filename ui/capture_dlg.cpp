@@ -33,6 +33,7 @@
 #include "ui/optional_columns.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
+#include "ui/recent_files.h"
 #include "ui/row_menu.h"
 #include "ui/save_progress.h"
 #include "ui/window_icon.h"
@@ -115,6 +116,7 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
       m_hIcon(ProgramIcon()),
       m_openAction(new QAction(QStringLiteral("打开捕获文件(&O)..."), this)),
       m_conversationsAction(new QAction(QStringLiteral("会话统计(&C)..."), this)),
+      m_recentFiles(new RecentFiles(*m_openAction, this)),
       m_spool(RowSpool::CreateInCacheDirectory()),
       m_packets(new PacketModel(*m_spool, this)) {
   m_lcPackets->SetPackets(*m_packets);
@@ -141,6 +143,7 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   m_conversationsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
   addAction(m_conversationsAction);
   connect(m_conversationsAction, &QAction::triggered, this, &CCaptureDlg::ShowConversations);
+  connect(m_recentFiles, &RecentFiles::chosen, this, [this](const QString& file) { OpenCaptureFiles({file}); });
   setAcceptDrops(true);
   connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, [this] { Finder().Open(); });
   // F3 also from the find window.
@@ -242,9 +245,14 @@ void CCaptureDlg::BuildSystemMenu() {
   m_sysMenu->addSeparator();
   connect(m_sysMenu->addAction(QStringLiteral("流量图(&G)...")), &QAction::triggered, this, [this] { m_rateGraph.Show(); });
   m_sysMenu->addAction(m_openAction);
+  m_sysMenu->addMenu(m_recentFiles->Menu());
   connect(m_sysMenu->addAction(QStringLiteral("保存列表为 pcapng(&S)...")), &QAction::triggered, this,
           &CCaptureDlg::OnSaveList);
-  connect(m_sysMenu->addAction(QStringLiteral("查找(&F)...")), &QAction::triggered, this, [this] { Finder().Open(); });
+  QAction* find = m_sysMenu->addAction(QStringLiteral("查找(&F)..."));
+  connect(find, &QAction::triggered, this, [this] { Finder().Open(); });
+  // Shown as Ctrl+O is; the dialog's own shortcut takes it outside the menu.
+  find->setShortcut(QKeySequence::Find);
+  find->setShortcutContext(Qt::WidgetShortcut);
   m_sysMenu->addAction(m_conversationsAction);
   const QString about = ToQString(res::LoadString(res::IDS_ABOUTBOX));
   if (!about.isEmpty()) addCommand(about, res::IDM_ABOUTBOX);
@@ -486,6 +494,7 @@ void CCaptureDlg::OpenCaptureFiles(const QStringList& files) {
     ShowMessage(this, CaptureFileMessage(*failure));
     return;
   }
+  m_recentFiles->Add(files);
   EnableSettings(false);
   m_btnStart->setEnabled(false);
   m_openAction->setEnabled(false);

@@ -35,6 +35,7 @@ namespace orvanel {
 
 class ConversationWindow;
 class FindWindow;
+class RecentFiles;
 class SaveProgress;
 class PacketModel;
 class PacketListView;
@@ -120,6 +121,7 @@ class CCaptureDlg final : public QDialog {
   QMenu* m_sysMenu = nullptr;
   QAction* m_openAction;
   QAction* m_conversationsAction;
+  RecentFiles* m_recentFiles;
   QProgressDialog* m_progress = nullptr;
   RateGraph m_rateGraph{*this};
 

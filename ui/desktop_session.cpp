@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <cstdio>
 #include <cstdlib>
@@ -45,9 +46,16 @@ void SayNoDesktopSession() {
 void HoldOrEnd(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   if (type == QtFatalMsg) {
     SayNoDesktopSession();
-    // Qt's first word says why, e.g. "could not connect to display :77".
-    const QString& why = g_heldMessages->isEmpty() ? text : g_heldMessages->front().text;
-    std::fprintf(stderr, "orvanel: (%s)\n", qPrintable(why.section(QLatin1Char('\n'), 0, 0)));
+    // Qt's words say why, one line for each platform it tried: "could not
+    // connect to display :77", "Failed to create wl_display (...)".
+    QStringList why;
+    for (const HeldMessage& held : *g_heldMessages) {
+      // The plugin loader's own line only repeats that the platform failed.
+      if (held.category != "qt.qpa.plugin") why << held.text.section(QLatin1Char('\n'), 0, 0);
+    }
+    if (why.isEmpty()) why << text.section(QLatin1Char('\n'), 0, 0);
+    why.removeDuplicates();
+    for (const QString& line : why) std::fprintf(stderr, "orvanel: (%s)\n", qPrintable(line));
     std::fflush(stderr);
     std::_Exit(1);
   }

@@ -145,6 +145,7 @@ std::string FindingText(const DetailFinding& found) {
   const auto [first, second] = found.numbers;
   switch (found.finding) {
     case Finding::NotFour: return "（不是 4）";
+    case Finding::NotTwo: return "（不是 2）";
     case Finding::BelowMinimum: return "（小于 " + Decimal(first) + "，无效）";
     case Finding::BeyondReceived: return "（只收到 " + ByteCount(first) + "）";
     case Finding::BelowHeaderLength: return "（小于首部长度）";
@@ -152,7 +153,7 @@ std::string FindingText(const DetailFinding& found) {
     case Finding::MissingBytes: return "（" + Decimal(first) + " 字节" + kMissingValue + "）";
     case Finding::Trailing: return "（其后多收到 " + ByteCount(first) + "）";
     case Finding::ChecksumRight: return "（正确）";
-    case Finding::ChecksumWrong: return "（错误）";
+    case Finding::ChecksumWrong: return "（错误，应为 " + Hex(std::uint32_t(first), 4) + "）";
     case Finding::DisagreesWithIp: return "（IP 载荷为 " + ByteCount(first) + "）";
     case Finding::RestMissing: return "（只收到 " + ByteCount(first) + "，其余" + kMissingValue + "）";
     case Finding::HeaderLengthInvalid: return "首部长度无效，其后的内容无法定位";
@@ -200,7 +201,11 @@ const char* Label(DetailFieldId id) {
     case DetailFieldId::AddressEntrySize: return "地址项长度";
     case DetailFieldId::Lifetime: return "生存期";
     case DetailFieldId::ParameterPointer: return "指针";
+    case DetailFieldId::QuotedLength: return "原始数据报长度";
     case DetailFieldId::RestOfHeader: return "首部其余部分";
+    case DetailFieldId::ExtensionVersion: return "版本";
+    case DetailFieldId::ExtensionChecksum: return "校验和";
+    case DetailFieldId::ExtensionObjects: return "对象";
     case DetailFieldId::Note: return "说明";
     case DetailFieldId::DataLength: return "长度";
   }
@@ -218,6 +223,7 @@ std::string Title(const DetailLayer& layer) {
     case DetailLayerId::Fragment: title = "分片数据"; break;
     case DetailLayerId::Payload: title = "载荷"; break;
     case DetailLayerId::Data: title = "数据"; break;
+    case DetailLayerId::IcmpExtension: title = "ICMP 扩展结构"; break;
   }
   std::string text = layer.quoted ? std::string("原始数据报 · ") + title : title;
   if (layer.id == DetailLayerId::Payload) text += "（" + ProtocolName(layer.protocol) + "）";
@@ -235,7 +241,9 @@ std::string ValueText(DetailFieldId id, std::uint32_t value, std::uint8_t type) 
     case DetailFieldId::Options:
     case DetailFieldId::DataOffset:
     case DetailFieldId::UdpLength:
-    case DetailFieldId::DataLength: return ByteCount(value);
+    case DetailFieldId::DataLength:
+    case DetailFieldId::ExtensionObjects: return ByteCount(value);
+    case DetailFieldId::QuotedLength: return ByteCount(value * 4);
     case DetailFieldId::TypeOfService:
       return Hex(value, 2) + "（DSCP " + Decimal(value >> 2) + "，ECN " + Decimal(value & 3) + "）";
     case DetailFieldId::Identification: return Hex(value, 4) + "（" + Decimal(value) + "）";
@@ -244,7 +252,8 @@ std::string ValueText(DetailFieldId id, std::uint32_t value, std::uint8_t type) 
     case DetailFieldId::FragmentOffset: return Decimal(value) + (value ? "（" + ByteCount(value * 8) + "）" : "");
     case DetailFieldId::Protocol: return Decimal(value) + "（" + ProtocolName(value) + "）";
     case DetailFieldId::HeaderChecksum:
-    case DetailFieldId::Checksum: return Hex(value, 4);
+    case DetailFieldId::Checksum:
+    case DetailFieldId::ExtensionChecksum: return Hex(value, 4);
     case DetailFieldId::UdpChecksum: return Hex(value, 4) + (value == 0 ? "（未使用）" : "");
     case DetailFieldId::RestOfHeader: return Hex(value, 8);
     case DetailFieldId::SourceAddress:
@@ -265,7 +274,34 @@ std::string ValueText(DetailFieldId id, std::uint32_t value, std::uint8_t type) 
   }
 }
 
+// An object of an ICMP extension structure: its class and c-type, and an MPLS
+// label stack's entries one by one.
+FieldText ExtensionObjectText(const DetailOption& object) {
+  const bool mpls = object.kind == 1;
+  std::string value = "类 " + Decimal(object.kind);
+  if (object.finding == Finding::LengthMissing) value += "，长度" + std::string(kMissingValue);
+  if (object.length) value += "，长度 " + ByteCount(*object.length) + FindingText(object);
+  if (!object.Fault() && !object.data.empty()) {
+    const std::uint8_t type = object.data[0];
+    value += "，类型 " + Decimal(type);
+    const std::span<const std::uint8_t> contents = std::span(object.data).subspan(1);
+    std::vector<std::string> entries;
+    if (mpls && type == 1 && contents.size() % 4 == 0) {
+      for (std::size_t at = 0; at < contents.size(); at += 4) {
+        const std::uint32_t entry = ReadBigEndian(contents, at, 4);
+        entries.push_back("标签 " + Decimal(entry >> 12) + "，TC " + Decimal(entry >> 9 & 7) + "，S " +
+                          Decimal(entry >> 8 & 1) + "，TTL " + Decimal(entry & 0xFF));
+      }
+    } else if (!contents.empty()) {
+      entries.push_back(HexBytes(contents));
+    }
+    if (!entries.empty()) value += "：" + Joined(entries, "；");
+  }
+  return {mpls ? "MPLS 标签栈" : "未知对象", value, object.Fault(), {}};
+}
+
 FieldText OptionText(DetailLayerId layer, const DetailOption& option) {
+  if (layer == DetailLayerId::IcmpExtension) return ExtensionObjectText(option);
   const std::span<const OptionKind> kinds = layer == DetailLayerId::Ipv4 ? std::span<const OptionKind>(kIpOptions)
                                                                          : std::span<const OptionKind>(kTcpOptions);
   const auto known = std::find_if(kinds.begin(), kinds.end(), [&](const OptionKind& k) { return k.kind == option.kind; });

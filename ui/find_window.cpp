@@ -9,9 +9,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStringEncoder>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "ui/expression_field.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
 #include "session/row_filter.h"
@@ -23,6 +26,8 @@ namespace {
 
 constexpr int kPollMilliseconds = 100;
 constexpr int kProgressSteps = 1000;
+// F3 presses kept while a search runs; a key held down stops adding there.
+constexpr int kMaxPressesAhead = 100;
 
 // The text in each encoding the payload column shows it in.
 std::vector<std::string> Encodings(const QString& text) {
@@ -41,7 +46,8 @@ std::vector<std::string> Encodings(const QString& text) {
 FindWindow::FindWindow(PacketListView& view, QWidget* parent)
     : QDialog(parent),
       view_(view),
-      what_(new QLineEdit(this)),
+      field_(new ExpressionField(this)),
+      what_(field_->lineEdit()),
       expression_(new QRadioButton(QStringLiteral("过滤表达式(&E)"), this)),
       payload_(new QRadioButton(QStringLiteral("数据包内容(&T)"), this)),
       up_(new QRadioButton(QStringLiteral("向上(&U)"), this)),
@@ -54,7 +60,7 @@ FindWindow::FindWindow(PacketListView& view, QWidget* parent)
   setWindowTitle(QStringLiteral("查找"));
   setModal(false);
   auto* label = new QLabel(QStringLiteral("查找内容(&N):"), this);
-  label->setBuddy(what_);
+  label->setBuddy(field_);
   what_->setPlaceholderText(QStringLiteral("udp port 53"));
   auto* kind = new QGroupBox(QStringLiteral("查找"), this);
   auto* kindLayout = new QHBoxLayout(kind);
@@ -76,7 +82,7 @@ FindWindow::FindWindow(PacketListView& view, QWidget* parent)
 
   auto* grid = new QGridLayout(this);
   grid->addWidget(label, 0, 0);
-  grid->addWidget(what_, 0, 1, 1, 2);
+  grid->addWidget(field_, 0, 1, 1, 2);
   grid->addWidget(findNext_, 0, 3);
   grid->addWidget(kind, 1, 0, 1, 2);
   grid->addWidget(direction, 1, 2);
@@ -91,16 +97,45 @@ FindWindow::FindWindow(PacketListView& view, QWidget* parent)
   connect(cancel_, &QPushButton::clicked, this, &FindWindow::reject);
   connect(onlyMatching_, &QCheckBox::toggled, this, &FindWindow::ApplyFilter);
   connect(&view_.Packets(), &PacketModel::listChanging, this, &FindWindow::Stop);
+  connect(expression_, &QRadioButton::toggled, field_, &ExpressionField::SetChecking);
 }
 
 FindWindow::~FindWindow() = default;
 
 void FindWindow::Open() {
+  if (!isVisible()) PlaceBesideList();
   show();
   raise();
   activateWindow();
   what_->setFocus(Qt::ShortcutFocusReason);
   what_->selectAll();
+}
+
+// Beside the dialog, on a side with room, so that the selected row stays in
+// sight; with no room on any side, over the end of the list away from it.
+void FindWindow::PlaceBesideList() {
+  adjustSize();
+  const QRect area = view_.screen()->availableGeometry();
+  const QRect list(view_.mapToGlobal(QPoint(0, 0)), view_.size());
+  const QRect dialog = view_.window()->frameGeometry();
+  const QSize size = frameGeometry().size();
+  const QPoint sides[] = {{dialog.right() + 1, list.top()},
+                          {dialog.left() - size.width(), list.top()},
+                          {list.left(), dialog.bottom() + 1},
+                          {list.left(), dialog.top() - size.height()}};
+  for (const QPoint& at : sides) {
+    if (area.contains(QRect(at, size))) {
+      move(at);
+      return;
+    }
+  }
+  const std::optional<std::uint64_t> current = view_.CurrentRow();
+  const int row = current ? view_.Packets().WindowRowOf(*current) : -1;
+  const int rowY = row >= 0 ? view_.viewport()->mapToGlobal(view_.visualRect(view_.Packets().index(row, 0)).center()).y()
+                            : list.top();
+  const int y = rowY < list.center().y() ? list.bottom() - size.height() : list.top();
+  move(std::clamp(list.right() - size.width(), area.left(), std::max(area.left(), area.right() - size.width())),
+       std::clamp(y, area.top(), std::max(area.top(), area.bottom() - size.height())));
 }
 
 std::shared_ptr<const RowMatcher> FindWindow::Matcher() {
@@ -112,6 +147,7 @@ std::shared_ptr<const RowMatcher> FindWindow::Matcher() {
   std::string error;
   auto matcher = RowMatcher::ForExpression(what_->text().toStdString(), error);
   if (!matcher) status_->setText(QString::fromStdString(error));  // libpcap's own reason
+  if (matcher) field_->Remember();
   return matcher;
 }
 
@@ -130,7 +166,7 @@ void FindWindow::FindNext(bool up) {
   // A press during a search for the same in the same direction goes on from
   // the match that search finds.
   if (search_ && up == searchUp_ && Sought() == searchSought_) {
-    ++pressesAhead_;
+    pressesAhead_ = std::min(pressesAhead_ + 1, kMaxPressesAhead);
     return;
   }
   Stop();
@@ -214,6 +250,7 @@ void FindWindow::ShowOnlyMatching(const QString& expression) {
   Open();
   expression_->setChecked(true);
   what_->setText(expression);
+  field_->SetChecking(true);  // coloured as if typed
   {
     const QSignalBlocker blocker(onlyMatching_);
     onlyMatching_->setChecked(true);

@@ -18,6 +18,7 @@ class QRadioButton;
 
 namespace orvanel {
 
+class ExpressionField;
 class PacketListView;
 class RowMatcher;
 class RowSearch;
@@ -44,6 +45,7 @@ class FindWindow final : public QDialog {
 
   // What the window finds and shows, for the dialog's tests.
   QLineEdit& What() const { return *what_; }
+  ExpressionField& Field() const { return *field_; }
   QCheckBox& OnlyMatching() const { return *onlyMatching_; }
   QLabel& Status() const { return *status_; }
   bool Searching() const { return search_ != nullptr; }
@@ -57,9 +59,11 @@ class FindWindow final : public QDialog {
   void Poll();
   void ApplyFilter();
   void ShowCounts();
+  void PlaceBesideList();
 
   PacketListView& view_;
-  QLineEdit* what_;
+  ExpressionField* field_;
+  QLineEdit* what_;  // the field's text
   QRadioButton* expression_;
   QRadioButton* payload_;
   QRadioButton* up_;

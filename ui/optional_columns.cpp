@@ -13,12 +13,12 @@ namespace {
 struct OptionalColumn {
   int column;
   const char* key;
-  const char* widest;  // the widest text it shows
+  const char* widest;  // the widest text it shows, with room for the cell's margins
 };
 
 constexpr OptionalColumn kColumns[] = {
-    {PacketModel::kNumberColumn, "list/showNumber", "0000000000"},
-    {PacketModel::kTimeColumn, "list/showTime", "0000-00-00 00:00:00.000000"},
+    {PacketModel::kNumberColumn, "list/showNumber", "000000000000"},
+    {PacketModel::kTimeColumn, "list/showTime", "0000-00-00 00:00:00.00000000"},
 };
 
 QSettings Settings() { return QSettings(QStringLiteral("Orvanel"), QStringLiteral("orvanel")); }

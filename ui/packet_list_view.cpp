@@ -93,6 +93,7 @@ void PacketListView::SetPackets(PacketModel& model) {
   packets_ = &model;
   setModel(&model);
   connect(&model, &PacketModel::rowsTaken, this, &PacketListView::OnRowsTaken);
+  connect(&model, &PacketModel::rowsDecided, this, &PacketListView::TakeUpSelection);
   connect(&model, &PacketModel::listCleared, this, &PacketListView::OnCleared);
   connect(&model, &QObject::destroyed, this, [this] { packets_ = nullptr; });
   connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -201,7 +202,10 @@ void PacketListView::OnSelectionChanged() {
   SyncSelection();
 }
 
-void PacketListView::OnRowsTaken() { Relayout(); }
+void PacketListView::OnRowsTaken() {
+  Relayout();
+  TakeUpSelection();
+}
 
 void PacketListView::OnCleared() {
   top_ = 0;
@@ -209,6 +213,7 @@ void PacketListView::OnCleared() {
   anchor_.reset();
   current_.reset();
   selection_.Clear();
+  pending_.reset();
   Relayout();
 }
 
@@ -261,29 +266,47 @@ bool PacketListView::ShowOnly(std::shared_ptr<const RowMatcher> matcher) {
   const auto spoolIndex = [this](std::optional<std::uint64_t> ordinal) {
     return ordinal ? std::optional(packets_->SpoolIndex(*ordinal)) : std::nullopt;
   };
-  const std::optional<std::uint64_t> anchor = spoolIndex(anchor_);
-  const std::optional<std::uint64_t> current = spoolIndex(current_);
-  std::vector<RowSelection::Range> spoolRanges;
+  SpoolSelection was{{}, spoolIndex(anchor_), spoolIndex(current_)};
   for (const RowSelection::Range& range : selection_.Ranges()) {
-    spoolRanges.push_back({packets_->SpoolIndex(range.first), packets_->SpoolIndex(range.last)});
+    was.ranges.push_back({packets_->SpoolIndex(range.first), packets_->SpoolIndex(range.last)});
   }
   if (!packets_->SetFilter(std::move(matcher))) return false;
-  anchor_ = anchor ? packets_->OrdinalOf(*anchor) : std::nullopt;
-  current_ = current ? packets_->OrdinalOf(*current) : std::nullopt;
+  pending_ = std::move(was);
+  anchor_.reset();
+  current_.reset();
+  selection_.Clear();
+  top_ = 0;
+  atNewest_ = true;
+  Relayout();
+  TakeUpSelection();
+  return true;
+}
+
+// The rows selected before the list was filtered anew, selected again once
+// the filter has looked that far; each range keeps its rows in the new list.
+// A selection made meanwhile wins.
+void PacketListView::TakeUpSelection() {
+  if (!pending_) return;
+  if (!selection_.Empty()) {
+    pending_.reset();
+    return;
+  }
+  std::uint64_t needed = pending_->current.value_or(0);
+  for (const RowSelection::Range& range : pending_->ranges) needed = std::max(needed, range.last);
+  if (packets_->SpoolRowsDecided() <= needed) return;
+  const SpoolSelection was = *std::exchange(pending_, std::nullopt);
+  anchor_ = was.anchor ? packets_->OrdinalOf(*was.anchor) : std::nullopt;
+  current_ = was.current ? packets_->OrdinalOf(*was.current) : std::nullopt;
   if (!anchor_) anchor_ = current_;
-  // Each range keeps the rows of it that are in the new list.
   std::vector<RowSelection::Range> ranges;
-  for (const RowSelection::Range& range : spoolRanges) {
+  for (const RowSelection::Range& range : was.ranges) {
     const std::uint64_t first = packets_->RowsBefore(range.first);
     const std::uint64_t end = packets_->RowsBefore(range.last + 1);
     if (first < end) ranges.push_back({first, end - 1});
   }
   selection_.Set(std::move(ranges));
-  top_ = 0;
-  atNewest_ = true;
-  Relayout();
+  SyncSelection();
   if (current_) BringIntoView(*current_);
-  return true;
 }
 
 QString PacketListView::SelectedRowsText() const {

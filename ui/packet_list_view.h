@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "ui/row_selection.h"
 
@@ -90,6 +91,7 @@ class PacketListView final : public QTableView {
   void OnCurrentChanged(const QModelIndex& current);
   void OnSelectionChanged();
   void MoveCurrent(std::int64_t rowsDown, bool extend);
+  void TakeUpSelection();
 
   PacketModel* packets_ = nullptr;
   QScrollBar* rowBar_;
@@ -101,6 +103,13 @@ class PacketListView final : public QTableView {
   RowSelection selection_;
   std::optional<std::uint64_t> anchor_;
   std::optional<std::uint64_t> current_;
+  // The selection in spool rows while a new filter has not yet looked that far.
+  struct SpoolSelection {
+    std::vector<RowSelection::Range> ranges;
+    std::optional<std::uint64_t> anchor;
+    std::optional<std::uint64_t> current;
+  };
+  std::optional<SpoolSelection> pending_;
   bool syncing_ = false;  // the view itself changes the window, bar or selection
   bool placing_ = false;
 };

@@ -40,8 +40,15 @@ QVariant PacketModel::headerData(int section, Qt::Orientation orientation, int r
 }
 
 std::uint64_t PacketModel::TakeRows() {
-  const std::uint64_t available = filter_ ? filter_->Matches() : spool_.RowCount();
-  if (available <= shown_) return 0;
+  // Looked at before the matches are read: the filter publishes its matches first.
+  const std::uint64_t decided = filter_ ? filter_->RowsLookedAt() : spool_.RowCount();
+  const std::uint64_t available = filter_ ? filter_->Matches() : decided;
+  const bool decidedMore = decided > decided_;
+  decided_ = decided;
+  if (available <= shown_) {
+    if (decidedMore) emit rowsDecided();
+    return 0;
+  }
   const std::uint64_t added = available - shown_;
   shown_ = available;
   emit rowsTaken(added);
@@ -58,6 +65,7 @@ void PacketModel::Clear() {
   if (matcher_) filter_ = RowFilter::Start(spool_, matcher_);
   if (!filter_) matcher_.reset();
   shown_ = 0;
+  decided_ = 0;
   top_ = 0;
   window_.clear();
   endResetModel();
@@ -71,7 +79,8 @@ bool PacketModel::SetFilter(std::shared_ptr<const RowMatcher> matcher) {
   beginResetModel();
   filter_ = std::move(filter);
   matcher_ = std::move(matcher);
-  shown_ = filter_ ? filter_->Matches() : spool_.RowCount();
+  decided_ = filter_ ? filter_->RowsLookedAt() : spool_.RowCount();
+  shown_ = filter_ ? filter_->Matches() : decided_;
   top_ = 0;
   window_.clear();
   endResetModel();

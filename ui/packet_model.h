@@ -53,6 +53,9 @@ class PacketModel final : public QAbstractTableModel {
 
   // Rows of the list, and one of them by ordinal.
   std::uint64_t ShownRows() const { return shown_; }
+  // The spool rows the list is whole for: a filter still looking may list
+  // matches among the rows after them later.
+  std::uint64_t SpoolRowsDecided() const { return decided_; }
   std::uint64_t SpoolIndex(std::uint64_t ordinal) const { return filter_ ? filter_->SpoolIndex(ordinal) : ordinal; }
   RowSpool::StoredRow StoredRow(std::uint64_t ordinal) const { return spool_.Row(SpoolIndex(ordinal)); }
   // The ordinal of a spool row in the list, if it is listed.
@@ -72,6 +75,8 @@ class PacketModel final : public QAbstractTableModel {
  signals:
   // The list grew by added rows at the top; the window is unchanged.
   void rowsTaken(std::uint64_t added);
+  // The list is whole for more spool rows, with no row added.
+  void rowsDecided();
   // The list is about to be emptied or filtered anew: whatever reads the
   // spool for it stops now.
   void listChanging();
@@ -89,6 +94,7 @@ class PacketModel final : public QAbstractTableModel {
   std::shared_ptr<const RowMatcher> matcher_;
   std::unique_ptr<RowFilter> filter_;
   std::uint64_t shown_ = 0;  // rows of the list; the spool (or the filter) may hold more
+  std::uint64_t decided_ = 0;
   std::uint64_t top_ = 0;
   std::vector<WindowRow> window_;
 };

@@ -101,6 +101,7 @@ TEST(DatagramDetails, TcpWithIpAndTcpOptionsDecodesEveryField) {
   bytes[tcpAt + 11] = 1;                              // acknowledgement 1
   bytes[tcpAt + 13] = 0x52;                           // ECE, ACK, SYN
   bytes[tcpAt + 14] = 0xFA, bytes[tcpAt + 15] = 0xF0; // window 64240
+  bytes[tcpAt + 16] = 0x0C, bytes[tcpAt + 17] = 0x99; // over the pseudo-header too
   test::SetHeaderChecksum(bytes);
   const auto layers = DescribeDatagram(bytes);
   ASSERT_EQ(Layers(layers), (std::vector<Layer>{Layer::Ipv4, Layer::Tcp, Layer::Data}));
@@ -125,6 +126,7 @@ TEST(DatagramDetails, TcpWithIpAndTcpOptionsDecodesEveryField) {
       {Id::AcknowledgementNumber, 1}, {Id::DataOffset, 44}, {Id::TcpFlags, 0x52}, {Id::Window, 64240},
       {Id::Options, 24}};
   for (const auto& [id, value] : tcpValues) EXPECT_EQ(Field(layers, Layer::Tcp, id), Seen{value}) << int(id);
+  EXPECT_EQ(Field(layers, Layer::Tcp, Id::Checksum), (Seen{0x0C99, Finding::ChecksumRight}));
   EXPECT_EQ(Field(layers, Layer::Data, Id::DataLength), Seen{2});
   // The options one each, with the data of those that have any.
   const auto options = [](const DetailField& field) {
@@ -141,9 +143,20 @@ TEST(DatagramDetails, TcpWithIpAndTcpOptionsDecodesEveryField) {
   EXPECT_EQ(Find(layers, Layer::Tcp, Id::Options)->options[1].length, std::nullopt);
   EXPECT_TRUE(Faults(layers).empty());
 
-  bytes[10] ^= 1;  // a wrong checksum is marked
+  // A wrong checksum is marked, with the value it should hold.
+  const std::uint32_t ipChecksum = bytes[10] << 8 | bytes[11];
+  bytes[10] ^= 1;
   EXPECT_EQ(Faults(DescribeDatagram(bytes)), std::vector<Id>{Id::HeaderChecksum});
-  EXPECT_EQ(Field(DescribeDatagram(bytes), Layer::Ipv4, Id::HeaderChecksum).finding, Finding::ChecksumWrong);
+  const DetailField wrongIp = *Find(DescribeDatagram(bytes), Layer::Ipv4, Id::HeaderChecksum);
+  EXPECT_EQ(wrongIp.finding, Finding::ChecksumWrong);
+  EXPECT_EQ(wrongIp.numbers[0], ipChecksum);
+  bytes[10] ^= 1;
+  bytes[tcpAt + 45] ^= 0x40;  // "hi" becomes "h)"
+  const DetailField wrongTcp = *Find(DescribeDatagram(bytes), Layer::Tcp, Id::Checksum);
+  EXPECT_EQ(wrongTcp.finding, Finding::ChecksumWrong);
+  EXPECT_EQ(wrongTcp.numbers[0], 0x0C99u + 0x40u);
+  // Not all of the segment received: nothing to check it by.
+  EXPECT_EQ(Field(Describe(bytes, bytes.size() - 1), Layer::Tcp, Id::Checksum).finding, Finding::None);
 }
 
 TEST(DatagramDetails, ATruncatedDatagramShowsWhatIsThereAndMarksTheRestMissing) {
@@ -312,6 +325,33 @@ TEST(DatagramDetails, IcmpMessagesGiveTheFieldsOfTheirType) {
   EXPECT_EQ(Field(layers, Layer::Ipv4, Id::DestinationAddress, true), Seen{Address("203.0.113.9")});
   EXPECT_EQ(Field(layers, Layer::Udp, Id::DestinationPort, true), Seen{33434});
   EXPECT_EQ(Field(layers, Layer::Data, Id::DataLength, true), (Seen{5, Finding::RestMissing, {0, 0}}));
+
+  // RFC 4884: after the quoted datagram, padded to 128 bytes, an extension
+  // structure; here RFC 4950's MPLS label stack of one entry.
+  std::string extended(quoted.begin(), quoted.end());
+  extended.resize(128, '\0');
+  extended += std::string("\x20\x00\xca\x0d\x00\x08\x01\x01\x03\xe8\x11\x01", 12);
+  std::vector<std::uint8_t> timeExceeded = Icmp(11, 0, extended);
+  timeExceeded[25] = 32;  // words of the quoted datagram
+  layers = DescribeDatagram(timeExceeded);
+  EXPECT_EQ(Layers(layers), (std::vector<Layer>{Layer::Ipv4, Layer::Icmp, Layer::Ipv4, Layer::Udp, Layer::Data,
+                                                Layer::IcmpExtension}));
+  EXPECT_EQ(Field(layers, Layer::Icmp, Id::QuotedLength), Seen{32});
+  EXPECT_EQ(Field(layers, Layer::Ipv4, Id::TotalLength, true), Seen{33});  // the padding is no surplus
+  EXPECT_EQ(Field(layers, Layer::IcmpExtension, Id::ExtensionVersion), Seen{2});
+  EXPECT_EQ(Field(layers, Layer::IcmpExtension, Id::ExtensionChecksum), (Seen{0xCA0D, Finding::ChecksumRight}));
+  EXPECT_EQ(Field(layers, Layer::IcmpExtension, Id::ExtensionObjects), Seen{8});
+  const DetailField& objects = *Find(layers, Layer::IcmpExtension, Id::ExtensionObjects);
+  ASSERT_EQ(objects.options.size(), 1u);
+  EXPECT_EQ(objects.options[0].kind, 1);
+  EXPECT_EQ(objects.options[0].length, 8);
+  EXPECT_EQ(objects.options[0].data, (std::vector<std::uint8_t>{1, 0x03, 0xE8, 0x11, 0x01}));
+  EXPECT_TRUE(Faults({layers[5]}).empty());
+  // An object longer than the bytes, every cut of the structure: said, never read past.
+  timeExceeded[20 + 8 + 128 + 5] = 0x20;
+  EXPECT_EQ(Find(DescribeDatagram(timeExceeded), Layer::IcmpExtension, Id::ExtensionObjects)->options[0].finding,
+            Finding::MissingBytes);
+  for (std::size_t length = 20 + 8 + 128; length <= timeExceeded.size(); ++length) Describe(timeExceeded, length);
 
   const auto cut = Describe(Icmp(8, 0), 22);
   EXPECT_EQ(Field(cut, Layer::Icmp, Id::IcmpCode), Seen{0});

@@ -55,11 +55,18 @@ TEST(DesktopSession, WithoutAUsableDisplayTheProgramSaysSoAndEndsWithStatusOne) 
   EXPECT_EQ(none.status, 1);
   EXPECT_TRUE(none.err.contains("DISPLAY") && none.err.contains("WAYLAND_DISPLAY")) << none.err.toStdString();
   EXPECT_TRUE(none.err.contains("orvanel-cli")) << none.err.toStdString();
-  for (const QProcessEnvironment& environment : {unusableX, unusableWayland}) {
+  QProcessEnvironment unusableBoth = unusableWayland;
+  unusableBoth.insert(QStringLiteral("DISPLAY"), unusableX.value(QStringLiteral("DISPLAY")));
+  for (const QProcessEnvironment& environment : {unusableX, unusableWayland, unusableBoth}) {
     const ProgramRun run = RunProgram({}, environment);
     EXPECT_EQ(run.status, 1) << run.err.toStdString();  // not Qt's abort
     EXPECT_TRUE(run.err.startsWith(none.err)) << run.err.toStdString();
   }
+  // Both dead: each one's reason.
+  const ProgramRun both = RunProgram({}, unusableBoth);
+  EXPECT_TRUE(both.err.contains(unusableX.value(QStringLiteral("DISPLAY")))) << both.err.toStdString();
+  EXPECT_TRUE(both.err.contains(QStringLiteral("wl_display"))) << both.err.toStdString();
+  EXPECT_FALSE(both.err.contains(QStringLiteral("Could not load"))) << both.err.toStdString();
 }
 
 TEST(DesktopSession, HelpVersionAndBadOptionsNeedNoDisplay) {

@@ -16,6 +16,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTableView>
 #include <QTest>
 #include <cstdlib>
@@ -195,7 +196,11 @@ TEST(DialogBehaviour, MenuEntriesAndTheOneRateGraphWindow) {
   QStringList entries;
   for (QAction* action : dialog.GetSystemMenu()->actions()) entries << (action->isSeparator() ? "-" : action->text());
   EXPECT_EQ(entries, QStringList({"最小化(&N)", "关闭(&C)", "-", "流量图(&G)...", "打开捕获文件(&O)...",
-                                  "保存列表为 pcapng(&S)...", "查找(&F)...", "会话统计(&C)...", "关于 Orvanel(&A)..."}));
+                                  "最近打开的文件", "保存列表为 pcapng(&S)...", "查找(&F)...", "会话统计(&C)...",
+                                  "关于 Orvanel(&A)..."}));
+  EXPECT_EQ(dialog.GetSystemMenu()->actions()[4]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+  EXPECT_EQ(dialog.GetSystemMenu()->actions()[7]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+  EXPECT_EQ(dialog.GetSystemMenu()->actions()[8]->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
 
   QAction* graph = dialog.GetSystemMenu()->actions()[3];
   graph->trigger();
@@ -234,7 +239,18 @@ std::vector<std::pair<std::int64_t, test::Bytes>> PacketsOf(const std::string& p
   return packets;
 }
 
+// The entries of "最近打开的文件", without their numbers.
+QStringList RecentFiles(CCaptureDlg& dialog) {
+  QStringList files;
+  for (QAction* action : dialog.GetSystemMenu()->actions()) {
+    if (action->text() != QStringLiteral("最近打开的文件")) continue;
+    for (QAction* entry : action->menu()->actions()) files << entry->text().section(' ', 1);
+  }
+  return files;
+}
+
 TEST(DialogBehaviour, OpenedCaptureFilesGiveTheCliResultsAndBadOnesSayWhy) {
+  QSettings(QStringLiteral("Orvanel"), QStringLiteral("orvanel")).remove(QStringLiteral("recentFiles"));
   const test::ScratchDirectory directory("orvanel-dialog-open");
   const auto path = [&](const char* name) { return (directory.path() / name).string(); };
   // Every case and protocol around the dialog's first address, in three files of two link types.
@@ -329,6 +345,18 @@ TEST(DialogBehaviour, OpenedCaptureFilesGiveTheCliResultsAndBadOnesSayWhy) {
     ASSERT_TRUE(test::WaitFor([&] { return !unpacking.IsReading(); }, 10000));
     ASSERT_FALSE(unpacking.SaveList(QString::fromStdString(path("unpacked.pcapng"))));
     EXPECT_EQ(PacketsOf(path("unpacked.pcapng")), cliPackets);
+    // "最近打开的文件": the files opened, the first on top, in the next dialog too; an entry opens its file.
+    const QStringList recent = {QString::fromStdString(path("a.pcap.gz")), QString::fromStdString(path("b.pcapng.zst")),
+                                files[2], files[0], files[1]};
+    EXPECT_EQ(RecentFiles(unpacking), recent);
+    CCaptureDlg next(nullptr, FakeHost());
+    next.show();
+    EXPECT_EQ(RecentFiles(next), recent);
+    Box(next, res::IDC_CHK_OTH_UDP)->setChecked(true);
+    next.GetSystemMenu()->actions()[5]->menu()->actions()[3]->trigger();  // a.pcap
+    ASSERT_TRUE(test::WaitFor([&] { return !next.IsReading(); }, 10000));
+    EXPECT_EQ(Text(next, res::IDC_ALL_UDP), QStringLiteral("2"));
+    EXPECT_EQ(RecentFiles(next).front(), files[0]);
   }
 
   // Bad files: a box names the file and says why; nothing is lost.

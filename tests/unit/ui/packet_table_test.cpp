@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSettings>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardItemModel>
@@ -39,6 +40,7 @@
 #include "tests/support/test_files.h"
 #include "ui/cell_delegate.h"
 #include "ui/cell_text.h"
+#include "ui/expression_field.h"
 #include "ui/details_from_table.h"
 #include "ui/details_texts.h"
 #include "ui/find_window.h"
@@ -358,12 +360,19 @@ TEST(PacketTable, TheFindWindowListsWhatItsBoxSaysAndTakesEveryPress) {
            *spool.spool);
   }
   model.TakeRows();
+  QSettings(QStringLiteral("Orvanel"), QStringLiteral("orvanel")).remove(QStringLiteral("find"));
+  view.move(0, 0);
   FindWindow find(view, nullptr);
   find.Open();
+  EXPECT_FALSE(find.frameGeometry().intersects(view.frameGeometry()));  // beside the list, where there is room
   find.What().setText(QStringLiteral("udp"));
   find.OnlyMatching().setChecked(true);
   ASSERT_TRUE(QTest::qWaitFor([&] { return find.Status().text() == QStringLiteral("匹配 50 行，共 100 行"); }, 5000));
   QTest::keyClicks(&find.What(), QStringLiteral(" and foo"));  // typed, as a user changes it
+  // Red as it is typed, with libpcap's reason.
+  const auto base = [&] { return find.What().palette().color(QPalette::Base); };
+  EXPECT_TRUE(QTest::qWaitFor([&] { return base() == QColor(0xff, 0xaf, 0xaf); }, 5000));
+  EXPECT_EQ(find.What().toolTip(), QStringLiteral("syntax error in filter expression"));
   QTest::keyClick(&find.What(), Qt::Key_Return);
   EXPECT_FALSE(find.OnlyMatching().isChecked());
   EXPECT_EQ(view.Rows(), 100u);
@@ -376,7 +385,10 @@ TEST(PacketTable, TheFindWindowListsWhatItsBoxSaysAndTakesEveryPress) {
   EXPECT_EQ(find.Status().text(), reason);
   EXPECT_EQ(view.Rows(), 100u);
 
-  find.What().setText(QStringLiteral("udp"));
+  find.What().clear();
+  QTest::keyClicks(&find.What(), QStringLiteral("udp"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return base() == QColor(0xaf, 0xff, 0xaf); }, 5000));
+  EXPECT_EQ(find.What().toolTip(), QString());
   view.SelectOrdinal(99);  // the newest row, a TCP one
   // The search is taken up at the window's next poll: the later presses find it running.
   for (int press = 0; press < 3; ++press) find.FindNext(false);
@@ -386,6 +398,29 @@ TEST(PacketTable, TheFindWindowListsWhatItsBoxSaysAndTakesEveryPress) {
   find.FindNext(true);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !find.Searching(); }, 5000));
   EXPECT_EQ(view.Selected()->first, 96u);
+
+  // The expressions used come first in a drop-down, the last 20, in the next run too.
+  for (int port = 0; port < 25; ++port) {
+    find.What().setText(QStringLiteral("udp port %1").arg(port));
+    find.FindNext(false);
+  }
+  find.What().setText(QStringLiteral("udp"));
+  find.FindNext(false);
+  FindWindow next(view, nullptr);
+  ASSERT_EQ(next.Field().count(), 20);
+  EXPECT_EQ(next.Field().itemText(0), QStringLiteral("udp"));
+  EXPECT_EQ(next.Field().itemText(1), QStringLiteral("udp port 24"));
+  EXPECT_EQ(next.Field().itemText(19), QStringLiteral("udp port 6"));
+
+  // No side has room: over the end of the list away from the selected row.
+  find.hide();
+  view.resize(view.screen()->availableGeometry().size());
+  view.move(view.screen()->availableGeometry().topLeft());
+  view.SelectOrdinal(98);
+  find.Open();
+  const QRect row(view.viewport()->mapToGlobal(view.visualRect(model.index(model.WindowRowOf(98), 0)).topLeft()),
+                  view.visualRect(model.index(model.WindowRowOf(98), 0)).size());
+  EXPECT_FALSE(find.frameGeometry().intersects(row));
 }
 
 // The menu a right-click on a cell of the window's row brings up.
@@ -467,6 +502,10 @@ TEST(PacketTable, ARowsMenuAppliesTheClickedCellAsAFilter) {
     EXPECT_TRUE(find.OnlyMatching().isChecked());
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.TakeRows(), view.Rows() == cell.rows; }, 5000))
         << cell.expression.toStdString() << ": " << view.Rows();
+    // The clicked row stays selected, once the filter has looked that far.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.TakeRows(), view.Selected().has_value(); }, 5000));
+    EXPECT_EQ(model.SpoolIndex(view.Selected()->first), 58u);
+    EXPECT_EQ(view.Selected()->first, view.Selected()->last);
     ShowAll(model);
     for (int row = 0; row < model.rowCount(); ++row) EXPECT_EQ(Cell(model, row, cell.column), value) << row;
     find.OnlyMatching().setChecked(false);
@@ -554,7 +593,7 @@ TEST(PacketTable, DetailsReadInChineseWithEveryFaultSaid) {
   bytes[1] = 0xB9, bytes[4] = 0x1C, bytes[5] = 0x46, bytes[6] = 0x40;  // DSCP 46 ECN 1, identification, DF
   bytes[44] = 0x12, bytes[47] = 0x78, bytes[51] = 1, bytes[53] = 0x52;  // sequence, acknowledgement, flags
   bytes[54] = 0xFA, bytes[55] = 0xF0;                                   // window 64240
-  bytes[56] = 0xAB;                                                     // checksum
+  bytes[56] = 0x0C, bytes[57] = 0x99;                                   // checksum
   test::SetHeaderChecksum(bytes);
   char checksum[8];
   std::snprintf(checksum, sizeof checksum, "0x%02x%02x", bytes[10], bytes[11]);
@@ -566,7 +605,7 @@ TEST(PacketTable, DetailsReadInChineseWithEveryFaultSaid) {
                 "选项=20 字节", "  记录路由=类型 7，长度 11：指针 8，地址 10.0.0.1, 10.0.0.2",
                 "  路由器告警=类型 148，长度 4：值 0", "  无操作=类型 1", "  选项表结束=类型 0",
                 "TCP 首部", "源端口=51000", "目的端口=443", "序号=301990008", "确认号=1", "数据偏移=44 字节",
-                "标志=0x52（SYN，ACK，ECE）", "窗口=64240", "校验和=0xab00", "紧急指针=0", "选项=24 字节",
+                "标志=0x52（SYN，ACK，ECE）", "窗口=64240", "校验和=0x0c99（正确）", "紧急指针=0", "选项=24 字节",
                 "  最大报文段长度=类型 2，长度 4：1460", "  无操作=类型 1", "  窗口扩大=类型 3，长度 3：移位 7",
                 "  允许选择确认=类型 4，长度 2", "  时间戳=类型 8，长度 10：TSval 5，TSecr 9", "  选项表结束=类型 0",
                 "数据", "长度=2 字节"}));
@@ -603,7 +642,8 @@ TEST(PacketTable, DetailsReadInChineseWithEveryFaultSaid) {
       {changed(changed(plain, 6, 0xA0), 7, 0xB9), "说明=片偏移不为 0，不含 TCP 首部"},
       {changed(plain, 32, 0xF0), "数据偏移=60 字节（只收到 24 字节） !"},
       {changed(udp, 25, 12), "长度=12 字节（IP 载荷为 16 字节） !"},
-      {changed(plain, 10, 1), "首部校验和=0x0100（错误） !"},
+      {changed(plain, 10, 1), "首部校验和=0x0100（错误，应为 0x66ca） !"},
+      {plain, "校验和=0x0000（错误，应为 0xbdf9） !"},
       {test::Datagram{.protocol = 47}.Bytes(), "载荷（GRE）"},
   };
   for (const auto& [datagram, line] : cases) {
@@ -623,6 +663,19 @@ TEST(PacketTable, DetailsReadInChineseWithEveryFaultSaid) {
   const std::vector<std::string> lines = DetailLines(cut(needFrag, 40));
   for (const char* line : {"类型=3（目标不可达）", "代码=4（需要分片但设置了不分片）", "原始数据报 · IPv4 首部"}) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+  }
+  // An MPLS label stack in an extension structure after the quoted datagram, padded to 128 bytes.
+  std::vector<std::uint8_t> extended = cut(needFrag, 48);
+  extended.resize(20 + 8 + 128);
+  extended[25] = 32;
+  for (const std::uint8_t byte : {0x20, 0x00, 0xCA, 0x0D, 0x00, 0x08, 0x01, 0x01, 0x03, 0xE8, 0x11, 0x01}) {
+    extended.push_back(byte);
+  }
+  extended[2] = 0, extended[3] = std::uint8_t(extended.size());
+  const std::vector<std::string> extendedLines = DetailLines(extended);
+  for (const char* line : {"原始数据报长度=128 字节", "ICMP 扩展结构", "版本=2", "校验和=0xca0d（正确）", "对象=8 字节",
+                           "  MPLS 标签栈=类 1，长度 8 字节，类型 1：标签 16001，TC 0，S 1，TTL 1"}) {
+    EXPECT_NE(std::find(extendedLines.begin(), extendedLines.end(), line), extendedLines.end()) << line;
   }
 }
 
