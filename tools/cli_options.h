@@ -37,6 +37,7 @@ struct CliOptions {
   bool time = false;                              // each row's capture time first
   std::optional<ListenAddress> metricsListen;     // live: serve /metrics here
   std::string metricsFile;                        // rewrite the metrics here every second
+  bool programMetrics = false;                    // live: bandwidth per local program in the metrics
   bool listAddresses = false;
   bool help = false;
   bool version = false;
