@@ -80,22 +80,17 @@ std::vector<ProgramAttribution::Candidate> ProgramAttribution::Candidates() {
       return !table_.Read({entry.first, entry.second.generation});
     });
   }
-  std::uint32_t walked = 0;
-  do {
-    const std::uint32_t from = cursor_;
-    cursor_ = table_.ForEachFrom(from, kSlotsPerPass - walked, [&](ConversationId id, const Conversation& c) {
-      const ConversationKey& k = c.key;
-      if (!k.hasPorts || (k.protocol != kTcp && k.protocol != kUdp) || c.lastNs < sinceNs_) return;
-      if (!IsLocal(k.addressA) && !IsLocal(k.addressB)) return;
-      const auto found = entries_.find(id.slot);
-      if (found == entries_.end() || found->second.generation != id.generation) {
-        if (fresh.size() < kBatch) fresh.push_back({id, c});
-      } else if (c.lastNs > found->second.checkedNs && again.size() < kBatch) {
-        again.push_back({id, c});
-      }
-    });
-    walked += cursor_ == 0 ? kSlotsPerPass : cursor_ - from;
-  } while (walked < kSlotsPerPass && cursor_ != 0);
+  cursor_ = table_.ForEachFrom(cursor_, kSlotsPerPass, [&](ConversationId id, const Conversation& c) {
+    const ConversationKey& k = c.key;
+    if (!k.hasPorts || (k.protocol != kTcp && k.protocol != kUdp) || c.lastNs < sinceNs_) return;
+    if (!IsLocal(k.addressA) && !IsLocal(k.addressB)) return;
+    const auto found = entries_.find(id.slot);
+    if (found == entries_.end() || found->second.generation != id.generation) {
+      if (fresh.size() < kBatch) fresh.push_back({id, c});
+    } else if (c.lastNs > found->second.checkedNs && again.size() < kBatch) {
+      again.push_back({id, c});
+    }
+  });
   for (Candidate& candidate : again) {
     if (fresh.size() >= kBatch) break;
     fresh.push_back(candidate);

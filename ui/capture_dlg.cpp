@@ -377,6 +377,10 @@ void CCaptureDlg::StopCapture() {
   m_spool->FinishClear();
   m_conversations.FinishClear();
   TakeRows();
+  // The counters as the capture left them: the last tick may be up to a
+  // period old, and the list and the conversations are final now.
+  CopyCounters(m_counters.Snapshot());
+  UpdateData(false);
 }
 
 void CCaptureDlg::EnableSettings(bool enable) {
