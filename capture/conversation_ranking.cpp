@@ -32,6 +32,7 @@ std::uint64_t KeyOf(const Conversation& c, ConversationOrder order) {
     case ConversationOrder::Start: return Ordered(c.firstNs);
     case ConversationOrder::Duration: return c.DurationNs();
     case ConversationOrder::TotalBytes: return c.Bytes();
+    case ConversationOrder::Program: return 0;  // from the program texts, afterwards
   }
   return 0;
 }
@@ -43,10 +44,11 @@ bool PortHolds(bool hasPorts, std::uint16_t port, std::string_view text) {
   return std::string_view(digits, static_cast<std::size_t>(end - digits)).find(text) != std::string_view::npos;
 }
 
-bool TextHolds(const ConversationKey& key, std::string_view text) {
+bool TextHolds(const ConversationKey& key, const std::string* program, std::string_view text) {
   return AddressText(key.addressA).View().find(text) != std::string_view::npos ||
          AddressText(key.addressB).View().find(text) != std::string_view::npos ||
-         PortHolds(key.hasPorts, key.portA, text) || PortHolds(key.hasPorts, key.portB, text);
+         PortHolds(key.hasPorts, key.portA, text) || PortHolds(key.hasPorts, key.portB, text) ||
+         (program && program->find(text) != std::string::npos);
 }
 
 struct Ranked {
@@ -55,20 +57,38 @@ struct Ranked {
   ConversationId id;
 };
 
+// Program texts as sort keys: none first, then in the order of the texts.
+void KeysFromPrograms(std::vector<Ranked>& ranked, const std::vector<std::string>& programs) {
+  std::vector<std::string> names(programs);
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  for (std::size_t i = 0; i < ranked.size(); ++i) {
+    const auto place = std::lower_bound(names.begin(), names.end(), programs[i]);
+    ranked[i].key = programs[i].empty() ? 0 : static_cast<std::uint64_t>(place - names.begin()) + 1;
+  }
+}
+
 }  // namespace
 
 std::vector<ConversationId> RankConversations(const ConversationTable& table, const RankingRequest& request) {
+  const bool byProgram = request.order == ConversationOrder::Program;
   std::vector<Ranked> ranked;
+  std::vector<std::string> programs;  // of each ranked one, when they sort by it
   ranked.reserve(table.Held() + 1);
   table.ForEach([&](ConversationId id, const Conversation& conversation) {
-    if (!request.text.empty() && !TextHolds(conversation.key, request.text)) return;
+    const auto program = request.programOf ? request.programOf(id) : std::nullopt;
+    const std::string text = program ? ProgramText(*program) : std::string();
+    if (!request.text.empty() && !TextHolds(conversation.key, program ? &text : nullptr, request.text)) return;
     ranked.push_back({KeyOf(conversation, request.order), conversation.Bytes(), id});
+    if (byProgram) programs.push_back(text);
   });
   if (request.text.empty()) {
     if (const auto folded = table.Read(kFoldedConversations)) {
       ranked.push_back({KeyOf(*folded, request.order), folded->Bytes(), kFoldedConversations});
+      if (byProgram) programs.emplace_back();
     }
   }
+  if (byProgram) KeysFromPrograms(ranked, programs);
   const auto before = [](const Ranked& a, const Ranked& b) {
     if (a.key != b.key) return a.key < b.key;
     if (a.bytes != b.bytes) return a.bytes > b.bytes;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/conversation_program.h"
 #include "capture/conversation_table.h"
 
 namespace orvanel {
@@ -23,14 +24,16 @@ enum class ConversationOrder {
   Start,
   Duration,
   TotalBytes,
+  Program,
 };
 
 struct RankingRequest {
   ConversationOrder order = ConversationOrder::TotalBytes;
   bool descending = true;
-  // Kept: conversations with an address or port whose text holds this; the
-  // folded row only when it is empty.
+  // Kept: conversations with an address, port or program whose text holds
+  // this; the folded row only when it is empty.
   std::string text;
+  ProgramFinder programOf;  // may be empty: no programs
 };
 
 // Ties go by total bytes, then by slot, so equal requests give equal orders.

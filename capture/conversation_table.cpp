@@ -55,6 +55,15 @@ CanonicalKey CanonicalOf(const ConversationKey& key) {
 
 }  // namespace
 
+ConversationKey ConversationKeyOf(std::uint8_t protocol, const ListedRow& row) {
+  ConversationKey key{protocol, row.hasPorts, row.source, row.destination, 0, 0};
+  if (row.hasPorts) {
+    key.portA = row.sourcePort;
+    key.portB = row.destinationPort;
+  }
+  return key;
+}
+
 // Every field is atomic, so readers may look while the writer counts: they
 // check the tag before and after, as a sequence lock's readers do.
 struct ConversationTable::Slot {
@@ -188,11 +197,7 @@ void ConversationTable::Count(const IpHeaderView& view, const ListedRow& row) {
     }
   }
 
-  ConversationKey key{view.Protocol(), row.hasPorts, row.source, row.destination, 0, 0};
-  if (row.hasPorts) {
-    key.portA = row.sourcePort;
-    key.portB = row.destinationPort;
-  }
+  const ConversationKey key = ConversationKeyOf(view.Protocol(), row);
   const CanonicalKey canonical = CanonicalOf(key);
   const std::uint64_t source = EndpointA(key);
   if (!w.recent || !(w.recent->key == canonical)) {
@@ -324,13 +329,20 @@ bool ConversationTable::ReadSlot(std::uint32_t slot, Conversation& conversation,
 }
 
 void ConversationTable::ForEach(const std::function<void(ConversationId, const Conversation&)>& visit) const {
-  if (Cleared()) return;
+  ForEachFrom(0, limit_, visit);
+}
+
+std::uint32_t ConversationTable::ForEachFrom(std::uint32_t firstSlot, std::uint32_t count,
+                                             const std::function<void(ConversationId, const Conversation&)>& visit) const {
+  if (Cleared()) return 0;
   const std::uint32_t used = used_.load(std::memory_order_acquire);
+  const std::uint32_t end = firstSlot + std::min(count, used - std::min(firstSlot, used));
   Conversation conversation;
-  for (std::uint32_t slot = 0; slot < used; ++slot) {
+  for (std::uint32_t slot = firstSlot; slot < end; ++slot) {
     std::uint32_t generation = 0;
     if (ReadSlot(slot, conversation, generation)) visit({slot, generation}, conversation);
   }
+  return end < used ? end : 0;
 }
 
 std::optional<Conversation> ConversationTable::Read(ConversationId id) const {

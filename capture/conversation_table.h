@@ -18,6 +18,10 @@ namespace orvanel {
 struct IpHeaderView;
 struct ListedRow;
 
+// The endpoints of a datagram's conversation as its own packet shows them
+// (a later fragment's without ports).
+ConversationKey ConversationKeyOf(std::uint8_t protocol, const ListedRow& row);
+
 class ConversationTable {
  public:
   static constexpr std::uint32_t kDefaultLimit = 1'000'000;
@@ -44,6 +48,10 @@ class ConversationTable {
   std::uint32_t Held() const;          // conversations in the table, not folded
   std::uint64_t FoldedCount() const;   // conversations folded since the table was last emptied
   void ForEach(const std::function<void(ConversationId, const Conversation&)>& visit) const;
+  // The same over at most count slots from firstSlot on, for a reader that
+  // walks a large table in parts; returns the slot to go on from, 0 at the end.
+  std::uint32_t ForEachFrom(std::uint32_t firstSlot, std::uint32_t count,
+                            const std::function<void(ConversationId, const Conversation&)>& visit) const;
   // The conversation, if its slot still holds it; kFoldedConversations gives
   // the folded row (its key is empty).
   std::optional<Conversation> Read(ConversationId id) const;

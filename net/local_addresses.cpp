@@ -1,5 +1,6 @@
 #include "net/local_addresses.h"
 
+#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -51,6 +52,15 @@ std::optional<std::vector<std::string>> LocalAddressTexts() {
   texts.reserve(addresses->size());
   for (const LocalAddress& address : *addresses) texts.push_back(address.text);
   return texts;
+}
+
+std::vector<std::uint32_t> LocalAddressValues() {
+  std::vector<std::uint32_t> values;
+  for (const std::string& text : LocalAddressTexts().value_or(std::vector<std::string>{})) {
+    in_addr address{};
+    if (inet_pton(AF_INET, text.c_str(), &address) == 1) values.push_back(address.s_addr);
+  }
+  return values;
 }
 
 }  // namespace orvanel

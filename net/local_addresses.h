@@ -2,6 +2,7 @@
 // the capture start use them.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,5 +22,8 @@ std::optional<std::vector<LocalAddress>> QueryLocalAddresses();
 
 // The same list as dotted texts.
 std::optional<std::vector<std::string>> LocalAddressTexts();
+
+// The same list as addresses (octets in header order); empty when it cannot be read.
+std::vector<std::uint32_t> LocalAddressValues();
 
 }  // namespace orvanel

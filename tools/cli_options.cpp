@@ -91,7 +91,7 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
 }
 
 constexpr std::string_view kFlags[] = {"--help", "--version", "--list-addresses", "--quiet", "--conversations",
-                                       "--time"};
+                                       "--time", "--program-metrics"};
 constexpr std::string_view kValueOptions[] = {"--address", "--count", "--seconds", "--src", "--dst", "--show",
                                               "--save-last", "--write", "--format", "--metrics-listen",
                                               "--metrics-file", "--filter", "--conversation-limit",
@@ -178,6 +178,7 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
       if (name == "--quiet") options.quiet = true;
       if (name == "--conversations") options.conversations = true;
       if (name == "--time") options.time = true;
+      if (name == "--program-metrics") options.programMetrics = true;
     } else if (name == "--read") {
       const std::size_t before = options.readFiles.size();
       if (attached) options.readFiles.emplace_back(*attached);
@@ -204,6 +205,7 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
   if ((options.metricsAllow || !options.webConfig.empty()) && !options.metricsListen) {
     return fail("--metrics-allow and --web-config need --metrics-listen");
   }
+  if (options.programMetrics && !options.address) return fail("--program-metrics needs --address");
   return {std::move(options), {}};
 }
 
@@ -218,7 +220,7 @@ OPTION is one of --src PREFIX, --dst PREFIX, --show GROUP=PROTO[,PROTO...],
 --save-last DIR, --filter EXPR, --write FILE, --format FORMAT, --time, --quiet,
 --conversations, --conversation-limit N and --metrics-file PATH; LIVE
 OPTION one of --count N, --seconds S, --metrics-listen HOST:PORT,
---metrics-allow CIDR[,CIDR...] and --web-config FILE.
+--metrics-allow CIDR[,CIDR...], --web-config FILE and --program-metrics.
 
 Counts and lists IPv4 packets as the Orvanel dialog does: read from capture
 files, or captured live on one of this machine's own addresses. Every option
@@ -306,6 +308,9 @@ Options:
                    are an error. Re-read on SIGHUP; a bad new file keeps the
                    old one and says why on stderr. Empty: none. (A live
                    capture without it ignores SIGHUP.)
+  --program-metrics
+                   live: the metrics also give bytes and packets per local
+                   program (see METRICS).
   --metrics-file PATH
                    write the metrics to PATH at the start, every second and
                    at the end, each time whole (a file beside it, then
@@ -367,17 +372,21 @@ Conversations:
   capture times. With --conversations, after the counters, largest total
   bytes first, one line each:
     #conv  protocol a a_port b b_port packets_a_to_b bytes_a_to_b
-           packets_b_to_a bytes_b_to_a first last
+           packets_b_to_a bytes_b_to_a first last program
   protocol is tcp, udp, icmp or the protocol number; ports are empty when
   there are none; first and last are seconds since the epoch with nine
-  decimals. When conversations were folded, one line holds them all:
+  decimals. program (live only) is the local process that owns a TCP or UDP
+  conversation's end at an address of this machine, as its name and PID
+  (curl (4711)), or the socket owner (用户 root) when the process cannot be
+  seen; empty when no socket was found. When conversations were folded, one line holds them all:
     #conv_folded  count packets_a_to_b bytes_a_to_b packets_b_to_a
                   bytes_b_to_a first last
   With --format json, one line {"conversations":[...]}: objects with
   protocol, a, a_port, b, b_port (no ports when there are none),
   packets_a_to_b, bytes_a_to_b, packets_b_to_a, bytes_b_to_a, first, last
-  (numbers) and folded (false); the folded row has count instead of the
-  protocol, addresses and ports, and folded true.
+  (numbers), program and pid where known, and folded (false); the folded
+  row has count instead of the protocol, addresses and ports, and folded
+  true.
 
 Metrics:
   In the Prometheus text format 0.0.4; counters are 64-bit, count from the
@@ -396,6 +405,15 @@ Metrics:
     orvanel_capture_info{address,interface,source_filter,destination_filter}
                                            always 1; the labels tell the capture
     orvanel_build_info{version}            always 1
+  With --program-metrics, the traffic of conversations with an end at this
+  machine by the program found for that end (see CONVERSATIONS; "" for
+  none yet or none found), direction in or out of this machine:
+    orvanel_program_bytes_total{program,direction}
+    orvanel_program_packets_total{program,direction}
+    orvanel_program_other_conversations_total
+                                           conversations counted under
+                                           program "other": past the first
+                                           100 program names
   protocol is tcp, udp, icmp or other. Label values hold the texts as given
   (empty address and interface for --read); bytes that are not UTF-8 become
   U+FFFD.

@@ -40,6 +40,7 @@ struct CliOptions {
   std::optional<AllowList> metricsAllow;          // only to these addresses; none: to all
   std::string webConfig;                          // TLS and basic auth from this file; empty: none
   std::string metricsFile;                        // rewrite the metrics here every second
+  bool programMetrics = false;                    // live: bandwidth per local program in the metrics
   bool listAddresses = false;
   bool help = false;
   bool version = false;

@@ -31,15 +31,29 @@ std::string Counts(const Conversation& c, char separator) {
          SecondsText(c.firstNs) + separator + SecondsText(c.lastNs);
 }
 
-std::string TsvLine(ConversationId id, const Conversation& c, std::uint64_t folded) {
+std::string TsvLine(ConversationId id, const Conversation& c, std::uint64_t folded,
+                    const std::optional<ConversationProgram>& program) {
   if (id == kFoldedConversations) return "#conv_folded\t" + std::to_string(folded) + Counts(c, '\t');
   const ConversationKey& k = c.key;
   const auto port = [&k](std::uint16_t value) { return k.hasPorts ? std::to_string(value) : std::string(); };
   return "#conv\t" + ProtocolText(k.protocol) + '\t' + std::string(AddressText(k.addressA).View()) + '\t' +
-         port(k.portA) + '\t' + std::string(AddressText(k.addressB).View()) + '\t' + port(k.portB) + Counts(c, '\t');
+         port(k.portA) + '\t' + std::string(AddressText(k.addressB).View()) + '\t' + port(k.portB) + Counts(c, '\t') +
+         '\t' + (program ? ProgramText(*program) : std::string());
 }
 
-std::string JsonObject(ConversationId id, const Conversation& c, std::uint64_t folded) {
+// Program names hold no control bytes (the lookup replaces them), but may
+// hold quotes and backslashes.
+std::string JsonString(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char ch : text) {
+    if (ch == '"' || ch == '\\') quoted += '\\';
+    quoted += ch;
+  }
+  return quoted + "\"";
+}
+
+std::string JsonObject(ConversationId id, const Conversation& c, std::uint64_t folded,
+                       const std::optional<ConversationProgram>& program) {
   const auto field = [](const char* name, const std::string& value) {
     return std::string("\"") + name + "\":" + value + ",";
   };
@@ -53,6 +67,8 @@ std::string JsonObject(ConversationId id, const Conversation& c, std::uint64_t f
     if (k.hasPorts) object += field("a_port", std::to_string(k.portA));
     object += field("b", quoted(AddressText(k.addressB).View()));
     if (k.hasPorts) object += field("b_port", std::to_string(k.portB));
+    if (program) object += field("program", JsonString(program->name));
+    if (program && program->pid != 0) object += field("pid", std::to_string(program->pid));
   }
   object += field("packets_a_to_b", std::to_string(c.packetsAToB)) + field("bytes_a_to_b", std::to_string(c.bytesAToB)) +
             field("packets_b_to_a", std::to_string(c.packetsBToA)) + field("bytes_b_to_a", std::to_string(c.bytesBToA)) +
@@ -63,7 +79,8 @@ std::string JsonObject(ConversationId id, const Conversation& c, std::uint64_t f
 
 }  // namespace
 
-void PrintConversations(std::FILE* out, const ConversationTable& table, OutputFormat format) {
+void PrintConversations(std::FILE* out, const ConversationTable& table, OutputFormat format,
+                        const ProgramFinder& programOf) {
   const std::uint64_t folded = table.FoldedCount();
   const bool json = format == OutputFormat::Json;
   if (json) std::fputs("{\"conversations\":[", out);
@@ -71,10 +88,11 @@ void PrintConversations(std::FILE* out, const ConversationTable& table, OutputFo
   for (const ConversationId id : RankConversations(table, {})) {
     const std::optional<Conversation> conversation = table.Read(id);
     if (!conversation) continue;
+    const auto program = programOf ? programOf(id) : std::nullopt;
     if (json) {
-      std::fprintf(out, "%s%s", first ? "" : ",", JsonObject(id, *conversation, folded).c_str());
+      std::fprintf(out, "%s%s", first ? "" : ",", JsonObject(id, *conversation, folded, program).c_str());
     } else {
-      std::fprintf(out, "%s\n", TsvLine(id, *conversation, folded).c_str());
+      std::fprintf(out, "%s\n", TsvLine(id, *conversation, folded, program).c_str());
     }
     first = false;
   }

@@ -13,6 +13,7 @@
 #include "net/local_addresses.h"
 #include "session/capture_losses.h"
 #include "session/capture_session.h"
+#include "session/program_attribution.h"
 #include "tools/conversation_printer.h"
 #include "tools/metrics_file.h"
 #include "tools/metrics_server.h"
@@ -91,7 +92,19 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   CaptureLosses losses(session, [&rows] { return rows.RowsNotListed(); });
 
   const CaptureLabels labels{*options.address, InterfaceOf(*options.address), options.srcFilter, options.dstFilter};
-  const auto metricsText = [&] { return MetricsText(counters, rows.RowsListed(), session.KernelDrops(), labels); };
+  // Made before the metrics server, which asks them; watching from the capture's start.
+  std::optional<ProgramAttribution> programs;
+  if (conversations) programs.emplace(*conversations);
+  ProgramMeter meter;
+  const ProgramFinder programOf = [&programs](ConversationId id) { return programs->ProgramOf(id); };
+  const auto metricsText = [&] {
+    std::string text = MetricsText(counters, rows.RowsListed(), session.KernelDrops(), labels);
+    if (options.programMetrics) {
+      meter.Sweep(*conversations, programOf, [&programs](std::uint32_t address) { return programs->IsLocal(address); });
+      text += ProgramMetricsText(meter.Totals(), meter.OtherConversations());
+    }
+    return text;
+  };
   std::string error;
   std::optional<WebConfig> web = WebConfig{};
   if (!options.webConfig.empty()) web = ReadWebConfig(options.webConfig, error);
@@ -106,9 +119,15 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
     session.DropCapabilitiesOnceOpen();
   }
 
+  const std::int64_t startNs =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
   const StartOutcome started = session.StartCapture(*options.address, options.srcFilter, options.dstFilter);
   if (started.result != StartResult::Started) {
     return Fail(started.result == StartResult::NoAddressChosen ? 2 : 1, StartOutcomeText(started));
+  }
+  if (programs) {
+    programs->Watch(LocalAddressValues(), startNs);
+    programs->Start();
   }
   if (server && !server->Start(options.metricsAllow, std::move(*web), error)) return Fail(1, error);
   std::optional<MetricsFile> metricsFile;
@@ -136,7 +155,11 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   losses.CaptureStopped();
   const CounterSnapshot shown = counters.Snapshot();
   PrintCounters(stdout, shown, options.format);
-  if (conversations) PrintConversations(stdout, *conversations, options.format);
+  if (programs) {
+    programs->Stop();
+    programs->Pass();  // the last conversations, while their sockets may still be open
+  }
+  if (options.conversations) PrintConversations(stdout, *conversations, options.format, programOf);
   // Said even when the output failed: rows whose lines were lost count here.
   const Losses lost = losses.Read(shown.receiveErrors);
   std::fprintf(stderr, "orvanel-cli: %d receive failures, %llu dropped by the kernel, %llu not listed\n",

@@ -9,7 +9,7 @@
 namespace orvanel::cli {
 
 // Captures on options.address with these boxes into rows (and conversations,
-// if given) until the packet count, the time or SIGINT/SIGTERM ends it, then
+// if given, with their programs) until the packet count, the time or SIGINT/SIGTERM ends it, then
 // prints the counters as a read does and the losses on stderr. Returns the
 // exit status.
 int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRows& rows,

@@ -99,7 +99,8 @@ int main(int argc, char** argv) {
     if (const auto error = rows.WriteTo(options.writeFile)) return Fail(*error);
   }
   std::optional<ConversationTable> conversations;
-  if (options.conversations) conversations.emplace(options.conversationLimit);
+  // Bandwidth per program is counted by conversation.
+  if (options.conversations || options.programMetrics) conversations.emplace(options.conversationLimit);
   ConversationTable* const conversationTable = conversations ? &*conversations : nullptr;
   if (options.address) return cli::RunLiveCapture(options, boxes, rows, conversationTable);
 

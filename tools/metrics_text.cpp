@@ -126,4 +126,25 @@ std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed
   return out;
 }
 
+std::string ProgramMetricsText(const std::map<std::string, ProgramTraffic>& totals, std::uint64_t otherConversations) {
+  std::string out;
+  for (const bool bytes : {true, false}) {
+    const std::string name = bytes ? "orvanel_program_bytes_total" : "orvanel_program_packets_total";
+    AppendFamily(out, name, "counter",
+                 std::string(bytes ? "Bytes of IPv4 packets (their total-length field)" : "IPv4 packets") +
+                     " of conversations with an end at this machine, by the local program (\"\" when unknown) and "
+                     "direction.");
+    for (const auto& [program, traffic] : totals) {
+      for (const int way : {0, 1}) {
+        AppendSample(out, name, Label("program", program) + "," + Label("direction", way == 0 ? "in" : "out"),
+                     bytes ? traffic.bytes[way] : traffic.packets[way]);
+      }
+    }
+  }
+  AppendFamily(out, "orvanel_program_other_conversations_total", "counter",
+               "Conversations counted under program \"other\": their program came after the first 100 names.");
+  AppendSample(out, "orvanel_program_other_conversations_total", "", otherConversations);
+  return out;
+}
+
 }  // namespace orvanel::cli

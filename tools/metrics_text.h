@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 
 #include "capture/counters.h"
+#include "capture/program_meter.h"
 
 namespace orvanel::cli {
 
@@ -22,5 +24,9 @@ struct CaptureLabels {
 // Every metric with its HELP and TYPE lines, from the 64-bit running totals.
 std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed, std::uint64_t kernelDrops,
                         const CaptureLabels& labels);
+
+// The families of --program-metrics: bytes and packets by program and
+// direction, and the conversations counted as "other".
+std::string ProgramMetricsText(const std::map<std::string, ProgramTraffic>& totals, std::uint64_t otherConversations);
 
 }  // namespace orvanel::cli

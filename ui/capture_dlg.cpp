@@ -17,9 +17,11 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QUrl>
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 
+#include "net/local_addresses.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "ui/about_dlg.h"
@@ -124,6 +126,11 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   m_lcPackets->setSelectionMode(QAbstractItemView::SingleSelection);
   m_lcPackets->setWordWrap(false);
   OpenDetailsFromTable(*m_lcPackets);
+  m_lcPackets->SetDatagramProgram([this](std::span<const std::uint8_t> datagram) {
+    const ListedRow row = ListedRowOf(datagram, 0);
+    const auto program = datagram.size() > 9 ? m_programs.ProgramOfKey(ConversationKeyOf(datagram[9], row)) : std::nullopt;
+    return program ? QString::fromStdString(ProgramText(*program)) : QString();
+  });
   AddRowMenu(*m_lcPackets, [this]() -> FindWindow& { return Finder(); });
   // A save reads the rows of the list as it was: a change stops it.
   connect(m_packets, &PacketModel::listChanging, this, [this] {
@@ -345,6 +352,8 @@ void CCaptureDlg::OnStartStop() {
 void CCaptureDlg::StartCapture() {
   UpdateData(true);
   const QString chosen = m_cbDevice->currentIndex() >= 0 ? m_cbDevice->currentText() : QString();
+  const std::int64_t startNs =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
   // The messages stay fixed whatever errno says; orvanel-cli gives the cause.
   const StartResult result =
       m_session->StartCapture(chosen.toStdString(), m_strSrcIP.toStdString(), m_strDstIP.toStdString()).result;
@@ -353,6 +362,9 @@ void CCaptureDlg::StartCapture() {
     return;
   }
   if (result != StartResult::Started) ShowFatalMessage(this, StartFailureText(result));
+  m_programs.Stop();
+  m_programs.Watch(LocalAddressValues(), startNs);
+  m_programs.Start();
   EnableSettings(false);
   m_openAction->setEnabled(false);
   m_btnStart->setText(kCapturingCaption);
@@ -362,6 +374,7 @@ void CCaptureDlg::StartCapture() {
 void CCaptureDlg::StopCapture() {
   if (!IsCapturing()) return;
   m_session->StopCapture();
+  m_programs.Stop();
   m_losses->CaptureStopped();
   m_btnStart->setText(kIdleCaption);
   m_refreshTimer.stop();
@@ -472,7 +485,8 @@ FindWindow& CCaptureDlg::Finder() {
 void CCaptureDlg::ShowConversations() {
   if (!m_conversationWindow) {
     m_conversationWindow = std::make_unique<ConversationWindow>(
-        m_conversations, [this](const QString& expression) { Finder().ShowOnlyMatching(expression); }, this);
+        m_conversations, [this](ConversationId id) { return m_programs.ProgramOf(id); },
+        [this](const QString& expression) { Finder().ShowOnlyMatching(expression); }, this);
   }
   m_conversationWindow->show();
   m_conversationWindow->raise();

@@ -13,6 +13,7 @@
 
 #include "capture/capture_options.h"
 #include "capture/conversation_table.h"
+#include "session/program_attribution.h"
 #include "capture/counters.h"
 #include "session/capture_losses.h"
 #include "session/capture_session.h"
@@ -130,7 +131,8 @@ class CCaptureDlg final : public QDialog {
   AtomicCaptureOptions m_options;
   std::unique_ptr<RowSpool> m_spool;
   ConversationTable m_conversations;
-  std::unique_ptr<ConversationWindow> m_conversationWindow;  // reads the table: goes before it
+  ProgramAttribution m_programs{m_conversations};  // reads the table: goes before it
+  std::unique_ptr<ConversationWindow> m_conversationWindow;  // reads both: goes before them
   PacketModel* m_packets;
   FindWindow* m_findWindow = nullptr;  // made when first asked for
   QPointer<SaveProgress> m_saveProgress;  // while a save runs

@@ -4,8 +4,8 @@
 
 namespace orvanel {
 
-ConversationModel::ConversationModel(const ConversationTable& table, QObject* parent)
-    : QAbstractTableModel(parent), table_(table) {}
+ConversationModel::ConversationModel(const ConversationTable& table, ProgramFinder programOf, QObject* parent)
+    : QAbstractTableModel(parent), table_(table), programOf_(std::move(programOf)) {}
 
 int ConversationModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(ranking_.size());
@@ -18,6 +18,11 @@ int ConversationModel::columnCount(const QModelIndex& parent) const {
 std::optional<Conversation> ConversationModel::At(int row) const {
   if (row < 0 || row >= rowCount()) return std::nullopt;
   return table_.Read(IdAt(row));
+}
+
+std::optional<ConversationProgram> ConversationModel::ProgramAt(int row) const {
+  if (row < 0 || row >= rowCount() || !programOf_) return std::nullopt;
+  return programOf_(IdAt(row));
 }
 
 QVariant ConversationModel::data(const QModelIndex& index, int role) const {
@@ -33,9 +38,11 @@ QVariant ConversationModel::data(const QModelIndex& index, int role) const {
   }
   if (role == Qt::ToolTipRole) {
     if (!IsBytesColumn(index.column())) return {};
-    return QStringLiteral("%1 字节").arg(ExactConversationCells(IdAt(index.row()), *conversation)[index.column()]);
+    return QStringLiteral("%1 字节").arg(
+        ExactConversationCells(IdAt(index.row()), *conversation, std::nullopt)[index.column()]);
   }
-  return ConversationCells(IdAt(index.row()), *conversation)[static_cast<std::size_t>(index.column())];
+  return ConversationCells(IdAt(index.row()), *conversation,
+                           index.column() == kProgramColumn ? ProgramAt(index.row()) : std::nullopt)[static_cast<std::size_t>(index.column())];
 }
 
 QVariant ConversationModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "capture/conversation_program.h"
 #include "capture/conversation_table.h"
 
 namespace orvanel {
@@ -14,8 +15,8 @@ class ConversationModel final : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  // The table outlives the model.
-  ConversationModel(const ConversationTable& table, QObject* parent = nullptr);
+  // The table outlives the model; programOf may be empty.
+  ConversationModel(const ConversationTable& table, ProgramFinder programOf, QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -30,10 +31,12 @@ class ConversationModel final : public QAbstractTableModel {
   ConversationId IdAt(int row) const { return ranking_[static_cast<std::size_t>(row)]; }
   // The conversation of a row, while its slot still holds it.
   std::optional<Conversation> At(int row) const;
+  std::optional<ConversationProgram> ProgramAt(int row) const;
   const std::vector<ConversationId>& Ranking() const { return ranking_; }
 
  private:
   const ConversationTable& table_;
+  const ProgramFinder programOf_;
   std::vector<ConversationId> ranking_;
 };
 

@@ -32,7 +32,7 @@ QStringList ConversationHeadings() {
   return {QStringLiteral("协议"),     QStringLiteral("地址 A"),   QStringLiteral("端口 A"),
           QStringLiteral("地址 B"),   QStringLiteral("端口 B"),   QStringLiteral("包 A→B"),
           QStringLiteral("字节 A→B"), QStringLiteral("包 B→A"),   QStringLiteral("字节 B→A"),
-          QStringLiteral("开始"),     QStringLiteral("持续")};
+          QStringLiteral("开始"),     QStringLiteral("持续"),     QStringLiteral("程序")};
 }
 
 QString ByteSizeText(std::uint64_t bytes) {
@@ -55,8 +55,8 @@ bool IsNumberColumn(int column) {
          column == kDurationColumn;
 }
 
-std::array<QString, kConversationColumnCount> ExactConversationCells(ConversationId id,
-                                                                     const Conversation& conversation) {
+std::array<QString, kConversationColumnCount> ExactConversationCells(
+    ConversationId id, const Conversation& conversation, const std::optional<ConversationProgram>& program) {
   const ConversationKey& key = conversation.key;
   const bool folded = id == kFoldedConversations;
   const auto port = [&](std::uint16_t value) { return key.hasPorts ? QString::number(value) : QString(); };
@@ -70,11 +70,13 @@ std::array<QString, kConversationColumnCount> ExactConversationCells(Conversatio
           QString::number(conversation.packetsBToA),
           QString::number(conversation.bytesBToA),
           StartText(conversation.firstNs),
-          DurationText(conversation.DurationNs())};
+          DurationText(conversation.DurationNs()),
+          program ? QString::fromStdString(ProgramText(*program)) : QString()};
 }
 
-std::array<QString, kConversationColumnCount> ConversationCells(ConversationId id, const Conversation& conversation) {
-  std::array<QString, kConversationColumnCount> cells = ExactConversationCells(id, conversation);
+std::array<QString, kConversationColumnCount> ConversationCells(ConversationId id, const Conversation& conversation,
+                                                                const std::optional<ConversationProgram>& program) {
+  std::array<QString, kConversationColumnCount> cells = ExactConversationCells(id, conversation, program);
   cells[kBytesAToBColumn] = ByteSizeText(conversation.bytesAToB);
   cells[kBytesBToAColumn] = ByteSizeText(conversation.bytesBToA);
   return cells;

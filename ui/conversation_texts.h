@@ -5,12 +5,14 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <optional>
 
 #include "capture/conversation.h"
+#include "capture/conversation_program.h"
 
 namespace orvanel {
 
-inline constexpr int kConversationColumnCount = 11;
+inline constexpr int kConversationColumnCount = 12;
 enum ConversationColumn {
   kProtocolColumn,
   kAddressAColumn,
@@ -23,6 +25,7 @@ enum ConversationColumn {
   kBytesBToAColumn,
   kStartColumn,
   kDurationColumn,
+  kProgramColumn,
 };
 
 QStringList ConversationHeadings();
@@ -33,9 +36,10 @@ bool IsBytesColumn(int column);
 bool IsNumberColumn(int column);
 
 // The cells of a conversation, or of the folded row, as the list shows them.
-std::array<QString, kConversationColumnCount> ConversationCells(ConversationId id, const Conversation& conversation);
+std::array<QString, kConversationColumnCount> ConversationCells(ConversationId id, const Conversation& conversation,
+                                                                const std::optional<ConversationProgram>& program);
 // The same with bytes as exact numbers: for copies and files.
-std::array<QString, kConversationColumnCount> ExactConversationCells(ConversationId id,
-                                                                     const Conversation& conversation);
+std::array<QString, kConversationColumnCount> ExactConversationCells(
+    ConversationId id, const Conversation& conversation, const std::optional<ConversationProgram>& program);
 
 }  // namespace orvanel

@@ -38,7 +38,7 @@ constexpr ConversationOrder kColumnOrders[kConversationColumnCount] = {
     ConversationOrder::Protocol,    ConversationOrder::AddressA,  ConversationOrder::PortA,
     ConversationOrder::AddressB,    ConversationOrder::PortB,     ConversationOrder::PacketsAToB,
     ConversationOrder::BytesAToB,   ConversationOrder::PacketsBToA, ConversationOrder::BytesBToA,
-    ConversationOrder::Start,       ConversationOrder::Duration};
+    ConversationOrder::Start,       ConversationOrder::Duration,  ConversationOrder::Program};
 
 std::uint64_t KeyOf(ConversationId id) { return std::uint64_t{id.slot} << 32 | id.generation; }
 constexpr std::uint64_t kNoKey = ~std::uint64_t{0};  // no conversation has it
@@ -74,7 +74,7 @@ QString CsvField(const QString& text) {
 
 // Rows the table no longer holds are left out.
 std::optional<QString> WriteCsv(const ConversationTable& table, const std::vector<ConversationId>& ranking,
-                                const QString& path) {
+                                const ProgramFinder& programOf, const QString& path) {
   ReplacingFile file(QFile::encodeName(path).toStdString(), 0600);  // captured traffic is other people's
   if (!file.Stream()) return QString::fromStdString(file.Error());
   QStringList line = ConversationHeadings();
@@ -84,7 +84,8 @@ std::optional<QString> WriteCsv(const ConversationTable& table, const std::vecto
     const std::optional<Conversation> conversation = table.Read(id);
     if (!conversation) continue;
     line.clear();
-    for (const QString& cell : ExactConversationCells(id, *conversation)) line << CsvField(cell);
+    const auto program = programOf && id != kFoldedConversations ? programOf(id) : std::nullopt;
+    for (const QString& cell : ExactConversationCells(id, *conversation, program)) line << CsvField(cell);
     text += line.join(QLatin1Char(',')).toUtf8() + '\n';
     if (text.size() >= (1 << 20) || &id == &ranking.back()) {
       std::fwrite(text.data(), 1, static_cast<std::size_t>(text.size()), file.Stream());
@@ -98,12 +99,13 @@ std::optional<QString> WriteCsv(const ConversationTable& table, const std::vecto
 
 }  // namespace
 
-ConversationWindow::ConversationWindow(const ConversationTable& table, std::function<void(const QString&)> showOnly,
-                                       QWidget* parent)
+ConversationWindow::ConversationWindow(const ConversationTable& table, ProgramFinder programOf,
+                                       std::function<void(const QString&)> showOnly, QWidget* parent)
     : QWidget(parent, Qt::Window),
       table_(table),
+      programOf_(std::move(programOf)),
       showOnly_(std::move(showOnly)),
-      model_(new ConversationModel(table, this)),
+      model_(new ConversationModel(table, programOf_, this)),
       ranker_(new ConversationRanker(table, [this](std::vector<ConversationId> ranking) { Apply(std::move(ranking)); },
                                      this)),
       narrowing_(new QLineEdit(this)),
@@ -111,7 +113,8 @@ ConversationWindow::ConversationWindow(const ConversationTable& table, std::func
       view_(new QTableView(this)) {
   setWindowTitle(QStringLiteral("会话统计"));
   connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this, &QWidget::close);
-  narrowing_->setPlaceholderText(QStringLiteral("按地址或端口筛选"));
+  narrowing_->setPlaceholderText(QStringLiteral("按地址、端口或程序筛选"));
+  request_.programOf = programOf_;
   narrowing_->setClearButtonEnabled(true);
   connect(narrowing_, &QLineEdit::textChanged, this, [this](const QString& text) {
     request_.text = text.trimmed().toStdString();
@@ -135,6 +138,7 @@ ConversationWindow::ConversationWindow(const ConversationTable& table, std::func
   for (int column = 0; column < kConversationColumnCount; ++column) {
     const char* sample = column == kAddressAColumn || column == kAddressBColumn ? "255.255.255.255"
                          : column == kStartColumn                            ? "2026-12-31 23:59:59.999"
+                         : column == kProgramColumn                          ? "systemd-resolve (4194304)"
                                                                              : "999.99 M";
     const QFontMetrics metrics = view_->fontMetrics();
     header->resizeSection(column, std::max(metrics.horizontalAdvance(QLatin1String(sample)),
@@ -195,7 +199,7 @@ void ConversationWindow::SortBy(int column) {
   QHeaderView* header = view_->horizontalHeader();
   const bool again = header->isSortIndicatorShown() && header->sortIndicatorSection() == column;
   // A first click puts the largest numbers (and the latest starts) on top.
-  const bool text = column <= kPortBColumn;
+  const bool text = column <= kPortBColumn || column == kProgramColumn;
   const Qt::SortOrder order = again ? (header->sortIndicatorOrder() == Qt::AscendingOrder ? Qt::DescendingOrder
                                                                                            : Qt::AscendingOrder)
                                     : (text ? Qt::AscendingOrder : Qt::DescendingOrder);
@@ -265,7 +269,7 @@ QString ConversationWindow::SelectedText() const {
   QString text;
   for (const QModelIndex& index : selected.mid(0, kCopiedRowsAtMost)) {
     if (const std::optional<Conversation> conversation = model_->At(index.row())) {
-      const auto cells = ExactConversationCells(model_->IdAt(index.row()), *conversation);
+      const auto cells = ExactConversationCells(model_->IdAt(index.row()), *conversation, model_->ProgramAt(index.row()));
       text += QStringList(cells.begin(), cells.end()).join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
   }
@@ -273,7 +277,7 @@ QString ConversationWindow::SelectedText() const {
 }
 
 std::optional<QString> ConversationWindow::SaveCsv(const QString& path) const {
-  return WriteCsv(table_, model_->Ranking(), path);
+  return WriteCsv(table_, model_->Ranking(), programOf_, path);
 }
 
 void ConversationWindow::ShowMenu(const QPoint& position) {
@@ -300,7 +304,7 @@ void ConversationWindow::OnSaveCsv() {
   const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("保存为 CSV"), name, QStringLiteral("CSV (*.csv)"));
   if (path.isEmpty() || save_.joinable()) return;
   save_ = std::thread([this, path, ranking = model_->Ranking()] {
-    const std::optional<QString> error = WriteCsv(table_, ranking, path);
+    const std::optional<QString> error = WriteCsv(table_, ranking, programOf_, path);
     QMetaObject::invokeMethod(
         this,
         [this, error] {

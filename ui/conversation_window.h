@@ -1,5 +1,5 @@
 // "会话统计": who talks to whom. One row per conversation, sorted by any
-// column, narrowed by address or port text, refreshed once a second; from a
+// column, narrowed by address, port or program text, refreshed once a second; from a
 // conversation to its rows in the packet list.
 #pragma once
 
@@ -25,9 +25,11 @@ class ConversationWindow final : public QWidget {
   Q_OBJECT
 
  public:
-  // showOnly lists only the rows a capture-filter expression takes. The
-  // table outlives the window.
-  ConversationWindow(const ConversationTable& table, std::function<void(const QString&)> showOnly, QWidget* parent);
+  // showOnly lists only the rows a capture-filter expression takes;
+  // programOf (may be empty) gives the "程序" column. The table outlives the
+  // window.
+  ConversationWindow(const ConversationTable& table, ProgramFinder programOf,
+                     std::function<void(const QString&)> showOnly, QWidget* parent);
   ~ConversationWindow() override;  // waits for a running ranking and save
 
   // The table was emptied: so is the list, at once.
@@ -60,6 +62,7 @@ class ConversationWindow final : public QWidget {
   void OnSaveCsv();
 
   const ConversationTable& table_;
+  const ProgramFinder programOf_;
   std::function<void(const QString&)> showOnly_;
   ConversationModel* model_;
   ConversationRanker* ranker_;

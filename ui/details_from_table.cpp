@@ -33,7 +33,8 @@ class EnterOnSelectedRow final : public QObject {
 void OpenRowDetails(PacketListView& view, std::uint64_t ordinal) {
   if (ordinal >= view.Rows()) return;
   const RowSpool::StoredRow stored = view.Packets().StoredRow(ordinal);
-  auto* window = new PacketDetailsWindow(stored.datagram, stored.captureTimeNs, view.window());
+  auto* window =
+      new PacketDetailsWindow(stored.datagram, stored.captureTimeNs, view.ProgramOf(stored.datagram), view.window());
   window->show();
   window->raise();
   window->activateWindow();

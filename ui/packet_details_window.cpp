@@ -68,7 +68,7 @@ QString CaptureTimeText(std::int64_t captureTimeNs) {
 }  // namespace
 
 PacketDetailsWindow::PacketDetailsWindow(std::span<const std::uint8_t> datagram, std::int64_t captureTimeNs,
-                                         QWidget* parent)
+                                         const QString& program, QWidget* parent)
     : QWidget(parent, Qt::Window), m_fields(new QTreeWidget), m_dump(new QPlainTextEdit) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QStringLiteral("数据包详情"));
@@ -79,6 +79,7 @@ PacketDetailsWindow::PacketDetailsWindow(std::span<const std::uint8_t> datagram,
   auto* received = new QTreeWidgetItem(m_fields, {QStringLiteral("捕获")});
   AddItem(*received, QStringLiteral("时间"), CaptureTimeText(captureTimeNs), false);
   AddItem(*received, QStringLiteral("收到"), QStringLiteral("%1 字节").arg(datagram.size()), false);
+  if (!program.isEmpty()) AddItem(*received, QStringLiteral("程序"), program, false);
   for (const LayerText& layer : DetailTexts(DescribeDatagram(datagram))) AddLayer(*m_fields, layer);
   m_fields->expandAll();
   m_fields->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);

@@ -16,8 +16,10 @@ class PacketDetailsWindow final : public QWidget {
   Q_OBJECT
 
  public:
-  // A top-level window over parent, deleted when closed.
-  PacketDetailsWindow(std::span<const std::uint8_t> datagram, std::int64_t captureTimeNs, QWidget* parent);
+  // A top-level window over parent, deleted when closed. program: the local
+  // program of the datagram's conversation, a "程序" line when not empty.
+  PacketDetailsWindow(std::span<const std::uint8_t> datagram, std::int64_t captureTimeNs, const QString& program,
+                      QWidget* parent);
 
   QTreeWidget* Fields() const { return m_fields; }
   QPlainTextEdit* Dump() const { return m_dump; }

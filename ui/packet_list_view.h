@@ -7,8 +7,10 @@
 
 #include <QTableView>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "ui/row_selection.h"
@@ -29,6 +31,12 @@ class PacketListView final : public QTableView {
   // The view shows model, which outlives it.
   void SetPackets(PacketModel& model);
   PacketModel& Packets() const { return *packets_; }
+  // The program of a listed datagram's conversation, for "数据包详情".
+  using DatagramProgram = std::function<QString(std::span<const std::uint8_t>)>;
+  void SetDatagramProgram(DatagramProgram programOf) { programOf_ = std::move(programOf); }
+  QString ProgramOf(std::span<const std::uint8_t> datagram) const {
+    return programOf_ ? programOf_(datagram) : QString();
+  }
 
   // Rows of the list, whether on screen or not.
   std::uint64_t Rows() const;
@@ -94,6 +102,7 @@ class PacketListView final : public QTableView {
   void TakeUpSelection();
 
   PacketModel* packets_ = nullptr;
+  DatagramProgram programOf_;
   QScrollBar* rowBar_;
   // The ordinal of the top row on screen; when atNewest_, the newest row.
   std::uint64_t top_ = 0;

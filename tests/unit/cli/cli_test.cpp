@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -13,11 +14,15 @@
 #include <sstream>
 
 #include "capture/datagram_details.h"
+#include "capture/program_meter.h"
 #include "tests/support/capture_files.h"
 #include "tests/support/cli_process.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/promtool_check.h"
+#include "tests/support/recording_table.h"
+#include "tests/support/scripted_loop.h"
 #include "tools/allow_list.h"
+#include "tools/metrics_text.h"
 #include "tools/web_config.h"
 
 namespace orvanel::test {
@@ -318,8 +323,10 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
   EXPECT_DOUBLE_EQ(udp.at("first").get<double>(), 1700000000.000001);
   EXPECT_DOUBLE_EQ(udp.at("last").get<double>(), 1700000000.000004);
   EXPECT_EQ(udp.at("folded"), false);
+  // A file's conversations have no program: the last column is empty, the JSON has none.
   EXPECT_EQ(convLines[9], "#conv\tudp\t10.0.0.1\t7\t10.0.0.9\t9\t2\t71\t0\t0\t1700000000.000001000\t"
-                          "1700000000.000004000");
+                          "1700000000.000004000\t");
+  EXPECT_FALSE(udp.contains("program"));
   EXPECT_EQ(all[1].at("protocol"), "tcp");
   for (const auto& portless : {all[2], all[3]}) {
     EXPECT_FALSE(portless.contains("a_port")) << portless;
@@ -327,7 +334,7 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
   }
   EXPECT_EQ(all[3].at("protocol"), "47");
   EXPECT_EQ(convLines[12], "#conv\t47\t10.0.0.1\t\t10.0.0.2\t\t1\t20\t0\t0\t1700000000.000003000\t"
-                           "1700000000.000003000");
+                           "1700000000.000003000\t");
 }
 
 TEST_F(CliTest, RowsAgreeWithTheDetailsDecoder) {
@@ -406,7 +413,8 @@ TEST_F(CliTest, DashboardAndAlertsUseOnlyServedMetrics) {
   WritePcap(Path("one.pcap"), DLT_EN10MB, {Ethernet(Udp("10.0.0.1", 1, "10.0.0.2", 2, "x"))});
   ASSERT_EQ(Run({"--metrics-file", Path("orvanel.prom"), "--read", Path("one.pcap")}).status, 0);
   std::set<std::string> served;
-  std::istringstream page(FileContents(Path("orvanel.prom")));
+  // --program-metrics is live only: its families as it serves them.
+  std::istringstream page(FileContents(Path("orvanel.prom")) + cli::ProgramMetricsText({}, 0));
   for (std::string line; std::getline(page, line);) {
     if (line.starts_with("# TYPE ")) served.insert(Split(line, ' ')[2]);
   }
@@ -433,7 +441,8 @@ TEST_F(CliTest, DashboardAndAlertsUseOnlyServedMetrics) {
   for (const std::string& name : used) EXPECT_TRUE(served.contains(name)) << name << " is not served";
   for (const char* shown : {"orvanel_bytes_total", "orvanel_packets_total", "orvanel_group_bytes_total",
                             "orvanel_group_packets_total", "orvanel_kernel_drops_total",
-                            "orvanel_receive_errors_total", "orvanel_rows_listed_total", "orvanel_capture_info"}) {
+                            "orvanel_receive_errors_total", "orvanel_rows_listed_total", "orvanel_capture_info",
+                            "orvanel_program_bytes_total"}) {
     EXPECT_TRUE(used.contains(shown)) << shown << " is not on the dashboard";
   }
 
@@ -447,6 +456,64 @@ TEST_F(CliTest, DashboardAndAlertsUseOnlyServedMetrics) {
   }
   recorded.close();
   EXPECT_EQ(std::system(("promtool check rules " + Path("dashboard.yml") + " >/dev/null").c_str()), 0);
+}
+
+// 150 programs: the first 100 names are labels, the rest count as "other";
+// a conversation without a program counts under "", one not of this
+// machine nowhere; a sweep adds only what came since the last.
+TEST(ProgramMetrics, AtMostAHundredNamesAreLabelsAndTheRestIsOther) {
+  std::vector<ScriptedSource::Step> steps;
+  for (std::uint16_t port = 1; port <= 150; ++port) {
+    steps.push_back(PacketStep(Datagram{.sourcePort = port, .destinationPort = 53}));
+  }
+  const Datagram reply{.source = "10.0.0.2", .destination = "10.0.0.1", .sourcePort = 53, .destinationPort = 1,
+                       .payload = "answer"};
+  steps.push_back(PacketStep(reply));
+  steps.push_back(PacketStep(Datagram{.source = "10.0.0.7", .destination = "10.0.0.8"}));
+  ConversationTable table;
+  const auto feed = [&table](std::vector<ScriptedSource::Step> feedSteps) {
+    ScriptedSource source(std::move(feedSteps));
+    const ScriptedOptions options([](CaptureOption, int) { return 0; });
+    RecordingTable rows;
+    PacketCounters counters;
+    const std::atomic<bool> capturing{true};
+    CaptureThreadProc({capturing, source, counters, options, rows, "", "", nullptr, &table});
+  };
+  feed(steps);
+  // Slots go in order of the first packet: the 150th conversation has no program.
+  const ProgramFinder programOf = [](ConversationId id) -> std::optional<ConversationProgram> {
+    if (id.slot >= 149) return std::nullopt;
+    return ConversationProgram{"p" + std::to_string(id.slot), 1000 + static_cast<int>(id.slot)};
+  };
+  std::uint32_t local = 0;  // 10.0.0.1, the datagrams' default source
+  std::memcpy(&local, Datagram{}.Bytes().data() + 12, sizeof local);
+  const auto isLocal = [local](std::uint32_t address) { return address == local; };
+  ProgramMeter meter;
+  meter.Sweep(table, programOf, isLocal);
+  meter.Sweep(table, programOf, isLocal);  // nothing new
+
+  const auto totals = meter.Totals();
+  ASSERT_EQ(totals.size(), 102u);  // 100 names, "other" and ""
+  EXPECT_EQ(meter.OtherConversations(), 49u);
+  const std::uint64_t size = Datagram{.sourcePort = 1, .destinationPort = 53}.Bytes().size();
+  EXPECT_EQ(totals.at("p0").bytes[1], size);  // out
+  EXPECT_EQ(totals.at("p0").bytes[0], reply.Bytes().size());  // in
+  EXPECT_EQ(totals.at("p0").packets[0], 1u);
+  EXPECT_EQ(totals.at("p99").packets[1], 1u);
+  EXPECT_FALSE(totals.contains("p100"));
+  EXPECT_EQ(totals.at(ProgramMeter::kOtherLabel).packets[1], 49u);
+  EXPECT_EQ(totals.at("").packets[1], 1u);
+
+  feed({PacketStep(Datagram{.sourcePort = 1, .destinationPort = 53})});
+  meter.Sweep(table, programOf, isLocal);
+  EXPECT_EQ(meter.Totals().at("p0").packets[1], 2u);
+  EXPECT_EQ(meter.Totals().size(), 102u);
+
+  const std::string text = cli::ProgramMetricsText(meter.Totals(), meter.OtherConversations());
+  EXPECT_NE(text.find("orvanel_program_bytes_total{program=\"p0\",direction=\"out\"} " + std::to_string(2 * size) + "\n"),
+            std::string::npos) << text;
+  EXPECT_NE(text.find("orvanel_program_other_conversations_total 49\n"), std::string::npos);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * (2 + 102 * 2) + 3);
 }
 
 TEST_F(CliTest, OversizeDatagramsAreCutAndListedPacketsSaved) {
@@ -597,6 +664,7 @@ TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
   std::ofstream(Path("text.pcap")) << "not a capture file at all\n";
   const std::string good = Path("good.pcap");
   ExpectRejected({"--bogus", "--read", good}, "unknown option '--bogus'");
+  ExpectRejected({"--program-metrics", "--read", good}, "--program-metrics needs --address");
   ExpectRejected({"--read", good, "--src"}, "--src needs an argument");
   ExpectRejected({"--filter", "udp and port", "--read", good}, "bad --filter 'udp and port': can't parse filter expression: syntax error");
   ExpectRejected({"--read", good, "--save-last"}, "--save-last needs an argument");
@@ -703,7 +771,8 @@ TEST_F(CliTest, HelpDocumentsEveryOptionAndTheDefaults) {
                            "--metrics-allow CIDR[,CIDR...]", "--web-config FILE",
                            "--metrics-file PATH", "payload_base64", "source_address", "destination_port",
                            "orvanel_group_packets_total", "--option=VALUE", "PPP", "Cisco HDLC", "SLIP",
-                           "radiotap", "--write FILE", "--version", "device and inode"}) {
+                           "radiotap", "--write FILE", "--version", "device and inode", "--program-metrics",
+                           "orvanel_program_bytes_total"}) {
     EXPECT_NE(run.out.find(word), std::string::npos) << word;
   }
 }

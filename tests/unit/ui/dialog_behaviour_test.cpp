@@ -537,7 +537,7 @@ TEST(DialogBehaviour, ConversationsOfOpenedFilesLeadToExactlyTheirRowsAndClearEm
   EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF"));
   const QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
   ASSERT_EQ(lines.size(), 6);  // headings, four rows, the empty rest
-  EXPECT_EQ(lines[0], QStringLiteral("协议,地址 A,端口 A,地址 B,端口 B,包 A→B,字节 A→B,包 B→A,字节 B→A,开始,持续"));
+  EXPECT_EQ(lines[0], QStringLiteral("协议,地址 A,端口 A,地址 B,端口 B,包 A→B,字节 A→B,包 B→A,字节 B→A,开始,持续,程序"));
 
   // The way to the packets: exactly the conversation's rows, the swapped ports left out.
   int row = 0;
