@@ -38,8 +38,8 @@ QVariant ConversationModel::data(const QModelIndex& index, int role) const {
   }
   if (role == Qt::ToolTipRole) {
     if (!IsBytesColumn(index.column())) return {};
-    return QStringLiteral("%1 字节").arg(
-        ExactConversationCells(IdAt(index.row()), *conversation, std::nullopt)[index.column()]);
+    return QStringLiteral("%1 字节").arg(index.column() == kBytesAToBColumn ? conversation->bytesAToB
+                                                                           : conversation->bytesBToA);
   }
   return ConversationCells(IdAt(index.row()), *conversation,
                            index.column() == kProgramColumn ? ProgramAt(index.row()) : std::nullopt)[static_cast<std::size_t>(index.column())];

@@ -87,7 +87,7 @@ std::optional<QString> WriteCsv(const ConversationTable& table, const std::vecto
     const auto program = programOf && id != kFoldedConversations ? programOf(id) : std::nullopt;
     for (const QString& cell : ExactConversationCells(id, *conversation, program)) line << CsvField(cell);
     text += line.join(QLatin1Char(',')).toUtf8() + '\n';
-    if (text.size() >= (1 << 20) || &id == &ranking.back()) {
+    if (text.size() >= (1 << 20)) {
       std::fwrite(text.data(), 1, static_cast<std::size_t>(text.size()), file.Stream());
       text.clear();
     }
