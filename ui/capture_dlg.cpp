@@ -138,6 +138,7 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
     m_saveProgress->CancelNow();
     m_saveProgress = nullptr;  // a new save may start while this one lets its file go
   });
+  m_refreshTimer.setObjectName(QStringLiteral("refreshTimer"));
   m_refreshTimer.setInterval(kRefreshMilliseconds);
   connect(&m_refreshTimer, &QTimer::timeout, this, &CCaptureDlg::RefreshCounters);
   connect(m_btnStart, &QPushButton::clicked, this, &CCaptureDlg::OnStartStop);

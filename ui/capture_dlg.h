@@ -136,7 +136,7 @@ class CCaptureDlg final : public QDialog {
   PacketModel* m_packets;
   FindWindow* m_findWindow = nullptr;  // made when first asked for
   QPointer<SaveProgress> m_saveProgress;  // while a save runs
-  QTimer m_refreshTimer;
+  QTimer m_refreshTimer{this};  // a child, so it can be found by its name
   std::unique_ptr<CaptureSession> m_session;
   std::unique_ptr<CaptureLosses> m_losses;  // what ERROR counts; reads the session
   std::unique_ptr<FileReading> m_reading;

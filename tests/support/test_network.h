@@ -49,8 +49,9 @@ int Promiscuity(const std::string& name);
 // A field of /proc/net/snmp for this namespace, e.g. ("Tcp", "OutSegs"); -1 when missing.
 long SnmpValue(const std::string& protocol, const std::string& field);
 
-// Polls the condition every millisecond until it holds or the time is up.
+// Polls the condition every millisecond until it holds or the time is up:
+// a bound against a hang, never a timing, so it is generous.
 bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = std::chrono::milliseconds(3000));
+               std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
 
 }  // namespace orvanel::test

@@ -35,8 +35,9 @@ std::optional<SeenModal> RunExpectingModal(const std::function<void()>& action,
 // that press Start or make network namespaces need it.
 bool CanCapture();
 
-// Processes events until done() or the timeout; returns done().
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 3000);
+// Processes events until done() or the timeout; returns done(). The timeout
+// is a bound against a hang, never a timing, so it is generous.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000);
 
 // Child runs: the test binary runs one of its own tests in a new process,
 // optionally under a wrapper command (unshare, setpriv).

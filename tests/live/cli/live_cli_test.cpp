@@ -14,6 +14,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -191,7 +192,7 @@ TEST_F(LiveCli, MetricsAreServedWhileAFloodIsCaptured) {
   int scrapesDuringFlood = 0;
   long long last = 0;
   {
-    const LoopbackFlow flood("flood", 0us, 100'000, 20s);
+    const LoopbackFlow flood("flood", 0us, std::numeric_limits<int>::max(), 2s);  // as long on any machine
     while (flood.Flowing()) {
       const long long now = Sample(scrape(), udp);
       EXPECT_GE(now, last) << "a counter went back";
@@ -293,17 +294,17 @@ TEST_F(LiveCli, TheEndpointAnswersScrapesWhateverStrangersDo) {
   const std::string err = cli->Err();
   ASSERT_TRUE(std::regex_search(err, url, std::regex("metrics on http://127\\.0\\.0\\.1:([0-9]+)/metrics\n"))) << err;
   const int port = std::stoi(url[1]);
-  auto scrapeAnsweredInASecond = [&](const char* during) {
+  // Answered while the stranger still holds its connection: the byte-a-second
+  // sender holds it for half a minute, far beyond this bound on any machine.
+  auto scrapeAnswered = [&](const char* during) {
     httplib::Client client("127.0.0.1", port);
-    client.set_connection_timeout(1s);
-    client.set_read_timeout(1s);
-    const auto start = std::chrono::steady_clock::now();
+    client.set_connection_timeout(5s);
+    client.set_read_timeout(5s);
     const httplib::Result result = client.Get("/metrics");
     EXPECT_TRUE(result && result->status == 200 && result->body.find("orvanel_packets_total") != std::string::npos)
         << during;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << during;
   };
-  scrapeAnsweredInASecond("alone");
+  scrapeAnswered("alone");
 
   // The peak of the exporter's own memory while strangers do their worst.
   const pid_t exporter = cli->Pid();
@@ -328,7 +329,7 @@ TEST_F(LiveCli, TheEndpointAnswersScrapesWhateverStrangersDo) {
   });
   for (int scrape = 0; scrape < 4; ++scrape) {
     std::this_thread::sleep_for(500ms);
-    scrapeAnsweredInASecond("beside five idle connections and a byte-a-second sender");
+    scrapeAnswered("beside five idle connections and a byte-a-second sender");
   }
 
   // Each is cut off long before its end; scrapes are answered meanwhile.
@@ -350,7 +351,7 @@ TEST_F(LiveCli, TheEndpointAnswersScrapesWhateverStrangersDo) {
     const UniqueFd socket = ConnectTcp(port);
     std::size_t sent = 0;
     std::thread sender([&] { sent = SendUntilRefused(socket.get(), flood.head, flood.piece, flood.total); });
-    scrapeAnsweredInASecond(flood.what);
+    scrapeAnswered(flood.what);
     sender.join();
     EXPECT_LT(sent, std::size_t{16} << 20) << flood.what;
     const std::string answer = ReadAnswer(socket.get());
@@ -369,14 +370,18 @@ TEST_F(LiveCli, TheEndpointAnswersScrapesWhateverStrangersDo) {
 
   EXPECT_LT(peak.load() - before, 16 * 1024) << "KiB of growth";
 
-  // A stop with five fresh idle connections open ends the exporter at once.
+  // A stop ends the exporter at once, beside five fresh idle connections and
+  // one that never times out: it sends a byte every half second until the end.
   idle.clear();
   for (int i = 0; i < 5; ++i) idle.push_back(ConnectTcp(port));
-  const auto stop = std::chrono::steady_clock::now();
+  const UniqueFd dribbling = ConnectTcp(port);
+  std::thread dribbler([&] {
+    while (!done.load() && send(dribbling.get(), "G", 1, MSG_NOSIGNAL) == 1) std::this_thread::sleep_for(500ms);
+  });
   ASSERT_TRUE(cli->Signal(SIGTERM));
-  EXPECT_EQ(cli->Wait(1s), 0) << cli->Err();
-  EXPECT_LT(std::chrono::steady_clock::now() - stop, 1s);
+  EXPECT_EQ(cli->Wait(5s), 0) << cli->Err();
   done.store(true);
+  dribbler.join();
   sampler.join();
   slowSender.join();
 }

@@ -33,11 +33,12 @@ class InterfaceFaults : public test::CaptureFixtureWithoutSaving {
     EXPECT_TRUE(WaitUntil([&] { return Udp() == udpTotal; })) << Udp();
   }
 
-  // Stops and says whether Stop came back within half a second.
+  // Stops and says whether Stop came back. The thread waits without a time
+  // limit, so a missing wake-up would never come back: the bound only ends the wait.
   bool StopsPromptly() {
     const auto before = std::chrono::steady_clock::now();
     session->StopCapture();
-    return std::chrono::steady_clock::now() - before < 500ms && !session->IsCapturing();
+    return std::chrono::steady_clock::now() - before < 5s && !session->IsCapturing();
   }
 
   // A Start on loopback right after: it captures, and without errors.
@@ -69,7 +70,7 @@ TEST_F(InterfaceFaults, DeletedDuringCaptureCountsErrorsStopsAndAnotherAddressSt
   EXPECT_TRUE(session->IsCapturing());  // failed receives do not end a capture
   EXPECT_TRUE(StopsPromptly());
   // The stopped thread closes its socket and wake-up by itself.
-  EXPECT_TRUE(WaitUntil([&] { return CountDescriptors() == descriptors; }, 1000ms)) << CountDescriptors();
+  EXPECT_TRUE(WaitUntil([&] { return CountDescriptors() == descriptors; })) << CountDescriptors();
 
   ExpectLoopbackCaptureWorks(5);
 }
@@ -98,7 +99,7 @@ TEST_F(InterfaceFaults, SetDownDuringCaptureCountsAnErrorGoesOnWhenUpAndStops) {
   ASSERT_TRUE(RunCommand("ip link set " + veth.here + " down"));
   EXPECT_TRUE(WaitUntil([&] { return counters.ReceiveErrors() > errorsWhileDown; }));
   EXPECT_TRUE(StopsPromptly());
-  EXPECT_TRUE(WaitUntil([&] { return CountDescriptors() == descriptors; }, 1000ms)) << CountDescriptors();
+  EXPECT_TRUE(WaitUntil([&] { return CountDescriptors() == descriptors; })) << CountDescriptors();
 
   // A downed link's address is not offered, nor can a capture start on it.
   const auto texts = LocalAddressTexts();

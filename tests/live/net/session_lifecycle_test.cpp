@@ -25,15 +25,15 @@ using test::WaitUntil;
 class SessionLifecycle : public test::CaptureFixtureWithoutSaving {};
 
 TEST_F(SessionLifecycle, RestartsTwoHundredTimesUnderTrafficWithOneThreadAndNoLeaks) {
-  // Until the test ends, at most a million datagrams or a minute.
-  const test::LoopbackFlow traffic("background", 100us, 1'000'000, 60s);
+  // Until the test ends, however long the rounds take on this machine: paced,
+  // so the count bound (the pace times the time bound) never ends it first.
+  const test::LoopbackFlow traffic("background", 100us, 6'000'000, 600s);
   const int threads = CountThreads(), descriptors = CountDescriptors();
 
   // A stopped thread closes its socket on its own and is joined by the next
   // Start; a thread that has ended may linger in /proc for a moment.
   const auto settlesAt = [](int expectedThreads, int expectedDescriptors) {
-    return WaitUntil([&] { return CountThreads() == expectedThreads && CountDescriptors() == expectedDescriptors; },
-                     1000ms);
+    return WaitUntil([&] { return CountThreads() == expectedThreads && CountDescriptors() == expectedDescriptors; });
   };
   for (int round = 0; round < 200; ++round) {
     SCOPED_TRACE(round);
@@ -44,7 +44,7 @@ TEST_F(SessionLifecycle, RestartsTwoHundredTimesUnderTrafficWithOneThreadAndNoLe
     ASSERT_EQ(session->StartCapture("127.0.0.1", "", ""), StartResult::Started);
     EXPECT_TRUE(settlesAt(threads + 1, descriptors + 2));
     const std::int32_t seen = Count(TrafficGroup::All, ProtocolClass::UDP);
-    EXPECT_TRUE(WaitUntil([&] { return Count(TrafficGroup::All, ProtocolClass::UDP) > seen; }, 1000ms));
+    EXPECT_TRUE(WaitUntil([&] { return Count(TrafficGroup::All, ProtocolClass::UDP) > seen; }));
     session->StopCapture();
     ASSERT_FALSE(session->IsCapturing());
     // Every other round starts again at once, while the old thread may still be closing.
@@ -63,8 +63,9 @@ TEST_F(SessionLifecycle, StopsPromptlyWithoutTraffic) {
   std::this_thread::sleep_for(30ms);  // the thread is waiting now
   const auto before = std::chrono::steady_clock::now();
   session->StopCapture();
-  // Loose: the real figure is for the benchmark; a missing wake-up would hang here.
-  EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
+  // The thread waits without a time limit: a missing wake-up would hang here,
+  // and the bound only ends the wait. The real figure is for the benchmark.
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
   EXPECT_FALSE(session->IsCapturing());
 }
 
@@ -80,7 +81,7 @@ TEST_F(SessionLifecycle, DeletedInterfaceCountsErrorsWithoutSpinningAndStillStop
   EXPECT_LT(counters.ReceiveErrors() - errorsBefore, 100);
   const auto before = std::chrono::steady_clock::now();
   session->StopCapture();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);  // a hang guard
   EXPECT_FALSE(session->IsCapturing());
 }
 
@@ -105,7 +106,7 @@ TEST_F(SessionLifecycle, FailedStartsReportTheirStepAndLeaveNothingOpen) {
   }).join();
 
   EXPECT_EQ(CountDescriptors(), descriptors);
-  EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; }, 1000ms));
+  EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; }));
 }
 
 TEST(StartResultMeaning, EveryResultHasItsOwnText) {

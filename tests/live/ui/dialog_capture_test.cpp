@@ -22,6 +22,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "res/resource.h"
@@ -322,27 +323,32 @@ TEST(DialogCapture, CountersKeepRefreshingThroughAFloodOfFullSizeDatagrams) {
   QTest::keyClick(&dialog, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
   // Every listed row is a 1428-byte datagram; the UI thread must still get
   // back to its refresh between the rows. The flood is bounded by time alone,
-  // so a fast sender floods as long as a slow one.
+  // so a fast sender floods as long as a slow one; the refresh ticks
+  // themselves are timed, not the changes of a number.
   QElapsedTimer clock;
   clock.start();
-  std::vector<qint64> changes;
-  QString shown = Text(dialog, res::IDC_ALL_UDP);
+  std::vector<qint64> ticks;
+  auto* refresh = dialog.findChild<QTimer*>(QStringLiteral("refreshTimer"));
+  ASSERT_NE(refresh, nullptr);
+  const QMetaObject::Connection timing =
+      QObject::connect(refresh, &QTimer::timeout, [&] { ticks.push_back(clock.elapsed()); });
   long halfway = -1;
   {
     const test::LoopbackFlow flow(std::string(1400, 'f'), std::chrono::microseconds(0),
                                   std::numeric_limits<int>::max(), std::chrono::seconds(3));
     while (flow.Flowing()) {
       QTest::qWait(10);
-      if (Text(dialog, res::IDC_ALL_UDP) != shown) shown = Text(dialog, res::IDC_ALL_UDP), changes.push_back(clock.elapsed());
-      if (halfway < 0 && clock.elapsed() >= 1500) halfway = shown.toLong();
+      if (halfway < 0 && clock.elapsed() >= 1500) halfway = Text(dialog, res::IDC_ALL_UDP).toLong();
     }
     ASSERT_GT(flow.Sent(), 0);
   }
-  ASSERT_GE(changes.size(), 2u) << "the counters hardly moved during the flood";
-  qint64 longestGap = changes.front();
-  for (std::size_t i = 1; i < changes.size(); ++i) longestGap = std::max(longestGap, changes[i] - changes[i - 1]);
-  // The refresh runs every 100 ms; a loaded machine may stretch it, a stalled UI thread never shows.
-  EXPECT_LT(longestGap, 1000) << changes.size() << " changes";
+  QObject::disconnect(timing);
+  ticks.push_back(clock.elapsed());  // a stall at the end counts as well
+  qint64 longestGap = ticks.front();
+  for (std::size_t i = 1; i < ticks.size(); ++i) longestGap = std::max(longestGap, ticks[i] - ticks[i - 1]);
+  // The refresh runs every 100 ms; only a UI thread held up by the rows stretches it this far.
+  EXPECT_LT(longestGap, 500) << ticks.size() << " ticks";
+  const QString shown = Text(dialog, res::IDC_ALL_UDP);
   EXPECT_GT(shown.toLong(), halfway);  // still counting in the second half
   // Stopped, whatever was counted is listed or counted as not listed, exactly.
   QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);

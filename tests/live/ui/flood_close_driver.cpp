@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
+#include <limits>
 #include <memory>
 
 #include "res/resource.h"
@@ -53,8 +54,9 @@ class FloodCloseDriver final : public QObject {
     static_cast<QPushButton*>(dialog.GetDlgItem(res::IDC_BTN_START))->click();
     test::ReportToParent(QStringLiteral("capturing"),
                          chosen && dialog.IsCapturing() ? QStringLiteral("yes") : QStringLiteral("no"));
-    // Unpaced: as fast as this thread can send, bounded in count and time.
-    flood_ = std::make_unique<test::LoopbackFlow>("flood", 0us, 1'000'000, 30s);
+    // Unpaced: as fast as this thread can send, bounded by time alone, so a
+    // fast sender is still flowing when the rows are there.
+    flood_ = std::make_unique<test::LoopbackFlow>("flood", 0us, std::numeric_limits<int>::max(), 30s);
   }
 
   QTimer poll_;
