@@ -15,7 +15,7 @@ namespace orvanel {
 namespace {
 
 constexpr int kFailurePauseMs = 10;
-// While the link is down, how often the socket is asked whether its interface is still there.
+// Once the link went down, how often an idle wait asks whether the interface is still there.
 constexpr int kGoneCheckMs = 1000;
 
 unsigned BoundInterface(int fd) {
@@ -94,7 +94,7 @@ void PacketRing::CountDrops() {
 
 PacketRing::Event PacketRing::Wait() {
   pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-  const int ready = poll(fds, 2, linkDown_ ? kGoneCheckMs : -1);
+  const int ready = poll(fds, 2, linkWentDown_ ? kGoneCheckMs : -1);
   if (ready < 0) return errno == EINTR ? Event::LookAgain : Event::Failed;
   if (fds[1].revents) return Event::Woken;
   // The kernel unbinds the socket when its interface is deleted, a moment
@@ -105,7 +105,7 @@ PacketRing::Event PacketRing::Wait() {
     int error = 0;
     socklen_t length = sizeof error;
     getsockopt(socket_.get(), SOL_SOCKET, SO_ERROR, &error, &length);
-    linkDown_ = true;
+    linkWentDown_ = true;
     return BoundInterface(socket_.get()) == interfaceIndex_ ? Event::Failed : Event::Gone;
   }
   return Event::LookAgain;
@@ -132,7 +132,6 @@ void PacketRing::OpenBlock() {
   const tpacket_hdr_v1& header = reinterpret_cast<const tpacket_block_desc*>(block)->hdr.bh1;
   left_ = header.num_pkts;
   next_ = block + header.offset_to_first_pkt;
-  linkDown_ = false;  // packets come, so the link is back
   if (left_ == 0) ReleaseBlock();
 }
 

@@ -74,7 +74,9 @@ class PacketRing final : public PacketSource {
   std::atomic<bool> finishing_{false};
   unsigned blocksBeforeFinish_ = kRingBlockCount + 1;  // the full ring and the block being filled
   bool awaitedLastBlock_ = false;
-  bool linkDown_ = false;  // the socket reported an error: the interface is checked once a second
+  // The socket reported an error: from then on an idle wait checks the
+  // interface once a second (packets still in the ring may come first).
+  bool linkWentDown_ = false;
   bool interfaceGone_ = false;
 };
 

@@ -446,11 +446,13 @@ Exit status:
   one of the files to read (the same file by device and inode; it is left
   untouched), an unreadable, empty, unsupported or damaged capture file (the
   rows and counters of what was read before the damage are printed first),
-  an ADDRESS that is not one of this machine's, or a --web-config FILE that
-  cannot be read or is bad (it says the line); 1 with a one-line error
-  on stderr when a live capture cannot start (no right to capture, no
-  address list, binding or receive mode refused), the metrics address
-  cannot be listened on, or the address list cannot be read or is empty.
+  an ADDRESS that is not one of this machine's (without --wait-for-address),
+  or a --web-config FILE that cannot be read or is bad (it says the line); 1
+  with a one-line error on stderr when a live capture cannot start (no right
+  to capture, no address list, binding or receive mode refused), the metrics
+  address cannot be listened on, the interface went away after the
+  capabilities were given up, or the address list cannot be read or is
+  empty.
 )";
 }
 
