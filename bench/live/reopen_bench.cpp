@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "session/capture_session.h"
+#include "bench/live/counting_session.h"
 
 namespace {
 
@@ -30,11 +30,6 @@ using namespace std::chrono_literals;
 
 constexpr char kAddress[] = "10.88.0.1";
 constexpr char kFarEnd[] = "10.88.0.2";
-
-class DiscardingTable final : public orvanel::PacketTable {
- public:
-  void AddRow(const orvanel::ListedRow&) override {}
-};
 
 bool Run(const std::string& command) {
   const int status = std::system(command.c_str());
@@ -73,15 +68,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "reopen_bench: cannot make a network namespace and a veth pair (root?)\n");
     return 1;
   }
-  orvanel::PacketCounters counters;
-  const orvanel::AtomicCaptureOptions nothingListed;
-  DiscardingTable table;
-  orvanel::CaptureSession session(counters, nothingListed, table, ".");
+  orvanel::bench::CountingSession counting;
+  orvanel::CaptureSession& session = counting.session;
   if (session.StartCapture(kAddress, "", "") != orvanel::StartResult::Started) {
     std::fprintf(stderr, "reopen_bench: start failed\n");
     return 1;
   }
-  const auto udp = [&] { return counters.Count(orvanel::TrafficGroup::All, orvanel::ProtocolClass::UDP); };
+  const auto udp = [&] { return counting.counters.Count(orvanel::TrafficGroup::All, orvanel::ProtocolClass::UDP); };
 
   std::atomic<bool> sending{true};
   std::thread sender([&] {
