@@ -83,8 +83,7 @@ StartOutcome CaptureSession::StartCapture(const std::string& chosenAddress, cons
   // Without its right the process cannot open a socket again.
   ReopeningRing::SocketOpener reopen;
   if (!dropCapabilities_) reopen = AcquireCaptureSocket;
-  std::unique_ptr<ReopeningRing> ring = ReopeningRing::Make(std::move(mapped), chosenAddress, reopen, tallies_);
-  if (!ring) return {StartResult::ReceiveModeFailed, errno};
+  auto ring = std::make_unique<ReopeningRing>(std::move(mapped), chosenAddress, reopen, tallies_);
 
   running_ = std::make_unique<Running>(std::move(ring), bCapturing_, targets_, srcFilter, dstFilter, packetLimit_);
   targets_.counters.ZeroGroupCounters();

@@ -1,8 +1,5 @@
 #include "session/reopening_ring.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-
 #include <algorithm>
 
 #include "net/local_addresses.h"
@@ -19,21 +16,11 @@ bool IsLocal(const std::string& address) {
 
 }  // namespace
 
-std::unique_ptr<ReopeningRing> ReopeningRing::Make(std::unique_ptr<PacketRing> ring, std::string address,
-                                                   SocketOpener reopen, RingTallies& tallies) {
-  UniqueFd wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!wake.valid()) return nullptr;
-  return std::unique_ptr<ReopeningRing>(
-      new ReopeningRing(std::move(ring), std::move(address), std::move(reopen), tallies, std::move(wake)));
-}
-
 ReopeningRing::ReopeningRing(std::unique_ptr<PacketRing> ring, std::string address, SocketOpener reopen,
-                             RingTallies& tallies, UniqueFd wake)
-    : address_(std::move(address)), reopen_(std::move(reopen)), tallies_(tallies), wake_(std::move(wake)) {
+                             RingTallies& tallies)
+    : address_(std::move(address)), reopen_(std::move(reopen)), tallies_(tallies) {
   Install(std::move(ring));
 }
-
-ReopeningRing::~ReopeningRing() = default;
 
 ReceiveResult ReopeningRing::Receive(ReceiveBuffer& buffer) {
   if (ring_) {
@@ -60,17 +47,14 @@ void ReopeningRing::Wake() {
   const std::lock_guard lock(mutex_);
   woken_ = true;
   if (ring_) ring_->Wake();
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = write(wake_.get(), &one, sizeof one);  // full only if woken already
+  signalled_.notify_one();
 }
 
 void ReopeningRing::Finish() {
-  {
-    const std::lock_guard lock(mutex_);
-    finishing_ = true;
-    if (ring_) ring_->Finish();
-  }
-  Wake();
+  const std::lock_guard lock(mutex_);
+  finishing_ = true;
+  if (ring_) ring_->Finish();
+  signalled_.notify_one();
 }
 
 void ReopeningRing::CountDrops() {
@@ -88,12 +72,11 @@ void ReopeningRing::Install(std::unique_ptr<PacketRing> ring) {
 // Nothing was captured while the interface was gone, so a Finish ends here.
 ReceiveResult ReopeningRing::AwaitAddress() {
   {
-    const std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    signalled_.wait_until(lock, nextLookup_, [this] { return woken_ || finishing_; });
     if (finishing_) return {ReceiveStatus::Exhausted, 0};
+    if (woken_) return {ReceiveStatus::Woken, 0};
   }
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextLookup_ - Clock::now());
-  pollfd woken{wake_.get(), POLLIN, 0};
-  if (poll(&woken, 1, static_cast<int>(std::max<std::int64_t>(wait.count(), 0))) != 0) return {ReceiveStatus::Woken, 0};
   nextLookup_ = Clock::now() + kLookupPeriod;
   if (std::unique_ptr<PacketRing> ring = Reopen()) Install(std::move(ring));
   return {ReceiveStatus::Woken, 0};

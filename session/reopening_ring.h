@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,7 +14,6 @@
 #include <string>
 
 #include "capture/packet_source.h"
-#include "capture/unique_fd.h"
 #include "net/capture_socket.h"
 #include "net/packet_ring.h"
 
@@ -38,12 +38,9 @@ class ReopeningRing final : public PacketSource {
   // Opens a capture socket on an address, as a Start does.
   using SocketOpener = std::function<CaptureSocket(const std::string& address)>;
 
-  // Nothing when no wake-up can be made, with errno saying why. Without an
-  // opener (the process gave up its right to capture) the source is
-  // exhausted once its interface is gone, and says so in tallies.
-  [[nodiscard]] static std::unique_ptr<ReopeningRing> Make(std::unique_ptr<PacketRing> ring, std::string address,
-                                                           SocketOpener reopen, RingTallies& tallies);
-  ~ReopeningRing() override;
+  // Without an opener (the process gave up its right to capture) the source
+  // is exhausted once its interface is gone, and says so in tallies.
+  ReopeningRing(std::unique_ptr<PacketRing> ring, std::string address, SocketOpener reopen, RingTallies& tallies);
   ReopeningRing(const ReopeningRing&) = delete;
   ReopeningRing& operator=(const ReopeningRing&) = delete;
 
@@ -60,20 +57,18 @@ class ReopeningRing final : public PacketSource {
  private:
   using Clock = std::chrono::steady_clock;
 
-  ReopeningRing(std::unique_ptr<PacketRing> ring, std::string address, SocketOpener reopen, RingTallies& tallies,
-                UniqueFd wake);
   void Install(std::unique_ptr<PacketRing> ring);
   ReceiveResult AwaitAddress();
   std::unique_ptr<PacketRing> Reopen() const;
 
-  std::mutex mutex_;                  // guards ring_ against Wake and Finish; the receiving thread alone changes it
-  std::unique_ptr<PacketRing> ring_;  // none while the interface is gone
-  bool woken_ = false;      // guarded by mutex_
-  bool finishing_ = false;  // guarded by mutex_
+  std::mutex mutex_;                   // guards ring_ against Wake and Finish; the receiving thread alone changes it
+  std::condition_variable signalled_;  // ends the wait between lookups
+  std::unique_ptr<PacketRing> ring_;   // none while the interface is gone
+  bool woken_ = false;                 // guarded by mutex_
+  bool finishing_ = false;             // guarded by mutex_
   const std::string address_;
   const SocketOpener reopen_;
   RingTallies& tallies_;
-  UniqueFd wake_;  // ends the wait between lookups
   Clock::time_point nextLookup_;
 };
 
