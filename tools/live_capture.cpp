@@ -106,6 +106,12 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   session.SetPacketLimit(options.count);
   CaptureLosses losses(session, [&rows] { return rows.RowsNotListed(); });
 
+  std::string error;
+  std::optional<WebConfig> web = WebConfig{};
+  if (!options.webConfig.empty()) web = ReadWebConfig(options.webConfig, error);
+  if (!web) return Fail(2, error);
+  if (options.waitForAddress && !AwaitAddress(*options.address, signals)) return 0;
+
   const CaptureLabels labels{*options.address, InterfaceOf(*options.address), options.srcFilter, options.dstFilter};
   // Made before the metrics server, which asks them; watching from the capture's start.
   std::optional<ProgramAttribution> programs;
@@ -113,18 +119,14 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   ProgramMeter meter;
   const ProgramFinder programOf = [&programs](ConversationId id) { return programs->ProgramOf(id); };
   const auto metricsText = [&] {
-    std::string text = MetricsText(counters, rows.RowsListed(), session.KernelDrops(), session.InterfaceInterruptions(), labels);
+    std::string text =
+        MetricsText(counters, rows.RowsListed(), session.KernelDrops(), session.InterfaceInterruptions(), labels);
     if (options.programMetrics) {
       meter.Sweep(*conversations, programOf, [&programs](std::uint32_t address) { return programs->IsLocal(address); });
       text += ProgramMetricsText(meter.Totals(), meter.OtherConversations());
     }
     return text;
   };
-  std::string error;
-  std::optional<WebConfig> web = WebConfig{};
-  if (!options.webConfig.empty()) web = ReadWebConfig(options.webConfig, error);
-  if (!web) return Fail(2, error);
-  if (options.waitForAddress && !AwaitAddress(*options.address, signals)) return 0;
   // The port is taken first, while a privileged one still can be. Strangers
   // may reach it, so the process gives up every capability once its capture
   // socket is open, before any thread starts.

@@ -107,7 +107,9 @@ TEST_F(LiveCli, StopSignalsEndTheCaptureAndEverythingIsStillPrinted) {
     ASSERT_TRUE(cli->Signal(signal));
     ASSERT_EQ(cli->Wait(), 0) << cli->Err();
     EXPECT_EQ(cli->Out(), Row("first") + Row("last") + kCounterLinesFor2Udp + "#errors\t0\n" + UdpByteLines(33 + 32));
-    EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions\n")) << cli->Err();
+    EXPECT_TRUE(cli->Err().ends_with(
+        "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions\n"))
+        << cli->Err();
     fs::remove_all(saved);
   }
 }
@@ -129,7 +131,8 @@ TEST_F(LiveCli, AStopSignalRightAfterTrafficLosesNothing) {
                               "#bytes_all\t0\t0\t288\t0\n#bytes_src\t0\t0\t288\t0\n#bytes_dst\t0\t0\t288\t0\n"
                               "#bytes_other\t0\t0\t0\t0\n"))
         << out;
-    EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions\n"))
+    EXPECT_TRUE(cli->Err().ends_with(
+        "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions\n"))
         << cli->Err();
   }
 }
