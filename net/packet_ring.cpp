@@ -1,7 +1,6 @@
 #include "net/packet_ring.h"
 
 #include <linux/if_packet.h>
-#include <net/if.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/mman.h>
@@ -16,6 +15,8 @@ namespace orvanel {
 namespace {
 
 constexpr int kFailurePauseMs = 10;
+// Once the link went down, how often an idle wait asks whether the interface is still there.
+constexpr int kGoneCheckMs = 1000;
 
 unsigned BoundInterface(int fd) {
   sockaddr_ll address{};
@@ -24,11 +25,6 @@ unsigned BoundInterface(int fd) {
   if (address.sll_ifindex > 0) return static_cast<unsigned>(address.sll_ifindex);
   errno = ENODEV;  // not bound to an interface
   return 0;
-}
-
-bool InterfaceExists(unsigned index) {
-  char name[IF_NAMESIZE];
-  return if_indextoname(index, name) != nullptr;
 }
 
 std::atomic_ref<std::uint32_t> BlockStatus(std::uint8_t* block) {
@@ -72,6 +68,7 @@ ReceiveResult PacketRing::Receive(ReceiveBuffer&) {
       case Event::LookAgain: break;
       case Event::Woken: return {ReceiveStatus::Woken, 0};
       case Event::Failed: Pause(); return {ReceiveStatus::Failed, 0};
+      case Event::Gone: interfaceGone_ = true; return {ReceiveStatus::Exhausted, 0};
     }
   }
   return TakePacket();
@@ -97,17 +94,19 @@ void PacketRing::CountDrops() {
 
 PacketRing::Event PacketRing::Wait() {
   pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-  if (poll(fds, 2, -1) < 0) return errno == EINTR ? Event::LookAgain : Event::Failed;
+  const int ready = poll(fds, 2, linkWentDown_ ? kGoneCheckMs : -1);
+  if (ready < 0) return errno == EINTR ? Event::LookAgain : Event::Failed;
   if (fds[1].revents) return Event::Woken;
+  // The kernel unbinds the socket when its interface is deleted, a moment
+  // after it reported the link down.
+  if (ready == 0) return BoundInterface(socket_.get()) == interfaceIndex_ ? Event::LookAgain : Event::Gone;
   if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-    // Reading the error clears it, which is right when the interface was only
-    // taken down; once it is gone the error stays and every wait fails.
-    if (InterfaceExists(interfaceIndex_)) {
-      int error = 0;
-      socklen_t length = sizeof error;
-      getsockopt(socket_.get(), SOL_SOCKET, SO_ERROR, &error, &length);
-    }
-    return Event::Failed;
+    // Reading the error clears it: a link that was only taken down reports once.
+    int error = 0;
+    socklen_t length = sizeof error;
+    getsockopt(socket_.get(), SOL_SOCKET, SO_ERROR, &error, &length);
+    linkWentDown_ = true;
+    return BoundInterface(socket_.get()) == interfaceIndex_ ? Event::Failed : Event::Gone;
   }
   return Event::LookAgain;
 }

@@ -24,8 +24,14 @@ class PacketRing final : public PacketSource {
   // Blocks until a packet is there, a wake-up came or the socket failed. A
   // failure is returned after a pause of about 10 ms, so a dead interface
   // cannot keep a core busy. A packet is handed out in place, in the ring,
-  // until the next Receive; the buffer is left alone.
+  // until the next Receive; the buffer is left alone. Once the interface is
+  // gone, Exhausted.
   ReceiveResult Receive(ReceiveBuffer& buffer) override;
+
+  // The socket's interface was deleted (even if another took its index):
+  // nothing comes any more. Known within a second of it; the receiving
+  // thread's call.
+  bool InterfaceGone() const { return interfaceGone_; }
 
   // From any thread: the waiting Receive and every later one that finds no
   // packet at hand return Woken.
@@ -46,7 +52,7 @@ class PacketRing final : public PacketSource {
 
  private:
   // LookAgain: a packet may be at hand, or a signal cut the wait short.
-  enum class Event { LookAgain, Woken, Failed };
+  enum class Event { LookAgain, Woken, Failed, Gone };
 
   PacketRing(UniqueFd socket, UniqueFd wake, std::uint8_t* ring, unsigned interfaceIndex);
   Event Wait();
@@ -68,6 +74,10 @@ class PacketRing final : public PacketSource {
   std::atomic<bool> finishing_{false};
   unsigned blocksBeforeFinish_ = kRingBlockCount + 1;  // the full ring and the block being filled
   bool awaitedLastBlock_ = false;
+  // The socket reported an error: from then on an idle wait checks the
+  // interface once a second (packets still in the ring may come first).
+  bool linkWentDown_ = false;
+  bool interfaceGone_ = false;
 };
 
 }  // namespace orvanel

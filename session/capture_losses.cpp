@@ -3,24 +3,31 @@
 namespace orvanel {
 
 Losses CaptureLosses::Read(std::int32_t receiveErrors) const {
-  return {receiveErrors, KernelDrops(), rowsNotListed_() - notListedAtClear_};
+  return {receiveErrors, KernelDrops(), rowsNotListed_() - notListedAtClear_,
+          interruptions_.Read(session_.IsCapturing())};
 }
 
-// A session counts the drops of one capture; the losses count them until Clear.
-std::uint64_t CaptureLosses::KernelDrops() const {
-  const std::uint64_t running = session_.IsCapturing() ? session_.KernelDrops() - dropsAtClear_ : 0;
-  return dropsOfStoppedCaptures_ + running;
-}
+std::uint64_t CaptureLosses::KernelDrops() const { return drops_.Read(session_.IsCapturing()); }
 
 void CaptureLosses::CaptureStopped() {
-  dropsOfStoppedCaptures_ += session_.KernelDrops() - dropsAtClear_;
-  dropsAtClear_ = 0;
+  drops_.CaptureStopped();
+  interruptions_.CaptureStopped();
 }
 
 void CaptureLosses::Clear() {
-  dropsOfStoppedCaptures_ = 0;
-  dropsAtClear_ = session_.IsCapturing() ? session_.KernelDrops() : 0;
+  drops_.Clear(session_.IsCapturing());
+  interruptions_.Clear(session_.IsCapturing());
   notListedAtClear_ = rowsNotListed_();
+}
+
+void CaptureLosses::Carried::CaptureStopped() {
+  ofStopped_ += ofCapture_() - atClear_;
+  atClear_ = 0;
+}
+
+void CaptureLosses::Carried::Clear(bool capturing) {
+  ofStopped_ = 0;
+  atClear_ = capturing ? ofCapture_() : 0;
 }
 
 }  // namespace orvanel

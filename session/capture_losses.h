@@ -1,7 +1,7 @@
 // What a capture lost, as the dialog's ERROR and orvanel-cli's last line
 // count it: failed receives, packets the kernel dropped because the ring was
-// full, and rows the table could not take; all from the last Clear on, across
-// captures.
+// full, rows the table could not take, and the times the interface went
+// away; all from the last Clear on, across captures.
 #pragma once
 
 #include <cstdint>
@@ -16,11 +16,13 @@ struct Losses {
   std::int32_t receiveFailures = 0;
   std::uint64_t kernelDrops = 0;
   std::uint64_t notListed = 0;
+  std::uint64_t interfaceInterruptions = 0;
 
   // The sum, wrapping past the largest 32-bit value like the counters.
   std::int32_t Total() const {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(receiveFailures) +
-                                     static_cast<std::uint32_t>(kernelDrops) + static_cast<std::uint32_t>(notListed));
+                                     static_cast<std::uint32_t>(kernelDrops) + static_cast<std::uint32_t>(notListed) +
+                                     static_cast<std::uint32_t>(interfaceInterruptions));
   }
 };
 
@@ -40,10 +42,24 @@ class CaptureLosses {
   void Clear();
 
  private:
+  // A count the session keeps for one capture, carried on across captures.
+  class Carried {
+   public:
+    explicit Carried(std::function<std::uint64_t()> ofCapture) : ofCapture_(std::move(ofCapture)) {}
+    std::uint64_t Read(bool capturing) const { return ofStopped_ + (capturing ? ofCapture_() - atClear_ : 0); }
+    void CaptureStopped();
+    void Clear(bool capturing);
+
+   private:
+    std::function<std::uint64_t()> ofCapture_;
+    std::uint64_t ofStopped_ = 0;
+    std::uint64_t atClear_ = 0;  // of the running capture
+  };
+
   const CaptureSession& session_;
   std::function<std::uint64_t()> rowsNotListed_;
-  std::uint64_t dropsOfStoppedCaptures_ = 0;
-  std::uint64_t dropsAtClear_ = 0;  // of the running capture
+  Carried drops_{[this] { return session_.KernelDrops(); }};
+  Carried interruptions_{[this] { return session_.InterfaceInterruptions(); }};
   std::uint64_t notListedAtClear_ = 0;
 };
 

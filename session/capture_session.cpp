@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include "net/packet_ring.h"
 #include "net/socket_helper.h"
+#include "session/reopening_ring.h"
 
 namespace orvanel {
 namespace {
@@ -39,7 +39,7 @@ class LimitedSource final : public PacketSource {
 // What one capture owns: its ring and its run of the loop. Each capture has
 // its own, so a thread never reads another capture's socket.
 struct CaptureSession::Running {
-  Running(std::unique_ptr<PacketRing> packetRing, const std::atomic<bool>& bCapturing, const LoopTargets& targets,
+  Running(std::unique_ptr<ReopeningRing> packetRing, const std::atomic<bool>& bCapturing, const LoopTargets& targets,
           const std::string& srcFilter, const std::string& dstFilter, std::uint32_t packetLimit)
       : ring(std::move(packetRing)),
         source(*ring, targets.counters, packetLimit),
@@ -54,7 +54,7 @@ struct CaptureSession::Running {
     ring.reset();  // closing waits for the kernel; Stop does not wait for this
   }
 
-  std::unique_ptr<PacketRing> ring;
+  std::unique_ptr<ReopeningRing> ring;
   LimitedSource source;
   LoopRun run;
   std::atomic<bool> loopLeft{false};  // the thread touches nothing shared any more
@@ -77,10 +77,13 @@ StartOutcome CaptureSession::StartCapture(const std::string& chosenAddress, cons
   CaptureSocket opened = AcquireCaptureSocket(chosenAddress);
   if (opened.result != StartResult::Started) return opened.Outcome();
   if (dropCapabilities_ && !DropAllCapabilities()) return {StartResult::SocketCreationFailed, errno};
-  std::unique_ptr<PacketRing> ring = PacketRing::Map(std::move(opened.socket));
-  if (!ring) return {StartResult::ReceiveModeFailed, errno};  // the ring could not be mapped
-  kernelDrops_.store(0, std::memory_order_relaxed);
-  ring->CountDropsIn(kernelDrops_);
+  std::unique_ptr<PacketRing> mapped = PacketRing::Map(std::move(opened.socket));
+  if (!mapped) return {StartResult::ReceiveModeFailed, errno};  // the ring could not be mapped
+  tallies_.Zero();
+  // Without its right the process cannot open a socket again.
+  ReopeningRing::SocketOpener reopen;
+  if (!dropCapabilities_) reopen = AcquireCaptureSocket;
+  auto ring = std::make_unique<ReopeningRing>(std::move(mapped), chosenAddress, reopen, tallies_);
 
   running_ = std::make_unique<Running>(std::move(ring), bCapturing_, targets_, srcFilter, dstFilter, packetLimit_);
   targets_.counters.ZeroGroupCounters();

@@ -12,6 +12,7 @@
 #include "capture/listed_row.h"
 #include "net/start_result.h"
 #include "session/loop_run.h"
+#include "session/reopening_ring.h"
 
 namespace orvanel {
 
@@ -51,6 +52,7 @@ class CaptureSession {
   // From the next Start on, the process gives up every capability once the
   // capture socket is open, before the capture thread starts; a Start that
   // cannot give them up fails. Threads started earlier keep theirs: start none.
+  // The capture then ends when its interface goes away (InterfaceLost).
   void DropCapabilitiesOnceOpen() { dropCapabilities_ = true; }
 
   // Lets the running capture take what the kernel has captured, the block it
@@ -65,7 +67,15 @@ class CaptureSession {
 
   // Packets the kernel dropped because the capture fell behind, in the
   // running capture so far or in the last one; any thread may ask.
-  std::uint64_t KernelDrops() const { return kernelDrops_.load(std::memory_order_relaxed); }
+  std::uint64_t KernelDrops() const { return tallies_.kernelDrops.load(std::memory_order_relaxed); }
+
+  // Times the capture's interface went away (a new one was opened where its
+  // address showed up again), in the running capture or the last one.
+  std::uint64_t InterfaceInterruptions() const { return tallies_.interruptions.load(std::memory_order_relaxed); }
+
+  // The loop ended because the interface went away after the process gave
+  // up its capabilities, so no new socket could be opened.
+  bool InterfaceLost() const { return tallies_.interfaceLost.load(std::memory_order_acquire); }
 
  private:
   struct Running;
@@ -73,7 +83,7 @@ class CaptureSession {
   std::atomic<bool> bCapturing_{false};
   std::unique_ptr<Running> running_;
   std::unique_ptr<Running> finished_;  // stopped, maybe still closing its socket
-  std::atomic<std::uint64_t> kernelDrops_{0};
+  RingTallies tallies_;
   std::uint32_t packetLimit_ = 0;
   bool dropCapabilities_ = false;
 

@@ -1,5 +1,7 @@
 #include "tools/cli_options.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -91,7 +93,7 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
 }
 
 constexpr std::string_view kFlags[] = {"--help", "--version", "--list-addresses", "--quiet", "--conversations",
-                                       "--time", "--program-metrics"};
+                                       "--time", "--program-metrics", "--wait-for-address"};
 constexpr std::string_view kValueOptions[] = {"--address", "--count", "--seconds", "--src", "--dst", "--show",
                                               "--save-last", "--write", "--format", "--metrics-listen",
                                               "--metrics-file", "--filter", "--conversation-limit",
@@ -179,6 +181,7 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
       if (name == "--conversations") options.conversations = true;
       if (name == "--time") options.time = true;
       if (name == "--program-metrics") options.programMetrics = true;
+      if (name == "--wait-for-address") options.waitForAddress = true;
     } else if (name == "--read") {
       const std::size_t before = options.readFiles.size();
       if (attached) options.readFiles.emplace_back(*attached);
@@ -206,6 +209,11 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& arguments) {
     return fail("--metrics-allow and --web-config need --metrics-listen");
   }
   if (options.programMetrics && !options.address) return fail("--program-metrics needs --address");
+  if (options.waitForAddress && !options.address) return fail("--wait-for-address needs --address");
+  // Waiting would never end for what cannot be an address.
+  if (in_addr parsed; options.waitForAddress && inet_pton(AF_INET, options.address->c_str(), &parsed) != 1) {
+    return fail("--address " + *options.address + " is not a dotted IPv4 address");
+  }
   return {std::move(options), {}};
 }
 
@@ -220,7 +228,8 @@ OPTION is one of --src PREFIX, --dst PREFIX, --show GROUP=PROTO[,PROTO...],
 --save-last DIR, --filter EXPR, --write FILE, --format FORMAT, --time, --quiet,
 --conversations, --conversation-limit N and --metrics-file PATH; LIVE
 OPTION one of --count N, --seconds S, --metrics-listen HOST:PORT,
---metrics-allow CIDR[,CIDR...], --web-config FILE and --program-metrics.
+--metrics-allow CIDR[,CIDR...], --web-config FILE, --program-metrics and
+--wait-for-address.
 
 Counts and lists IPv4 packets as the Orvanel dialog does: read from capture
 files, or captured live on one of this machine's own addresses. Every option
@@ -280,7 +289,17 @@ Options:
                    or --seconds is reached, or until SIGINT (Ctrl-C) or
                    SIGTERM; then takes what the kernel has already captured
                    (within about 10 ms) and prints as --read does. Needs root,
-                   CAP_NET_RAW, or the group orvanel (see README).
+                   CAP_NET_RAW, or the group orvanel (see README). When
+                   the interface goes away, ADDRESS is looked up once a
+                   second and the capture goes on wherever it shows up
+                   again, under any name; a run that gave up its
+                   capabilities (--metrics-listen) cannot, and ends with
+                   status 1 and "orvanel-cli: the interface of ADDRESS
+                   went away".
+  --wait-for-address
+                   live: when ADDRESS is not (yet) this machine's, say so
+                   and look it up once a second until it is, instead of
+                   exiting with status 2. The exporter unit uses it.
   --count N        live: stop once N packets were counted in #all
                    (1 to 2147483647). Default: no limit.
   --seconds S      live: stop after S seconds (may have decimals, at most a
@@ -342,10 +361,11 @@ Output:
 
     orvanel-cli: capturing on ADDRESS
 
-    orvanel-cli: N receive failures, M dropped by the kernel, K not listed
+    orvanel-cli: N receive failures, M dropped by the kernel, K not listed, I interface interruptions
 
-  (K: rows whose line could not be written). A capture that cannot start
-  says which step failed and why.
+  (K: rows whose line could not be written; I: the times the interface went
+  away, each a gap of unknown size). A capture that cannot start says which
+  step failed and why.
 
 JSON output:
   With --format json, one JSON object a line. Each listed row has these keys,
@@ -401,6 +421,7 @@ Metrics:
                                            the same by group (#bytes_src, ...)
     orvanel_receive_errors_total           failed receives (#errors)
     orvanel_kernel_drops_total             packets the kernel dropped
+    orvanel_interface_interruptions_total  times the interface went away
     orvanel_rows_listed_total              rows listed (as --show chooses)
     orvanel_capture_info{address,interface,source_filter,destination_filter}
                                            always 1; the labels tell the capture
@@ -425,11 +446,13 @@ Exit status:
   one of the files to read (the same file by device and inode; it is left
   untouched), an unreadable, empty, unsupported or damaged capture file (the
   rows and counters of what was read before the damage are printed first),
-  an ADDRESS that is not one of this machine's, or a --web-config FILE that
-  cannot be read or is bad (it says the line); 1 with a one-line error
-  on stderr when a live capture cannot start (no right to capture, no
-  address list, binding or receive mode refused), the metrics address
-  cannot be listened on, or the address list cannot be read or is empty.
+  an ADDRESS that is not one of this machine's (without --wait-for-address),
+  or a --web-config FILE that cannot be read or is bad (it says the line); 1
+  with a one-line error on stderr when a live capture cannot start (no right
+  to capture, no address list, binding or receive mode refused), the metrics
+  address cannot be listened on, the interface went away after the
+  capabilities were given up, or the address list cannot be read or is
+  empty.
 )";
 }
 

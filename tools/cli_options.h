@@ -29,6 +29,7 @@ struct CliOptions {
   std::optional<std::string> rowFilter;           // capture-filter expression narrowing the listed rows
   std::vector<std::string> readFiles;             // read in order as one stream
   std::optional<std::string> address;             // capture live on this local address
+  bool waitForAddress = false;                    // live: wait until the address is local instead of failing
   std::uint32_t count = 0;                        // live: stop after this many packets; 0: no limit
   double seconds = 0;                             // live: stop after this long; 0: no limit
   OutputFormat format = OutputFormat::Tsv;

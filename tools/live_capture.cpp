@@ -3,9 +3,10 @@
 #include <net/if.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <thread>
@@ -54,6 +55,20 @@ void WaitForEnd(const CaptureSession& session, double seconds, const sigset_t& s
   }
 }
 
+// Until address is local, looked up once a second; false when a stop signal came first.
+bool AwaitAddress(const std::string& address, const sigset_t& signals) {
+  bool said = false;
+  for (;;) {
+    const auto addresses = LocalAddressTexts();
+    if (addresses && std::ranges::find(*addresses, address) != addresses->end()) return true;
+    if (!said) std::fprintf(stderr, "orvanel-cli: waiting for %s to be an address of this machine\n", address.c_str());
+    said = true;
+    const timespec second{1, 0};
+    const int signal = sigtimedwait(&signals, nullptr, &second);
+    if (signal > 0 && signal != SIGHUP) return false;
+  }
+}
+
 // Lets the capture take what the kernel already holds, then stops it.
 void FinishAndStop(CaptureSession& session) {
   session.FinishCapture();
@@ -91,6 +106,12 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   session.SetPacketLimit(options.count);
   CaptureLosses losses(session, [&rows] { return rows.RowsNotListed(); });
 
+  std::string error;
+  std::optional<WebConfig> web = WebConfig{};
+  if (!options.webConfig.empty()) web = ReadWebConfig(options.webConfig, error);
+  if (!web) return Fail(2, error);
+  if (options.waitForAddress && !AwaitAddress(*options.address, signals)) return 0;
+
   const CaptureLabels labels{*options.address, InterfaceOf(*options.address), options.srcFilter, options.dstFilter};
   // Made before the metrics server, which asks them; watching from the capture's start.
   std::optional<ProgramAttribution> programs;
@@ -98,17 +119,14 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   ProgramMeter meter;
   const ProgramFinder programOf = [&programs](ConversationId id) { return programs->ProgramOf(id); };
   const auto metricsText = [&] {
-    std::string text = MetricsText(counters, rows.RowsListed(), session.KernelDrops(), labels);
+    std::string text =
+        MetricsText(counters, rows.RowsListed(), session.KernelDrops(), session.InterfaceInterruptions(), labels);
     if (options.programMetrics) {
       meter.Sweep(*conversations, programOf, [&programs](std::uint32_t address) { return programs->IsLocal(address); });
       text += ProgramMetricsText(meter.Totals(), meter.OtherConversations());
     }
     return text;
   };
-  std::string error;
-  std::optional<WebConfig> web = WebConfig{};
-  if (!options.webConfig.empty()) web = ReadWebConfig(options.webConfig, error);
-  if (!web) return Fail(2, error);
   // The port is taken first, while a privileged one still can be. Strangers
   // may reach it, so the process gives up every capability once its capture
   // socket is open, before any thread starts.
@@ -162,12 +180,17 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   if (options.conversations) PrintConversations(stdout, *conversations, options.format, programOf);
   // Said even when the output failed: rows whose lines were lost count here.
   const Losses lost = losses.Read(shown.receiveErrors);
-  std::fprintf(stderr, "orvanel-cli: %d receive failures, %llu dropped by the kernel, %llu not listed\n",
+  std::fprintf(stderr,
+               "orvanel-cli: %d receive failures, %llu dropped by the kernel, %llu not listed, %llu interface "
+               "interruptions\n",
                lost.receiveFailures, static_cast<unsigned long long>(lost.kernelDrops),
-               static_cast<unsigned long long>(lost.notListed));
+               static_cast<unsigned long long>(lost.notListed),
+               static_cast<unsigned long long>(lost.interfaceInterruptions));
   if (std::fflush(stdout) != 0) return Fail(2, "cannot write the output");
   if (const auto written = rows.Finish()) return Fail(2, *written);
   if (metricsFile && !metricsFile->Finish(error)) return Fail(2, error);
+  // Status 1, so that a service manager starts it again.
+  if (session.InterfaceLost()) return Fail(1, "the interface of " + *options.address + " went away");
   return 0;
 }
 

@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
   std::optional<cli::MetricsFile> metricsFile;
   std::string error;
   if (!options.metricsFile.empty()) {
-    metricsFile.emplace(options.metricsFile, [&] { return cli::MetricsText(counters, rows.RowsListed(), 0, labels); });
+    metricsFile.emplace(options.metricsFile, [&] { return cli::MetricsText(counters, rows.RowsListed(), 0, 0, labels); });
     if (!metricsFile->Start(error)) return Fail(error);
   }
   const std::atomic<bool> capturing{true};

@@ -102,7 +102,7 @@ void AppendProtocolFamilies(std::string& out, std::string_view unit, std::string
 }  // namespace
 
 std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed, std::uint64_t kernelDrops,
-                        const CaptureLabels& labels) {
+                        std::uint64_t interruptions, const CaptureLabels& labels) {
   std::string out;
   AppendProtocolFamilies(out, "packets", "IPv4 packets", [&](TrafficGroup group, ProtocolClass protocol) {
     return counters.RunningTotal(group, protocol);
@@ -113,6 +113,9 @@ std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed
   AppendSample(out, "orvanel_receive_errors_total", "", counters.RunningReceiveErrors());
   AppendFamily(out, "orvanel_kernel_drops_total", "counter", "Packets the kernel dropped because the capture fell behind.");
   AppendSample(out, "orvanel_kernel_drops_total", "", kernelDrops);
+  AppendFamily(out, "orvanel_interface_interruptions_total", "counter",
+               "Times the capture's interface went away; capturing went on where its address came back.");
+  AppendSample(out, "orvanel_interface_interruptions_total", "", interruptions);
   AppendFamily(out, "orvanel_rows_listed_total", "counter", "Rows listed, as --show chooses.");
   AppendSample(out, "orvanel_rows_listed_total", "", rowsListed);
   AppendFamily(out, "orvanel_capture_info", "gauge", "The captured address, its interface and the two filters.");

@@ -414,14 +414,17 @@ void CCaptureDlg::CopyCounters(const CounterSnapshot& counters) {
   m_nOthTCP = count(G::Other, P::TCP), m_nOthUDP = count(G::Other, P::UDP);
   m_nOthICMP = count(G::Other, P::ICMP), m_nOthOTHER = count(G::Other, P::OTHER);
   // Losses show in ERROR: failed receives, the kernel's drops when the ring
-  // was full, and rows the spool had no room for.
+  // was full, rows the spool had no room for, and the times the interface
+  // went away (a gap of unknown size, on a line of its own).
   // Before the dialog's initialisation nothing was captured, so only the counters count.
   const Losses losses = m_losses ? m_losses->Read(counters.receiveErrors) : Losses{counters.receiveErrors};
   m_nError = losses.Total();
-  GetDlgItem(res::IDC_ERROR)->setToolTip(QStringLiteral("接收失败 %1，内核丢弃 %2，未列出 %3")
-                                             .arg(losses.receiveFailures)
-                                             .arg(losses.kernelDrops)
-                                             .arg(losses.notListed));
+  QString tip = QStringLiteral("接收失败 %1，内核丢弃 %2，未列出 %3")
+                    .arg(losses.receiveFailures)
+                    .arg(losses.kernelDrops)
+                    .arg(losses.notListed);
+  if (losses.interfaceInterruptions > 0) tip += QStringLiteral("\n接口中断 %1 次").arg(losses.interfaceInterruptions);
+  GetDlgItem(res::IDC_ERROR)->setToolTip(tip);
 }
 
 // One bounded step per tick, whatever the packet rate: the rows the spool took

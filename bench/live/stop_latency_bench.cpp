@@ -9,16 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "session/capture_session.h"
+#include "bench/live/counting_session.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class DiscardingTable final : public orvanel::PacketTable {
- public:
-  void AddRow(const orvanel::ListedRow&) override {}
-};
 
 double Milliseconds(Clock::duration duration) { return std::chrono::duration<double, std::milli>(duration).count(); }
 
@@ -35,10 +30,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: stop_latency_bench ADDRESS [ROUNDS]\n");
     return 2;
   }
-  orvanel::PacketCounters counters;
-  const orvanel::AtomicCaptureOptions nothingListed;
-  DiscardingTable table;
-  orvanel::CaptureSession session(counters, nothingListed, table, ".");
+  orvanel::bench::CountingSession counting;
+  orvanel::CaptureSession& session = counting.session;
   std::vector<double> starts, stops;
   for (int round = 0; round < rounds; ++round) {
     const auto beforeStart = Clock::now();

@@ -16,11 +16,16 @@ class VethToPeer {
   // count UDP datagrams "from peer <i>" from the peer's address from to to:port.
   bool SendFromPeer(const std::string& from, const std::string& to, std::uint16_t port, int count) const;
 
+  // Makes the pair again, as it was, after it was deleted: new interfaces, new indexes.
+  bool Recreate();
+
   const std::string here, there, local, remote;
   PeerNetwork peer;
   bool ok = false;  // made and up on both sides
 
  private:
+  bool Make() const;
+
   ScopedLink link_;
 };
 

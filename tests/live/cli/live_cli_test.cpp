@@ -24,6 +24,7 @@
 #include "tests/support/promtool_check.h"
 #include "tests/support/test_network.h"
 #include "tests/support/test_traffic.h"
+#include "tests/support/veth_to_peer.h"
 
 namespace orvanel::test {
 namespace {
@@ -79,7 +80,7 @@ TEST_F(LiveCli, CountStopsAtExactlyNPacketsAndPrintsRowsThenCounters) {
   EXPECT_EQ(cli->Out(), Row("one") + Row("two") + kCounterLinesFor2Udp + "#errors\t0\n" + UdpByteLines(31 + 31));
   EXPECT_EQ(cli->Err(),
             "orvanel-cli: capturing on 127.0.0.1\n"
-            "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed\n");
+            "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions\n");
 }
 
 TEST_F(LiveCli, SecondsStopAndFiltersChooseTheGroups) {
@@ -107,7 +108,9 @@ TEST_F(LiveCli, StopSignalsEndTheCaptureAndEverythingIsStillPrinted) {
     ASSERT_TRUE(cli->Signal(signal));
     ASSERT_EQ(cli->Wait(), 0) << cli->Err();
     EXPECT_EQ(cli->Out(), Row("first") + Row("last") + kCounterLinesFor2Udp + "#errors\t0\n" + UdpByteLines(33 + 32));
-    EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed\n")) << cli->Err();
+    EXPECT_TRUE(cli->Err().ends_with(
+        "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions\n"))
+        << cli->Err();
     fs::remove_all(saved);
   }
 }
@@ -129,7 +132,8 @@ TEST_F(LiveCli, AStopSignalRightAfterTrafficLosesNothing) {
                               "#bytes_all\t0\t0\t288\t0\n#bytes_src\t0\t0\t288\t0\n#bytes_dst\t0\t0\t288\t0\n"
                               "#bytes_other\t0\t0\t0\t0\n"))
         << out;
-    EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed\n"))
+    EXPECT_TRUE(cli->Err().ends_with(
+        "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions\n"))
         << cli->Err();
   }
 }
@@ -143,7 +147,9 @@ TEST_F(LiveCli, RowsWhoseLinesCannotBeWrittenCountAsNotListed) {
   EXPECT_EQ(cli.Wait(), 2);
   std::smatch lost;
   const std::string err = cli.Err();
-  ASSERT_TRUE(std::regex_search(err, lost, std::regex("0 dropped by the kernel, ([0-9]+) not listed\n"))) << err;
+  ASSERT_TRUE(std::regex_search(err, lost,
+                                std::regex("0 dropped by the kernel, ([0-9]+) not listed, 0 interface interruptions\n")))
+      << err;
   EXPECT_GT(std::stoi(lost[1]), 0);
   EXPECT_TRUE(err.ends_with("orvanel-cli: cannot write the output\n")) << err;
 }
@@ -237,7 +243,7 @@ TEST_F(LiveCli, MetricsAreServedWhileAFloodIsCaptured) {
             CounterField(out, "#bytes_other", 2));
   EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, " +
                                    std::to_string(Sample(page, "orvanel_kernel_drops_total")) +
-                                   " dropped by the kernel, 0 not listed\n"))
+                                   " dropped by the kernel, 0 not listed, 0 interface interruptions\n"))
       << cli->Err();
 }
 
@@ -486,6 +492,61 @@ TEST_F(LiveCli, TheExporterUnitsRightsAreEnough) {
   ASSERT_TRUE(SendEchoes("127.0.0.1", 1));
   EXPECT_EQ(cli.Wait(), 0) << cli.Err();
   EXPECT_TRUE(cli.Out().starts_with("#all\t0\t0\t2\t0\n")) << cli.Out();
+}
+
+TEST_F(LiveCli, AnInterfaceMadeAgainIsFollowedOrEndsTheExporterForItsUnitToRestart) {
+  VethToPeer veth("orvcli", "10.85.0");
+  ASSERT_TRUE(veth.ok);
+  const UdpEndpoint listener = BindUdp(veth.local);
+  const fs::path prom = directory_ / "orvanel.prom";
+  auto cli = Start({"--address", veth.local, "--quiet", "--metrics-file", prom.string()});
+  ASSERT_TRUE(cli->WaitForError("orvanel-cli: capturing on " + veth.local + "\n")) << cli->Err();
+  const std::string udp = "orvanel_packets_total{protocol=\"udp\"}";
+  const auto metric = [&](const std::string& series) { return Sample(FileContents(prom), series); };
+  ASSERT_TRUE(veth.SendFromPeer(veth.remote, veth.local, listener.port, 3));
+  EXPECT_TRUE(WaitUntil([&] { return metric(udp) == 3; }, 3s)) << metric(udp);
+
+  // Made again: the same run counts on, and tells of the gap.
+  ASSERT_TRUE(RunCommand("ip link del " + veth.here));
+  EXPECT_TRUE(WaitUntil([&] { return metric("orvanel_interface_interruptions_total") == 1; }, 3s));
+  ASSERT_TRUE(veth.Recreate());
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        EXPECT_TRUE(veth.SendFromPeer(veth.remote, veth.local, listener.port, 1));
+        std::this_thread::sleep_for(50ms);
+        return metric(udp) > 3;
+      },
+      5s));
+  ASSERT_TRUE(cli->Signal(SIGTERM));
+  ASSERT_EQ(cli->Wait(), 0) << cli->Err();
+  EXPECT_GT(CounterField(cli->Out(), "#all", 2), 3);
+  EXPECT_EQ(metric(udp), CounterField(cli->Out(), "#all", 2));
+  EXPECT_EQ(metric("orvanel_interface_interruptions_total"), 1);
+  // At most the one failure of the link going down.
+  EXPECT_TRUE(std::regex_search(cli->Err(), std::regex("orvanel-cli: [01] receive failures, 0 dropped by the kernel, "
+                                                       "0 not listed, 1 interface interruptions\n$")))
+      << cli->Err();
+
+  // As the unit runs it: the address is waited for, not refused; once the
+  // rights are given up the interface cannot be followed, and status 1 has
+  // the unit start it again.
+  VethToPeer later("orvunit", "10.86.0");  // gone at the start, made again while the run waits
+  ASSERT_TRUE(later.ok && RunCommand("ip link del " + later.here));
+  CliProcess unit({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--no-new-privs",
+                   "--inh-caps=-all,+net_raw", "--ambient-caps=-all,+net_raw", "--bounding-set=-all,+net_raw",
+                   ORVANEL_CLI_PATH, "--address", later.local, "--wait-for-address", "--quiet", "--metrics-listen",
+                   "127.0.0.1:0"},
+                  directory_);
+  ASSERT_TRUE(unit.WaitForError("orvanel-cli: waiting for 10.86.0.1 to be an address of this machine\n")) << unit.Err();
+  EXPECT_TRUE(unit.Running());
+  ASSERT_TRUE(later.Recreate());
+  ASSERT_TRUE(unit.WaitForError("orvanel-cli: capturing on 10.86.0.1\n", 3s)) << unit.Err();
+  ASSERT_TRUE(RunCommand("ip link del " + later.here));
+  EXPECT_EQ(unit.Wait(3s), 1) << unit.Err();
+  EXPECT_TRUE(std::regex_search(unit.Err(), std::regex("[01] receive failures, 0 dropped by the kernel, 0 not listed, "
+                                                       "1 interface interruptions\n"
+                                                       "orvanel-cli: the interface of 10\\.86\\.0\\.1 went away\n$")))
+      << unit.Err();
 }
 
 TEST_F(LiveCli, ListAddressesPrintsTheDialogOrder) {

@@ -30,6 +30,7 @@
 #include "tests/support/loopback_flow.h"
 #include "tests/support/test_traffic.h"
 #include "tests/support/ui_test_support.h"
+#include "tests/support/veth_to_peer.h"
 #include "ui/capture_dlg.h"
 #include "ui/packet_details_window.h"
 
@@ -394,6 +395,49 @@ TEST(DialogCapture, RowsTheSpoolHasNoRoomForAreCountedInError) {
   EXPECT_EQ(Text(dialog, res::IDC_ERROR), QStringLiteral("0"));
   Send(peer, {"four"});
   ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ERROR) == "1"; }));
+  dialog.close();
+}
+
+TEST(DialogCapture, AnInterfaceMadeAgainIsCapturedOnWithTheGapInError) {
+  if (!InChild()) {
+    if (!test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
+    return ExpectPassedInChild(kFreshNetwork);
+  }
+  test::VethToPeer veth("orvui", "10.87.0");
+  ASSERT_TRUE(veth.ok);
+  const test::UdpEndpoint server = test::BindUdp(veth.local);
+  CCaptureDlg dialog;
+  dialog.show();
+  ASSERT_TRUE(ChooseAddress(dialog, QString::fromStdString(veth.local)));
+  // The filters are the chosen address: the peer's datagrams match the destination.
+  static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_DST_UDP))->setChecked(true);
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
+  ASSERT_TRUE(dialog.IsCapturing());
+  ASSERT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 2));
+  ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ALL_UDP) == "2"; }));
+
+  const auto tip = [&] { return dialog.GetDlgItem(res::IDC_ERROR)->toolTip(); };
+  ASSERT_TRUE(test::RunCommand("ip link del " + veth.here));
+  ASSERT_TRUE(test::WaitFor([&] { return tip().endsWith(QStringLiteral("\n接口中断 1 次")); })) << tip().toStdString();
+  ASSERT_TRUE(veth.Recreate());
+  EXPECT_TRUE(test::WaitFor(
+      [&] {
+        EXPECT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 1));
+        QTest::qWait(20);
+        return Text(dialog, res::IDC_ALL_UDP).toInt() > 2;
+      },
+      5000));
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);  // Stop
+  ASSERT_FALSE(dialog.IsCapturing());
+  // The list goes on from before the gap: every counted datagram is a row.
+  EXPECT_EQ(Rows(dialog), Text(dialog, res::IDC_ALL_UDP).toInt());
+  // ERROR counts the gap once, beside at most the one failure of the link going down.
+  const QString failures = Text(dialog, res::IDC_ERROR) == "1" ? "0" : "1";
+  EXPECT_EQ(Text(dialog, res::IDC_ERROR).toInt(), failures.toInt() + 1);
+  EXPECT_EQ(tip(), QStringLiteral("接收失败 %1，内核丢弃 0，未列出 0\n接口中断 1 次").arg(failures));
+  // Kept after Stop until Clear list.
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_CLEAR), Qt::LeftButton);
+  EXPECT_EQ(tip(), QStringLiteral("接收失败 0，内核丢弃 0，未列出 0"));
   dialog.close();
 }
 
