@@ -8,6 +8,10 @@
 // Then the spool's writer alone, rows of one size added until the spool is
 // let go, next to write() of the same bytes to a file beside it (what
 // tcpdump -w pays): CPU of the writing thread and of the whole process.
+// Last the capture thread's longest stall: the longest one row takes to be
+// added to the spool in a paced flood while another thread clears the list
+// every second, as "清除列表" does, next to the longest one row takes to be
+// written to a file.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <time.h>
@@ -18,7 +22,10 @@
 #include "capture/unique_fd.h"
 #include "storage/row_spool.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -203,6 +210,68 @@ void WriteRows(benchmark::State& state) {
 void SpoolWrite(benchmark::State& state) { WriteRows<SpoolRows>(state); }
 void FileWrite(benchmark::State& state) { WriteRows<WriteRowsToFile>(state); }
 
+// The writer's longest wall time for one row, range(0) rows of range(1)-byte
+// payloads at range(2) a second, while clear() runs every second on a
+// thread of its own.
+template <typename Writer>
+void LongestStall(benchmark::State& state) {
+  const auto rows = static_cast<std::size_t>(state.range(0));
+  ListedRow row;
+  const std::vector<std::uint8_t> datagram(28 + static_cast<std::size_t>(state.range(1)), 0x45);
+  row.datagram = datagram;
+  std::chrono::steady_clock::duration longest{};
+  for (auto _ : state) {
+    Writer writer;
+    std::atomic<bool> writing{true};
+    std::thread clearing([&] {
+      for (auto next = std::chrono::steady_clock::now();; writer.Clear()) {
+        next += std::chrono::seconds(1);
+        while (writing.load() && std::chrono::steady_clock::now() < next) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!writing.load()) break;
+      }
+    });
+    const Pace pace(state.range(2));
+    for (std::size_t i = 0; i < rows; ++i) {
+      row.captureTimeNs = static_cast<std::int64_t>(i);
+      const auto start = std::chrono::steady_clock::now();
+      writer.Add(row);
+      longest = std::max(longest, std::chrono::steady_clock::now() - start);
+      pace.After(i + 1);
+    }
+    writing.store(false);
+    clearing.join();
+  }
+  state.counters["longest_ms"] = std::chrono::duration<double, std::milli>(longest).count();
+}
+
+struct StallSpool {
+  void Add(const ListedRow& row) { spool->AddRow(row); }
+  void Clear() { spool->Clear(); }
+  const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
+};
+
+// As tcpdump -w writes: 64 KiB at a time to one file, never cleared.
+struct StallFile {
+  void Add(const ListedRow& row) {
+    if (used + row.datagram.size() > buffer.size()) {
+      if (write(file.get(), buffer.data(), used) != static_cast<ssize_t>(used)) std::abort();
+      used = 0;
+    }
+    std::memcpy(buffer.data() + used, row.datagram.data(), row.datagram.size());
+    used += row.datagram.size();
+  }
+  void Clear() {}
+  const UniqueFd file{open(RowSpool::CreateInCacheDirectory()->Directory().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                           0600)};
+  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(64 << 10);
+  std::size_t used = 0;
+};
+
+void SpoolStall(benchmark::State& state) { LongestStall<StallSpool>(state); }
+void FileStall(benchmark::State& state) { LongestStall<StallFile>(state); }
+
 BENCHMARK(CountOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(CountConversations)->Unit(benchmark::kMillisecond);
 BENCHMARK(FloodCountOnly)->Unit(benchmark::kMillisecond);
@@ -217,6 +286,9 @@ void SpoolWriteCases(benchmark::internal::Benchmark* cases) {
 }
 BENCHMARK(SpoolWrite)->Apply(SpoolWriteCases);
 BENCHMARK(FileWrite)->Apply(SpoolWriteCases);
+// The 2M-datagram flood of 64-byte payloads, at the rate the dialog lists it.
+BENCHMARK(SpoolStall)->Args({2'000'000, 64, 300'000})->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(FileStall)->Args({2'000'000, 64, 300'000})->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace orvanel::bench
