@@ -15,8 +15,9 @@ QString Reason(int error) { return QString::fromLocal8Bit(std::strerror(error));
 
 }  // namespace
 
-ListSave::ListSave(const RowSpool& spool, const RowFilter* filter, std::uint64_t rows, const QString& path)
-    : spool_(spool), filter_(filter), rows_(rows) {
+ListSave::ListSave(RowSpool::Reader list, std::shared_ptr<const RowFilter> filter, std::uint64_t rows,
+                   const QString& path)
+    : list_(std::move(list)), filter_(std::move(filter)), rows_(rows) {
   thread_ = std::thread([this, target = QFile::encodeName(path).toStdString()] { Run(target); });
 }
 
@@ -26,11 +27,6 @@ ListSave::~ListSave() {
   // UI thread does not wait for it to get a core.
   if (Done() && thread_.joinable()) thread_.detach();
   Wait();
-}
-
-void ListSave::StopReading() {
-  Cancel();
-  reading_.wait(true, std::memory_order_acquire);
 }
 
 void ListSave::Wait() {
@@ -47,7 +43,7 @@ bool ListSave::WriteRows(std::FILE* out) {
   for (std::uint64_t row = 0; row < rows_; ++row) {
     if (row % kRowsBetweenReports == 0) written_.store(row, std::memory_order_relaxed);
     if (cancel_.load(std::memory_order_relaxed)) return false;
-    const RowSpool::StoredRow stored = spool_.Row(filter_ ? filter_->SpoolIndex(row) : row);
+    const RowSpool::StoredRow stored = list_.Row(filter_ ? filter_->SpoolIndex(row) : row);
     writer.WritePacket(stored.datagram, stored.captureTimeNs);
   }
   written_.store(rows_, std::memory_order_relaxed);
@@ -62,9 +58,6 @@ void ListSave::Run(const std::string& target) {
 std::optional<QString> ListSave::Write(const std::string& target) {
   ReplacingFile file(target, 0600);  // captured bytes are other people's data
   const bool complete = file.Stream() && WriteRows(file.Stream());
-  // The rest touches only the file: syncing it, or removing it when cancelled.
-  reading_.store(false, std::memory_order_release);
-  reading_.notify_all();
   if (!file.Stream()) return Reason(file.ErrorNumber());
   if (!complete) return QStringLiteral("已取消");
   if (file.Commit()) return Reason(file.ErrorNumber());

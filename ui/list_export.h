@@ -5,6 +5,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -16,20 +17,16 @@ namespace orvanel {
 
 class ListSave {
  public:
-  // Writes the first rows of the list (the spool's rows, or the filter's
-  // matches) to path, readable by its owner only. The file appears whole or
-  // not at all: an existing file is replaced only once every row is written,
-  // and a failed or cancelled save leaves nothing behind. The spool and the
-  // filter outlive the save and neither is cleared while it runs.
-  ListSave(const RowSpool& spool, const RowFilter* filter, std::uint64_t rows, const QString& path);
+  // Writes the first rows of the list (a reader's rows, or the filter's
+  // matches among them) to path, readable by its owner only. The file
+  // appears whole or not at all: an existing file is replaced only once every
+  // row is written, and a failed or cancelled save leaves nothing behind.
+  ListSave(RowSpool::Reader list, std::shared_ptr<const RowFilter> filter, std::uint64_t rows, const QString& path);
   ~ListSave();  // cancels a save still running and waits for its end
   ListSave(const ListSave&) = delete;
   ListSave& operator=(const ListSave&) = delete;
 
   void Cancel() { cancel_.store(true, std::memory_order_relaxed); }
-  // Cancels and waits only until the save no longer reads the list (a row at
-  // most): the list may change then. Its file goes on the save's thread.
-  void StopReading();
   // Until the save has ended.
   void Wait();
   bool Done() const { return done_.load(std::memory_order_acquire); }
@@ -43,13 +40,12 @@ class ListSave {
   std::optional<QString> Write(const std::string& target);
   bool WriteRows(std::FILE* out);
 
-  const RowSpool& spool_;
-  const RowFilter* const filter_;
+  const RowSpool::Reader list_;
+  const std::shared_ptr<const RowFilter> filter_;
   const std::uint64_t rows_;
   std::optional<QString> error_;  // written before done_
   std::atomic<std::uint64_t> written_{0};
   std::atomic<bool> cancel_{false};
-  std::atomic<bool> reading_{true};
   std::atomic<bool> done_{false};
   std::thread thread_;
 };

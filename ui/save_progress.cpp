@@ -28,11 +28,6 @@ SaveProgress::SaveProgress(std::unique_ptr<ListSave> save, QWidget* parent)
 
 SaveProgress::~SaveProgress() = default;
 
-void SaveProgress::CancelNow() {
-  cancel();  // hides the window; a cancelled save says nothing when it ends
-  save_->StopReading();
-}
-
 void SaveProgress::Poll() {
   const std::uint64_t rows = std::max<std::uint64_t>(save_->Rows(), 1);
   if (!wasCanceled()) setValue(static_cast<int>(save_->RowsWritten() * kSteps / rows));

@@ -17,10 +17,6 @@ class SaveProgress final : public QProgressDialog {
   SaveProgress(std::unique_ptr<ListSave> save, QWidget* parent);
   ~SaveProgress() override;
 
-  // Cancels the save and waits until it no longer reads the list, which is
-  // about to change. The window goes once the save's file is let go.
-  void CancelNow();
-
  signals:
   void failed(const QString& why);
 

@@ -59,11 +59,8 @@ void TickEveryListingBox(AtomicCaptureOptions& options) {
 class SpoolTable final : public PacketTable {
  public:
   void AddRow(const ListedRow& row) override { spool_->AddRow(row); }
-  std::size_t Rows() const { return spool_->RowCount(); }
-  void Clear() {
-    spool_->Clear();
-    spool_->FinishClear();
-  }
+  std::size_t Rows() const { return spool_->Read().RowCount(); }
+  void Clear() { spool_->Clear(); }
 
  private:
   std::unique_ptr<RowSpool> spool_ = RowSpool::CreateInCacheDirectory();
@@ -164,7 +161,7 @@ bool SpoolRows(const std::vector<std::uint8_t>& datagram, std::size_t rows, cons
     spool->AddRow(row);
     pace.After(i + 1);
   }
-  return spool->RowCount() == rows;
+  return spool->Read().RowCount() == rows;
 }
 
 // The same bytes gathered in 64 KiB and written to an unnamed file in the
