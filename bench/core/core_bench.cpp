@@ -208,8 +208,8 @@ void SpoolWrite(benchmark::State& state) { WriteRows<SpoolRows>(state); }
 void FileWrite(benchmark::State& state) { WriteRows<WriteRowsToFile>(state); }
 
 // The writer's longest wall time for one row, range(0) rows of range(1)-byte
-// payloads at range(2) a second, while clear() runs every second on a
-// thread of its own.
+// payloads at range(2) a second, while Clear() runs every second on a
+// thread of its own (and how long the longest Clear took there).
 template <typename Writer>
 void LongestStall(benchmark::State& state) {
   const auto rows = static_cast<std::size_t>(state.range(0));
@@ -217,16 +217,20 @@ void LongestStall(benchmark::State& state) {
   const std::vector<std::uint8_t> datagram(28 + static_cast<std::size_t>(state.range(1)), 0x45);
   row.datagram = datagram;
   std::chrono::steady_clock::duration longest{};
+  std::chrono::steady_clock::duration longestClear{};  // on the clearing thread
+  double waits = 0;
   for (auto _ : state) {
     Writer writer;
     std::atomic<bool> writing{true};
     std::thread clearing([&] {
-      for (auto next = std::chrono::steady_clock::now();; writer.Clear()) {
-        next += std::chrono::seconds(1);
+      for (auto next = std::chrono::steady_clock::now() + std::chrono::seconds(1);; next += std::chrono::seconds(1)) {
         while (writing.load() && std::chrono::steady_clock::now() < next) {
           std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         if (!writing.load()) break;
+        const auto start = std::chrono::steady_clock::now();
+        writer.Clear();
+        longestClear = std::max(longestClear, std::chrono::steady_clock::now() - start);
       }
     });
     const Pace pace(state.range(2));
@@ -239,13 +243,17 @@ void LongestStall(benchmark::State& state) {
     }
     writing.store(false);
     clearing.join();
+    waits += writer.Waits();
   }
   state.counters["longest_ms"] = std::chrono::duration<double, std::milli>(longest).count();
+  state.counters["longest_clear_ms"] = std::chrono::duration<double, std::milli>(longestClear).count();
+  state.counters["writer_waits"] = waits;
 }
 
 struct StallSpool {
   void Add(const ListedRow& row) { spool->AddRow(row); }
   void Clear() { spool->Clear(); }
+  double Waits() const { return static_cast<double>(spool->WriterWaits()); }
   const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
 };
 
@@ -260,6 +268,7 @@ struct StallFile {
     used += row.datagram.size();
   }
   void Clear() {}
+  double Waits() const { return 0; }
   const UniqueFd file{open(RowSpool::CreateInCacheDirectory()->Directory().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
                            0600)};
   std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(64 << 10);
