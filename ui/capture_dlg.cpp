@@ -24,12 +24,12 @@
 #include "net/local_addresses.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "session/list_save.h"
 #include "ui/about_dlg.h"
 #include "ui/capture_file_text.h"
 #include "ui/conversation_window.h"
 #include "ui/details_from_table.h"
 #include "ui/find_window.h"
-#include "ui/list_export.h"
 #include "ui/list_style.h"
 #include "ui/message_box.h"
 #include "ui/optional_columns.h"
@@ -438,9 +438,9 @@ void CCaptureDlg::ClearList() {
 }
 
 std::optional<QString> CCaptureDlg::SaveList(const QString& path) const {
-  ListSave save(m_packets->Rows(), m_packets->Filter(), m_packets->ShownRows(), path);
+  ListSave save(m_packets->Rows(), m_packets->Filter(), m_packets->ShownRows(), QFile::encodeName(path).toStdString());
   save.Wait();
-  return save.Error();
+  return SaveFailure(save.Error());
 }
 
 // The rows shown, all of them or the filter's matches, saved while the dialog goes on.
@@ -454,7 +454,9 @@ void CCaptureDlg::OnSaveList() {
                                                     QStringLiteral("pcapng (*.pcapng)"));
   if (path.isEmpty() || m_saveProgress) return;
   m_saveProgress = new SaveProgress(
-      std::make_unique<ListSave>(m_packets->Rows(), m_packets->Filter(), m_packets->ShownRows(), path), this);
+      std::make_unique<ListSave>(m_packets->Rows(), m_packets->Filter(), m_packets->ShownRows(),
+                                 QFile::encodeName(path).toStdString()),
+      this);
   connect(m_saveProgress, &SaveProgress::failed, this,
           [this](const QString& why) { ShowMessage(this, QStringLiteral("保存失败：%1").arg(why)); });
 }

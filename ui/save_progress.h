@@ -3,12 +3,18 @@
 #pragma once
 
 #include <QProgressDialog>
+#include <QString>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
 namespace orvanel {
 
 class ListSave;
+
+// Why a save of the list failed, as the dialog says it (from ListSave::Error);
+// nothing when it did not.
+std::optional<QString> SaveFailure(int error);
 
 class SaveProgress final : public QProgressDialog {
   Q_OBJECT

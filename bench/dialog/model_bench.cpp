@@ -46,10 +46,10 @@
 #include "bench/dialog/view_timing.h"
 #include "capture/packet_row.h"
 #include "res/templates.h"
+#include "session/list_save.h"
 #include "session/row_filter.h"
 #include "session/row_search.h"
 #include "storage/row_spool.h"
-#include "ui/list_export.h"
 #include "ui/list_style.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
@@ -253,7 +253,7 @@ void Filter(std::size_t rows) {
   WriteStraight(*spool, 0, rows, kSyntheticPayload);
   QTemporaryDir directory(QString::fromStdString(spool->Directory()) + QStringLiteral("/bench-XXXXXX"));
   const QString file = directory.filePath(QStringLiteral("rows.pcapng"));
-  ListSave pcapng(spool->Read(), nullptr, rows, file);
+  ListSave pcapng(spool->Read(), nullptr, rows, file.toStdString());
   pcapng.Wait();
   std::string error;
   const std::shared_ptr<const RowMatcher> dns = RowMatcher::ForExpression("udp and dst port 53", error);
@@ -336,7 +336,7 @@ void SaveStall() {
   QTemporaryDir directory(QString::fromStdString(spool->Directory()) + QStringLiteral("/bench-XXXXXX"));
   const QString file = directory.filePath(QStringLiteral("save.pcapng"));
   const QPointer<SaveProgress> progress =
-      new SaveProgress(std::make_unique<ListSave>(spool->Read(), nullptr, kSaveRows, file), nullptr);
+      new SaveProgress(std::make_unique<ListSave>(spool->Read(), nullptr, kSaveRows, file.toStdString()), nullptr);
   const UiThread save = TickWhile([&](double) { return !progress.isNull(); });
   Print("save", save);
   Print("idle", TickWhile([&](double seconds) { return seconds < save.seconds; }));

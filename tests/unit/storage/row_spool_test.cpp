@@ -13,9 +13,6 @@
 #include <vector>
 
 #include "tests/support/datagram_builder.h"
-#include "session/row_filter.h"
-#include "session/row_match.h"
-#include "session/row_search.h"
 #include "tests/support/test_files.h"
 
 namespace orvanel {
@@ -171,97 +168,6 @@ TEST_F(SpoolTest, RowsAcrossChunksAreWholeAndClearOrALowFileSystemMeetTheChunksT
   EXPECT_GT(low->RowsNotListed(), 0u);
   EXPECT_EQ(low->Read().RowCount() + low->RowsNotListed(), 100'000u);
   EXPECT_EQ(low->Read().Row(low->Read().RowCount() - 1).datagram.size(), bytes(0).size());
-}
-
-// Crafted rows: every third a DNS query, every fifth an echo request, the rest
-// TCP with "needle" in the payload of every seventh.
-std::vector<std::uint8_t> CraftedRow(std::uint32_t i) {
-  if (i % 3 == 0) return Datagram{.protocol = kProtocolUDP, .destinationPort = 53, .payload = "query"}.Bytes();
-  if (i % 5 == 0) return Datagram{.protocol = kProtocolICMP, .source = "10.9.0.1"}.Bytes();
-  return Datagram{.protocol = kProtocolTCP, .payload = i % 7 == 0 ? "a needle here" : "hay"}.Bytes();
-}
-
-bool Eventually(const std::function<bool()>& done) {
-  for (int wait = 0; wait < 1000 && !done(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  return done();
-}
-
-TEST_F(SpoolTest, FilterAndSearchFindExactlyTheMatchingRowsAndTheFilterStaysLive) {
-  auto spool = RowSpool::Create(directory);
-  ASSERT_TRUE(spool);
-  const auto add = [&](std::uint32_t rows) {
-    for (std::uint32_t row = 0; row < rows; ++row) {
-      const auto index = static_cast<std::uint32_t>(spool->Read().RowCount());
-      Add(*spool, CraftedRow(index), index);
-    }
-  };
-  add(20'000);
-
-  std::string error;
-  EXPECT_FALSE(RowMatcher::ForExpression("udp and port", error));
-  EXPECT_NE(error.find("syntax error"), std::string::npos) << error;  // libpcap's own reason
-  std::shared_ptr<const RowMatcher> dns = RowMatcher::ForExpression("udp and dst port 53", error);
-  std::shared_ptr<const RowMatcher> echo = RowMatcher::ForExpression("icmp[icmptype] == icmp-echo and src net 10.9.0.0/16", error);
-  std::shared_ptr<const RowMatcher> needle = RowMatcher::ForPayload({"needle"});
-  ASSERT_TRUE(dns && echo && needle);
-  EXPECT_FALSE(RowMatcher::ForPayload({""}));
-  const auto expected = [](std::uint32_t i, int which) {
-    return which == 0 ? i % 3 == 0 : which == 1 ? i % 3 != 0 && i % 5 == 0 : i % 3 != 0 && i % 5 != 0 && i % 7 == 0;
-  };
-
-  const std::shared_ptr<const RowMatcher> matchers[] = {dns, echo, needle};
-  for (int which = 0; which < 3; ++which) {
-    const std::shared_ptr<const RowFilter> filter = RowFilter::Start(*spool, spool->Read(), matchers[which]);
-    ASSERT_TRUE(filter);
-    // Rows that arrive while it runs are looked at as well.
-    add(1000);
-    std::vector<std::uint64_t> wanted;
-    for (std::uint32_t i = 0; i < spool->Read().RowCount(); ++i) {
-      if (expected(i, which)) wanted.push_back(i);
-    }
-    ASSERT_TRUE(Eventually([&] { return filter->RowsLookedAt() == spool->Read().RowCount(); })) << which;
-    ASSERT_EQ(filter->Matches(), wanted.size()) << which;
-    for (std::size_t match = 0; match < wanted.size(); ++match) ASSERT_EQ(filter->SpoolIndex(match), wanted[match]);
-    EXPECT_EQ(filter->MatchAtOrAfter(wanted[10]), 10u);
-    EXPECT_EQ(filter->MatchAtOrAfter(wanted[10] + 1), 11u);
-    EXPECT_FALSE(filter->MatchAtOrAfter(wanted.back() + 1));
-
-    // A search over the filter's matches, or over all rows, from either side.
-    const std::uint64_t rows = spool->Read().RowCount();
-    RowSearch down(spool->Read(), nullptr, matchers[which], rows - 1, rows, false);
-    RowSearch up(spool->Read(), nullptr, matchers[which], wanted[5] + 1, rows, true);
-    RowSearch inFilter(spool->Read(), filter, matchers[which], 3, filter->Matches(), false);
-    ASSERT_TRUE(Eventually([&] { return down.Done() && up.Done() && inFilter.Done(); }));
-    EXPECT_EQ(down.Found(), wanted.back());
-    EXPECT_EQ(up.Found(), wanted[6]);
-    EXPECT_EQ(inFilter.Found(), 3u);
-  }
-
-  // Nothing found; and a search stopped halfway ends at once.
-  std::shared_ptr<const RowMatcher> none = RowMatcher::ForExpression("tcp port 9", error);
-  RowSearch nothing(spool->Read(), nullptr, none, 0, spool->Read().RowCount(), true);
-  ASSERT_TRUE(Eventually([&] { return nothing.Done(); }));
-  EXPECT_FALSE(nothing.Found());
-  EXPECT_EQ(nothing.RowsToLookAt(), spool->Read().RowCount());
-  { RowSearch stopped(spool->Read(), nullptr, none, spool->Read().RowCount() - 1, spool->Read().RowCount(), false); }
-}
-
-// Asked for a row the filter has not reached while it publishes new matches,
-// the answer is never a match below that row.
-TEST_F(SpoolTest, AMatchAskedForWhileTheFilterPublishesIsNeverBelowTheRowAskedFor) {
-  auto spool = RowSpool::Create(directory);
-  ASSERT_TRUE(spool);
-  for (std::uint32_t i = 0; i < 400'000; ++i) Add(*spool, CraftedRow(i % 3), i);
-  std::string error;
-  const auto filter = RowFilter::Start(*spool, spool->Read(), RowMatcher::ForExpression("udp", error));
-  ASSERT_TRUE(filter);
-  const std::uint64_t past = spool->Read().RowCount();
-  std::uint64_t below = 0;
-  while (filter->RowsLookedAt() < past) {
-    const std::optional<std::uint64_t> match = filter->MatchAtOrAfter(past);
-    below += match.has_value();
-  }
-  EXPECT_EQ(below, 0u);
 }
 
 TEST(RowSpool, ATmpfsOrAMissingParentRightIsNoPlaceForASpool) {

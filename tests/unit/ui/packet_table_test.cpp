@@ -34,7 +34,6 @@
 
 #include "capture/packet_row.h"
 #include "capture/packet_source.h"
-#include "session/row_filter.h"
 #include "session/row_match.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/test_files.h"
@@ -44,7 +43,6 @@
 #include "ui/details_from_table.h"
 #include "ui/details_texts.h"
 #include "ui/find_window.h"
-#include "ui/list_export.h"
 #include "ui/packet_details_window.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
@@ -511,55 +509,6 @@ TEST(PacketTable, ARowsMenuAppliesTheClickedCellAsAFilter) {
     find.OnlyMatching().setChecked(false);
     EXPECT_EQ(view.Rows(), 60u);
   }
-}
-
-TEST(PacketTable, ASaveWritesTheRowsShownAndACancelledOneLeavesNoFile) {
-  TestSpool spool;
-  ASSERT_TRUE(spool.spool);
-  for (int i = 0; i < 500'000; ++i) {
-    AddRow({i % 2 ? kProtocolTCP : kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i), 53, 40, "payload"},
-           *spool.spool);
-  }
-  const std::filesystem::path path = spool.scratch.path() / "list.pcapng";
-  const QString target = QString::fromStdString(path.string());
-  ListSave cancelled(spool.spool->Read(), nullptr, spool.spool->Read().RowCount(), target);
-  cancelled.Cancel();
-  cancelled.Wait();
-  EXPECT_EQ(cancelled.Error(), QStringLiteral("已取消"));
-  EXPECT_LT(cancelled.RowsWritten(), cancelled.Rows());
-  std::size_t files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(spool.scratch.path())) files += entry.is_regular_file();
-  EXPECT_EQ(files, 0u);  // neither the file nor its temporary
-
-  // The filter's matches, oldest first.
-  std::string error;
-  const std::shared_ptr<const RowFilter> filter =
-      RowFilter::Start(*spool.spool, spool.spool->Read(), RowMatcher::ForExpression("udp", error));
-  ASSERT_TRUE(filter);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return filter->RowsLookedAt() == spool.spool->Read().RowCount(); }, 10'000));
-  ListSave save(spool.spool->Read(), filter, filter->Matches(), target);
-  save.Wait();
-  EXPECT_FALSE(save.Error());
-  char reason[PCAP_ERRBUF_SIZE];
-  pcap_t* saved = pcap_open_offline(path.c_str(), reason);
-  ASSERT_TRUE(saved) << reason;
-  std::uint64_t packets = 0;
-  pcap_pkthdr* header;
-  const u_char* bytes;
-  while (pcap_next_ex(saved, &header, &bytes) == 1) {
-    EXPECT_EQ(bytes[9], kProtocolUDP);
-    EXPECT_EQ(bytes[20] * 256 + bytes[21], std::uint16_t(packets * 2)) << packets;
-    ++packets;
-  }
-  pcap_close(saved);
-  EXPECT_EQ(packets, 250'000u);
-
-  // The list cleared while a save reads it: the save writes the list as it was.
-  ListSave whole(spool.spool->Read(), nullptr, spool.spool->Read().RowCount(), target + ".new");
-  spool.spool->Clear();
-  whole.Wait();
-  EXPECT_FALSE(whole.Error());
-  EXPECT_EQ(whole.RowsWritten(), 500'000u);
 }
 
 // A datagram's details as the window words them: "title", then "label=value"

@@ -1,7 +1,6 @@
-#include "ui/list_export.h"
+#include "session/list_save.h"
 
-#include <QFile>
-#include <cstring>
+#include <cerrno>
 
 #include "storage/pcapng_writer.h"
 #include "storage/replacing_file.h"
@@ -11,31 +10,24 @@ namespace {
 
 constexpr std::uint64_t kRowsBetweenReports = 4096;
 
-QString Reason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
-
 }  // namespace
 
 ListSave::ListSave(RowSpool::Reader list, std::shared_ptr<const RowFilter> filter, std::uint64_t rows,
-                   const QString& path)
+                   std::string path)
     : list_(std::move(list)), filter_(std::move(filter)), rows_(rows) {
-  thread_ = std::thread([this, target = QFile::encodeName(path).toStdString()] { Run(target); });
+  thread_ = std::thread([this, path = std::move(path)] { Run(path); });
 }
 
 ListSave::~ListSave() {
   Cancel();
   // Once done, the thread touches nothing of ours: it ends by itself, and the
-  // UI thread does not wait for it to get a core.
+  // caller does not wait for it to get a core.
   if (Done() && thread_.joinable()) thread_.detach();
   Wait();
 }
 
 void ListSave::Wait() {
   if (thread_.joinable()) thread_.join();
-}
-
-std::optional<QString> ListSave::Error() const {
-  if (!Done()) return std::nullopt;
-  return error_;
 }
 
 bool ListSave::WriteRows(std::FILE* out) {
@@ -50,18 +42,18 @@ bool ListSave::WriteRows(std::FILE* out) {
   return true;
 }
 
-void ListSave::Run(const std::string& target) {
-  error_ = Write(target);
+void ListSave::Run(const std::string& path) {
+  error_ = Write(path);
   done_.store(true, std::memory_order_release);
 }
 
-std::optional<QString> ListSave::Write(const std::string& target) {
-  ReplacingFile file(target, 0600);  // captured bytes are other people's data
+int ListSave::Write(const std::string& path) {
+  ReplacingFile file(path, 0600);  // captured bytes are other people's data
   const bool complete = file.Stream() && WriteRows(file.Stream());
-  if (!file.Stream()) return Reason(file.ErrorNumber());
-  if (!complete) return QStringLiteral("已取消");
-  if (file.Commit()) return Reason(file.ErrorNumber());
-  return std::nullopt;
+  if (!file.Stream()) return file.ErrorNumber();
+  if (!complete) return ECANCELED;
+  if (file.Commit()) return file.ErrorNumber();
+  return 0;
 }
 
 }  // namespace orvanel
