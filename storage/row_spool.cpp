@@ -54,11 +54,12 @@ std::unique_ptr<RowSpool> RowSpool::CreateInCacheDirectory() {
   return std::unique_ptr<RowSpool>(new RowSpool({}, SpaceRule()));
 }
 
-RowSpool::RowSpool(std::string directory, SpaceRule rule) : directory_(std::move(directory)), rule_(rule) {}
+RowSpool::RowSpool(std::string directory, SpaceRule rule)
+    : directory_(std::move(directory)), rule_(rule), keeper_(std::make_shared<FileKeeper>(directory_, rule_)) {}
 
 std::shared_ptr<SpoolFiles> RowSpool::OpenFiles() const {
   if (directory_.empty()) return nullptr;
-  return FileReleaser::Share(SpoolFiles::Open(directory_, rule_), releaser_);
+  return FileKeeper::Share(SpoolFiles::Open(directory_, rule_), keeper_);
 }
 
 void RowSpool::AddRow(const ListedRow& row) {
@@ -84,10 +85,12 @@ RowSpool::Reader RowSpool::Read() const {
 }
 
 void RowSpool::Clear() {
-  // Opened before the lock, so the writer never waits for it.
-  std::shared_ptr<SpoolFiles> cleared = OpenFiles();
+  // Made ahead, or else here before the lock: the writer never waits for them.
+  std::shared_ptr<SpoolFiles> fresh = FileKeeper::Share(keeper_->TakeFresh(), keeper_);
+  if (!fresh) fresh = OpenFiles();
+  std::shared_ptr<SpoolFiles> cleared;  // let go after the lock
   const std::lock_guard lock(currentMutex_);
-  cleared.swap(current_);
+  cleared = std::exchange(current_, std::move(fresh));
   clears_.fetch_add(1, std::memory_order_release);
 }
 

@@ -1,8 +1,8 @@
 // The listed rows, kept on disk rather than in the heap (see SpoolFiles). One
 // thread adds rows (the capture thread) while others read them; the list's
 // owner (the UI thread) clears it. Nobody waits for anybody: Clear starts
-// fresh files at once, and the old ones stay whole for as long as a reader
-// holds them, then go on a releaser thread.
+// fresh files at once, made ahead on a thread of the spool's own, and the old
+// ones stay whole for as long as a reader holds them, then go on that thread.
 #pragma once
 
 #include <atomic>
@@ -13,7 +13,7 @@
 #include <string>
 
 #include "capture/listed_row.h"
-#include "storage/file_releaser.h"
+#include "storage/file_keeper.h"
 #include "storage/mapped_file.h"
 #include "storage/spool_files.h"
 
@@ -60,8 +60,9 @@ class RowSpool final : public PacketTable {
   // Any thread: the list as it is now.
   Reader Read() const;
   // The list's owner: empties the list at once, in fresh files whose first
-  // chunks are taken before the writer is handed them. When they cannot be
-  // made, rows are not listed until the next Clear.
+  // chunks are taken before the writer is handed them (made on this thread
+  // only when Clears come faster than ahead). When they cannot be made, rows
+  // are not listed until the next Clear.
   void Clear();
 
   // Where the files are, and the rule they keep, for files kept beside them;
@@ -82,7 +83,7 @@ class RowSpool final : public PacketTable {
 
   const std::string directory_;
   const SpaceRule rule_;
-  const std::shared_ptr<FileReleaser> releaser_ = std::make_shared<FileReleaser>();
+  const std::shared_ptr<FileKeeper> keeper_;
 
   mutable std::mutex currentMutex_;
   std::shared_ptr<SpoolFiles> current_;   // guarded by currentMutex_: the list's files now
