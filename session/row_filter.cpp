@@ -17,17 +17,18 @@ constexpr std::uint64_t kBatch = 4096;
 
 }  // namespace
 
-std::unique_ptr<RowFilter> RowFilter::Start(const RowSpool& spool, std::shared_ptr<const RowMatcher> matcher) {
+std::unique_ptr<RowFilter> RowFilter::Start(const RowSpool& spool, RowSpool::Reader rows,
+                                            std::shared_ptr<const RowMatcher> matcher) {
   if (spool.Directory().empty()) return nullptr;
   auto index = MappedFile::Open(spool.Directory(), kIndexReservation, kIndexChunk, spool.Rule());
   if (!index) return nullptr;
-  std::unique_ptr<RowFilter> filter(new RowFilter(spool, std::move(matcher), std::move(index)));
+  std::unique_ptr<RowFilter> filter(new RowFilter(std::move(rows), std::move(matcher), std::move(index)));
   filter->thread_ = std::thread([filter = filter.get()] { filter->Run(); });
   return filter;
 }
 
-RowFilter::RowFilter(const RowSpool& spool, std::shared_ptr<const RowMatcher> matcher, std::unique_ptr<MappedFile> index)
-    : spool_(spool), matcher_(std::move(matcher)), index_(std::move(index)) {}
+RowFilter::RowFilter(RowSpool::Reader rows, std::shared_ptr<const RowMatcher> matcher, std::unique_ptr<MappedFile> index)
+    : rows_(std::move(rows)), matcher_(std::move(matcher)), index_(std::move(index)) {}
 
 RowFilter::~RowFilter() {
   stop_.store(true, std::memory_order_relaxed);
@@ -61,14 +62,14 @@ void RowFilter::Run() {
   std::uint64_t matches = 0;
   auto* entries = reinterpret_cast<std::uint64_t*>(index_->Base());
   while (!stop_.load(std::memory_order_relaxed)) {
-    const std::uint64_t rows = spool_.RowCount();
-    if (row >= rows) {  // caught up, or the spool was emptied under it
+    const std::uint64_t rows = rows_.RowCount();
+    if (row >= rows) {  // caught up
       std::this_thread::sleep_for(kIdleWait);
       continue;
     }
     const std::uint64_t end = std::min(rows, row + kBatch);
     for (; row < end; ++row) {
-      if (!matcher_->Matches(spool_.Row(row).datagram)) continue;
+      if (!matcher_->Matches(rows_.Row(row).datagram)) continue;
       if (!index_->Grow((matches + 1) * sizeof(std::uint64_t))) {
         notKept_.fetch_add(1, std::memory_order_relaxed);
         continue;

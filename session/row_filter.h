@@ -1,4 +1,4 @@
-// The rows of a spool that a matcher takes, found by a thread of its own that
+// The rows of a list that a matcher takes, found by a thread of its own that
 // goes on with each new row as it arrives. The matches' spool indices are
 // kept in an unnamed file beside the spool's (8 bytes a match), mapped, never
 // in the heap. One thread reads the matches while the filter runs.
@@ -19,9 +19,10 @@ class MappedFile;
 
 class RowFilter {
  public:
-  // Nothing when the spool keeps no files. The spool outlives the filter and
-  // is not cleared while it runs.
-  static std::unique_ptr<RowFilter> Start(const RowSpool& spool, std::shared_ptr<const RowMatcher> matcher);
+  // Over the rows of a reader of spool, with its file beside the spool's.
+  // Nothing when the spool keeps no files.
+  static std::unique_ptr<RowFilter> Start(const RowSpool& spool, RowSpool::Reader rows,
+                                          std::shared_ptr<const RowMatcher> matcher);
   ~RowFilter();  // stops the thread
   RowFilter(const RowFilter&) = delete;
   RowFilter& operator=(const RowFilter&) = delete;
@@ -38,10 +39,10 @@ class RowFilter {
   std::optional<std::uint64_t> MatchAtOrAfter(std::uint64_t spoolIndex) const;
 
  private:
-  RowFilter(const RowSpool& spool, std::shared_ptr<const RowMatcher> matcher, std::unique_ptr<MappedFile> index);
+  RowFilter(RowSpool::Reader rows, std::shared_ptr<const RowMatcher> matcher, std::unique_ptr<MappedFile> index);
   void Run();
 
-  const RowSpool& spool_;
+  const RowSpool::Reader rows_;
   const std::shared_ptr<const RowMatcher> matcher_;
   std::unique_ptr<MappedFile> index_;
   std::atomic<std::uint64_t> matches_{0};

@@ -7,10 +7,11 @@ constexpr std::uint64_t kProgressStep = 4096;  // rows between progress reports 
 
 }  // namespace
 
-RowSearch::RowSearch(const RowSpool& spool, const RowFilter* filter, std::shared_ptr<const RowMatcher> matcher,
-                     std::uint64_t from, std::uint64_t rows, bool towardsNewer)
-    : spool_(spool),
-      filter_(filter),
+RowSearch::RowSearch(RowSpool::Reader list, std::shared_ptr<const RowFilter> filter,
+                     std::shared_ptr<const RowMatcher> matcher, std::uint64_t from, std::uint64_t rows,
+                     bool towardsNewer)
+    : list_(std::move(list)),
+      filter_(std::move(filter)),
       matcher_(std::move(matcher)),
       toLookAt_(from >= rows ? 0 : towardsNewer ? rows - from : from + 1) {
   thread_ = std::thread([this, from, towardsNewer] { Run(from, towardsNewer); });
@@ -34,7 +35,7 @@ void RowSearch::Run(std::uint64_t from, bool towardsNewer) {
     }
     const std::uint64_t ordinal = towardsNewer ? from + looked : from - looked;
     const std::uint64_t row = filter_ ? filter_->SpoolIndex(ordinal) : ordinal;
-    if (matcher_->Matches(spool_.Row(row).datagram)) {
+    if (matcher_->Matches(list_.Row(row).datagram)) {
       found_ = ordinal;
       foundAny_ = true;
       break;

@@ -17,10 +17,10 @@ namespace orvanel {
 
 class RowSearch {
  public:
-  // Looks at rows from (an ordinal of the list) on, up to the newest of rows
-  // or down to the oldest. The spool and the filter outlive the search and
-  // neither is cleared while it runs.
-  RowSearch(const RowSpool& spool, const RowFilter* filter, std::shared_ptr<const RowMatcher> matcher,
+  // Looks at rows from (an ordinal of the list: a reader's rows, or the
+  // filter's matches among them) on, up to the newest of rows or down to the
+  // oldest.
+  RowSearch(RowSpool::Reader list, std::shared_ptr<const RowFilter> filter, std::shared_ptr<const RowMatcher> matcher,
             std::uint64_t from, std::uint64_t rows, bool towardsNewer);
   ~RowSearch();  // stops the thread
   RowSearch(const RowSearch&) = delete;
@@ -36,8 +36,8 @@ class RowSearch {
  private:
   void Run(std::uint64_t from, bool towardsNewer);
 
-  const RowSpool& spool_;
-  const RowFilter* const filter_;
+  const RowSpool::Reader list_;
+  const std::shared_ptr<const RowFilter> filter_;
   const std::shared_ptr<const RowMatcher> matcher_;
   const std::uint64_t toLookAt_;
   std::uint64_t found_ = 0;  // written before done_

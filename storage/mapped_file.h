@@ -25,7 +25,8 @@ struct FreeSpaceRule {
 class MappedFile {
  public:
   // Whether a thread of the file's own grows it ahead of the writer, so that
-  // the writer does not take the fresh pages' faults itself.
+  // the writer does not take the fresh pages' faults itself; the first chunk
+  // is then taken in Open.
   enum class Ahead { No, Yes };
   // Nothing when dir lies on a tmpfs (the file would take memory after all),
   // cannot hold unnamed files, or the address space cannot be reserved.
@@ -40,6 +41,10 @@ class MappedFile {
   // room. One thread at a time. With a thread ahead, it waits only when that
   // thread has not got there yet.
   bool Grow(std::size_t bytes);
+  // Whether bytes are mapped already, so that Grow returns at once. The writer only.
+  bool Holds(std::size_t bytes) const {
+    return bytes <= (ahead_.joinable() ? ready_.load(std::memory_order_acquire) : mapped_);
+  }
 
  private:
   MappedFile(UniqueFd fd, std::uint8_t* base, std::size_t reservation, std::size_t chunk, FreeSpaceRule rule)

@@ -1,36 +1,14 @@
 #include "storage/row_spool.h"
 
-#include "storage/mapped_file.h"
-
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <utility>
 
 namespace orvanel {
 namespace {
-
-// Address space only, never committed: room for about 190 million full-size
-// rows, or 700 million small ones; past that, rows count as not listed. A
-// ThreadSanitizer build leaves about 3.5 TiB to mappings on x86_64, room for
-// a dozen spools of 272 GiB at once.
-constexpr std::size_t kDataReservation = std::size_t{256} << 30;
-constexpr std::size_t kIndexReservation = std::size_t{16} << 30;
-constexpr std::size_t kDataChunk = std::size_t{16} << 20;
-constexpr std::size_t kIndexChunk = std::size_t{1} << 20;
-constexpr std::uint32_t kRefusalsBetweenChecks = 4096;  // while full, how often free space is looked at again
-
-// One row in the index file.
-struct IndexEntry {
-  std::uint64_t offset;  // of its bytes in the data file
-  std::int64_t captureTimeNs;
-  std::uint32_t length;
-  std::uint32_t reserved;
-};
-static_assert(sizeof(IndexEntry) == 24);
 
 // Makes dir and any missing parents; the last one owner-only.
 bool MakeDirectory(const std::string& dir) {
@@ -58,18 +36,8 @@ std::unique_ptr<RowSpool> RowSpool::Create(const std::string& directory, SpaceRu
 
 std::unique_ptr<RowSpool> RowSpool::InDirectory(const std::string& directory, SpaceRule rule) {
   auto spool = std::unique_ptr<RowSpool>(new RowSpool(directory, rule));
-  return spool->OpenFiles() ? std::move(spool) : nullptr;
-}
-
-bool RowSpool::OpenFiles() {
-  // Threads of the files' own take the next chunks, so the writer does not fault.
-  auto data = MappedFile::Open(directory_, kDataReservation, kDataChunk, rule_, MappedFile::Ahead::Yes);
-  auto index = data ? MappedFile::Open(directory_, kIndexReservation, kIndexChunk, rule_, MappedFile::Ahead::Yes)
-                    : nullptr;
-  if (!index) return false;
-  data_ = std::move(data);
-  index_ = std::move(index);
-  return true;
+  spool->current_ = spool->OpenFiles();
+  return spool->current_ ? std::move(spool) : nullptr;
 }
 
 std::unique_ptr<RowSpool> RowSpool::CreateInCacheDirectory() {
@@ -86,64 +54,44 @@ std::unique_ptr<RowSpool> RowSpool::CreateInCacheDirectory() {
   return std::unique_ptr<RowSpool>(new RowSpool({}, SpaceRule()));
 }
 
-RowSpool::RowSpool(std::string directory, SpaceRule rule) : directory_(std::move(directory)), rule_(rule) {}
+RowSpool::RowSpool(std::string directory, SpaceRule rule)
+    : directory_(std::move(directory)), rule_(rule), keeper_(std::make_shared<FileKeeper>(directory_, rule_)) {}
 
-RowSpool::~RowSpool() {
-  if (releaser_.joinable()) releaser_.join();
+std::shared_ptr<SpoolFiles> RowSpool::OpenFiles() const {
+  if (directory_.empty()) return nullptr;
+  return FileKeeper::Share(SpoolFiles::Open(directory_, rule_), keeper_);
 }
 
 void RowSpool::AddRow(const ListedRow& row) {
-  if (clearRequested_.load(std::memory_order_acquire)) CutFiles();
-  const std::size_t rows = published_.load(std::memory_order_relaxed);
-  const std::size_t length = row.datagram.size();
-  if (!MakeRoom(rows + 1, dataUsed_ + length)) {
-    notListed_.store(notListed_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    return;
+  if (clears_.load(std::memory_order_acquire) != writerClears_) {
+    std::shared_ptr<SpoolFiles> cleared;  // let go outside the lock: it may be the last hold
+    const std::lock_guard lock(currentMutex_);
+    cleared = std::exchange(writing_, current_);
+    writerClears_ = clears_.load(std::memory_order_relaxed);
   }
-  if (length > 0) std::memcpy(data_->Base() + dataUsed_, row.datagram.data(), length);
-  reinterpret_cast<IndexEntry*>(index_->Base())[rows] = {dataUsed_, row.captureTimeNs,
-                                                         static_cast<std::uint32_t>(length), 0};
-  dataUsed_ += length;
-  published_.store(rows + 1, std::memory_order_release);
+  const SpoolFiles::Appended appended = writing_ ? writing_->Append(row) : SpoolFiles::Appended::NoRoom;
+  if (appended == SpoolFiles::Appended::NoRoom) Count(notListed_);
+  if (appended == SpoolFiles::Appended::AfterWaiting) Count(writerWaits_);
 }
 
-bool RowSpool::MakeRoom(std::size_t rows, std::size_t dataBytes) {
-  if (!data_) return false;
-  if (full_ && ++refusedSinceCheck_ < kRefusalsBetweenChecks) return false;
-  full_ = !data_->Grow(dataBytes) || !index_->Grow(rows * sizeof(IndexEntry));
-  refusedSinceCheck_ = 0;
-  return !full_;
+// Only the writer counts: no read-modify-write is needed.
+void RowSpool::Count(std::atomic<std::uint64_t>& counter) {
+  counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
-std::size_t RowSpool::RowCount() const {
-  if (clearRequested_.load(std::memory_order_acquire)) return 0;
-  return published_.load(std::memory_order_acquire);
+RowSpool::Reader RowSpool::Read() const {
+  const std::lock_guard lock(currentMutex_);
+  return Reader(current_);
 }
 
-RowSpool::StoredRow RowSpool::Row(std::size_t index) const {
-  const IndexEntry& entry = reinterpret_cast<const IndexEntry*>(index_->Base())[index];
-  return {{data_->Base() + entry.offset, entry.length}, entry.captureTimeNs};
-}
-
-void RowSpool::Clear() { clearRequested_.store(true, std::memory_order_release); }
-
-void RowSpool::FinishClear() {
-  if (clearRequested_.load(std::memory_order_acquire)) CutFiles();
-}
-
-void RowSpool::CutFiles() {
-  // Unmapping and freeing a big spool takes long: fresh files take over at
-  // once, and a thread of its own lets the old ones go.
-  if (data_) {
-    if (releaser_.joinable()) releaser_.join();
-    releaser_ = std::thread([data = std::move(data_), index = std::move(index_)] {});
-    (void)OpenFiles();  // if that fails, rows are not listed until the next Clear
-  }
-  dataUsed_ = 0;
-  full_ = false;
-  refusedSinceCheck_ = 0;
-  published_.store(0, std::memory_order_relaxed);
-  clearRequested_.store(false, std::memory_order_release);
+void RowSpool::Clear() {
+  // Made ahead, or else here before the lock: the writer never waits for them.
+  std::shared_ptr<SpoolFiles> fresh = FileKeeper::Share(keeper_->TakeFresh(), keeper_);
+  if (!fresh) fresh = OpenFiles();
+  std::shared_ptr<SpoolFiles> cleared;  // let go after the lock
+  const std::lock_guard lock(currentMutex_);
+  cleared = std::exchange(current_, std::move(fresh));
+  clears_.fetch_add(1, std::memory_order_release);
 }
 
 }  // namespace orvanel

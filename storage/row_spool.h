@@ -1,21 +1,21 @@
-// The listed rows, kept on disk rather than in the heap: each datagram is
-// appended to an unnamed spool file, and each row gets a fixed-size index
-// entry in a second one. Both files are mapped, at addresses that never move.
-// One thread adds rows (the capture thread) while one other thread reads them
-// and clears the list (the UI thread); neither ever waits for the other.
+// The listed rows, kept on disk rather than in the heap (see SpoolFiles). One
+// thread adds rows (the capture thread) while others read them; the list's
+// owner (the UI thread) clears it. Nobody waits for anybody: Clear starts
+// fresh files at once, made ahead on a thread of the spool's own, and the old
+// ones stay whole for as long as a reader holds them, then go on that thread.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
-#include <span>
+#include <mutex>
 #include <string>
-#include <thread>
 
 #include "capture/listed_row.h"
+#include "storage/file_keeper.h"
 #include "storage/mapped_file.h"
+#include "storage/spool_files.h"
 
 namespace orvanel {
 
@@ -23,6 +23,23 @@ class RowSpool final : public PacketTable {
  public:
   // Rows are refused while the file system has less free than the rule asks.
   using SpaceRule = FreeSpaceRule;
+  using StoredRow = SpoolFiles::StoredRow;
+
+  // The rows of the list as it was when the reader was taken, and those
+  // added to it until the next Clear. They stay readable while it is held,
+  // through any Clear and after the spool itself has gone.
+  class Reader {
+   public:
+    Reader() = default;  // no rows
+    std::size_t RowCount() const { return files_ ? files_->RowCount() : 0; }
+    // index < RowCount().
+    StoredRow Row(std::size_t index) const { return files_->Row(index); }
+
+   private:
+    friend class RowSpool;
+    explicit Reader(std::shared_ptr<const SpoolFiles> files) : files_(std::move(files)) {}
+    std::shared_ptr<const SpoolFiles> files_;
+  };
 
   // A spool in directory, which is made (mode 0700) when missing and made
   // owner-only when it is not. Nothing when
@@ -34,58 +51,50 @@ class RowSpool final : public PacketTable {
   // can hold a spool; when none can, a spool that refuses every row.
   static std::unique_ptr<RowSpool> CreateInCacheDirectory();
 
-  ~RowSpool() override;
   RowSpool(const RowSpool&) = delete;
   RowSpool& operator=(const RowSpool&) = delete;
 
   // Writer. A row the spool has no room for is counted as not listed.
   void AddRow(const ListedRow& row) override;
 
-  // Reader. Rows of the list, oldest first; a row's bytes stay valid until Clear.
-  struct StoredRow {
-    std::span<const std::uint8_t> datagram;
-    std::int64_t captureTimeNs;
-  };
-  std::size_t RowCount() const;
-  StoredRow Row(std::size_t index) const;
-
-  // Reader: empties the list at once. The writer starts fresh files before
-  // its next row, or FinishClear does it when no row is being added; the old
-  // ones are let go on a thread of their own.
+  // Any thread: the list as it is now.
+  Reader Read() const;
+  // The list's owner: empties the list at once, in fresh files whose first
+  // chunks are taken before the writer is handed them (made on this thread
+  // only when Clears come faster than ahead). When they cannot be made, rows
+  // are not listed until the next Clear.
   void Clear();
-  // Starts the fresh files of a Clear now. Only while no writer runs.
-  void FinishClear();
 
   // Where the files are, and the rule they keep, for files kept beside them;
   // an empty directory when the spool keeps none.
   const std::string& Directory() const { return directory_; }
   SpaceRule Rule() const { return rule_; }
 
-  // Rows refused for lack of space since the spool was made; any thread.
+  // Any thread, since the spool was made: rows refused for lack of space, and
+  // rows the writer had to wait for the files' threads to take room for.
   std::uint64_t RowsNotListed() const { return notListed_.load(std::memory_order_relaxed); }
+  std::uint64_t WriterWaits() const { return writerWaits_.load(std::memory_order_relaxed); }
 
  private:
   static std::unique_ptr<RowSpool> InDirectory(const std::string& directory, SpaceRule rule);
   RowSpool(std::string directory, SpaceRule rule);
-  [[nodiscard]] bool OpenFiles();
-  [[nodiscard]] bool MakeRoom(std::size_t rows, std::size_t dataBytes);
-  void CutFiles();
+  std::shared_ptr<SpoolFiles> OpenFiles() const;
+  static void Count(std::atomic<std::uint64_t>& counter);
 
   const std::string directory_;
   const SpaceRule rule_;
-  // Owned by whoever adds rows: the writer while it runs, else the reader.
-  std::unique_ptr<MappedFile> data_;
-  std::unique_ptr<MappedFile> index_;
-  std::thread releaser_;  // lets the files of the last Clear go
+  const std::shared_ptr<FileKeeper> keeper_;
 
-  // Writer only.
-  std::size_t dataUsed_ = 0;
-  bool full_ = false;
-  std::uint32_t refusedSinceCheck_ = 0;
+  mutable std::mutex currentMutex_;
+  std::shared_ptr<SpoolFiles> current_;   // guarded by currentMutex_: the list's files now
+  std::atomic<std::uint64_t> clears_{0};  // changed under currentMutex_
 
-  std::atomic<std::size_t> published_{0};      // rows whose bytes and entry are written
-  std::atomic<bool> clearRequested_{false};    // set by the reader, cleared by whoever cuts the files
+  // Writer only: the files it appends to, current_ when clears_ was writerClears_.
+  std::shared_ptr<SpoolFiles> writing_;
+  std::uint64_t writerClears_ = ~std::uint64_t{0};  // none taken yet
+
   std::atomic<std::uint64_t> notListed_{0};
+  std::atomic<std::uint64_t> writerWaits_{0};
 };
 
 }  // namespace orvanel

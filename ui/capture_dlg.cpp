@@ -24,12 +24,12 @@
 #include "net/local_addresses.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "session/list_save.h"
 #include "ui/about_dlg.h"
 #include "ui/capture_file_text.h"
 #include "ui/conversation_window.h"
 #include "ui/details_from_table.h"
 #include "ui/find_window.h"
-#include "ui/list_export.h"
 #include "ui/list_style.h"
 #include "ui/message_box.h"
 #include "ui/optional_columns.h"
@@ -120,7 +120,7 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
       m_conversationsAction(new QAction(QStringLiteral("会话统计(&C)..."), this)),
       m_recentFiles(new RecentFiles(*m_openAction, this)),
       m_spool(RowSpool::CreateInCacheDirectory()),
-      m_packets(new PacketModel(*m_spool, this)) {
+      m_packets(new PacketModel(m_spool, this)) {
   m_lcPackets->SetPackets(*m_packets);
   m_lcPackets->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_lcPackets->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -132,12 +132,6 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
     return program ? QString::fromStdString(ProgramText(*program)) : QString();
   });
   AddRowMenu(*m_lcPackets, [this]() -> FindWindow& { return Finder(); });
-  // A save reads the rows of the list as it was: a change stops it.
-  connect(m_packets, &PacketModel::listChanging, this, [this] {
-    if (!m_saveProgress) return;
-    m_saveProgress->CancelNow();
-    m_saveProgress = nullptr;  // a new save may start while this one lets its file go
-  });
   m_refreshTimer.setObjectName(QStringLiteral("refreshTimer"));
   m_refreshTimer.setInterval(kRefreshMilliseconds);
   connect(&m_refreshTimer, &QTimer::timeout, this, &CCaptureDlg::RefreshCounters);
@@ -166,14 +160,7 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   MirrorCheckBoxes();
 }
 
-CCaptureDlg::~CCaptureDlg() {
-  StopCapture();
-  // They read the spool, which goes before the dialog's children: the
-  // threads of a search, a save and a filter, and the list's window.
-  delete m_findWindow;
-  delete m_saveProgress;
-  delete m_packets;
-}
+CCaptureDlg::~CCaptureDlg() { StopCapture(); }
 
 QWidget* CCaptureDlg::GetDlgItem(int id) const { return m_controls.Item(id); }
 
@@ -382,8 +369,6 @@ void CCaptureDlg::StopCapture() {
   m_rateGraph.Interrupt();
   EnableSettings(true);
   m_openAction->setEnabled(true);
-  // No row is being added now: a Clear during the capture can cut the files.
-  m_spool->FinishClear();
   m_conversations.FinishClear();
   ShowFinalCounts();
 }
@@ -447,10 +432,7 @@ void CCaptureDlg::ClearList() {
   UpdateData(true);
   m_packets->Clear();
   m_conversations.Clear();
-  if (!IsCapturing() && !IsReading()) {
-    m_spool->FinishClear();
-    m_conversations.FinishClear();
-  }
+  if (!IsCapturing() && !IsReading()) m_conversations.FinishClear();
   if (m_conversationWindow) m_conversationWindow->Clear();
   m_counters.ZeroAllCounters();
   if (m_losses) m_losses->Clear();
@@ -460,9 +442,9 @@ void CCaptureDlg::ClearList() {
 }
 
 std::optional<QString> CCaptureDlg::SaveList(const QString& path) const {
-  ListSave save(m_packets->Spool(), m_packets->Filter(), m_packets->ShownRows(), path);
+  ListSave save(m_packets->Rows(), m_packets->Filter(), m_packets->ShownRows(), QFile::encodeName(path).toStdString());
   save.Wait();
-  return save.Error();
+  return SaveFailure(save.Error());
 }
 
 // The rows shown, all of them or the filter's matches, saved while the dialog goes on.
@@ -476,7 +458,9 @@ void CCaptureDlg::OnSaveList() {
                                                     QStringLiteral("pcapng (*.pcapng)"));
   if (path.isEmpty() || m_saveProgress) return;
   m_saveProgress = new SaveProgress(
-      std::make_unique<ListSave>(m_packets->Spool(), m_packets->Filter(), m_packets->ShownRows(), path), this);
+      std::make_unique<ListSave>(m_packets->Rows(), m_packets->Filter(), m_packets->ShownRows(),
+                                 QFile::encodeName(path).toStdString()),
+      this);
   connect(m_saveProgress, &SaveProgress::failed, this,
           [this](const QString& why) { ShowMessage(this, QStringLiteral("保存失败：%1").arg(why)); });
 }
@@ -549,7 +533,6 @@ void CCaptureDlg::EndReading(bool reportFailure) {
   EnableSettings(true);
   m_btnStart->setEnabled(true);
   m_openAction->setEnabled(true);
-  m_spool->FinishClear();
   m_conversations.FinishClear();
   if (failure && reportFailure) {
     ShowMessage(this, CaptureFileMessage(*failure) + QStringLiteral("\n\n之前读到的数据包保留在计数和列表中。"));

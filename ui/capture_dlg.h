@@ -129,7 +129,7 @@ class CCaptureDlg final : public QDialog {
   // Shared with the capture thread; the session goes first, joining it.
   PacketCounters m_counters;
   AtomicCaptureOptions m_options;
-  std::unique_ptr<RowSpool> m_spool;
+  std::shared_ptr<RowSpool> m_spool;  // the list's readers may hold its rows past the dialog
   ConversationTable m_conversations;
   ProgramAttribution m_programs{m_conversations};  // reads the table: goes before it
   std::unique_ptr<ConversationWindow> m_conversationWindow;  // reads both: goes before them

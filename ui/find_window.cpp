@@ -184,7 +184,7 @@ void FindWindow::FindNext(bool up) {
     return;
   }
   const PacketModel& model = view_.Packets();
-  search_ = std::make_unique<RowSearch>(model.Spool(), model.Filter(), matcher, from, rows, up);
+  search_ = std::make_unique<RowSearch>(model.Rows(), model.Filter(), matcher, from, rows, up);
   searchUp_ = up;
   searchSought_ = Sought();
   progress_->setValue(0);
@@ -260,7 +260,7 @@ void FindWindow::ShowOnlyMatching(const QString& expression) {
 
 void FindWindow::ShowCounts() {
   const PacketModel& model = view_.Packets();
-  QString counts = QStringLiteral("匹配 %1 行，共 %2 行").arg(model.ShownRows()).arg(model.Spool().RowCount());
+  QString counts = QStringLiteral("匹配 %1 行，共 %2 行").arg(model.ShownRows()).arg(model.Rows().RowCount());
   // Matches the index had no room for (a full disk) are missing from the list.
   const std::uint64_t notKept = model.Filter() ? model.Filter()->MatchesNotKept() : 0;
   if (notKept > 0) counts += QStringLiteral("（另有 %1 行匹配因空间不足未能列出）").arg(notKept);

@@ -10,7 +10,8 @@ namespace orvanel {
 
 static_assert(res::kPacketListColumns.size() == kPacketColumnCount, "one heading for each text of a row");
 
-PacketModel::PacketModel(RowSpool& spool, QObject* parent) : QAbstractTableModel(parent), spool_(spool) {}
+PacketModel::PacketModel(std::shared_ptr<RowSpool> spool, QObject* parent)
+    : QAbstractTableModel(parent), spool_(std::move(spool)), rows_(spool_->Read()) {}
 
 int PacketModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(window_.size());
@@ -41,7 +42,7 @@ QVariant PacketModel::headerData(int section, Qt::Orientation orientation, int r
 
 std::uint64_t PacketModel::TakeRows() {
   // Looked at before the matches are read: the filter publishes its matches first.
-  const std::uint64_t decided = filter_ ? filter_->RowsLookedAt() : spool_.RowCount();
+  const std::uint64_t decided = filter_ ? filter_->RowsLookedAt() : rows_.RowCount();
   const std::uint64_t available = filter_ ? filter_->Matches() : decided;
   const bool decidedMore = decided > decided_;
   decided_ = decided;
@@ -58,11 +59,9 @@ std::uint64_t PacketModel::TakeRows() {
 void PacketModel::Clear() {
   emit listChanging();
   beginResetModel();
-  // The filter's thread reads the spool: it stops before the files go, and a
-  // fresh one looks at the rows that come after.
-  filter_.reset();
-  spool_.Clear();
-  if (matcher_) filter_ = RowFilter::Start(spool_, matcher_);
+  spool_->Clear();
+  rows_ = spool_->Read();
+  filter_ = matcher_ ? RowFilter::Start(*spool_, rows_, matcher_) : nullptr;
   if (!filter_) matcher_.reset();
   shown_ = 0;
   decided_ = 0;
@@ -74,12 +73,12 @@ void PacketModel::Clear() {
 
 bool PacketModel::SetFilter(std::shared_ptr<const RowMatcher> matcher) {
   emit listChanging();
-  std::unique_ptr<RowFilter> filter = matcher ? RowFilter::Start(spool_, matcher) : nullptr;
+  std::shared_ptr<const RowFilter> filter = matcher ? RowFilter::Start(*spool_, rows_, matcher) : nullptr;
   if (matcher && !filter) return false;
   beginResetModel();
   filter_ = std::move(filter);
   matcher_ = std::move(matcher);
-  decided_ = filter_ ? filter_->RowsLookedAt() : spool_.RowCount();
+  decided_ = filter_ ? filter_->RowsLookedAt() : rows_.RowCount();
   shown_ = filter_ ? filter_->Matches() : decided_;
   top_ = 0;
   window_.clear();

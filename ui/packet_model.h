@@ -29,8 +29,7 @@ class PacketModel final : public QAbstractTableModel {
   static constexpr int kTimeColumn = kPacketColumnCount + 1;
   static constexpr int kColumnCount = kPacketColumnCount + 2;
 
-  // The spool outlives the model.
-  explicit PacketModel(RowSpool& spool, QObject* parent = nullptr);
+  explicit PacketModel(std::shared_ptr<RowSpool> spool, QObject* parent = nullptr);
 
   // The window's rows.
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -48,8 +47,9 @@ class PacketModel final : public QAbstractTableModel {
   // The list becomes the rows matcher takes, found by a filter as they come,
   // or with no matcher all rows again. False when no filter can be kept.
   bool SetFilter(std::shared_ptr<const RowMatcher> matcher);
-  const RowFilter* Filter() const { return filter_.get(); }
-  const RowSpool& Spool() const { return spool_; }
+  const std::shared_ptr<const RowFilter>& Filter() const { return filter_; }
+  // The spool rows the list is made of, the filter's or all of them.
+  const RowSpool::Reader& Rows() const { return rows_; }
 
   // Rows of the list, and one of them by ordinal.
   std::uint64_t ShownRows() const { return shown_; }
@@ -57,7 +57,7 @@ class PacketModel final : public QAbstractTableModel {
   // matches among the rows after them later.
   std::uint64_t SpoolRowsDecided() const { return decided_; }
   std::uint64_t SpoolIndex(std::uint64_t ordinal) const { return filter_ ? filter_->SpoolIndex(ordinal) : ordinal; }
-  RowSpool::StoredRow StoredRow(std::uint64_t ordinal) const { return spool_.Row(SpoolIndex(ordinal)); }
+  RowSpool::StoredRow StoredRow(std::uint64_t ordinal) const { return rows_.Row(SpoolIndex(ordinal)); }
   // The ordinal of a spool row in the list, if it is listed.
   std::optional<std::uint64_t> OrdinalOf(std::uint64_t spoolIndex) const;
   // How many rows of the list lie before a spool row: the ordinal of the
@@ -77,8 +77,8 @@ class PacketModel final : public QAbstractTableModel {
   void rowsTaken(std::uint64_t added);
   // The list is whole for more spool rows, with no row added.
   void rowsDecided();
-  // The list is about to be emptied or filtered anew: whatever reads the
-  // spool for it stops now.
+  // The list is about to be emptied or filtered anew: what was looked for in
+  // it means nothing in the next one.
   void listChanging();
   // The list was emptied.
   void listCleared();
@@ -90,9 +90,10 @@ class PacketModel final : public QAbstractTableModel {
   };
   WindowRow MakeRow(std::uint64_t ordinal) const;
 
-  RowSpool& spool_;
+  const std::shared_ptr<RowSpool> spool_;
+  RowSpool::Reader rows_;
   std::shared_ptr<const RowMatcher> matcher_;
-  std::unique_ptr<RowFilter> filter_;
+  std::shared_ptr<const RowFilter> filter_;
   std::uint64_t shown_ = 0;  // rows of the list; the spool (or the filter) may hold more
   std::uint64_t decided_ = 0;
   std::uint64_t top_ = 0;

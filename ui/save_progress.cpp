@@ -1,6 +1,9 @@
 #include "ui/save_progress.h"
 
-#include "ui/list_export.h"
+#include <cerrno>
+#include <cstring>
+
+#include "session/list_save.h"
 
 namespace orvanel {
 namespace {
@@ -9,6 +12,12 @@ constexpr int kPollMilliseconds = 100;
 constexpr int kSteps = 1000;
 
 }  // namespace
+
+std::optional<QString> SaveFailure(int error) {
+  if (error == 0) return std::nullopt;
+  if (error == ECANCELED) return QStringLiteral("已取消");
+  return QString::fromLocal8Bit(std::strerror(error));
+}
 
 SaveProgress::SaveProgress(std::unique_ptr<ListSave> save, QWidget* parent)
     : QProgressDialog(QStringLiteral("正在保存 %1 行...").arg(save->Rows()), QStringLiteral("取消"), 0, kSteps, parent),
@@ -28,17 +37,12 @@ SaveProgress::SaveProgress(std::unique_ptr<ListSave> save, QWidget* parent)
 
 SaveProgress::~SaveProgress() = default;
 
-void SaveProgress::CancelNow() {
-  cancel();  // hides the window; a cancelled save says nothing when it ends
-  save_->StopReading();
-}
-
 void SaveProgress::Poll() {
   const std::uint64_t rows = std::max<std::uint64_t>(save_->Rows(), 1);
   if (!wasCanceled()) setValue(static_cast<int>(save_->RowsWritten() * kSteps / rows));
   if (!save_->Done()) return;
   poll_.stop();
-  const std::optional<QString> error = save_->Error();
+  const std::optional<QString> error = SaveFailure(save_->Error());
   if (error && !wasCanceled()) emit failed(*error);
   close();
 }

@@ -3,12 +3,18 @@
 #pragma once
 
 #include <QProgressDialog>
+#include <QString>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
 namespace orvanel {
 
 class ListSave;
+
+// Why a save of the list failed, as the dialog says it (from ListSave::Error);
+// nothing when it did not.
+std::optional<QString> SaveFailure(int error);
 
 class SaveProgress final : public QProgressDialog {
   Q_OBJECT
@@ -16,10 +22,6 @@ class SaveProgress final : public QProgressDialog {
  public:
   SaveProgress(std::unique_ptr<ListSave> save, QWidget* parent);
   ~SaveProgress() override;
-
-  // Cancels the save and waits until it no longer reads the list, which is
-  // about to change. The window goes once the save's file is let go.
-  void CancelNow();
 
  signals:
   void failed(const QString& why);

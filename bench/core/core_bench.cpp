@@ -8,6 +8,10 @@
 // Then the spool's writer alone, rows of one size added until the spool is
 // let go, next to write() of the same bytes to a file beside it (what
 // tcpdump -w pays): CPU of the writing thread and of the whole process.
+// Last the capture thread's longest stall: the longest one row takes to be
+// added to the spool in a paced flood while another thread clears the list
+// every second, as "清除列表" does, next to the longest one row takes to be
+// written to a file.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <time.h>
@@ -18,7 +22,10 @@
 #include "capture/unique_fd.h"
 #include "storage/row_spool.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -52,11 +59,8 @@ void TickEveryListingBox(AtomicCaptureOptions& options) {
 class SpoolTable final : public PacketTable {
  public:
   void AddRow(const ListedRow& row) override { spool_->AddRow(row); }
-  std::size_t Rows() const { return spool_->RowCount(); }
-  void Clear() {
-    spool_->Clear();
-    spool_->FinishClear();
-  }
+  std::size_t Rows() const { return spool_->Read().RowCount(); }
+  void Clear() { spool_->Clear(); }
 
  private:
   std::unique_ptr<RowSpool> spool_ = RowSpool::CreateInCacheDirectory();
@@ -157,7 +161,7 @@ bool SpoolRows(const std::vector<std::uint8_t>& datagram, std::size_t rows, cons
     spool->AddRow(row);
     pace.After(i + 1);
   }
-  return spool->RowCount() == rows;
+  return spool->Read().RowCount() == rows;
 }
 
 // The same bytes gathered in 64 KiB and written to an unnamed file in the
@@ -203,6 +207,77 @@ void WriteRows(benchmark::State& state) {
 void SpoolWrite(benchmark::State& state) { WriteRows<SpoolRows>(state); }
 void FileWrite(benchmark::State& state) { WriteRows<WriteRowsToFile>(state); }
 
+// The writer's longest wall time for one row, range(0) rows of range(1)-byte
+// payloads at range(2) a second, while Clear() runs every second on a
+// thread of its own (and how long the longest Clear took there).
+template <typename Writer>
+void LongestStall(benchmark::State& state) {
+  const auto rows = static_cast<std::size_t>(state.range(0));
+  ListedRow row;
+  const std::vector<std::uint8_t> datagram(28 + static_cast<std::size_t>(state.range(1)), 0x45);
+  row.datagram = datagram;
+  std::chrono::steady_clock::duration longest{};
+  std::chrono::steady_clock::duration longestClear{};  // on the clearing thread
+  double waits = 0;
+  for (auto _ : state) {
+    Writer writer;
+    std::atomic<bool> writing{true};
+    std::thread clearing([&] {
+      for (auto next = std::chrono::steady_clock::now() + std::chrono::seconds(1);; next += std::chrono::seconds(1)) {
+        while (writing.load() && std::chrono::steady_clock::now() < next) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!writing.load()) break;
+        const auto start = std::chrono::steady_clock::now();
+        writer.Clear();
+        longestClear = std::max(longestClear, std::chrono::steady_clock::now() - start);
+      }
+    });
+    const Pace pace(state.range(2));
+    for (std::size_t i = 0; i < rows; ++i) {
+      row.captureTimeNs = static_cast<std::int64_t>(i);
+      const auto start = std::chrono::steady_clock::now();
+      writer.Add(row);
+      longest = std::max(longest, std::chrono::steady_clock::now() - start);
+      pace.After(i + 1);
+    }
+    writing.store(false);
+    clearing.join();
+    waits += writer.Waits();
+  }
+  state.counters["longest_ms"] = std::chrono::duration<double, std::milli>(longest).count();
+  state.counters["longest_clear_ms"] = std::chrono::duration<double, std::milli>(longestClear).count();
+  state.counters["writer_waits"] = waits;
+}
+
+struct StallSpool {
+  void Add(const ListedRow& row) { spool->AddRow(row); }
+  void Clear() { spool->Clear(); }
+  double Waits() const { return static_cast<double>(spool->WriterWaits()); }
+  const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
+};
+
+// As tcpdump -w writes: 64 KiB at a time to one file, never cleared.
+struct StallFile {
+  void Add(const ListedRow& row) {
+    if (used + row.datagram.size() > buffer.size()) {
+      if (write(file.get(), buffer.data(), used) != static_cast<ssize_t>(used)) std::abort();
+      used = 0;
+    }
+    std::memcpy(buffer.data() + used, row.datagram.data(), row.datagram.size());
+    used += row.datagram.size();
+  }
+  void Clear() {}
+  double Waits() const { return 0; }
+  const UniqueFd file{open(RowSpool::CreateInCacheDirectory()->Directory().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                           0600)};
+  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(64 << 10);
+  std::size_t used = 0;
+};
+
+void SpoolStall(benchmark::State& state) { LongestStall<StallSpool>(state); }
+void FileStall(benchmark::State& state) { LongestStall<StallFile>(state); }
+
 BENCHMARK(CountOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(CountConversations)->Unit(benchmark::kMillisecond);
 BENCHMARK(FloodCountOnly)->Unit(benchmark::kMillisecond);
@@ -217,6 +292,9 @@ void SpoolWriteCases(benchmark::internal::Benchmark* cases) {
 }
 BENCHMARK(SpoolWrite)->Apply(SpoolWriteCases);
 BENCHMARK(FileWrite)->Apply(SpoolWriteCases);
+// The 2M-datagram flood of 64-byte payloads, at the rate the dialog lists it.
+BENCHMARK(SpoolStall)->Args({2'000'000, 64, 300'000})->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(FileStall)->Args({2'000'000, 64, 300'000})->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace orvanel::bench

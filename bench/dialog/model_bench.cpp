@@ -46,10 +46,10 @@
 #include "bench/dialog/view_timing.h"
 #include "capture/packet_row.h"
 #include "res/templates.h"
+#include "session/list_save.h"
 #include "session/row_filter.h"
 #include "session/row_search.h"
 #include "storage/row_spool.h"
-#include "ui/list_export.h"
 #include "ui/list_style.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
@@ -138,8 +138,8 @@ enum class Shown { InView, InViewTimed, ModelOnly };
 
 void OursMemory(std::size_t rows, Shown shown) {
   const std::size_t before = ResidentBytes();
-  const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
-  PacketModel model(*spool);
+  const std::shared_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
+  PacketModel model(spool);
   PacketListView view;
   if (shown != Shown::ModelOnly) {
     view.SetPackets(model);
@@ -159,15 +159,14 @@ void OursMemory(std::size_t rows, Shown shown) {
   QElapsedTimer timer;
   timer.start();
   model.Clear();
-  spool->FinishClear();  // no capture runs: the files are cut at once
   QCoreApplication::processEvents();
   Print("clear_ms", Milliseconds(timer));
   Print("left_after_clear_per_row", (static_cast<double>(ResidentBytes()) - static_cast<double>(before)) / listed);
 }
 
 void PeerView() {
-  const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
-  PacketModel model(*spool);
+  const std::shared_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
+  PacketModel model(spool);
   PacketListView view;
   view.SetPackets(model);
   ShowLikeTheDialog(view);
@@ -201,9 +200,9 @@ void WriteStraight(RowSpool& spool, std::size_t first, std::size_t rows, std::si
 }
 
 void Straight(std::size_t rows, std::size_t payload) {
-  const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
+  const std::shared_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
   WriteStraight(*spool, 0, rows, payload);
-  PacketModel model(*spool);
+  PacketModel model(spool);
   PacketListView view;
   view.SetPackets(model);
   ShowLikeTheDialog(view);
@@ -250,17 +249,17 @@ double TcpdumpSeconds(const QString& file, const QString& expression) {
 }
 
 void Filter(std::size_t rows) {
-  const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
+  const std::shared_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
   WriteStraight(*spool, 0, rows, kSyntheticPayload);
   QTemporaryDir directory(QString::fromStdString(spool->Directory()) + QStringLiteral("/bench-XXXXXX"));
   const QString file = directory.filePath(QStringLiteral("rows.pcapng"));
-  ListSave pcapng(*spool, nullptr, rows, file);
+  ListSave pcapng(spool->Read(), nullptr, rows, file.toStdString());
   pcapng.Wait();
   std::string error;
   const std::shared_ptr<const RowMatcher> dns = RowMatcher::ForExpression("udp and dst port 53", error);
   const std::shared_ptr<const RowMatcher> needle = RowMatcher::ForPayload({"needle"});
   for (const auto& [key, matcher] : {std::pair{"expression", dns}, std::pair{"payload", needle}}) {
-    const auto filter = RowFilter::Start(*spool, matcher);
+    const auto filter = RowFilter::Start(*spool, spool->Read(), matcher);
     const double seconds = SecondsUntil([&] { return filter->RowsLookedAt() == rows; });
     Print((std::string("filter_") + key + "_rows_per_s").c_str(), static_cast<double>(rows) / seconds);
     Print((std::string("filter_") + key + "_matches").c_str(), static_cast<double>(filter->Matches()));
@@ -268,7 +267,7 @@ void Filter(std::size_t rows) {
   const double tcpdump = TcpdumpSeconds(file, QStringLiteral("udp and dst port 53"));
   Print("tcpdump_rows_per_s", tcpdump > 0 ? static_cast<double>(rows) / tcpdump : 0);
   const std::shared_ptr<const RowMatcher> none = RowMatcher::ForExpression("tcp port 9", error);
-  RowSearch search(*spool, nullptr, none, rows - 1, rows, false);
+  RowSearch search(spool->Read(), nullptr, none, rows - 1, rows, false);
   Print("find_next_no_match_ms", SecondsUntil([&] { return search.Done(); }) * 1e3);
 }
 
@@ -332,12 +331,12 @@ void Print(const std::string& prefix, const UiThread& ui) {
 // nothing beside it, and while cp writes and syncs a copy of the saved file
 // (the same bytes written by another process).
 void SaveStall() {
-  const std::unique_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
+  const std::shared_ptr<RowSpool> spool = RowSpool::CreateInCacheDirectory();
   WriteStraight(*spool, 0, kSaveRows, 1400);
   QTemporaryDir directory(QString::fromStdString(spool->Directory()) + QStringLiteral("/bench-XXXXXX"));
   const QString file = directory.filePath(QStringLiteral("save.pcapng"));
   const QPointer<SaveProgress> progress =
-      new SaveProgress(std::make_unique<ListSave>(*spool, nullptr, kSaveRows, file), nullptr);
+      new SaveProgress(std::make_unique<ListSave>(spool->Read(), nullptr, kSaveRows, file.toStdString()), nullptr);
   const UiThread save = TickWhile([&](double) { return !progress.isNull(); });
   Print("save", save);
   Print("idle", TickWhile([&](double seconds) { return seconds < save.seconds; }));

@@ -13,9 +13,6 @@
 #include <vector>
 
 #include "tests/support/datagram_builder.h"
-#include "session/row_filter.h"
-#include "session/row_match.h"
-#include "session/row_search.h"
 #include "tests/support/test_files.h"
 
 namespace orvanel {
@@ -49,63 +46,73 @@ TEST_F(SpoolTest, RowsReadBackAsAddedInAnOwnerOnlyDirectoryWithNothingLeftBehind
     Add(*spool, sent.back(), 1000 + i);
   }
   Add(*spool, {}, 5);  // an empty datagram is a row too
-  ASSERT_EQ(spool->RowCount(), sent.size() + 1);
+  ASSERT_EQ(spool->Read().RowCount(), sent.size() + 1);
   for (std::size_t row = 0; row < sent.size(); ++row) {
-    const RowSpool::StoredRow stored = spool->Row(row);
+    const RowSpool::StoredRow stored = spool->Read().Row(row);
     ASSERT_EQ(std::vector<std::uint8_t>(stored.datagram.begin(), stored.datagram.end()), sent[row]) << row;
     ASSERT_EQ(stored.captureTimeNs, 1000 + static_cast<std::int64_t>(row));
   }
-  EXPECT_TRUE(spool->Row(sent.size()).datagram.empty());
+  EXPECT_TRUE(spool->Read().Row(sent.size()).datagram.empty());
   EXPECT_EQ(spool->RowsNotListed(), 0u);
   // The files have no names: the directory stays empty.
   EXPECT_TRUE(std::filesystem::is_empty(directory));
 }
 
-TEST_F(SpoolTest, ClearEmptiesAtOnceAndTheWriterCutsTheFilesBeforeItsNextRow) {
+TEST_F(SpoolTest, ClearEmptiesAtOnceAndTheWriterTakesTheFreshFilesAtItsNextRow) {
   auto spool = RowSpool::Create(directory);
   ASSERT_TRUE(spool);
   for (std::uint16_t i = 0; i < 100; ++i) Add(*spool, UdpBytes(i, 1000), i);
+  const RowSpool::Reader before = spool->Read();
   spool->Clear();
-  EXPECT_EQ(spool->RowCount(), 0u);
+  EXPECT_EQ(spool->Read().RowCount(), 0u);
   Add(*spool, UdpBytes(7, 3), 42);  // the writer's next row starts the new list
-  ASSERT_EQ(spool->RowCount(), 1u);
-  EXPECT_EQ(spool->Row(0).captureTimeNs, 42);
-  EXPECT_EQ(spool->Row(0).datagram.size(), UdpBytes(7, 3).size());
+  const RowSpool::Reader after = spool->Read();
+  ASSERT_EQ(after.RowCount(), 1u);
+  EXPECT_EQ(after.Row(0).captureTimeNs, 42);
+  EXPECT_EQ(after.Row(0).datagram.size(), UdpBytes(7, 3).size());
+  // The fresh files came with their first chunks: the writer waited for no thread.
+  EXPECT_EQ(spool->WriterWaits(), 0u);
   spool->Clear();
-  spool->FinishClear();  // no writer: cut now
-  EXPECT_EQ(spool->RowCount(), 0u);
-  Add(*spool, UdpBytes(8, 3), 43);
-  EXPECT_EQ(spool->RowCount(), 1u);
+  spool.reset();
+  // Readers keep the list they were taken on, through Clear and the spool's end.
+  ASSERT_EQ(before.RowCount(), 100u);
+  EXPECT_EQ(before.Row(99).captureTimeNs, 99);
+  EXPECT_EQ(before.Row(99).datagram.size(), UdpBytes(99, 1000).size());
+  EXPECT_EQ(after.Row(0).captureTimeNs, 42);
 }
 
 TEST_F(SpoolTest, AReaderSeesWholeRowsInOrderWhileTheWriterAddsAndClears) {
   auto spool = RowSpool::Create(directory);
   ASSERT_TRUE(spool);
   constexpr int kRows = 200000;
-  std::atomic<bool> done{false};
+  const auto add = [&](int i) { Add(*spool, UdpBytes(static_cast<std::uint16_t>(i), i % 7 == 0 ? 1400 : 3), i); };
+  std::atomic<int> clears{0};
+  std::atomic<int> last{-1};
   std::thread writer([&] {
-    for (int i = 0; i < kRows; ++i) Add(*spool, UdpBytes(static_cast<std::uint16_t>(i), i % 7 == 0 ? 1400 : 3), i);
-    done = true;
+    // Rows until the third Clear, and one after it: the last list is not empty.
+    int i = 0;
+    for (; i < kRows || clears.load() < 3; ++i) add(i);
+    add(i);
+    last = i;
   });
-  int clears = 0;
-  while (!done.load()) {
-    const std::size_t rows = spool->RowCount();
+  while (last.load() < 0) {
+    const RowSpool::Reader list = spool->Read();
+    const std::size_t rows = list.RowCount();
     for (std::size_t row = rows > 50 ? rows - 50 : 0; row < rows; ++row) {
-      const RowSpool::StoredRow stored = spool->Row(row);
+      const RowSpool::StoredRow stored = list.Row(row);
       const ListedRow listed = ListedRowOf(stored.datagram, stored.captureTimeNs);
       ASSERT_EQ(listed.sourcePort, static_cast<std::uint16_t>(stored.captureTimeNs));
       ASSERT_EQ(stored.datagram.size(), UdpBytes(listed.sourcePort, stored.captureTimeNs % 7 == 0 ? 1400 : 3).size());
       if (row > 0) {
-        ASSERT_LT(spool->Row(row - 1).captureTimeNs, stored.captureTimeNs);
+        ASSERT_LT(list.Row(row - 1).captureTimeNs, stored.captureTimeNs);
       }
     }
-    // Clears while the writer still has rows to add, so the last list is not empty.
-    if (rows > 20000 && clears < 3 && spool->Row(rows - 1).captureTimeNs < kRows - 50000) spool->Clear(), ++clears;
+    if (rows > 20000 && clears.load() < 3) spool->Clear(), ++clears;
   }
   writer.join();
-  const std::size_t rows = spool->RowCount();
-  ASSERT_GT(rows, 0u);
-  EXPECT_EQ(spool->Row(rows - 1).captureTimeNs, kRows - 1);
+  const RowSpool::Reader list = spool->Read();
+  ASSERT_GT(list.RowCount(), 0u);
+  EXPECT_EQ(list.Row(list.RowCount() - 1).captureTimeNs, last.load());
 }
 
 TEST_F(SpoolTest, RowsAreRefusedAndCountedWhileTheFileSystemIsLowAndTakenAgainAfterClear) {
@@ -116,7 +123,7 @@ TEST_F(SpoolTest, RowsAreRefusedAndCountedWhileTheFileSystemIsLowAndTakenAgainAf
   auto low = RowSpool::Create(directory, {.minimumFreeBytes = available + (1u << 30), .minimumFreePercent = 0});
   ASSERT_TRUE(low);
   for (std::uint16_t i = 0; i < 10; ++i) Add(*low, UdpBytes(i, 10), i);
-  EXPECT_EQ(low->RowCount(), 0u);
+  EXPECT_EQ(low->Read().RowCount(), 0u);
   EXPECT_EQ(low->RowsNotListed(), 10u);
   // A share of the file system above what is free refuses rows too.
   const unsigned freePercent = static_cast<unsigned>(100 * fileSystem.f_bavail / fileSystem.f_blocks);
@@ -128,7 +135,7 @@ TEST_F(SpoolTest, RowsAreRefusedAndCountedWhileTheFileSystemIsLowAndTakenAgainAf
   auto roomy = RowSpool::Create(directory, {.minimumFreeBytes = 0, .minimumFreePercent = 0});
   ASSERT_TRUE(roomy);
   Add(*roomy, UdpBytes(1, 10), 1);
-  EXPECT_EQ(roomy->RowCount(), 1u);
+  EXPECT_EQ(roomy->Read().RowCount(), 1u);
   EXPECT_EQ(roomy->RowsNotListed(), 0u);
 }
 
@@ -139,15 +146,15 @@ TEST_F(SpoolTest, RowsAcrossChunksAreWholeAndClearOrALowFileSystemMeetTheChunksT
   constexpr std::uint32_t kRows = 50'000;  // 19 MiB of bytes, 1.1 MiB of index: rows across both files' chunks
   const auto bytes = [](std::uint32_t i) { return UdpBytes(static_cast<std::uint16_t>(i), i % 4 ? 3 : 1400 + i % 3); };
   for (std::uint32_t i = 0; i < kRows; ++i) Add(*spool, bytes(i), i);
-  ASSERT_EQ(spool->RowCount(), kRows);
+  ASSERT_EQ(spool->Read().RowCount(), kRows);
   for (std::uint32_t i = 0; i < kRows; ++i) {
-    ASSERT_EQ(std::vector<std::uint8_t>(spool->Row(i).datagram.begin(), spool->Row(i).datagram.end()), bytes(i)) << i;
+    ASSERT_EQ(std::vector<std::uint8_t>(spool->Read().Row(i).datagram.begin(), spool->Read().Row(i).datagram.end()), bytes(i)) << i;
   }
   // Cleared just past the first chunk, while the next ones are being taken.
   for (int round = 0; round < 3; ++round) {
     spool->Clear();
     for (std::uint32_t i = 0; i < 11'800; ++i) Add(*spool, bytes(0), i);
-    ASSERT_EQ(spool->RowCount(), 11'800u);
+    ASSERT_EQ(spool->Read().RowCount(), 11'800u);
   }
   spool.reset();  // let go while its threads ahead may be at work, and its blocks freed
   // Room for three chunks above the rule: the next cannot be had, rows are refused.
@@ -157,101 +164,10 @@ TEST_F(SpoolTest, RowsAcrossChunksAreWholeAndClearOrALowFileSystemMeetTheChunksT
   auto low = RowSpool::Create(directory, {.minimumFreeBytes = available - (64u << 20), .minimumFreePercent = 0});
   ASSERT_TRUE(low);
   for (std::uint32_t i = 0; i < 100'000; ++i) Add(*low, bytes(0), i);  // 136 MiB
-  ASSERT_GT(low->RowCount(), 0u);
+  ASSERT_GT(low->Read().RowCount(), 0u);
   EXPECT_GT(low->RowsNotListed(), 0u);
-  EXPECT_EQ(low->RowCount() + low->RowsNotListed(), 100'000u);
-  EXPECT_EQ(low->Row(low->RowCount() - 1).datagram.size(), bytes(0).size());
-}
-
-// Crafted rows: every third a DNS query, every fifth an echo request, the rest
-// TCP with "needle" in the payload of every seventh.
-std::vector<std::uint8_t> CraftedRow(std::uint32_t i) {
-  if (i % 3 == 0) return Datagram{.protocol = kProtocolUDP, .destinationPort = 53, .payload = "query"}.Bytes();
-  if (i % 5 == 0) return Datagram{.protocol = kProtocolICMP, .source = "10.9.0.1"}.Bytes();
-  return Datagram{.protocol = kProtocolTCP, .payload = i % 7 == 0 ? "a needle here" : "hay"}.Bytes();
-}
-
-bool Eventually(const std::function<bool()>& done) {
-  for (int wait = 0; wait < 1000 && !done(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  return done();
-}
-
-TEST_F(SpoolTest, FilterAndSearchFindExactlyTheMatchingRowsAndTheFilterStaysLive) {
-  auto spool = RowSpool::Create(directory);
-  ASSERT_TRUE(spool);
-  const auto add = [&](std::uint32_t rows) {
-    for (std::uint32_t row = 0; row < rows; ++row) {
-      const auto index = static_cast<std::uint32_t>(spool->RowCount());
-      Add(*spool, CraftedRow(index), index);
-    }
-  };
-  add(20'000);
-
-  std::string error;
-  EXPECT_FALSE(RowMatcher::ForExpression("udp and port", error));
-  EXPECT_NE(error.find("syntax error"), std::string::npos) << error;  // libpcap's own reason
-  std::shared_ptr<const RowMatcher> dns = RowMatcher::ForExpression("udp and dst port 53", error);
-  std::shared_ptr<const RowMatcher> echo = RowMatcher::ForExpression("icmp[icmptype] == icmp-echo and src net 10.9.0.0/16", error);
-  std::shared_ptr<const RowMatcher> needle = RowMatcher::ForPayload({"needle"});
-  ASSERT_TRUE(dns && echo && needle);
-  EXPECT_FALSE(RowMatcher::ForPayload({""}));
-  const auto expected = [](std::uint32_t i, int which) {
-    return which == 0 ? i % 3 == 0 : which == 1 ? i % 3 != 0 && i % 5 == 0 : i % 3 != 0 && i % 5 != 0 && i % 7 == 0;
-  };
-
-  const std::shared_ptr<const RowMatcher> matchers[] = {dns, echo, needle};
-  for (int which = 0; which < 3; ++which) {
-    const auto filter = RowFilter::Start(*spool, matchers[which]);
-    ASSERT_TRUE(filter);
-    // Rows that arrive while it runs are looked at as well.
-    add(1000);
-    std::vector<std::uint64_t> wanted;
-    for (std::uint32_t i = 0; i < spool->RowCount(); ++i) {
-      if (expected(i, which)) wanted.push_back(i);
-    }
-    ASSERT_TRUE(Eventually([&] { return filter->RowsLookedAt() == spool->RowCount(); })) << which;
-    ASSERT_EQ(filter->Matches(), wanted.size()) << which;
-    for (std::size_t match = 0; match < wanted.size(); ++match) ASSERT_EQ(filter->SpoolIndex(match), wanted[match]);
-    EXPECT_EQ(filter->MatchAtOrAfter(wanted[10]), 10u);
-    EXPECT_EQ(filter->MatchAtOrAfter(wanted[10] + 1), 11u);
-    EXPECT_FALSE(filter->MatchAtOrAfter(wanted.back() + 1));
-
-    // A search over the filter's matches, or over all rows, from either side.
-    const std::uint64_t rows = spool->RowCount();
-    RowSearch down(*spool, nullptr, matchers[which], rows - 1, rows, false);
-    RowSearch up(*spool, nullptr, matchers[which], wanted[5] + 1, rows, true);
-    RowSearch inFilter(*spool, filter.get(), matchers[which], 3, filter->Matches(), false);
-    ASSERT_TRUE(Eventually([&] { return down.Done() && up.Done() && inFilter.Done(); }));
-    EXPECT_EQ(down.Found(), wanted.back());
-    EXPECT_EQ(up.Found(), wanted[6]);
-    EXPECT_EQ(inFilter.Found(), 3u);
-  }
-
-  // Nothing found; and a search stopped halfway ends at once.
-  std::shared_ptr<const RowMatcher> none = RowMatcher::ForExpression("tcp port 9", error);
-  RowSearch nothing(*spool, nullptr, none, 0, spool->RowCount(), true);
-  ASSERT_TRUE(Eventually([&] { return nothing.Done(); }));
-  EXPECT_FALSE(nothing.Found());
-  EXPECT_EQ(nothing.RowsToLookAt(), spool->RowCount());
-  { RowSearch stopped(*spool, nullptr, none, spool->RowCount() - 1, spool->RowCount(), false); }
-}
-
-// Asked for a row the filter has not reached while it publishes new matches,
-// the answer is never a match below that row.
-TEST_F(SpoolTest, AMatchAskedForWhileTheFilterPublishesIsNeverBelowTheRowAskedFor) {
-  auto spool = RowSpool::Create(directory);
-  ASSERT_TRUE(spool);
-  for (std::uint32_t i = 0; i < 400'000; ++i) Add(*spool, CraftedRow(i % 3), i);
-  std::string error;
-  const auto filter = RowFilter::Start(*spool, RowMatcher::ForExpression("udp", error));
-  ASSERT_TRUE(filter);
-  const std::uint64_t past = spool->RowCount();
-  std::uint64_t below = 0;
-  while (filter->RowsLookedAt() < past) {
-    const std::optional<std::uint64_t> match = filter->MatchAtOrAfter(past);
-    below += match.has_value();
-  }
-  EXPECT_EQ(below, 0u);
+  EXPECT_EQ(low->Read().RowCount() + low->RowsNotListed(), 100'000u);
+  EXPECT_EQ(low->Read().Row(low->Read().RowCount() - 1).datagram.size(), bytes(0).size());
 }
 
 TEST(RowSpool, ATmpfsOrAMissingParentRightIsNoPlaceForASpool) {
