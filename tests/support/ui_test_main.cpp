@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTranslator>
 
 #include "ui/qt_translation.h"
@@ -13,6 +15,9 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   // Settings the tests keep go to a test place, not the user's own.
   QStandardPaths::setTestModeEnabled(true);
+  // ... and one of this run's own, as test programs may run side by side.
+  const QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
   QApplication app(argc, argv);
   app.setStyle(new orvanel::WindowsLookStyle);
   QTranslator translator;
