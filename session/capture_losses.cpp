@@ -3,7 +3,8 @@
 namespace orvanel {
 
 Losses CaptureLosses::Read(std::int32_t receiveErrors) const {
-  return {receiveErrors, KernelDrops(), rowsNotListed_() - notListedAtClear_};
+  return {receiveErrors, KernelDrops(), rowsNotListed_() - notListedAtClear_,
+          saveFailures_.Packets() - notSavedAtClear_};
 }
 
 // A session counts the drops of one capture; the losses count them until Clear.
@@ -21,6 +22,7 @@ void CaptureLosses::Clear() {
   dropsOfStoppedCaptures_ = 0;
   dropsAtClear_ = session_.IsCapturing() ? session_.KernelDrops() : 0;
   notListedAtClear_ = rowsNotListed_();
+  notSavedAtClear_ = saveFailures_.Packets();
 }
 
 }  // namespace orvanel

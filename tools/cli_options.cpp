@@ -240,7 +240,10 @@ Options:
                    without it; every packet is still counted.
   --save-last DIR  tick the save box: each listed packet replaces
                    DIR/buf_TCP.txt, DIR/buf_UDP.txt or DIR/buf_ICMP.txt.
-                   DIR must be an existing directory.
+                   DIR must be an existing directory reached through no
+                   symbolic link. A packet that cannot be saved is counted
+                   as not saved (see OUTPUT), its file removed rather than
+                   left holding part of it; the first says why on stderr.
   --filter EXPR    list (and --write) only the rows that --show chooses and
                    the capture-filter expression EXPR takes, in the syntax of
                    tcpdump and libpcap (udp port 53, src net 10.0.0.0/8,
@@ -342,10 +345,11 @@ Output:
 
     orvanel-cli: capturing on ADDRESS
 
-    orvanel-cli: N receive failures, M dropped by the kernel, K not listed
+    orvanel-cli: N receive failures, M dropped by the kernel, K not listed, S not saved
 
-  (K: rows whose line could not be written). A capture that cannot start
-  says which step failed and why.
+  (K: rows whose line could not be written; S: packets --save-last could
+  not save). A read ends with that line too when S is not 0. A capture that
+  cannot start says which step failed and why.
 
 JSON output:
   With --format json, one JSON object a line. Each listed row has these keys,
@@ -420,8 +424,11 @@ Metrics:
 
 Exit status:
   0 on success; 2 with a one-line error on stderr for bad options, a
-  --save-last DIR that is not a directory, a metrics file that cannot be
-  written, an output (--write, --metrics-file or a --save-last file) that is
+  --save-last DIR that is not a directory (or is reached through a symbolic
+  link), a --write FILE or metrics file that cannot be written (the
+  system's reason: "No space left on device", "File too large" past the
+  file size limit; nothing is left beside it), an output (--write,
+  --metrics-file or a --save-last file) that is
   one of the files to read (the same file by device and inode; it is left
   untouched), an unreadable, empty, unsupported or damaged capture file (the
   rows and counters of what was read before the damage are printed first),

@@ -75,7 +75,7 @@ std::string InterfaceOf(const std::string& address) {
 }  // namespace
 
 int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRows& rows,
-                   ConversationTable* conversations) {
+                   ConversationTable* conversations, SaveFailures& saveFailures) {
   // Stop signals and SIGHUP are taken by WaitForEnd alone; the capture
   // thread inherits the blocked set, and so does the metrics server's.
   sigset_t signals;
@@ -87,9 +87,9 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
 
   PacketCounters counters;
   // rows are written by the capture thread until Stop, then by this one
-  CaptureSession session(counters, boxes, rows, options.saveDirectory, conversations);
+  CaptureSession session(counters, boxes, rows, options.saveDirectory, conversations, &saveFailures);
   session.SetPacketLimit(options.count);
-  CaptureLosses losses(session, [&rows] { return rows.RowsNotListed(); });
+  CaptureLosses losses(session, [&rows] { return rows.RowsNotListed(); }, saveFailures);
 
   const CaptureLabels labels{*options.address, InterfaceOf(*options.address), options.srcFilter, options.dstFilter};
   // Made before the metrics server, which asks them; watching from the capture's start.
@@ -161,14 +161,17 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   }
   if (options.conversations) PrintConversations(stdout, *conversations, options.format, programOf);
   // Said even when the output failed: rows whose lines were lost count here.
-  const Losses lost = losses.Read(shown.receiveErrors);
-  std::fprintf(stderr, "orvanel-cli: %d receive failures, %llu dropped by the kernel, %llu not listed\n",
-               lost.receiveFailures, static_cast<unsigned long long>(lost.kernelDrops),
-               static_cast<unsigned long long>(lost.notListed));
+  PrintLosses(losses.Read(shown.receiveErrors));
   if (std::fflush(stdout) != 0) return Fail(2, "cannot write the output");
   if (const auto written = rows.Finish()) return Fail(2, *written);
   if (metricsFile && !metricsFile->Finish(error)) return Fail(2, error);
   return 0;
+}
+
+void PrintLosses(const Losses& lost) {
+  std::fprintf(stderr, "orvanel-cli: %d receive failures, %llu dropped by the kernel, %llu not listed, %llu not saved\n",
+               lost.receiveFailures, static_cast<unsigned long long>(lost.kernelDrops),
+               static_cast<unsigned long long>(lost.notListed), static_cast<unsigned long long>(lost.notSaved));
 }
 
 int PrintLocalAddresses() {

@@ -18,6 +18,7 @@
 #include <QShortcut>
 #include <QUrl>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -231,9 +232,12 @@ void CCaptureDlg::OnInitDialog() {
   m_chkOther->setChecked(true);
   m_counters.ZeroTotals();
   const std::string dumpDirectory = CurrentDirectory();
-  m_session = std::make_unique<CaptureSession>(m_counters, m_options, *m_spool, dumpDirectory, &m_conversations);
-  m_losses = std::make_unique<CaptureLosses>(*m_session, [this] { return m_spool->RowsNotListed(); });
-  m_reading = std::make_unique<FileReading>(m_counters, m_options, *m_spool, dumpDirectory, &m_conversations);
+  m_session = std::make_unique<CaptureSession>(m_counters, m_options, *m_spool, dumpDirectory, &m_conversations,
+                                               &m_saveFailures);
+  m_losses =
+      std::make_unique<CaptureLosses>(*m_session, [this] { return m_spool->RowsNotListed(); }, m_saveFailures);
+  m_reading = std::make_unique<FileReading>(m_counters, m_options, *m_spool, dumpDirectory, &m_conversations,
+                                            &m_saveFailures);
   if (!m_queries.hostName()) ShowFatalMessage(this, QStringLiteral("获取本机名称错误\t\n\n程序将终止运行\t"));
   FillDeviceList();
   UpdateData(false);
@@ -413,14 +417,22 @@ void CCaptureDlg::CopyCounters(const CounterSnapshot& counters) {
   m_nOthTCP = count(G::Other, P::TCP), m_nOthUDP = count(G::Other, P::UDP);
   m_nOthICMP = count(G::Other, P::ICMP), m_nOthOTHER = count(G::Other, P::OTHER);
   // Losses show in ERROR: failed receives, the kernel's drops when the ring
-  // was full, and rows the spool had no room for.
+  // was full, rows the spool had no room for and packets the last-packet
+  // files could not take.
   // Before the dialog's initialisation nothing was captured, so only the counters count.
   const Losses losses = m_losses ? m_losses->Read(counters.receiveErrors) : Losses{counters.receiveErrors};
   m_nError = losses.Total();
-  GetDlgItem(res::IDC_ERROR)->setToolTip(QStringLiteral("接收失败 %1，内核丢弃 %2，未列出 %3")
-                                             .arg(losses.receiveFailures)
-                                             .arg(losses.kernelDrops)
-                                             .arg(losses.notListed));
+  QString breakdown = QStringLiteral("接收失败 %1，内核丢弃 %2，未列出 %3，未保存 %4")
+                          .arg(losses.receiveFailures)
+                          .arg(losses.kernelDrops)
+                          .arg(losses.notListed)
+                          .arg(losses.notSaved);
+  const std::optional<SaveFailure> saveFailure = m_saveFailures.First();
+  if (losses.notSaved > 0 && saveFailure) {
+    breakdown += QStringLiteral("\n%1：%2").arg(QString::fromLatin1(saveFailure->file),
+                                              QString::fromLocal8Bit(std::strerror(saveFailure->error)));
+  }
+  GetDlgItem(res::IDC_ERROR)->setToolTip(breakdown);
 }
 
 // One bounded step per tick, whatever the packet rate: the rows the spool took

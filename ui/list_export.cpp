@@ -46,7 +46,7 @@ bool ListSave::WriteRows(std::FILE* out) {
   PcapngWriter writer(out);
   for (std::uint64_t row = 0; row < rows_; ++row) {
     if (row % kRowsBetweenReports == 0) written_.store(row, std::memory_order_relaxed);
-    if (cancel_.load(std::memory_order_relaxed)) return false;
+    if (cancel_.load(std::memory_order_relaxed) || writer.Error() != 0) return false;
     const RowSpool::StoredRow stored = spool_.Row(filter_ ? filter_->SpoolIndex(row) : row);
     writer.WritePacket(stored.datagram, stored.captureTimeNs);
   }
@@ -66,8 +66,8 @@ std::optional<QString> ListSave::Write(const std::string& target) {
   reading_.store(false, std::memory_order_release);
   reading_.notify_all();
   if (!file.Stream()) return Reason(file.ErrorNumber());
-  if (!complete) return QStringLiteral("已取消");
-  if (file.Commit()) return Reason(file.ErrorNumber());
+  if (!complete && cancel_.load(std::memory_order_relaxed)) return QStringLiteral("已取消");
+  if (file.Commit()) return Reason(file.ErrorNumber());  // a failed write's reason too
   return std::nullopt;
 }
 
