@@ -436,7 +436,9 @@ Exit status:
   cannot be read or is bad (it says the line); 1 with a one-line error
   on stderr when a live capture cannot start (no right to capture, no
   address list, binding or receive mode refused), the metrics address
-  cannot be listened on, or the address list cannot be read or is empty.
+  cannot be listened on, or the address list cannot be read or is empty;
+  128 + N when signal N (SIGINT, SIGTERM, SIGHUP) stopped a read: what was
+  read is printed, and --write leaves FILE as it was.
 )";
 }
 

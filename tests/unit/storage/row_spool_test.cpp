@@ -1,12 +1,17 @@
 #include "storage/row_spool.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -16,6 +21,7 @@
 #include "session/row_filter.h"
 #include "session/row_match.h"
 #include "session/row_search.h"
+#include "storage/mapped_file.h"
 #include "tests/support/test_files.h"
 
 namespace orvanel {
@@ -130,6 +136,31 @@ TEST_F(SpoolTest, RowsAreRefusedAndCountedWhileTheFileSystemIsLowAndTakenAgainAf
   Add(*roomy, UdpBytes(1, 10), 1);
   EXPECT_EQ(roomy->RowCount(), 1u);
   EXPECT_EQ(roomy->RowsNotListed(), 0u);
+
+  // The files under the spool say why they cannot grow: the rule, on the
+  // writer's thread or the one ahead, the reservation, the file size limit.
+  constexpr std::size_t kChunk = 1 << 16, kReservation = 1 << 20;
+  const FreeSpaceRule lowRule{.minimumFreeBytes = available + (1u << 30), .minimumFreePercent = 0};
+  for (const MappedFile::Ahead ahead : {MappedFile::Ahead::No, MappedFile::Ahead::Yes}) {
+    auto file = MappedFile::Open(scratch.path(), kReservation, kChunk, lowRule, ahead);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->Grow(1), ENOSPC);
+  }
+  auto file = MappedFile::Open(scratch.path(), kReservation, kChunk, {.minimumFreeBytes = 0, .minimumFreePercent = 0});
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->Grow(kReservation), 0);
+  EXPECT_EQ(file->Grow(kReservation + 1), EFBIG);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit limit{kChunk, kChunk};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || signal(SIGXFSZ, SIG_IGN) == SIG_ERR) _exit(3);
+    auto limited = MappedFile::Open(scratch.path(), kReservation, kChunk, {.minimumFreeBytes = 0, .minimumFreePercent = 0});
+    _exit(limited && limited->Grow(kChunk) == 0 && limited->Grow(kChunk + 1) == EFBIG ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // The files grow ahead of the writer, on threads of their own.
