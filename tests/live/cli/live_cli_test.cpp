@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -78,7 +80,7 @@ TEST_F(LiveCli, CountStopsAtExactlyNPacketsAndPrintsRowsThenCounters) {
   EXPECT_EQ(cli->Out(), Row("one") + Row("two") + kCounterLinesFor2Udp + "#errors\t0\n" + UdpByteLines(31 + 31));
   EXPECT_EQ(cli->Err(),
             "orvanel-cli: capturing on 127.0.0.1\n"
-            "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed\n");
+            "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 not saved\n");
 }
 
 TEST_F(LiveCli, SecondsStopAndFiltersChooseTheGroups) {
@@ -106,7 +108,7 @@ TEST_F(LiveCli, StopSignalsEndTheCaptureAndEverythingIsStillPrinted) {
     ASSERT_TRUE(cli->Signal(signal));
     ASSERT_EQ(cli->Wait(), 0) << cli->Err();
     EXPECT_EQ(cli->Out(), Row("first") + Row("last") + kCounterLinesFor2Udp + "#errors\t0\n" + UdpByteLines(33 + 32));
-    EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed\n")) << cli->Err();
+    EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 not saved\n")) << cli->Err();
     fs::remove_all(saved);
   }
 }
@@ -128,7 +130,7 @@ TEST_F(LiveCli, AStopSignalRightAfterTrafficLosesNothing) {
                               "#bytes_all\t0\t0\t288\t0\n#bytes_src\t0\t0\t288\t0\n#bytes_dst\t0\t0\t288\t0\n"
                               "#bytes_other\t0\t0\t0\t0\n"))
         << out;
-    EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed\n"))
+    EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 not saved\n"))
         << cli->Err();
   }
 }
@@ -142,7 +144,7 @@ TEST_F(LiveCli, RowsWhoseLinesCannotBeWrittenCountAsNotListed) {
   EXPECT_EQ(cli.Wait(), 2);
   std::smatch lost;
   const std::string err = cli.Err();
-  ASSERT_TRUE(std::regex_search(err, lost, std::regex("0 dropped by the kernel, ([0-9]+) not listed\n"))) << err;
+  ASSERT_TRUE(std::regex_search(err, lost, std::regex("0 dropped by the kernel, ([0-9]+) not listed, 0 not saved\n"))) << err;
   EXPECT_GT(std::stoi(lost[1]), 0);
   EXPECT_TRUE(err.ends_with("orvanel-cli: cannot write the output\n")) << err;
 }
@@ -236,7 +238,7 @@ TEST_F(LiveCli, MetricsAreServedWhileAFloodIsCaptured) {
             CounterField(out, "#bytes_other", 2));
   EXPECT_TRUE(cli->Err().ends_with("orvanel-cli: 0 receive failures, " +
                                    std::to_string(Sample(page, "orvanel_kernel_drops_total")) +
-                                   " dropped by the kernel, 0 not listed\n"))
+                                   " dropped by the kernel, 0 not listed, 0 not saved\n"))
       << cli->Err();
 }
 
@@ -431,6 +433,13 @@ TEST_F(LiveCli, OutputFilesAreNewFilesOfTheirOwnWhateverWasPlanted) {
                                             : planted == "links" ? "link"
                                                                  : "uid 65534 mode 0666 fore");
     EXPECT_EQ(std::distance(fs::directory_iterator(shared), fs::directory_iterator()), 3) << "files left beside";
+    // A refused last-packet file is said, with why, and counted.
+    const std::string err = cli->Err();
+    const std::string refusal = std::strerror(planted == "links" ? ELOOP : EPERM);
+    EXPECT_EQ(err.find("'" + (shared / names[2]).string() + "': " + refusal + "\n") != std::string::npos,
+              planted != "nothing")
+        << err;
+    EXPECT_TRUE(err.ends_with(planted == "nothing" ? " 0 not saved\n" : " 1 not saved\n")) << err;
     for (const char* name : names) fs::remove(shared / name);
   }
 }

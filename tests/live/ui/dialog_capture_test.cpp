@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 
@@ -45,6 +47,11 @@ const QStringList kFreshNetwork = {"unshare", "--net", "--", "sh", "-c", "ip lin
 const QStringList kNoRoomForRows = {
     "unshare", "--net", "--mount", "--", "sh", "-c",
     "ip link set lo up && mount -t tmpfs tmpfs /var/tmp && HOME=/var/tmp XDG_CACHE_HOME=/var/tmp exec \"$0\" \"$@\""};
+// Started in a full file system: where the last-packet files go, and a place to save to.
+const QStringList kFullWorkingDirectory = {
+    "unshare", "--net", "--mount", "--", "sh", "-c",
+    "ip link set lo up && mount -t tmpfs -o size=4k tmpfs /mnt && cd /mnt && "
+    "{ head -c 8192 /dev/zero >fill 2>/dev/null; exec \"$0\" \"$@\"; }"};
 const QStringList kNoCaptureRight = {"setpriv", "--bounding-set=-net_raw", "--inh-caps=-net_raw", "--"};
 
 // Shows the dialog and starts a capture on 127.0.0.1 that lists UDP by source.
@@ -376,6 +383,29 @@ TEST(DialogCapture, RowsTheSpoolHasNoRoomForAreCountedInError) {
   EXPECT_EQ(Text(dialog, res::IDC_ERROR), QStringLiteral("0"));
   Send(peer, {"four"});
   ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ERROR) == "1"; }));
+  dialog.close();
+}
+
+// The last-packet files and a save that find the file system full say so,
+// with the system's reason, and leave no file behind.
+TEST(DialogCapture, AFullFileSystemIsCountedInErrorAndSaidBySave) {
+  if (!InChild()) {
+    if (!test::CanCapture()) GTEST_SKIP() << "needs root: captures and mount and network namespaces";
+    return ExpectPassedInChild(kFullWorkingDirectory);
+  }
+  CCaptureDlg dialog;
+  static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SAVE_LAST))->setChecked(true);
+  ASSERT_TRUE(StartListingLoopbackUdp(dialog));
+  LoopbackPeer peer;
+  Send(peer, {"one", "two"});
+  ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ERROR) == "2"; })) << Text(dialog, res::IDC_ERROR).toStdString();
+  EXPECT_EQ(Rows(dialog), 2);
+  const QString noSpace = QString::fromLocal8Bit(std::strerror(ENOSPC));
+  EXPECT_EQ(dialog.GetDlgItem(res::IDC_ERROR)->toolTip(),
+            QStringLiteral("接收失败 0，内核丢弃 0，未列出 0，未保存 2\nbuf_UDP.txt：") + noSpace);
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
+  EXPECT_EQ(dialog.SaveList(QStringLiteral("/mnt/list.pcapng")), noSpace);
+  EXPECT_EQ(QDir(QStringLiteral("/mnt")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"fill"});
   dialog.close();
 }
 
