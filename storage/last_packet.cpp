@@ -44,7 +44,8 @@ UniqueFd OpenFollowingNoLink(int at, const std::string& path) {
   for (std::string_view rest = path; walked.valid() && !rest.empty();) {
     const std::string name(rest.substr(0, rest.find('/')));
     rest.remove_prefix(std::min(rest.size(), name.size() + 1));
-    if (!name.empty()) walked = UniqueFd(openat(walked.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (name.empty()) continue;
+    walked = UniqueFd(openat(walked.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   }
   return walked;
 }

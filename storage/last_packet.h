@@ -57,8 +57,8 @@ class LastPacketFiles final : public LastPacketSink {
 
   // Replaces the protocol's file with the packet's bytes: the total-length
   // field's count, at most the whole buffer. A packet whose file cannot be
-  // opened or written is counted as a failure, and the file, which would
-  // hold no whole packet, is removed; links, non-regular files and other
+  // opened or written is counted as a failure; a file written in part is
+  // removed, as it holds no whole packet. Links, non-regular files and other
   // users' files are never written. The files are the owner's alone (0600).
   // The directory is opened following no symbolic link on its path.
   // The directory and the files stay open between packets, so a packet costs

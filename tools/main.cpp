@@ -32,11 +32,12 @@ int Fail(const std::string& message) {
 
 // A read ends early at SIGINT, SIGTERM or SIGHUP, and nothing it was to
 // write replaces its target then.
+// The handler may run on the metrics file's thread.
 std::atomic<bool> reading{true};
-volatile std::sig_atomic_t stoppedBy = 0;
+std::atomic<int> stoppedBy{0};
 
 void StopReading(int signal) {
-  stoppedBy = signal;
+  stoppedBy.store(signal, std::memory_order_relaxed);
   reading.store(false, std::memory_order_relaxed);
 }
 
@@ -146,9 +147,9 @@ int main(int argc, char** argv) {
   if (conversations) cli::PrintConversations(stdout, *conversations, options.format);
   if (saveFailures.Packets() > 0) cli::PrintLosses({.notSaved = saveFailures.Packets()});
   if (std::fflush(stdout) != 0) return Fail("cannot write the output");
-  if (stoppedBy != 0) {
-    std::fprintf(stderr, "orvanel-cli: the read was stopped: %s\n", strsignal(stoppedBy));
-    return 128 + stoppedBy;  // as the signal's own end would say
+  if (const int signal = stoppedBy.load(std::memory_order_relaxed)) {
+    std::fprintf(stderr, "orvanel-cli: the read was stopped: %s\n", strsignal(signal));
+    return 128 + signal;  // as the signal's own end would say
   }
   if (const auto written = rows.Finish()) return Fail(*written);
   if (metricsFile && !metricsFile->Finish(error)) return Fail(error);
