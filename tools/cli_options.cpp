@@ -406,6 +406,8 @@ Metrics:
     orvanel_receive_errors_total           failed receives (#errors)
     orvanel_kernel_drops_total             packets the kernel dropped
     orvanel_rows_listed_total              rows listed (as --show chooses)
+    orvanel_packets_not_saved_total        listed packets --save-last could
+                                           not save
     orvanel_capture_info{address,interface,source_filter,destination_filter}
                                            always 1; the labels tell the capture
     orvanel_build_info{version}            always 1

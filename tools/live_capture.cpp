@@ -98,7 +98,8 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   ProgramMeter meter;
   const ProgramFinder programOf = [&programs](ConversationId id) { return programs->ProgramOf(id); };
   const auto metricsText = [&] {
-    std::string text = MetricsText(counters, rows.RowsListed(), session.KernelDrops(), labels);
+    std::string text =
+        MetricsText(counters, rows.RowsListed(), session.KernelDrops(), saveFailures.Packets(), labels);
     if (options.programMetrics) {
       meter.Sweep(*conversations, programOf, [&programs](std::uint32_t address) { return programs->IsLocal(address); });
       text += ProgramMetricsText(meter.Totals(), meter.OtherConversations());

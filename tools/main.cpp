@@ -138,7 +138,9 @@ int main(int argc, char** argv) {
   std::optional<cli::MetricsFile> metricsFile;
   std::string error;
   if (!options.metricsFile.empty()) {
-    metricsFile.emplace(options.metricsFile, [&] { return cli::MetricsText(counters, rows.RowsListed(), 0, labels); });
+    metricsFile.emplace(options.metricsFile, [&] {
+      return cli::MetricsText(counters, rows.RowsListed(), 0, saveFailures.Packets(), labels);
+    });
     if (!metricsFile->Start(error)) return Fail(error);
   }
   CaptureThreadProc({reading, source, counters, boxes, rows, options.srcFilter, options.dstFilter,

@@ -394,6 +394,7 @@ TEST_F(CliTest, MetricsFileOfARead) {
                            "orvanel_group_bytes_total{group=\"neither\",protocol=\"udp\"} 29\n",
                            "orvanel_group_bytes_total{group=\"source\",protocol=\"udp\"} 0\n",
                            "orvanel_rows_listed_total 1\n", "orvanel_kernel_drops_total 0\n",
+                           "orvanel_packets_not_saved_total 0\n",
                            "orvanel_capture_info{address=\"\",interface=\"\",source_filter=\"10.\\\"\\\\\\n\","
                            "destination_filter=\"\xef\xbf\xbd\xef\xbf\xbd(\xe2\x82\xac\"} 1\n"}) {
     EXPECT_NE(metrics.find(line), std::string::npos) << line << "\nin\n" << metrics;
