@@ -1,17 +1,13 @@
 #include "storage/row_spool.h"
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -138,7 +134,7 @@ TEST_F(SpoolTest, RowsAreRefusedAndCountedWhileTheFileSystemIsLowAndTakenAgainAf
   EXPECT_EQ(roomy->RowsNotListed(), 0u);
 
   // The files under the spool say why they cannot grow: the rule, on the
-  // writer's thread or the one ahead, the reservation, the file size limit.
+  // writer's thread or the one ahead, and the reservation.
   constexpr std::size_t kChunk = 1 << 16, kReservation = 1 << 20;
   const FreeSpaceRule lowRule{.minimumFreeBytes = available + (1u << 30), .minimumFreePercent = 0};
   for (const MappedFile::Ahead ahead : {MappedFile::Ahead::No, MappedFile::Ahead::Yes}) {
@@ -150,17 +146,6 @@ TEST_F(SpoolTest, RowsAreRefusedAndCountedWhileTheFileSystemIsLowAndTakenAgainAf
   ASSERT_TRUE(file);
   EXPECT_EQ(file->Grow(kReservation), 0);
   EXPECT_EQ(file->Grow(kReservation + 1), EFBIG);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const rlimit limit{kChunk, kChunk};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || signal(SIGXFSZ, SIG_IGN) == SIG_ERR) _exit(3);
-    auto limited = MappedFile::Open(scratch.path(), kReservation, kChunk, {.minimumFreeBytes = 0, .minimumFreePercent = 0});
-    _exit(limited && limited->Grow(kChunk) == 0 && limited->Grow(kChunk + 1) == EFBIG ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // The files grow ahead of the writer, on threads of their own.
