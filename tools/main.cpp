@@ -147,7 +147,9 @@ int main(int argc, char** argv) {
                      lastPacketFiles ? &*lastPacketFiles : nullptr, conversationTable});
   cli::PrintCounters(stdout, counters.Snapshot(), options.format);
   if (conversations) cli::PrintConversations(stdout, *conversations, options.format);
-  if (saveFailures.Packets() > 0) cli::PrintLosses({.notSaved = saveFailures.Packets()});
+  if (saveFailures.Packets() > 0) {
+    cli::PrintLosses({.notListed = rows.RowsNotListed(), .notSaved = saveFailures.Packets()});
+  }
   if (std::fflush(stdout) != 0) return Fail("cannot write the output");
   if (const int signal = stoppedBy.load(std::memory_order_relaxed)) {
     std::fprintf(stderr, "orvanel-cli: the read was stopped: %s\n", strsignal(signal));
