@@ -4,7 +4,7 @@ namespace orvanel {
 
 Losses CaptureLosses::Read(std::int32_t receiveErrors) const {
   return {receiveErrors, KernelDrops(), rowsNotListed_() - notListedAtClear_,
-          interruptions_.Read(session_.IsCapturing())};
+          interruptions_.Read(session_.IsCapturing()), saveFailures_.Packets() - notSavedAtClear_};
 }
 
 std::uint64_t CaptureLosses::KernelDrops() const { return drops_.Read(session_.IsCapturing()); }
@@ -18,6 +18,7 @@ void CaptureLosses::Clear() {
   drops_.Clear(session_.IsCapturing());
   interruptions_.Clear(session_.IsCapturing());
   notListedAtClear_ = rowsNotListed_();
+  notSavedAtClear_ = saveFailures_.Packets();
 }
 
 void CaptureLosses::Carried::CaptureStopped() {

@@ -1,7 +1,8 @@
 // What a capture lost, as the dialog's ERROR and orvanel-cli's last line
 // count it: failed receives, packets the kernel dropped because the ring was
-// full, rows the table could not take, and the times the interface went
-// away; all from the last Clear on, across captures.
+// full, rows the table could not take, the times the interface went away,
+// and packets the last-packet files could not take; all from the last Clear
+// on, across captures.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "capture/counters.h"
 #include "session/capture_session.h"
+#include "storage/last_packet.h"
 
 namespace orvanel {
 
@@ -17,20 +19,23 @@ struct Losses {
   std::uint64_t kernelDrops = 0;
   std::uint64_t notListed = 0;
   std::uint64_t interfaceInterruptions = 0;
+  std::uint64_t notSaved = 0;
 
   // The sum, wrapping past the largest 32-bit value like the counters.
   std::int32_t Total() const {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(receiveFailures) +
                                      static_cast<std::uint32_t>(kernelDrops) + static_cast<std::uint32_t>(notListed) +
-                                     static_cast<std::uint32_t>(interfaceInterruptions));
+                                     static_cast<std::uint32_t>(interfaceInterruptions) +
+                                     static_cast<std::uint32_t>(notSaved));
   }
 };
 
 class CaptureLosses {
  public:
   // rowsNotListed: the table's running count of rows it could not take.
-  CaptureLosses(const CaptureSession& session, std::function<std::uint64_t()> rowsNotListed)
-      : session_(session), rowsNotListed_(std::move(rowsNotListed)) {}
+  CaptureLosses(const CaptureSession& session, std::function<std::uint64_t()> rowsNotListed,
+                const SaveFailures& saveFailures)
+      : session_(session), rowsNotListed_(std::move(rowsNotListed)), saveFailures_(saveFailures) {}
 
   // receiveErrors: the counters' shown value, which Clear zeroes with them.
   Losses Read(std::int32_t receiveErrors) const;
@@ -58,9 +63,11 @@ class CaptureLosses {
 
   const CaptureSession& session_;
   std::function<std::uint64_t()> rowsNotListed_;
+  const SaveFailures& saveFailures_;
   Carried drops_{[this] { return session_.KernelDrops(); }};
   Carried interruptions_{[this] { return session_.InterfaceInterruptions(); }};
   std::uint64_t notListedAtClear_ = 0;
+  std::uint64_t notSavedAtClear_ = 0;
 };
 
 }  // namespace orvanel

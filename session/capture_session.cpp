@@ -62,8 +62,9 @@ struct CaptureSession::Running {
 };
 
 CaptureSession::CaptureSession(PacketCounters& counters, const CaptureOptions& options, PacketTable& table,
-                               std::string dumpDirectory, ConversationTable* conversations)
-    : targets_{counters, options, table, std::move(dumpDirectory), conversations} {}
+                               std::string dumpDirectory, ConversationTable* conversations,
+                               SaveFailures* saveFailures)
+    : targets_{counters, options, table, std::move(dumpDirectory), conversations, saveFailures} {}
 
 CaptureSession::~CaptureSession() {
   StopCapture();

@@ -20,9 +20,11 @@ class CaptureSession {
  public:
   // table is called from the capture thread only; it must not block on the
   // thread that calls StopCapture. dumpDirectory is where listed packets are
-  // written while the save box is checked.
+  // written while the save box is checked; saveFailures counts those that
+  // could not be.
   CaptureSession(PacketCounters& counters, const CaptureOptions& options, PacketTable& table,
-                 std::string dumpDirectory, ConversationTable* conversations = nullptr);
+                 std::string dumpDirectory, ConversationTable* conversations = nullptr,
+                 SaveFailures* saveFailures = nullptr);
   ~CaptureSession();  // stops a running capture first
   CaptureSession(const CaptureSession&) = delete;
   CaptureSession& operator=(const CaptureSession&) = delete;

@@ -13,8 +13,8 @@ struct FileReading::Running {
 };
 
 FileReading::FileReading(PacketCounters& counters, const CaptureOptions& options, PacketTable& table,
-                         std::string dumpDirectory, ConversationTable* conversations)
-    : targets_{counters, options, table, std::move(dumpDirectory), conversations} {}
+                         std::string dumpDirectory, ConversationTable* conversations, SaveFailures* saveFailures)
+    : targets_{counters, options, table, std::move(dumpDirectory), conversations, saveFailures} {}
 
 FileReading::~FileReading() {
   Cancel();

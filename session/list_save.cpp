@@ -34,7 +34,7 @@ bool ListSave::WriteRows(std::FILE* out) {
   PcapngWriter writer(out);
   for (std::uint64_t row = 0; row < rows_; ++row) {
     if (row % kRowsBetweenReports == 0) written_.store(row, std::memory_order_relaxed);
-    if (cancel_.load(std::memory_order_relaxed)) return false;
+    if (cancel_.load(std::memory_order_relaxed) || writer.Error() != 0) return false;
     const RowSpool::StoredRow stored = list_.Row(filter_ ? filter_->SpoolIndex(row) : row);
     writer.WritePacket(stored.datagram, stored.captureTimeNs);
   }
@@ -51,8 +51,8 @@ int ListSave::Write(const std::string& path) {
   ReplacingFile file(path, 0600);  // captured bytes are other people's data
   const bool complete = file.Stream() && WriteRows(file.Stream());
   if (!file.Stream()) return file.ErrorNumber();
-  if (!complete) return ECANCELED;
-  if (file.Commit()) return file.ErrorNumber();
+  if (!complete && cancel_.load(std::memory_order_relaxed)) return ECANCELED;
+  if (file.Commit()) return file.ErrorNumber();  // a failed write's reason too
   return 0;
 }
 

@@ -70,7 +70,7 @@ void RowFilter::Run() {
     const std::uint64_t end = std::min(rows, row + kBatch);
     for (; row < end; ++row) {
       if (!matcher_->Matches(rows_.Row(row).datagram)) continue;
-      if (!index_->Grow((matches + 1) * sizeof(std::uint64_t))) {
+      if (index_->Grow((matches + 1) * sizeof(std::uint64_t)) != 0) {
         notKept_.fetch_add(1, std::memory_order_relaxed);
         continue;
       }

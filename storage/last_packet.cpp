@@ -1,6 +1,8 @@
 #include "storage/last_packet.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -16,18 +18,36 @@ namespace {
 constexpr std::int64_t kLookUpAgainMs = 100;
 
 // Writes all of data from the file's start, going on after partial writes
-// and interruptions.
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t length) {
+// and interruptions; returns 0 or the errno.
+int WriteAll(int fd, const std::uint8_t* data, std::size_t length) {
   off_t offset = 0;
   while (length > 0) {
     const ssize_t written = pwrite(fd, data, length, offset);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written < 0) return errno;
+    if (written == 0) return ENOSPC;  // a regular file that takes nothing more
     data += written;
     offset += written;
     length -= static_cast<std::size_t>(written);
   }
-  return true;
+  return 0;
+}
+
+// The directory at path, relative to at, one name at a time, none a
+// symbolic link: openat2 when the kernel has it, else a walk.
+UniqueFd OpenFollowingNoLink(int at, const std::string& path) {
+  open_how how{.flags = O_PATH | O_DIRECTORY | O_CLOEXEC, .mode = 0, .resolve = RESOLVE_NO_SYMLINKS};
+  const long fd = syscall(SYS_openat2, at, path.c_str(), &how, sizeof how);
+  // Before Linux 5.6, or under a seccomp filter that does not know openat2.
+  if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return UniqueFd(static_cast<int>(fd));
+  UniqueFd walked(openat(at, path.starts_with('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  for (std::string_view rest = path; walked.valid() && !rest.empty();) {
+    const std::string name(rest.substr(0, rest.find('/')));
+    rest.remove_prefix(std::min(rest.size(), name.size() + 1));
+    if (name.empty()) continue;
+    walked = UniqueFd(openat(walked.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  }
+  return walked;
 }
 
 // Opens the directory for openat. A path longer than one system call takes
@@ -40,7 +60,7 @@ UniqueFd OpenDirectory(std::string_view path) {
       const std::size_t cut = path.rfind('/', PATH_MAX - 2);
       piece = path.substr(0, cut == std::string_view::npos ? PATH_MAX : cut + 1);
     }
-    UniqueFd next(openat(fd.valid() ? fd.get() : AT_FDCWD, std::string(piece).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd next = OpenFollowingNoLink(fd.valid() ? fd.get() : AT_FDCWD, std::string(piece));
     if (!next.valid()) return {};
     fd = std::move(next);
     path.remove_prefix(piece.size());
@@ -51,7 +71,26 @@ UniqueFd OpenDirectory(std::string_view path) {
 
 }  // namespace
 
-LastPacketFiles::LastPacketFiles(const std::string& dumpDirectory) : directory_(dumpDirectory) {}
+int DumpDirectoryError(const std::string& dumpDirectory) {
+  return OpenDirectory(dumpDirectory).valid() ? 0 : errno;
+}
+
+void SaveFailures::Count(const SaveFailure& failure) {
+  if (!hasFirst_.load(std::memory_order_relaxed)) {
+    first_ = failure;
+    hasFirst_.store(true, std::memory_order_release);
+    if (tellFirst_) tellFirst_(failure);
+  }
+  packets_.fetch_add(1, std::memory_order_relaxed);
+}
+
+std::optional<SaveFailure> SaveFailures::First() const {
+  if (!hasFirst_.load(std::memory_order_acquire)) return std::nullopt;
+  return first_;
+}
+
+LastPacketFiles::LastPacketFiles(const std::string& dumpDirectory, SaveFailures* failures)
+    : directory_(dumpDirectory), failures_(failures) {}
 
 LastPacketFiles::~LastPacketFiles() { CloseAll(); }
 
@@ -73,15 +112,28 @@ void LastPacketFiles::SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer
   if (directoryFd_.valid() && nowMs - directoryOpenedMs_ >= kLookUpAgainMs) CloseAll();
   if (!directoryFd_.valid()) directoryOpenedMs_ = nowMs;
   if (files_[index].fd.valid() && !StillOurs(index)) Close(index);
-  if (!files_[index].fd.valid() && !Open(index)) return;
-  OpenFile& file = files_[index];
-  const auto length = static_cast<off_t>(std::min<std::size_t>(view.TotalLength(), buffer.size()));
-  if (!WriteAll(file.fd.get(), buffer.data(), static_cast<std::size_t>(length))) {
-    Close(index);  // opened afresh next time
-    return;
+  if (!files_[index].fd.valid()) {
+    if (const int error = Open(index)) return Fail(index, error);
   }
-  if (file.size > length && ftruncate(file.fd.get(), length) != 0) return;
+  const auto length = static_cast<off_t>(std::min<std::size_t>(view.TotalLength(), buffer.size()));
+  if (const int error = Write(index, buffer.data(), length)) {
+    // Part of this packet over part of the last is no packet at all.
+    if (StillOurs(index)) unlinkat(directoryFd_.get(), kLastPacketFileNames[index], 0);
+    Close(index);
+    Fail(index, error);
+  }
+}
+
+int LastPacketFiles::Write(int protocol, const std::uint8_t* data, off_t length) {
+  OpenFile& file = files_[protocol];
+  if (const int error = WriteAll(file.fd.get(), data, static_cast<std::size_t>(length))) return error;
+  if (file.size > length && ftruncate(file.fd.get(), length) != 0) return errno;
   file.size = length;
+  return 0;
+}
+
+void LastPacketFiles::Fail(int protocol, int error) {
+  if (failures_) failures_->Count({kLastPacketFileNames[protocol], error});
 }
 
 // The name must still lead to the open file, a regular one with no other name.
@@ -93,9 +145,9 @@ bool LastPacketFiles::StillOurs(int protocol) const {
          status.st_ino == file.inode;
 }
 
-bool LastPacketFiles::Open(int protocol) {
+int LastPacketFiles::Open(int protocol) {
   if (!directoryFd_.valid()) directoryFd_ = OpenDirectory(directory_);
-  if (!directoryFd_.valid()) return false;
+  if (!directoryFd_.valid()) return errno;
   // The capture may run privileged: never follow a planted link, never block
   // on a planted FIFO or write to a device, never write a file that also
   // has a name elsewhere (a planted hard link) or another user's file. Only
@@ -103,17 +155,18 @@ bool LastPacketFiles::Open(int protocol) {
   UniqueFd fd(openat(directoryFd_.get(), kLastPacketFileNames[protocol],
                      O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
   if (!fd.valid()) {
+    const int error = errno;
     // The directory was removed: look its path up again next time.
-    if (errno == ENOENT) directoryFd_.reset();
-    return false;
+    if (error == ENOENT) directoryFd_.reset();
+    return error;
   }
   struct stat status;
-  if (fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1 ||
-      status.st_uid != geteuid() || ((status.st_mode & 07777) != 0600 && fchmod(fd.get(), 0600) != 0)) {
-    return false;
-  }
+  if (fstat(fd.get(), &status) != 0) return errno;
+  if (!S_ISREG(status.st_mode) || status.st_uid != geteuid()) return EPERM;
+  if (status.st_nlink != 1) return EMLINK;
+  if ((status.st_mode & 07777) != 0600 && fchmod(fd.get(), 0600) != 0) return errno;
   files_[protocol] = {std::move(fd), status.st_dev, status.st_ino, status.st_size};
-  return true;
+  return 0;
 }
 
 void LastPacketFiles::Close(int protocol) {

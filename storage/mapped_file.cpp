@@ -60,7 +60,7 @@ MappedFile::~MappedFile() {
   munmap(base_, reservation_);
 }
 
-bool MappedFile::Grow(std::size_t bytes) {
+int MappedFile::Grow(std::size_t bytes) {
   if (!ahead_.joinable()) return GrowTo(bytes);
   // Once the writer is into the last chunk asked for, the thread ahead takes
   // the next two (fewer, larger takes cost less in all).
@@ -68,14 +68,14 @@ bool MappedFile::Grow(std::size_t bytes) {
     asked_ = (bytes + 3 * chunk_ - 1) / chunk_ * chunk_;
     Ask(asked_, false);
   }
-  if (bytes <= ready_.load(std::memory_order_acquire)) return true;
+  if (bytes <= ready_.load(std::memory_order_acquire)) return 0;
   // Caught up with the thread ahead, or it found no room: it takes just these
   // bytes, and is asked ahead again from there.
   const std::uint64_t ask = Ask(bytes, true);
   asked_ = 0;
   std::unique_lock lock(asking_);
   answered_.wait(lock, [&] { return answers_ >= ask; });
-  return bytes <= ready_.load(std::memory_order_acquire);
+  return bytes <= ready_.load(std::memory_order_acquire) ? 0 : aheadError_.load(std::memory_order_relaxed);
 }
 
 std::uint64_t MappedFile::Ask(std::size_t bytes, bool justThese) {
@@ -97,27 +97,30 @@ void MappedFile::GrowAhead() {
     const std::uint64_t ask = asks_;
     const std::size_t wanted = std::min(std::exchange(wanted_, 0), reservation_);
     lock.unlock();
-    if (GrowTo(wanted)) ready_.store(mapped_, std::memory_order_release);
+    const int error = GrowTo(wanted);
+    aheadError_.store(error, std::memory_order_relaxed);
+    if (error == 0) ready_.store(mapped_, std::memory_order_release);
     lock.lock();
     answers_ = ask;
     answered_.notify_all();
   }
 }
 
-bool MappedFile::GrowTo(std::size_t bytes) {
-  if (bytes <= mapped_) return true;
+int MappedFile::GrowTo(std::size_t bytes) {
+  if (bytes <= mapped_) return 0;
   const std::size_t target = (bytes + chunk_ - 1) / chunk_ * chunk_;
-  if (target > reservation_ || !SpaceLeftFor(target - mapped_)) return false;
+  if (target > reservation_) return EFBIG;
+  if (const int error = RoomFor(target - mapped_)) return error;
   const std::size_t length = target - mapped_;
-  if (ftruncate(fd_.get(), static_cast<off_t>(target)) != 0) return false;
+  if (ftruncate(fd_.get(), static_cast<off_t>(target)) != 0) return errno;
   void* piece = mmap(base_ + mapped_, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd_.get(),
                      static_cast<off_t>(mapped_));
-  if (piece == MAP_FAILED || !TakeBlocks(piece, length)) {
+  if (const int error = piece == MAP_FAILED ? errno : TakeBlocks(piece, length)) {
     Shrink();
-    return false;
+    return error;
   }
   mapped_ = target;
-  return true;
+  return 0;
 }
 
 // Takes the file's blocks for a fresh piece of the mapping before anything
@@ -125,10 +128,10 @@ bool MappedFile::GrowTo(std::size_t bytes) {
 // full would end the process. The blocks are allocated in one go; faulting
 // the pages in for writing then saves a fault per page later, and takes the
 // blocks itself where the file system cannot allocate them ahead.
-bool MappedFile::TakeBlocks(void* piece, std::size_t length) {
+int MappedFile::TakeBlocks(void* piece, std::size_t length) {
   const bool allocated = fallocate(fd_.get(), 0, static_cast<off_t>(mapped_), static_cast<off_t>(length)) == 0;
-  if (!allocated && errno != EOPNOTSUPP) return false;
-  return madvise(piece, length, MADV_POPULATE_WRITE) == 0 || allocated;
+  if (!allocated && errno != EOPNOTSUPP) return errno;
+  return madvise(piece, length, MADV_POPULATE_WRITE) == 0 || allocated ? 0 : errno;
 }
 
 // Back to what is mapped.
@@ -138,13 +141,13 @@ void MappedFile::Shrink() {
   [[maybe_unused]] const int shrunk = ftruncate(fd_.get(), static_cast<off_t>(mapped_));
 }
 
-bool MappedFile::SpaceLeftFor(std::size_t bytes) const {
+int MappedFile::RoomFor(std::size_t bytes) const {
   struct statvfs fileSystem;
-  if (fstatvfs(fd_.get(), &fileSystem) != 0) return false;
+  if (fstatvfs(fd_.get(), &fileSystem) != 0) return errno;
   const std::uint64_t total = std::uint64_t{fileSystem.f_blocks} * fileSystem.f_frsize;
   const std::uint64_t available = std::uint64_t{fileSystem.f_bavail} * fileSystem.f_frsize;
   const std::uint64_t floor = std::max<std::uint64_t>(rule_.minimumFreeBytes, total / 100 * rule_.minimumFreePercent);
-  return available >= floor + bytes;
+  return available >= floor + bytes ? 0 : ENOSPC;
 }
 
 }  // namespace orvanel

@@ -37,10 +37,11 @@ class MappedFile {
   MappedFile& operator=(const MappedFile&) = delete;
 
   std::uint8_t* Base() const { return base_; }
-  // Maps at least bytes; false when the reservation or the file system has no
-  // room. One thread at a time. With a thread ahead, it waits only when that
-  // thread has not got there yet.
-  bool Grow(std::size_t bytes);
+  // Maps at least bytes; returns 0, or the errno of why not: EFBIG when the
+  // reservation has no room, ENOSPC when the file system would keep too
+  // little free. One thread at a time. With a thread ahead, it waits only
+  // when that thread has not got there yet.
+  [[nodiscard]] int Grow(std::size_t bytes);
   // Whether bytes are mapped already, so that Grow returns at once. The writer only.
   bool Holds(std::size_t bytes) const {
     return bytes <= (ahead_.joinable() ? ready_.load(std::memory_order_acquire) : mapped_);
@@ -49,10 +50,10 @@ class MappedFile {
  private:
   MappedFile(UniqueFd fd, std::uint8_t* base, std::size_t reservation, std::size_t chunk, FreeSpaceRule rule)
       : fd_(std::move(fd)), base_(base), reservation_(reservation), chunk_(chunk), rule_(rule) {}
-  bool GrowTo(std::size_t bytes);
-  bool TakeBlocks(void* piece, std::size_t length);
+  int GrowTo(std::size_t bytes);
+  int TakeBlocks(void* piece, std::size_t length);
   void Shrink();
-  bool SpaceLeftFor(std::size_t bytes) const;
+  int RoomFor(std::size_t bytes) const;
   std::uint64_t Ask(std::size_t bytes, bool justThese);
   void GrowAhead();
 
@@ -66,6 +67,7 @@ class MappedFile {
   // The thread ahead, when there is one.
   std::thread ahead_;
   std::atomic<std::size_t> ready_{0};  // mapped_, as the writer sees it
+  std::atomic<int> aheadError_{0};     // why the thread ahead last fell short
   std::size_t asked_ = 0;              // writer only: the most it has asked for
   std::mutex asking_;
   std::condition_variable asked_for_;

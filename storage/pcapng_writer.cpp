@@ -1,6 +1,8 @@
 #include "storage/pcapng_writer.h"
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -28,11 +30,12 @@ class Block {
     bytes_.insert(bytes_.end(), bytes, bytes + length);
   }
   void PadTo4() { bytes_.resize((bytes_.size() + 3) / 4 * 4, 0); }
-  void WriteTo(std::FILE* out) {
+  // The whole block, its total length in place at both ends.
+  std::span<const std::uint8_t> Finish() {
     const auto total = static_cast<std::uint32_t>(bytes_.size() + 4);
     Put32(total);
     std::memcpy(bytes_.data() + 4, &total, sizeof total);
-    std::fwrite(bytes_.data(), 1, bytes_.size(), out);
+    return bytes_;
   }
 
  private:
@@ -47,7 +50,8 @@ PcapngWriter::PcapngWriter(std::FILE* out) : out_(out) {
   section.Put16(1), section.Put16(0);  // version 1.0
   const std::int64_t unknownLength = -1;
   section.Put(&unknownLength, sizeof unknownLength);
-  section.WriteTo(out_);
+  const auto sectionBytes = section.Finish();
+  Write(sectionBytes.data(), sectionBytes.size());
 
   Block interface(kInterfaceDescriptionBlock);
   interface.Put16(kLinkTypeIPv4), interface.Put16(0);
@@ -56,7 +60,8 @@ PcapngWriter::PcapngWriter(std::FILE* out) : out_(out) {
   interface.Put(&kNanoseconds, 1);
   interface.PadTo4();
   interface.Put32(0);  // end of options
-  interface.WriteTo(out_);
+  const auto interfaceBytes = interface.Finish();
+  Write(interfaceBytes.data(), interfaceBytes.size());
 }
 
 void PcapngWriter::AddRow(const ListedRow& row) { WritePacket(row.datagram, row.captureTimeNs); }
@@ -66,7 +71,9 @@ void PcapngWriter::WritePacket(std::span<const std::uint8_t> datagram, std::int6
   const std::uint16_t totalLength = DecodeHeader(datagram).TotalLength();
   const auto captured = static_cast<std::uint32_t>(datagram.size());
   const std::uint32_t original = captured == kReceiveBufferSize && totalLength > captured ? totalLength : captured;
-  const auto time = static_cast<std::uint64_t>(captureTimeNs);
+  // pcapng counts unsigned from the epoch: a time before it stays at it, as
+  // one past 64 bits of nanoseconds stays at their end.
+  const auto time = static_cast<std::uint64_t>(std::max<std::int64_t>(captureTimeNs, 0));
   // The datagram goes from where it lies straight into the stream's buffer.
   const std::uint32_t padding = (4 - captured % 4) % 4;
   const std::uint32_t total = 32 + captured + padding;
@@ -75,10 +82,15 @@ void PcapngWriter::WritePacket(std::span<const std::uint8_t> datagram, std::int6
                                              captured, original};
   std::array<std::uint8_t, 3 + sizeof total> tail{};  // the padding's zeros, then the total again
   std::memcpy(tail.data() + padding, &total, sizeof total);
+  Write(head.data(), sizeof head);
+  Write(datagram.data(), datagram.size());
+  Write(tail.data(), padding + sizeof total);
+}
+
+void PcapngWriter::Write(const void* data, std::size_t length) {
+  if (error_ != 0) return;
   // One thread writes the stream: its lock is not needed for each piece.
-  fwrite_unlocked(head.data(), sizeof head, 1, out_);
-  fwrite_unlocked(datagram.data(), 1, datagram.size(), out_);
-  fwrite_unlocked(tail.data(), 1, padding + sizeof total, out_);
+  if (fwrite_unlocked(data, 1, length, out_) != length) error_ = errno != 0 ? errno : EIO;
 }
 
 }  // namespace orvanel

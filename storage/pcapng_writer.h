@@ -18,11 +18,15 @@ class PcapngWriter final : public PacketTable {
   void AddRow(const ListedRow& row) override;
   void WritePacket(std::span<const std::uint8_t> datagram, std::int64_t captureTimeNs);
 
-  // False once any write failed.
-  [[nodiscard]] bool Ok() const { return std::ferror(out_) == 0; }
+  // The errno of the first write that failed, 0 while none did; nothing is
+  // written after it.
+  [[nodiscard]] int Error() const { return error_; }
 
  private:
+  void Write(const void* data, std::size_t length);
+
   std::FILE* out_;
+  int error_ = 0;
 };
 
 }  // namespace orvanel

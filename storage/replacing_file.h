@@ -23,11 +23,13 @@ class ReplacingFile {
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;
 
-  // Where to write; null when the file could not be made.
+  // Where to write; null when the file could not be made. Its writes keep
+  // the errno of the first that fails, which stdio forgets.
   std::FILE* Stream() const { return stream_; }
 
   // Flushes, syncs and closes the file, then renames it over the target.
-  // Returns why a step failed (the file is removed then), or nothing.
+  // Returns why the first step or write failed (the file is removed then),
+  // or nothing.
   std::optional<std::string> Commit();
 
   const std::string& Error() const { return error_; }
@@ -35,11 +37,14 @@ class ReplacingFile {
   int ErrorNumber() const { return errorNumber_; }
 
  private:
+  static ssize_t WriteToFile(void* self, const char* data, std::size_t length);
+  static int CloseFile(void* self);
   void Fail(int error);
   void Discard();
 
   std::string target_;
   std::string temporary_;
+  int fd_ = -1;
   std::FILE* stream_ = nullptr;
   std::string error_;
   int errorNumber_ = 0;

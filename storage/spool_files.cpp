@@ -50,7 +50,7 @@ SpoolFiles::Appended SpoolFiles::Append(const ListedRow& row) {
 
 bool SpoolFiles::MakeRoom(std::size_t rows, std::size_t dataBytes) {
   if (full_ && ++refusedSinceCheck_ < kRefusalsBetweenChecks) return false;
-  full_ = !data_->Grow(dataBytes) || !index_->Grow(rows * sizeof(IndexEntry));
+  full_ = data_->Grow(dataBytes) != 0 || index_->Grow(rows * sizeof(IndexEntry)) != 0;
   refusedSinceCheck_ = 0;
   return !full_;
 }

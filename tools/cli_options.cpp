@@ -249,7 +249,10 @@ Options:
                    without it; every packet is still counted.
   --save-last DIR  tick the save box: each listed packet replaces
                    DIR/buf_TCP.txt, DIR/buf_UDP.txt or DIR/buf_ICMP.txt.
-                   DIR must be an existing directory.
+                   DIR must be an existing directory reached through no
+                   symbolic link. A packet that cannot be saved is counted
+                   as not saved (see OUTPUT), its file removed rather than
+                   left holding part of it; the first says why on stderr.
   --filter EXPR    list (and --write) only the rows that --show chooses and
                    the capture-filter expression EXPR takes, in the syntax of
                    tcpdump and libpcap (udp port 53, src net 10.0.0.0/8,
@@ -361,11 +364,12 @@ Output:
 
     orvanel-cli: capturing on ADDRESS
 
-    orvanel-cli: N receive failures, M dropped by the kernel, K not listed, I interface interruptions
+    orvanel-cli: N receive failures, M dropped by the kernel, K not listed, I interface interruptions, S not saved
 
   (K: rows whose line could not be written; I: the times the interface went
-  away, each a gap of unknown size). A capture that cannot start says which
-  step failed and why.
+  away, each a gap of unknown size; S: packets --save-last could not save).
+  A read ends with that line too when S is not 0. A capture that cannot
+  start says which step failed and why.
 
 JSON output:
   With --format json, one JSON object a line. Each listed row has these keys,
@@ -423,6 +427,8 @@ Metrics:
     orvanel_kernel_drops_total             packets the kernel dropped
     orvanel_interface_interruptions_total  times the interface went away
     orvanel_rows_listed_total              rows listed (as --show chooses)
+    orvanel_packets_not_saved_total        listed packets --save-last could
+                                           not save
     orvanel_capture_info{address,interface,source_filter,destination_filter}
                                            always 1; the labels tell the capture
     orvanel_build_info{version}            always 1
@@ -441,8 +447,11 @@ Metrics:
 
 Exit status:
   0 on success; 2 with a one-line error on stderr for bad options, a
-  --save-last DIR that is not a directory, a metrics file that cannot be
-  written, an output (--write, --metrics-file or a --save-last file) that is
+  --save-last DIR that is not a directory (or is reached through a symbolic
+  link), a --write FILE or metrics file that cannot be written (the
+  system's reason: "No space left on device", "File too large" past the
+  file size limit; nothing is left beside it), an output (--write,
+  --metrics-file or a --save-last file) that is
   one of the files to read (the same file by device and inode; it is left
   untouched), an unreadable, empty, unsupported or damaged capture file (the
   rows and counters of what was read before the damage are printed first),
@@ -452,7 +461,8 @@ Exit status:
   to capture, no address list, binding or receive mode refused), the metrics
   address cannot be listened on, the interface went away after the
   capabilities were given up, or the address list cannot be read or is
-  empty.
+  empty; 128 + N when signal N (SIGINT, SIGTERM, SIGHUP) stopped a read: what
+  was read is printed, and --write leaves FILE as it was.
 )";
 }
 

@@ -90,7 +90,7 @@ std::string InterfaceOf(const std::string& address) {
 }  // namespace
 
 int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRows& rows,
-                   ConversationTable* conversations) {
+                   ConversationTable* conversations, SaveFailures& saveFailures) {
   // Stop signals and SIGHUP are taken by WaitForEnd alone; the capture
   // thread inherits the blocked set, and so does the metrics server's.
   sigset_t signals;
@@ -102,9 +102,9 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
 
   PacketCounters counters;
   // rows are written by the capture thread until Stop, then by this one
-  CaptureSession session(counters, boxes, rows, options.saveDirectory, conversations);
+  CaptureSession session(counters, boxes, rows, options.saveDirectory, conversations, &saveFailures);
   session.SetPacketLimit(options.count);
-  CaptureLosses losses(session, [&rows] { return rows.RowsNotListed(); });
+  CaptureLosses losses(session, [&rows] { return rows.RowsNotListed(); }, saveFailures);
 
   std::string error;
   std::optional<WebConfig> web = WebConfig{};
@@ -120,7 +120,8 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   const ProgramFinder programOf = [&programs](ConversationId id) { return programs->ProgramOf(id); };
   const auto metricsText = [&] {
     std::string text =
-        MetricsText(counters, rows.RowsListed(), session.KernelDrops(), session.InterfaceInterruptions(), labels);
+        MetricsText(counters, rows.RowsListed(), session.KernelDrops(), session.InterfaceInterruptions(),
+                    saveFailures.Packets(), labels);
     if (options.programMetrics) {
       meter.Sweep(*conversations, programOf, [&programs](std::uint32_t address) { return programs->IsLocal(address); });
       text += ProgramMetricsText(meter.Totals(), meter.OtherConversations());
@@ -179,19 +180,23 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   }
   if (options.conversations) PrintConversations(stdout, *conversations, options.format, programOf);
   // Said even when the output failed: rows whose lines were lost count here.
-  const Losses lost = losses.Read(shown.receiveErrors);
-  std::fprintf(stderr,
-               "orvanel-cli: %d receive failures, %llu dropped by the kernel, %llu not listed, %llu interface "
-               "interruptions\n",
-               lost.receiveFailures, static_cast<unsigned long long>(lost.kernelDrops),
-               static_cast<unsigned long long>(lost.notListed),
-               static_cast<unsigned long long>(lost.interfaceInterruptions));
+  PrintLosses(losses.Read(shown.receiveErrors));
   if (std::fflush(stdout) != 0) return Fail(2, "cannot write the output");
   if (const auto written = rows.Finish()) return Fail(2, *written);
   if (metricsFile && !metricsFile->Finish(error)) return Fail(2, error);
   // Status 1, so that a service manager starts it again.
   if (session.InterfaceLost()) return Fail(1, "the interface of " + *options.address + " went away");
   return 0;
+}
+
+void PrintLosses(const Losses& lost) {
+  std::fprintf(stderr,
+               "orvanel-cli: %d receive failures, %llu dropped by the kernel, %llu not listed, %llu interface "
+               "interruptions, %llu not saved\n",
+               lost.receiveFailures, static_cast<unsigned long long>(lost.kernelDrops),
+               static_cast<unsigned long long>(lost.notListed),
+               static_cast<unsigned long long>(lost.interfaceInterruptions),
+               static_cast<unsigned long long>(lost.notSaved));
 }
 
 int PrintLocalAddresses() {

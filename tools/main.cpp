@@ -2,8 +2,10 @@
 // capturing live.
 #include <sys/stat.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
-#include <filesystem>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,13 +30,27 @@ int Fail(const std::string& message) {
   return kBadInput;
 }
 
-// Why the --save-last directory cannot take the files; empty when it can.
-std::string SaveDirectoryProblem(const std::string& directory) {
-  std::error_code error;
-  const auto status = std::filesystem::status(directory, error);
-  if (!std::filesystem::exists(status)) return "--save-last '" + directory + "': no such directory";
-  if (!std::filesystem::is_directory(status)) return "--save-last '" + directory + "': not a directory";
-  return {};
+// A read ends early at SIGINT, SIGTERM or SIGHUP, and nothing it was to
+// write replaces its target then.
+// The handler may run on the metrics file's thread.
+std::atomic<bool> reading{true};
+std::atomic<int> stoppedBy{0};
+
+void StopReading(int signal) {
+  stoppedBy.store(signal, std::memory_order_relaxed);
+  reading.store(false, std::memory_order_relaxed);
+}
+
+void StopReadingOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = StopReading;  // without SA_RESTART: a read waiting on a pipe returns
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+// Said once, when the first packet cannot be saved; the losses' line counts them all.
+void TellSaveFailure(const std::string& directory, const orvanel::SaveFailure& failure) {
+  std::fprintf(stderr, "orvanel-cli: cannot save packets in --save-last '%s/%s': %s\n", directory.c_str(),
+               failure.file, std::strerror(failure.error));
 }
 
 // The file an output would replace, when it is one of the files to read (by
@@ -78,9 +94,16 @@ int main(int argc, char** argv) {
   }
 
   if (options.listAddresses) return cli::PrintLocalAddresses();
+  // Past the file size limit a write fails with EFBIG, which is told, and the
+  // temporary file of --write is removed.
+  std::signal(SIGXFSZ, SIG_IGN);
   if (!options.saveDirectory.empty()) {
-    if (const std::string problem = SaveDirectoryProblem(options.saveDirectory); !problem.empty()) return Fail(problem);
+    if (const int error = DumpDirectoryError(options.saveDirectory)) {
+      return Fail("--save-last '" + options.saveDirectory + "': " + std::strerror(error));
+    }
   }
+  SaveFailures saveFailures(
+      [&directory = options.saveDirectory](const SaveFailure& failure) { TellSaveFailure(directory, failure); });
 
   if (const std::string problem = OutputOverInput(options); !problem.empty()) return Fail(problem);
 
@@ -95,6 +118,8 @@ int main(int argc, char** argv) {
     if (!matcher) return Fail("bad --filter '" + *options.rowFilter + "': " + reason);
     rows.Narrow(std::move(matcher));
   }
+  // A live capture waits for these signals itself.
+  if (!options.address) StopReadingOnSignals();
   if (!options.writeFile.empty()) {
     if (const auto error = rows.WriteTo(options.writeFile)) return Fail(*error);
   }
@@ -102,26 +127,34 @@ int main(int argc, char** argv) {
   // Bandwidth per program is counted by conversation.
   if (options.conversations || options.programMetrics) conversations.emplace(options.conversationLimit);
   ConversationTable* const conversationTable = conversations ? &*conversations : nullptr;
-  if (options.address) return cli::RunLiveCapture(options, boxes, rows, conversationTable);
+  if (options.address) return cli::RunLiveCapture(options, boxes, rows, conversationTable, saveFailures);
 
   PcapFileSource source(options.readFiles);
   if (source.Failure()) return Fail(source.Failure()->Text());
   std::optional<LastPacketFiles> lastPacketFiles;
-  if (!options.saveDirectory.empty()) lastPacketFiles.emplace(options.saveDirectory);
+  if (!options.saveDirectory.empty()) lastPacketFiles.emplace(options.saveDirectory, &saveFailures);
   PacketCounters counters;
   const cli::CaptureLabels labels{"", "", options.srcFilter, options.dstFilter};
   std::optional<cli::MetricsFile> metricsFile;
   std::string error;
   if (!options.metricsFile.empty()) {
-    metricsFile.emplace(options.metricsFile, [&] { return cli::MetricsText(counters, rows.RowsListed(), 0, 0, labels); });
+    metricsFile.emplace(options.metricsFile, [&] {
+      return cli::MetricsText(counters, rows.RowsListed(), 0, 0, saveFailures.Packets(), labels);
+    });
     if (!metricsFile->Start(error)) return Fail(error);
   }
-  const std::atomic<bool> capturing{true};
-  CaptureThreadProc({capturing, source, counters, boxes, rows, options.srcFilter, options.dstFilter,
+  CaptureThreadProc({reading, source, counters, boxes, rows, options.srcFilter, options.dstFilter,
                      lastPacketFiles ? &*lastPacketFiles : nullptr, conversationTable});
   cli::PrintCounters(stdout, counters.Snapshot(), options.format);
   if (conversations) cli::PrintConversations(stdout, *conversations, options.format);
+  if (saveFailures.Packets() > 0) {
+    cli::PrintLosses({.notListed = rows.RowsNotListed(), .notSaved = saveFailures.Packets()});
+  }
   if (std::fflush(stdout) != 0) return Fail("cannot write the output");
+  if (const int signal = stoppedBy.load(std::memory_order_relaxed)) {
+    std::fprintf(stderr, "orvanel-cli: the read was stopped: %s\n", strsignal(signal));
+    return 128 + signal;  // as the signal's own end would say
+  }
   if (const auto written = rows.Finish()) return Fail(*written);
   if (metricsFile && !metricsFile->Finish(error)) return Fail(error);
   if (source.Failure()) return Fail(source.Failure()->Text());

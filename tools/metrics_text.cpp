@@ -102,7 +102,8 @@ void AppendProtocolFamilies(std::string& out, std::string_view unit, std::string
 }  // namespace
 
 std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed, std::uint64_t kernelDrops,
-                        std::uint64_t interruptions, const CaptureLabels& labels) {
+                        std::uint64_t interruptions, std::uint64_t packetsNotSaved,
+                        const CaptureLabels& labels) {
   std::string out;
   AppendProtocolFamilies(out, "packets", "IPv4 packets", [&](TrafficGroup group, ProtocolClass protocol) {
     return counters.RunningTotal(group, protocol);
@@ -118,6 +119,8 @@ std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed
   AppendSample(out, "orvanel_interface_interruptions_total", "", interruptions);
   AppendFamily(out, "orvanel_rows_listed_total", "counter", "Rows listed, as --show chooses.");
   AppendSample(out, "orvanel_rows_listed_total", "", rowsListed);
+  AppendFamily(out, "orvanel_packets_not_saved_total", "counter", "Listed packets --save-last could not save.");
+  AppendSample(out, "orvanel_packets_not_saved_total", "", packetsNotSaved);
   AppendFamily(out, "orvanel_capture_info", "gauge", "The captured address, its interface and the two filters.");
   AppendSample(out, "orvanel_capture_info",
                Label("address", labels.address) + "," + Label("interface", labels.interface) + "," +

@@ -18,6 +18,7 @@
 #include <QShortcut>
 #include <QUrl>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -219,9 +220,12 @@ void CCaptureDlg::OnInitDialog() {
   m_chkOther->setChecked(true);
   m_counters.ZeroTotals();
   const std::string dumpDirectory = CurrentDirectory();
-  m_session = std::make_unique<CaptureSession>(m_counters, m_options, *m_spool, dumpDirectory, &m_conversations);
-  m_losses = std::make_unique<CaptureLosses>(*m_session, [this] { return m_spool->RowsNotListed(); });
-  m_reading = std::make_unique<FileReading>(m_counters, m_options, *m_spool, dumpDirectory, &m_conversations);
+  m_session = std::make_unique<CaptureSession>(m_counters, m_options, *m_spool, dumpDirectory, &m_conversations,
+                                               &m_saveFailures);
+  m_losses =
+      std::make_unique<CaptureLosses>(*m_session, [this] { return m_spool->RowsNotListed(); }, m_saveFailures);
+  m_reading = std::make_unique<FileReading>(m_counters, m_options, *m_spool, dumpDirectory, &m_conversations,
+                                            &m_saveFailures);
   if (!m_queries.hostName()) ShowFatalMessage(this, QStringLiteral("获取本机名称错误\t\n\n程序将终止运行\t"));
   FillDeviceList();
   UpdateData(false);
@@ -399,17 +403,26 @@ void CCaptureDlg::CopyCounters(const CounterSnapshot& counters) {
   m_nOthTCP = count(G::Other, P::TCP), m_nOthUDP = count(G::Other, P::UDP);
   m_nOthICMP = count(G::Other, P::ICMP), m_nOthOTHER = count(G::Other, P::OTHER);
   // Losses show in ERROR: failed receives, the kernel's drops when the ring
-  // was full, rows the spool had no room for, and the times the interface
-  // went away (a gap of unknown size, on a line of its own).
+  // was full, rows the spool had no room for, packets the last-packet files
+  // could not take, and the times the interface went away (a gap of unknown
+  // size, on a line of its own).
   // Before the dialog's initialisation nothing was captured, so only the counters count.
   const Losses losses = m_losses ? m_losses->Read(counters.receiveErrors) : Losses{counters.receiveErrors};
   m_nError = losses.Total();
-  QString tip = QStringLiteral("接收失败 %1，内核丢弃 %2，未列出 %3")
-                    .arg(losses.receiveFailures)
-                    .arg(losses.kernelDrops)
-                    .arg(losses.notListed);
-  if (losses.interfaceInterruptions > 0) tip += QStringLiteral("\n接口中断 %1 次").arg(losses.interfaceInterruptions);
-  GetDlgItem(res::IDC_ERROR)->setToolTip(tip);
+  QString breakdown = QStringLiteral("接收失败 %1，内核丢弃 %2，未列出 %3，未保存 %4")
+                          .arg(losses.receiveFailures)
+                          .arg(losses.kernelDrops)
+                          .arg(losses.notListed)
+                          .arg(losses.notSaved);
+  if (losses.interfaceInterruptions > 0) {
+    breakdown += QStringLiteral("\n接口中断 %1 次").arg(losses.interfaceInterruptions);
+  }
+  const std::optional<SaveFailure> saveFailure = m_saveFailures.First();
+  if (losses.notSaved > 0 && saveFailure) {
+    breakdown += QStringLiteral("\n%1：%2").arg(QString::fromLatin1(saveFailure->file),
+                                              QString::fromLocal8Bit(std::strerror(saveFailure->error)));
+  }
+  GetDlgItem(res::IDC_ERROR)->setToolTip(breakdown);
 }
 
 // One bounded step per tick, whatever the packet rate: the rows the spool took
@@ -444,7 +457,7 @@ void CCaptureDlg::ClearList() {
 std::optional<QString> CCaptureDlg::SaveList(const QString& path) const {
   ListSave save(m_packets->Rows(), m_packets->Filter(), m_packets->ShownRows(), QFile::encodeName(path).toStdString());
   save.Wait();
-  return SaveFailure(save.Error());
+  return SaveFailureText(save.Error());
 }
 
 // The rows shown, all of them or the filter's matches, saved while the dialog goes on.

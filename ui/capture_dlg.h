@@ -128,6 +128,7 @@ class CCaptureDlg final : public QDialog {
 
   // Shared with the capture thread; the session goes first, joining it.
   PacketCounters m_counters;
+  SaveFailures m_saveFailures;  // packets the last-packet files could not take
   AtomicCaptureOptions m_options;
   std::shared_ptr<RowSpool> m_spool;  // the list's readers may hold its rows past the dialog
   ConversationTable m_conversations;

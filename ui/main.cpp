@@ -1,5 +1,6 @@
 #include <QFile>
 #include <QStringList>
+#include <csignal>
 #include <cstdio>
 
 #include "res/strings.h"
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
       return 2;
     case orvanel::CommandLine::Action::Run: break;
   }
+  // Past the file size limit a write fails with EFBIG, which the dialog
+  // shows; the signal would end it, capture and list and all.
+  std::signal(SIGXFSZ, SIG_IGN);
   if (!orvanel::PrepareDesktopSession(argc, argv)) return 1;
   orvanel::CCaptureApp app(argc, argv);
   orvanel::DesktopSessionOpened();

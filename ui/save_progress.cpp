@@ -13,7 +13,7 @@ constexpr int kSteps = 1000;
 
 }  // namespace
 
-std::optional<QString> SaveFailure(int error) {
+std::optional<QString> SaveFailureText(int error) {
   if (error == 0) return std::nullopt;
   if (error == ECANCELED) return QStringLiteral("已取消");
   return QString::fromLocal8Bit(std::strerror(error));
@@ -42,7 +42,7 @@ void SaveProgress::Poll() {
   if (!wasCanceled()) setValue(static_cast<int>(save_->RowsWritten() * kSteps / rows));
   if (!save_->Done()) return;
   poll_.stop();
-  const std::optional<QString> error = SaveFailure(save_->Error());
+  const std::optional<QString> error = SaveFailureText(save_->Error());
   if (error && !wasCanceled()) emit failed(*error);
   close();
 }

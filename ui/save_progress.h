@@ -14,7 +14,7 @@ class ListSave;
 
 // Why a save of the list failed, as the dialog says it (from ListSave::Error);
 // nothing when it did not.
-std::optional<QString> SaveFailure(int error);
+std::optional<QString> SaveFailureText(int error);
 
 class SaveProgress final : public QProgressDialog {
   Q_OBJECT

@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -48,6 +50,11 @@ const QStringList kFreshNetwork = {"unshare", "--net", "--", "sh", "-c", "ip lin
 const QStringList kNoRoomForRows = {
     "unshare", "--net", "--mount", "--", "sh", "-c",
     "ip link set lo up && mount -t tmpfs tmpfs /var/tmp && HOME=/var/tmp XDG_CACHE_HOME=/var/tmp exec \"$0\" \"$@\""};
+// Started in a full file system: where the last-packet files go, and a place to save to.
+const QStringList kFullWorkingDirectory = {
+    "unshare", "--net", "--mount", "--", "sh", "-c",
+    "ip link set lo up && mount -t tmpfs -o size=4k tmpfs /mnt && cd /mnt && "
+    "{ head -c 8192 /dev/zero >fill 2>/dev/null; exec \"$0\" \"$@\"; }"};
 const QStringList kNoCaptureRight = {"setpriv", "--bounding-set=-net_raw", "--inh-caps=-net_raw", "--"};
 
 // Shows the dialog and starts a capture on 127.0.0.1 that lists UDP by source.
@@ -178,7 +185,7 @@ TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
   Send(peer, {"four", "five"});
   ASSERT_TRUE(test::WaitFor([&] { return Rows(dialog) == 2 && Text(dialog, res::IDC_ALL_UDP) == "2"; }));
   EXPECT_EQ(Payloads(dialog), (QStringList{"five", "four"}));
-  EXPECT_EQ(dialog.GetDlgItem(res::IDC_ERROR)->toolTip(), QStringLiteral("接收失败 0，内核丢弃 0，未列出 0"));
+  EXPECT_EQ(dialog.GetDlgItem(res::IDC_ERROR)->toolTip(), QStringLiteral("接收失败 0，内核丢弃 0，未列出 0，未保存 0"));
 
   // The list saved as pcapng: oldest first, the datagrams as captured, owner-only.
   const QString pcapng = scratch.path() + QStringLiteral("/list.pcapng");
@@ -366,7 +373,7 @@ TEST(DialogCapture, CountersKeepRefreshingThroughAFloodOfFullSizeDatagrams) {
   // Stopped, whatever was counted is listed or counted as not listed, exactly.
   QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
   const QString losses = dialog.GetDlgItem(res::IDC_ERROR)->toolTip();
-  const long notListed = losses.mid(losses.lastIndexOf(QStringLiteral("未列出 ")) + 4).toLong();
+  const long notListed = losses.section(QStringLiteral("未列出 "), 1).section(QStringLiteral("，"), 0, 0).toLong();
   EXPECT_EQ(Rows(dialog) + notListed, Text(dialog, res::IDC_ALL_UDP).toLong()) << losses.toStdString();
   // Every counted packet is in exactly one conversation.
   std::uint64_t inConversations = 0;
@@ -389,7 +396,7 @@ TEST(DialogCapture, RowsTheSpoolHasNoRoomForAreCountedInError) {
   ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ERROR) == "3"; })) << Text(dialog, res::IDC_ERROR).toStdString();
   EXPECT_EQ(Text(dialog, res::IDC_ALL_UDP), QStringLiteral("3"));
   EXPECT_EQ(Rows(dialog), 0);
-  EXPECT_EQ(dialog.GetDlgItem(res::IDC_ERROR)->toolTip(), QStringLiteral("接收失败 0，内核丢弃 0，未列出 3"));
+  EXPECT_EQ(dialog.GetDlgItem(res::IDC_ERROR)->toolTip(), QStringLiteral("接收失败 0，内核丢弃 0，未列出 3，未保存 0"));
   // Clear list starts the count again, as it does the others.
   QTest::mouseClick(Button(dialog, res::IDC_BTN_CLEAR), Qt::LeftButton);
   EXPECT_EQ(Text(dialog, res::IDC_ERROR), QStringLiteral("0"));
@@ -425,8 +432,7 @@ TEST(DialogCapture, AnInterfaceMadeAgainIsCapturedOnWithTheGapInError) {
         EXPECT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 1));
         QTest::qWait(20);
         return Text(dialog, res::IDC_ALL_UDP).toInt() > 2;
-      },
-      5000));
+      }));
   QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);  // Stop
   ASSERT_FALSE(dialog.IsCapturing());
   // The list goes on from before the gap: every counted datagram is a row.
@@ -434,10 +440,33 @@ TEST(DialogCapture, AnInterfaceMadeAgainIsCapturedOnWithTheGapInError) {
   // ERROR counts the gap once, beside at most the one failure of the link going down.
   const QString failures = Text(dialog, res::IDC_ERROR) == "1" ? "0" : "1";
   EXPECT_EQ(Text(dialog, res::IDC_ERROR).toInt(), failures.toInt() + 1);
-  EXPECT_EQ(tip(), QStringLiteral("接收失败 %1，内核丢弃 0，未列出 0\n接口中断 1 次").arg(failures));
+  EXPECT_EQ(tip(), QStringLiteral("接收失败 %1，内核丢弃 0，未列出 0，未保存 0\n接口中断 1 次").arg(failures));
   // Kept after Stop until Clear list.
   QTest::mouseClick(Button(dialog, res::IDC_BTN_CLEAR), Qt::LeftButton);
-  EXPECT_EQ(tip(), QStringLiteral("接收失败 0，内核丢弃 0，未列出 0"));
+  EXPECT_EQ(tip(), QStringLiteral("接收失败 0，内核丢弃 0，未列出 0，未保存 0"));
+  dialog.close();
+}
+
+// The last-packet files and a save that find the file system full say so,
+// with the system's reason, and leave no file behind.
+TEST(DialogCapture, AFullFileSystemIsCountedInErrorAndSaidBySave) {
+  if (!InChild()) {
+    if (!test::CanCapture()) GTEST_SKIP() << "needs root: captures and mount and network namespaces";
+    return ExpectPassedInChild(kFullWorkingDirectory);
+  }
+  CCaptureDlg dialog;
+  static_cast<QCheckBox*>(dialog.GetDlgItem(res::IDC_CHK_SAVE_LAST))->setChecked(true);
+  ASSERT_TRUE(StartListingLoopbackUdp(dialog));
+  LoopbackPeer peer;
+  Send(peer, {"one", "two"});
+  ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ERROR) == "2"; })) << Text(dialog, res::IDC_ERROR).toStdString();
+  EXPECT_EQ(Rows(dialog), 2);
+  const QString noSpace = QString::fromLocal8Bit(std::strerror(ENOSPC));
+  EXPECT_EQ(dialog.GetDlgItem(res::IDC_ERROR)->toolTip(),
+            QStringLiteral("接收失败 0，内核丢弃 0，未列出 0，未保存 2\nbuf_UDP.txt：") + noSpace);
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
+  EXPECT_EQ(dialog.SaveList(QStringLiteral("/mnt/list.pcapng")), noSpace);
+  EXPECT_EQ(QDir(QStringLiteral("/mnt")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"fill"});
   dialog.close();
 }
 

@@ -5,6 +5,12 @@
 #include <arpa/inet.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +18,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "capture/datagram_details.h"
 #include "capture/program_meter.h"
@@ -388,6 +395,7 @@ TEST_F(CliTest, MetricsFileOfARead) {
                            "orvanel_group_bytes_total{group=\"neither\",protocol=\"udp\"} 29\n",
                            "orvanel_group_bytes_total{group=\"source\",protocol=\"udp\"} 0\n",
                            "orvanel_rows_listed_total 1\n", "orvanel_kernel_drops_total 0\n",
+                           "orvanel_packets_not_saved_total 0\n",
                            "orvanel_capture_info{address=\"\",interface=\"\",source_filter=\"10.\\\"\\\\\\n\","
                            "destination_filter=\"\xef\xbf\xbd\xef\xbf\xbd(\xe2\x82\xac\"} 1\n"}) {
     EXPECT_NE(metrics.find(line), std::string::npos) << line << "\nin\n" << metrics;
@@ -543,6 +551,8 @@ TEST_F(CliTest, WriteKeepsTheListedDatagramsAsPcapngThatLibpcapReads) {
   const Bytes icmp = Datagram{.protocol = kProtocolICMP}.Bytes();
   // Link padding past the total length is not part of the datagram.
   WritePcap(Path("in.pcap"), DLT_EN10MB, {Ethernet(big), Ethernet(Concat({padded, Bytes(9, 0)})), Ethernet(icmp)});
+  // The first record's seconds 0xFFFFFFFF, a second before the epoch as libpcap reads them.
+  std::fstream(Path("in.pcap"), std::ios::in | std::ios::out | std::ios::binary).seekp(24).write("\xff\xff\xff\xff", 4);
   const CliRun run = Run({"--show", "src=udp", "--write", Path("out.pcapng"), "--read", Path("in.pcap")});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(fs::status(Path("out.pcapng")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
@@ -563,6 +573,9 @@ TEST_F(CliTest, WriteKeepsTheListedDatagramsAsPcapngThatLibpcapReads) {
   ASSERT_EQ(packets.size(), 2u);  // the ICMP datagram was counted, not listed
   EXPECT_EQ(packets[0], Bytes(big.begin(), big.begin() + 2048));
   EXPECT_EQ(headers[0].len, big.size());  // cut: the header says how long it was
+  // Before the epoch stays at it, as past 2262 stays there.
+  EXPECT_EQ(headers[0].ts.tv_sec, 0);
+  EXPECT_EQ(headers[0].ts.tv_usec, 0);
   EXPECT_EQ(packets[1], padded);
   EXPECT_EQ(headers[1].len, padded.size());
   // The input's times, microsecond 1 of the second, kept to the nanosecond.
@@ -584,6 +597,55 @@ TEST_F(CliTest, WriteKeepsTheListedDatagramsAsPcapngThatLibpcapReads) {
   while (pcap_next_ex(file, &header, &data) == 1) ++written;
   pcap_close(file);
   EXPECT_EQ(written, 1);
+}
+
+bool HoldsNameStartingWith(const fs::path& directory, const std::string& prefix) {
+  return std::ranges::any_of(fs::directory_iterator(directory),
+                             [&](const auto& entry) { return entry.path().filename().string().starts_with(prefix); });
+}
+
+// Past the file size limit a write fails with EFBIG, which is told instead
+// of the signal ending the run; a signal stops a read. Either way --write
+// leaves its FILE as it was with nothing beside it, and a last-packet file
+// that could not take its packet is not left holding part of it.
+TEST_F(CliTest, AFailedOrStoppedRunSaysWhyAndLeavesNothingBehind) {
+  const Bytes small = Udp("10.0.0.1", 1, "10.0.0.2", 2, "s");
+  const Bytes big = Udp("10.0.0.1", 1, "10.0.0.2", 2, std::string(1500, 'x'));
+  WritePcap(Path("in.pcap"), DLT_EN10MB, {Ethernet(small), Ethernet(big), Ethernet(big)});
+  fs::create_directory(Path("dump"));
+  std::ofstream(Path("out.pcapng")) << "before";
+  // sh counts ulimit -f in 512-byte blocks.
+  CliProcess limited({"/bin/sh", "-c", "ulimit -f 1 && exec \"$0\" \"$@\"", ORVANEL_CLI_PATH, "--quiet", "--show",
+                      "src=udp", "--save-last", Path("dump"), "--write", Path("out.pcapng"), "--read", Path("in.pcap")},
+                     Directory());
+  EXPECT_EQ(limited.Wait(std::chrono::seconds(60)), 2);
+  EXPECT_EQ(limited.Err(), "orvanel-cli: cannot save packets in --save-last '" + Path("dump") +
+                               "/buf_UDP.txt': File too large\n"
+                               "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions, 2 not saved\n"
+                               "orvanel-cli: " + Path("out.pcapng") + ": File too large\n");
+  EXPECT_EQ(FileContents(Path("out.pcapng")), "before");
+  EXPECT_FALSE(HoldsNameStartingWith(Directory(), "out.pcapng."));
+  EXPECT_TRUE(fs::is_empty(Path("dump")));
+
+  // A pipe that never ends: the read waits on it until the signal.
+  ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
+  const int pipe = open(Path("pipe").c_str(), O_RDWR);
+  ASSERT_GE(pipe, 0);
+  const std::string capture = FileContents(Path("in.pcap"));
+  ASSERT_EQ(write(pipe, capture.data(), capture.size()), static_cast<ssize_t>(capture.size()));
+  CliProcess stopped({ORVANEL_CLI_PATH, "--quiet", "--show", "src=udp", "--write", Path("out.pcapng"), "--read",
+                      Path("pipe")},
+                     Directory());
+  for (int wait = 0; wait < 6000 && !HoldsNameStartingWith(Directory(), "out.pcapng."); ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // a hang guard: made after the signal is taken
+  }
+  ASSERT_TRUE(stopped.Signal(SIGINT));
+  close(pipe);  // ends the stream, should the signal come before the read waits
+  EXPECT_EQ(stopped.Wait(std::chrono::seconds(60)), 128 + SIGINT);
+  EXPECT_TRUE(stopped.Out().starts_with("#all\t0\t3\t0\t0\n")) << stopped.Out();
+  EXPECT_EQ(stopped.Err(), "orvanel-cli: the read was stopped: Interrupt\n");
+  EXPECT_EQ(FileContents(Path("out.pcapng")), "before");
+  EXPECT_FALSE(HoldsNameStartingWith(Directory(), "out.pcapng."));
 }
 
 TEST_F(CliTest, ATruncatedFileYieldsWhatWasReadAndAnError) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -39,14 +40,14 @@ struct SavingRun {
   RecordingTable table;
 
   SavingRun(const std::string& directory, std::vector<ScriptedSource::Step> steps, int saveState = kChecked,
-            bool listing = true) {
+            bool listing = true, SaveFailures* failures = nullptr) {
     ScriptedSource source(std::move(steps));
     const ScriptedOptions options([saveState, listing](CaptureOption option, int) {
       if (option == SaveLast) return saveState;
       const bool other = option == OtherEnable || option == OtherTCP || option == OtherUDP || option == OtherICMP;
       return listing && other ? kChecked : kUnchecked;
     });
-    LastPacketFiles files(directory);
+    LastPacketFiles files(directory, failures);
     const std::atomic<bool> capturing{true};
     CaptureThreadProc({capturing, source, counters, options, table, "no", "no", &files});
   }
@@ -111,8 +112,13 @@ TEST(LastPacketFiles, PlantedLinksFifosAndDirectoriesAreNotWritten) {
   const Datagram tcp{.protocol = kProtocolTCP, .payload = "evil"};
   const Datagram udp{.protocol = kProtocolUDP, .payload = "blocked?"};
   const Datagram icmp{.protocol = kProtocolICMP};
-  SavingRun run(directory.path(), {PacketStep(tcp), PacketStep(udp), PacketStep(icmp), PacketStep(tcp)});
+  SaveFailures failures;
+  SavingRun run(directory.path(), {PacketStep(tcp), PacketStep(udp), PacketStep(icmp), PacketStep(tcp)}, kChecked,
+                true, &failures);
   EXPECT_EQ(run.table.Rows().size(), 4u);  // the loop went on past every failed save
+  EXPECT_EQ(failures.Packets(), 4u);
+  EXPECT_EQ(failures.First()->error, ELOOP);
+  EXPECT_STREQ(failures.First()->file, "buf_TCP.txt");
   EXPECT_EQ(FileContents(target), "precious");
   EXPECT_TRUE(fs::is_symlink(directory.path() / "buf_TCP.txt"));
   EXPECT_TRUE(fs::is_fifo(directory.path() / "buf_UDP.txt"));
@@ -128,9 +134,27 @@ TEST(LastPacketFiles, PlantedLinksFifosAndDirectoriesAreNotWritten) {
 TEST(LastPacketFiles, AMissingOrUnwritableDirectoryIsSkippedAndTheLoopGoesOn) {
   const ScratchDirectory directory;
   const Datagram tcp{.protocol = kProtocolTCP, .payload = "x"};
-  SavingRun missing((directory.path() / "gone").string(), {PacketStep(tcp), PacketStep(tcp)});
+  SaveFailures failures;
+  SavingRun missing((directory.path() / "gone").string(), {PacketStep(tcp), PacketStep(tcp)}, kChecked, true,
+                    &failures);
   EXPECT_EQ(missing.table.Rows().size(), 2u);
   EXPECT_FALSE(fs::exists(directory.path() / "gone"));
+  EXPECT_EQ(failures.Packets(), 2u);
+  EXPECT_EQ(failures.First()->error, ENOENT);
+  // A symbolic link anywhere on the path is not followed.
+  fs::create_directories(directory.path() / "real" / "sub");
+  fs::create_directory_symlink(directory.path() / "real", directory.path() / "link");
+  for (const fs::path& linked : {directory.path() / "link", directory.path() / "link" / "sub"}) {
+    const int error = DumpDirectoryError(linked.string());
+    EXPECT_TRUE(error == ELOOP || error == ENOTDIR) << linked << ": " << error;  // ENOTDIR without openat2
+    SaveFailures throughLink;
+    SavingRun run(linked.string(), {PacketStep(tcp)}, kChecked, true, &throughLink);
+    EXPECT_EQ(throughLink.Packets(), 1u) << linked;
+  }
+  EXPECT_EQ(DumpDirectoryError((directory.path() / "real" / "sub").string()), 0);
+  EXPECT_TRUE(fs::is_empty(directory.path() / "real" / "sub"));
+  fs::remove_all(directory.path() / "real");
+  fs::remove(directory.path() / "link");
   SavingRun empty("", {PacketStep(tcp)});
   EXPECT_EQ(empty.table.Rows().size(), 1u);
   // A NUL would cut the path short, to the parent here.
@@ -148,8 +172,12 @@ TEST(LastPacketFiles, AMissingOrUnwritableDirectoryIsSkippedAndTheLoopGoesOn) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-    SavingRun run(readOnly.string(), {PacketStep(tcp), PacketStep(tcp)});
-    _exit(run.table.Rows().size() == 2 && access((readOnly / "buf_TCP.txt").c_str(), F_OK) != 0 ? 0 : 1);
+    SaveFailures refused;
+    SavingRun run(readOnly.string(), {PacketStep(tcp), PacketStep(tcp)}, kChecked, true, &refused);
+    _exit(run.table.Rows().size() == 2 && access((readOnly / "buf_TCP.txt").c_str(), F_OK) != 0 &&
+                  refused.Packets() == 2 && refused.First()->error == EACCES
+              ? 0
+              : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);

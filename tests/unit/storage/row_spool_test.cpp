@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "tests/support/datagram_builder.h"
+#include "storage/mapped_file.h"
 #include "tests/support/test_files.h"
 
 namespace orvanel {
@@ -137,6 +139,20 @@ TEST_F(SpoolTest, RowsAreRefusedAndCountedWhileTheFileSystemIsLowAndTakenAgainAf
   Add(*roomy, UdpBytes(1, 10), 1);
   EXPECT_EQ(roomy->Read().RowCount(), 1u);
   EXPECT_EQ(roomy->RowsNotListed(), 0u);
+
+  // The files under the spool say why they cannot grow: the rule, on the
+  // writer's thread or the one ahead, and the reservation.
+  constexpr std::size_t kChunk = 1 << 16, kReservation = 1 << 20;
+  const FreeSpaceRule lowRule{.minimumFreeBytes = available + (1u << 30), .minimumFreePercent = 0};
+  for (const MappedFile::Ahead ahead : {MappedFile::Ahead::No, MappedFile::Ahead::Yes}) {
+    auto file = MappedFile::Open(scratch.path(), kReservation, kChunk, lowRule, ahead);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->Grow(1), ENOSPC);
+  }
+  auto file = MappedFile::Open(scratch.path(), kReservation, kChunk, {.minimumFreeBytes = 0, .minimumFreePercent = 0});
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->Grow(kReservation), 0);
+  EXPECT_EQ(file->Grow(kReservation + 1), EFBIG);
 }
 
 // The files grow ahead of the writer, on threads of their own.
