@@ -7,7 +7,7 @@
 #include <span>
 
 #include "capture/big_endian.h"
-#include "capture/datagram_details.h"
+#include "capture/detail_layer.h"
 
 namespace orvanel::details {
 
