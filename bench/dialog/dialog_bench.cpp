@@ -446,7 +446,7 @@ void GraphFullHistory() {
       for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
         const int packets = 20'000 + (reading * 7919 + group * 31 + protocol) % 5'000;
         counts.packetTotals[group][protocol] += packets;
-        counts.byteTotals[group][protocol] += packets * 700;
+        counts.byteTotals[group][protocol] += static_cast<std::uint64_t>(packets) * 700;
       }
     }
     history.Record(start + reading * std::chrono::milliseconds(100), counts);

@@ -15,7 +15,7 @@ class LoopbackFlow {
  public:
   // Sends payload at most `most` times within `longest`, pausing between sends.
   // The sockets and the thread exist before the constructor returns.
-  LoopbackFlow(std::string payload, std::chrono::microseconds pause, int most, std::chrono::seconds longest);
+  LoopbackFlow(const std::string& payload, std::chrono::microseconds pause, int most, std::chrono::seconds longest);
   ~LoopbackFlow();  // stops and joins
   LoopbackFlow(const LoopbackFlow&) = delete;
   LoopbackFlow& operator=(const LoopbackFlow&) = delete;
