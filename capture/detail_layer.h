@@ -106,7 +106,7 @@ struct DetailFinding {
   Finding finding = Finding::None;
   std::array<std::size_t, 2> numbers{};
 
-  bool Fault() const { return IsFault(finding); }
+  [[nodiscard]] bool Fault() const { return IsFault(finding); }
 };
 
 // One IPv4 or TCP option as far as it was received; or an object of an ICMP

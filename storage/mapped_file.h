@@ -35,7 +35,7 @@ class MappedFile {
   MappedFile(const MappedFile&) = delete;
   MappedFile& operator=(const MappedFile&) = delete;
 
-  std::uint8_t* Base() const { return base_; }
+  [[nodiscard]] std::uint8_t* Base() const { return base_; }
   // Maps at least bytes; false when the reservation or the file system has no
   // room. One thread at a time. With a thread ahead, it waits only when that
   // thread has not got there yet.
@@ -47,7 +47,7 @@ class MappedFile {
   bool GrowTo(std::size_t bytes);
   bool TakeBlocks(void* piece, std::size_t length);
   void Shrink();
-  bool SpaceLeftFor(std::size_t bytes) const;
+  [[nodiscard]] bool SpaceLeftFor(std::size_t bytes) const;
   std::uint64_t Ask(std::size_t bytes, bool justThese);
   void GrowAhead();
 

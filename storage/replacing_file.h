@@ -24,15 +24,15 @@ class ReplacingFile {
   ReplacingFile& operator=(const ReplacingFile&) = delete;
 
   // Where to write; null when the file could not be made.
-  std::FILE* Stream() const { return stream_; }
+  [[nodiscard]] std::FILE* Stream() const { return stream_; }
 
   // Flushes, syncs and closes the file, then renames it over the target.
   // Returns why a step failed (the file is removed then), or nothing.
   std::optional<std::string> Commit();
 
-  const std::string& Error() const { return error_; }
+  [[nodiscard]] const std::string& Error() const { return error_; }
   // The errno behind Error(), for callers that word the reason themselves.
-  int ErrorNumber() const { return errorNumber_; }
+  [[nodiscard]] int ErrorNumber() const { return errorNumber_; }
 
  private:
   void Fail(int error);

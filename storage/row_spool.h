@@ -46,8 +46,8 @@ class RowSpool final : public PacketTable {
     std::span<const std::uint8_t> datagram;
     std::int64_t captureTimeNs;
   };
-  std::size_t RowCount() const;
-  StoredRow Row(std::size_t index) const;
+  [[nodiscard]] std::size_t RowCount() const;
+  [[nodiscard]] StoredRow Row(std::size_t index) const;
 
   // Reader: empties the list at once. The writer starts fresh files before
   // its next row, or FinishClear does it when no row is being added; the old
@@ -58,11 +58,11 @@ class RowSpool final : public PacketTable {
 
   // Where the files are, and the rule they keep, for files kept beside them;
   // an empty directory when the spool keeps none.
-  const std::string& Directory() const { return directory_; }
-  SpaceRule Rule() const { return rule_; }
+  [[nodiscard]] const std::string& Directory() const { return directory_; }
+  [[nodiscard]] SpaceRule Rule() const { return rule_; }
 
   // Rows refused for lack of space since the spool was made; any thread.
-  std::uint64_t RowsNotListed() const { return notListed_.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::uint64_t RowsNotListed() const { return notListed_.load(std::memory_order_relaxed); }
 
  private:
   static std::unique_ptr<RowSpool> InDirectory(const std::string& directory, SpaceRule rule);

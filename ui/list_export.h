@@ -32,11 +32,11 @@ class ListSave {
   void StopReading();
   // Until the save has ended.
   void Wait();
-  bool Done() const { return done_.load(std::memory_order_acquire); }
-  std::uint64_t RowsWritten() const { return written_.load(std::memory_order_relaxed); }
-  std::uint64_t Rows() const { return rows_; }
+  [[nodiscard]] bool Done() const { return done_.load(std::memory_order_acquire); }
+  [[nodiscard]] std::uint64_t RowsWritten() const { return written_.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::uint64_t Rows() const { return rows_; }
   // Once Done: why the save failed or that it was cancelled, or nothing.
-  std::optional<QString> Error() const;
+  [[nodiscard]] std::optional<QString> Error() const;
 
  private:
   void Run(const std::string& target);

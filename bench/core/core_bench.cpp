@@ -52,7 +52,7 @@ void TickEveryListingBox(AtomicCaptureOptions& options) {
 class SpoolTable final : public PacketTable {
  public:
   void AddRow(const ListedRow& row) override { spool_->AddRow(row); }
-  std::size_t Rows() const { return spool_->RowCount(); }
+  [[nodiscard]] std::size_t Rows() const { return spool_->RowCount(); }
   void Clear() {
     spool_->Clear();
     spool_->FinishClear();

@@ -106,7 +106,7 @@ class Loopback {
   ~Loopback() {
     if (fd_ >= 0) close(fd_);
   }
-  bool Ok() const { return ok_; }
+  [[nodiscard]] bool Ok() const { return ok_; }
   bool Send() { return sendto(fd_, "x", 1, 0, reinterpret_cast<sockaddr*>(&address_), sizeof address_) == 1; }
   bool Receive() {
     char byte;
@@ -142,11 +142,13 @@ class Bench {
     QCoreApplication::processEvents();
   }
 
-  long Rows() const { return static_cast<long>(Table().Rows()); }
-  long Counted() const {
+  [[nodiscard]] long Rows() const { return static_cast<long>(Table().Rows()); }
+  [[nodiscard]] long Counted() const {
     return static_cast<QLineEdit*>(dialog_.GetDlgItem(res::IDC_ALL_UDP))->text().toLong();
   }
-  PacketListView& Table() const { return *static_cast<PacketListView*>(dialog_.GetDlgItem(res::IDC_LIST_PACKETS)); }
+  [[nodiscard]] PacketListView& Table() const {
+    return *static_cast<PacketListView*>(dialog_.GetDlgItem(res::IDC_LIST_PACKETS));
+  }
 
   bool Latency() {
     Loopback socket;

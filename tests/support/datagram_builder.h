@@ -26,7 +26,7 @@ struct Datagram {
   std::uint16_t identification = 0;
   std::uint16_t fragmentField = 0;  // flags and offset
 
-  std::vector<std::uint8_t> Bytes() const {
+  [[nodiscard]] std::vector<std::uint8_t> Bytes() const {
     std::vector<std::uint8_t> bytes(20, 0);
     bytes[0] = static_cast<std::uint8_t>(0x40 | (20 + ipOptions.size()) / 4);
     bytes[4] = static_cast<std::uint8_t>(identification >> 8);

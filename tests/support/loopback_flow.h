@@ -20,9 +20,9 @@ class LoopbackFlow {
   LoopbackFlow(const LoopbackFlow&) = delete;
   LoopbackFlow& operator=(const LoopbackFlow&) = delete;
 
-  int Sent() const { return sent_; }
+  [[nodiscard]] int Sent() const { return sent_; }
   // False once a bound is reached or it is stopped.
-  bool Flowing() const { return !finished_; }
+  [[nodiscard]] bool Flowing() const { return !finished_; }
 
  private:
   const UdpEndpoint server_, client_;
