@@ -10,7 +10,7 @@ namespace orvanel {
 // Dotted-decimal text of an address, as inet_ntoa renders it, held inline.
 class DottedAddress {
  public:
-  std::string_view View() const { return {text_.data(), length_}; }
+  [[nodiscard]] std::string_view View() const { return {text_.data(), length_}; }
 
  private:
   friend DottedAddress AddressText(std::uint32_t networkOrderAddress);

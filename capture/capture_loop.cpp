@@ -62,7 +62,7 @@ class PacketHandler {
 
   // An empty filter matches every address, so with both empty (the cli's
   // default) no address text needs making.
-  TrafficCase Classify(const IpHeaderView& view) const {
+  [[nodiscard]] TrafficCase Classify(const IpHeaderView& view) const {
     if (context_.srcFilter.empty() && context_.dstFilter.empty()) return TrafficCase::Both;
     const DottedAddress source = AddressText(view.SourceAddress());
     const DottedAddress destination = AddressText(view.DestinationAddress());

@@ -34,13 +34,13 @@ inline constexpr int kChecked = 1;
 class CaptureOptions {
  public:
   virtual ~CaptureOptions() = default;
-  virtual int State(CaptureOption option) const = 0;
+  [[nodiscard]] virtual int State(CaptureOption option) const = 0;
 };
 
 // Box states that one thread sets and the capture thread reads without blocking.
 class AtomicCaptureOptions final : public CaptureOptions {
  public:
-  int State(CaptureOption option) const override {
+  [[nodiscard]] int State(CaptureOption option) const override {
     return states_[static_cast<int>(option)].load(std::memory_order_relaxed);
   }
   void Set(CaptureOption option, int state) {

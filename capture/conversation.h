@@ -27,10 +27,12 @@ struct Conversation {
   std::int64_t firstNs = 0;  // capture times since the epoch
   std::int64_t lastNs = 0;
 
-  std::uint64_t Packets() const { return packetsAToB + packetsBToA; }
-  std::uint64_t Bytes() const { return bytesAToB + bytesBToA; }
+  [[nodiscard]] std::uint64_t Packets() const { return packetsAToB + packetsBToA; }
+  [[nodiscard]] std::uint64_t Bytes() const { return bytesAToB + bytesBToA; }
   // Unsigned: the span of the farthest capture times does not fit a signed one.
-  std::uint64_t DurationNs() const { return static_cast<std::uint64_t>(lastNs) - static_cast<std::uint64_t>(firstNs); }
+  [[nodiscard]] std::uint64_t DurationNs() const {
+    return static_cast<std::uint64_t>(lastNs) - static_cast<std::uint64_t>(firstNs);
+  }
 };
 
 // Where a reader finds a conversation again: its slot, and the slot's

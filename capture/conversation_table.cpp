@@ -84,7 +84,7 @@ struct ConversationTable::Slot {
     if (timeNs < firstNs.load(std::memory_order_relaxed)) firstNs.store(timeNs, std::memory_order_relaxed);
     if (timeNs > lastNs.load(std::memory_order_relaxed)) lastNs.store(timeNs, std::memory_order_relaxed);
   }
-  ConversationKey Key() const {
+  [[nodiscard]] ConversationKey Key() const {
     const std::uint64_t t = tag.load(std::memory_order_acquire);
     const std::uint64_t a = addresses.load(std::memory_order_acquire);
     return {static_cast<std::uint8_t>(t >> 32), (t & kHasPortsBit) != 0, static_cast<std::uint32_t>(a),

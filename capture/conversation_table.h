@@ -44,9 +44,9 @@ class ConversationTable {
 
   // Readers, any thread. A conversation the writer changes meanwhile may
   // show some of its counts before the change and some after.
-  std::uint32_t Limit() const { return limit_; }
-  std::uint32_t Held() const;          // conversations in the table, not folded
-  std::uint64_t FoldedCount() const;   // conversations folded since the table was last emptied
+  [[nodiscard]] std::uint32_t Limit() const { return limit_; }
+  [[nodiscard]] std::uint32_t Held() const;         // conversations in the table, not folded
+  [[nodiscard]] std::uint64_t FoldedCount() const;  // conversations folded since the table was last emptied
   void ForEach(const std::function<void(ConversationId, const Conversation&)>& visit) const;
   // The same over at most count slots from firstSlot on, for a reader that
   // walks a large table in parts; returns the slot to go on from, 0 at the end.
@@ -54,13 +54,13 @@ class ConversationTable {
                             const std::function<void(ConversationId, const Conversation&)>& visit) const;
   // The conversation, if its slot still holds it; kFoldedConversations gives
   // the folded row (its key is empty).
-  std::optional<Conversation> Read(ConversationId id) const;
+  [[nodiscard]] std::optional<Conversation> Read(ConversationId id) const;
 
  private:
   struct Slot;
   struct Writer;
 
-  bool Cleared() const { return clearRequested_.load(std::memory_order_acquire); }
+  [[nodiscard]] bool Cleared() const { return clearRequested_.load(std::memory_order_acquire); }
   std::uint32_t Claim(const ConversationKey& key, std::int64_t timeNs);
   void FoldLeastRecent();
   void Fold(std::uint32_t slot, bool firstFolded);

@@ -29,11 +29,11 @@ struct CounterSnapshot {
   PerGroupAndClass<std::uint64_t> byteTotals{};
 
   // A group outside 1..4 has no counts.
-  std::int32_t Count(TrafficGroup group, ProtocolClass protocol) const {
+  [[nodiscard]] std::int32_t Count(TrafficGroup group, ProtocolClass protocol) const {
     const int index = static_cast<int>(group) - 1;
     return index >= 0 && index < kTrafficGroupCount ? counts[index][static_cast<int>(protocol)] : 0;
   }
-  std::uint64_t Bytes(TrafficGroup group, ProtocolClass protocol) const {
+  [[nodiscard]] std::uint64_t Bytes(TrafficGroup group, ProtocolClass protocol) const {
     const int index = static_cast<int>(group) - 1;
     return index >= 0 && index < kTrafficGroupCount ? byteTotals[index][static_cast<int>(protocol)] : 0;
   }
@@ -72,14 +72,14 @@ class PacketCounters {
   void ZeroAllCounters();
 
   // Past the largest 32-bit value a counter wraps to the most negative one.
-  std::int32_t Count(TrafficGroup group, ProtocolClass protocol) const;
-  std::int32_t ReceiveErrors() const;
-  CounterSnapshot Snapshot() const;
+  [[nodiscard]] std::int32_t Count(TrafficGroup group, ProtocolClass protocol) const;
+  [[nodiscard]] std::int32_t ReceiveErrors() const;
+  [[nodiscard]] CounterSnapshot Snapshot() const;
 
   // Every increment since the counters were made, whatever was zeroed.
-  std::uint64_t RunningTotal(TrafficGroup group, ProtocolClass protocol) const;
-  std::uint64_t RunningReceiveErrors() const;
-  std::uint64_t RunningBytes(TrafficGroup group, ProtocolClass protocol) const;
+  [[nodiscard]] std::uint64_t RunningTotal(TrafficGroup group, ProtocolClass protocol) const;
+  [[nodiscard]] std::uint64_t RunningReceiveErrors() const;
+  [[nodiscard]] std::uint64_t RunningBytes(TrafficGroup group, ProtocolClass protocol) const;
 
  private:
   friend struct PacketCountersTestPeer;  // tests start counters near the 32-bit wrap
@@ -91,7 +91,7 @@ class PacketCounters {
 
     void Increment() { total.store(total.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
     void Zero() { zeroedAt.store(total.load(std::memory_order_relaxed), std::memory_order_release); }
-    std::int32_t Value() const {
+    [[nodiscard]] std::int32_t Value() const {
       const std::uint64_t base = zeroedAt.load(std::memory_order_acquire);  // first: total is then >= base
       return static_cast<std::int32_t>(static_cast<std::uint32_t>(total.load(std::memory_order_relaxed) - base));
     }

@@ -65,10 +65,6 @@ std::vector<DetailLayer> Describe(std::span<const std::uint8_t> datagram, bool i
 
 }  // namespace
 
-bool IsFault(Finding finding) {
-  return finding != Finding::None && finding != Finding::ChecksumRight && finding != Finding::NoTransportHeader;
-}
-
 std::vector<DetailLayer> DescribeDatagram(std::span<const std::uint8_t> datagram) { return Describe(datagram, false); }
 
 std::string HexDump(std::span<const std::uint8_t> bytes) {

@@ -7,7 +7,7 @@
 #include <span>
 
 #include "capture/big_endian.h"
-#include "capture/datagram_details.h"
+#include "capture/detail_layer.h"
 
 namespace orvanel::details {
 
@@ -17,14 +17,16 @@ inline constexpr std::size_t kMinimumHeader = 20;  // of IPv4 and of TCP
 class ByteReader {
  public:
   explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  std::size_t size() const { return bytes_.size(); }
-  bool Has(std::size_t offset, std::size_t count) const {
+  [[nodiscard]] std::size_t size() const { return bytes_.size(); }
+  [[nodiscard]] bool Has(std::size_t offset, std::size_t count) const {
     return offset <= bytes_.size() && count <= bytes_.size() - offset;
   }
   // The big-endian value of count (at most 4) bytes; only after Has(offset, count).
-  std::uint32_t Value(std::size_t offset, std::size_t count) const { return ReadBigEndian(bytes_, offset, count); }
+  [[nodiscard]] std::uint32_t Value(std::size_t offset, std::size_t count) const {
+    return ReadBigEndian(bytes_, offset, count);
+  }
   // The bytes from offset up to end, as far as there are any.
-  std::span<const std::uint8_t> Range(std::size_t offset, std::size_t end) const;
+  [[nodiscard]] std::span<const std::uint8_t> Range(std::size_t offset, std::size_t end) const;
 
  private:
   std::span<const std::uint8_t> bytes_;

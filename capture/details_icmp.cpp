@@ -25,7 +25,7 @@ bool HasQuotedLength(const ByteReader& message) {
 
 std::size_t IcmpQuotedLength(const ByteReader& message) {
   if (!HasQuotedLength(message) || !message.Has(5, 1)) return 0;
-  const std::size_t length = message.Value(5, 1) * 4u;
+  const std::size_t length = std::size_t{message.Value(5, 1)} * 4;
   // With an extension structure the quoted datagram is padded to 128 bytes
   // at least; a shorter length is an older sender's unused byte.
   return length >= kPaddedQuote && kIcmpHeader + length < message.size() ? length : 0;

@@ -16,16 +16,18 @@ namespace orvanel {
 struct IpHeaderView {
   std::array<std::uint8_t, 24> bytes;
 
-  std::uint16_t TotalLength() const { return Field16(2); }
-  std::uint8_t Protocol() const { return bytes[9]; }
+  [[nodiscard]] std::uint16_t TotalLength() const { return Field16(2); }
+  [[nodiscard]] std::uint8_t Protocol() const { return bytes[9]; }
   // The address as its four bytes stand in the header (network order).
-  std::uint32_t SourceAddress() const { return Address(12); }
-  std::uint32_t DestinationAddress() const { return Address(16); }
+  [[nodiscard]] std::uint32_t SourceAddress() const { return Address(12); }
+  [[nodiscard]] std::uint32_t DestinationAddress() const { return Address(16); }
   // The 16-bit field at offset, as an unsigned value.
-  std::uint16_t Field16(int offset) const { return ReadBigEndian16(bytes, static_cast<std::size_t>(offset)); }
+  [[nodiscard]] std::uint16_t Field16(int offset) const {
+    return ReadBigEndian16(bytes, static_cast<std::size_t>(offset));
+  }
 
  private:
-  std::uint32_t Address(int offset) const {
+  [[nodiscard]] std::uint32_t Address(int offset) const {
     std::uint32_t address;
     std::memcpy(&address, bytes.data() + offset, sizeof address);
     return address;

@@ -11,7 +11,7 @@ namespace orvanel {
 
 class TimeText {
  public:
-  std::string_view View() const { return {text_.data(), length_}; }
+  [[nodiscard]] std::string_view View() const { return {text_.data(), length_}; }
 
  private:
   friend TimeText LocalTimeText(std::int64_t nanoseconds);

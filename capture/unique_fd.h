@@ -19,8 +19,8 @@ class UniqueFd {
   }
   ~UniqueFd() { reset(); }
 
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
+  [[nodiscard]] int get() const { return fd_; }
+  [[nodiscard]] bool valid() const { return fd_ >= 0; }
   int release() { return std::exchange(fd_, -1); }
   void reset(int fd = -1) {
     if (fd_ >= 0) close(fd_);

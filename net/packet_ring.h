@@ -57,7 +57,7 @@ class PacketRing final : public PacketSource {
   PacketRing(UniqueFd socket, UniqueFd wake, std::uint8_t* ring, unsigned interfaceIndex);
   Event Wait();
   bool FinishedWaiting();
-  bool BlockReady() const;
+  [[nodiscard]] bool BlockReady() const;
   void OpenBlock();
   void ReleaseBlock();
   ReceiveResult TakePacket();

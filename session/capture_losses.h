@@ -22,7 +22,7 @@ struct Losses {
   std::uint64_t notSaved = 0;
 
   // The sum, wrapping past the largest 32-bit value like the counters.
-  std::int32_t Total() const {
+  [[nodiscard]] std::int32_t Total() const {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(receiveFailures) +
                                      static_cast<std::uint32_t>(kernelDrops) + static_cast<std::uint32_t>(notListed) +
                                      static_cast<std::uint32_t>(interfaceInterruptions) +
@@ -38,8 +38,8 @@ class CaptureLosses {
       : session_(session), rowsNotListed_(std::move(rowsNotListed)), saveFailures_(saveFailures) {}
 
   // receiveErrors: the counters' shown value, which Clear zeroes with them.
-  Losses Read(std::int32_t receiveErrors) const;
-  std::uint64_t KernelDrops() const;
+  [[nodiscard]] Losses Read(std::int32_t receiveErrors) const;
+  [[nodiscard]] std::uint64_t KernelDrops() const;
 
   // After the session's Stop: the capture's drops go on counting.
   void CaptureStopped();

@@ -44,7 +44,7 @@ class CaptureSession {
   // Returns promptly even when no packet arrives. Safe when idle.
   void StopCapture();
 
-  bool IsCapturing() const { return bCapturing_.load(std::memory_order_acquire); }
+  [[nodiscard]] bool IsCapturing() const { return bCapturing_.load(std::memory_order_acquire); }
 
   // Ends the capture thread's loop once the All group has counted this many
   // packets after a Start; 0, the default, lets it run until Stop. Takes
@@ -65,7 +65,7 @@ class CaptureSession {
   // The running capture's thread has left its loop by itself, because its
   // packet limit was reached or FinishCapture was called; StopCapture is
   // still to be called.
-  bool LoopEnded() const;
+  [[nodiscard]] bool LoopEnded() const;
 
   // Packets the kernel dropped because the capture fell behind, in the
   // running capture so far or in the last one; any thread may ask.

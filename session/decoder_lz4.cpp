@@ -11,7 +11,7 @@ class Lz4Decoder final : public StreamDecoder {
     if (LZ4F_isError(LZ4F_createDecompressionContext(&context_, LZ4F_VERSION))) context_ = nullptr;
   }
   ~Lz4Decoder() override { LZ4F_freeDecompressionContext(context_); }
-  bool Ready() const { return context_ != nullptr; }
+  [[nodiscard]] bool Ready() const { return context_ != nullptr; }
 
   Step Run(std::span<const std::uint8_t> input, std::span<std::uint8_t> output, bool) override {
     std::size_t consumed = input.size();

@@ -10,7 +10,7 @@ class ZstdDecoder final : public StreamDecoder {
  public:
   ZstdDecoder() : stream_(ZSTD_createDStream()) {}
   ~ZstdDecoder() override { ZSTD_freeDStream(stream_); }
-  bool Ready() const { return stream_ != nullptr; }
+  [[nodiscard]] bool Ready() const { return stream_ != nullptr; }
 
   Step Run(std::span<const std::uint8_t> input, std::span<std::uint8_t> output, bool) override {
     ZSTD_inBuffer in{input.data(), input.size(), 0};

@@ -6,7 +6,7 @@
 namespace orvanel {
 namespace {
 
-constexpr std::size_t kInputBytes = 64 * 1024;
+constexpr std::size_t kInputBytes = std::size_t{64} * 1024;
 
 }  // namespace
 

@@ -26,11 +26,11 @@ class DecompressedFile {
   std::FILE* Release();
 
   // Compressed bytes read so far.
-  std::uint64_t BytesRead() const;
+  [[nodiscard]] std::uint64_t BytesRead() const;
   // The compressed data ended within a stream.
-  bool CutShort() const { return cutShort_; }
+  [[nodiscard]] bool CutShort() const { return cutShort_; }
   // Why the data could not be decoded; empty when it could.
-  const std::string& Error() const { return error_; }
+  [[nodiscard]] const std::string& Error() const { return error_; }
 
  private:
   DecompressedFile(std::FILE* file, std::unique_ptr<StreamDecoder> decoder);

@@ -38,7 +38,7 @@ class FileReading {
                                                       std::function<void()> ended);
 
   // Started and not yet finished.
-  bool IsReading() const { return running_ != nullptr; }
+  [[nodiscard]] bool IsReading() const { return running_ != nullptr; }
   // Asks the thread to leave its loop after the packet at hand; returns at
   // once (a read from a pipe may still wait for its writer).
   void Cancel();
@@ -48,8 +48,8 @@ class FileReading {
 
   // Bytes of the files read so far, of TotalBytes (0 when unknown, as for a
   // pipe); any thread may ask.
-  std::uint64_t BytesRead() const;
-  std::uint64_t TotalBytes() const;
+  [[nodiscard]] std::uint64_t BytesRead() const;
+  [[nodiscard]] std::uint64_t TotalBytes() const;
 
  private:
   struct Running;

@@ -33,7 +33,7 @@ struct CaptureFileError {
   int systemError = 0;
 
   // "FILE: reason", as orvanel-cli says it.
-  std::string Text() const;
+  [[nodiscard]] std::string Text() const;
 };
 
 class PcapFileSource final : public PacketSource {
@@ -48,12 +48,12 @@ class PcapFileSource final : public PacketSource {
   // Exhausted after the last file or at the first damage, which Failure() then names.
   ReceiveResult Receive(ReceiveBuffer& buffer) override;
 
-  const std::optional<CaptureFileError>& Failure() const { return failure_; }
+  [[nodiscard]] const std::optional<CaptureFileError>& Failure() const { return failure_; }
 
   // The files' bytes read so far (compressed bytes for a compressed file), of their sizes together (0 when a size is
   // unknown, as for a pipe); any thread may ask.
-  std::uint64_t BytesRead() const { return bytesRead_.load(std::memory_order_relaxed); }
-  std::uint64_t TotalBytes() const { return totalBytes_; }
+  [[nodiscard]] std::uint64_t BytesRead() const { return bytesRead_.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::uint64_t TotalBytes() const { return totalBytes_; }
 
  private:
   struct PcapClose {

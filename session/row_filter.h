@@ -28,15 +28,15 @@ class RowFilter {
   RowFilter& operator=(const RowFilter&) = delete;
 
   // Matches found so far, and the spool rows looked at for them.
-  std::uint64_t Matches() const { return matches_.load(std::memory_order_acquire); }
-  std::uint64_t RowsLookedAt() const { return lookedAt_.load(std::memory_order_acquire); }
+  [[nodiscard]] std::uint64_t Matches() const { return matches_.load(std::memory_order_acquire); }
+  [[nodiscard]] std::uint64_t RowsLookedAt() const { return lookedAt_.load(std::memory_order_acquire); }
   // Matches the file had no room for: rows left out of the list.
-  std::uint64_t MatchesNotKept() const { return notKept_.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::uint64_t MatchesNotKept() const { return notKept_.load(std::memory_order_relaxed); }
 
   // The spool index of a match; match < Matches().
-  std::uint64_t SpoolIndex(std::uint64_t match) const;
+  [[nodiscard]] std::uint64_t SpoolIndex(std::uint64_t match) const;
   // The match of a spool row, or the one after it that follows it nearest, or nothing.
-  std::optional<std::uint64_t> MatchAtOrAfter(std::uint64_t spoolIndex) const;
+  [[nodiscard]] std::optional<std::uint64_t> MatchAtOrAfter(std::uint64_t spoolIndex) const;
 
  private:
   RowFilter(RowSpool::Reader rows, std::shared_ptr<const RowMatcher> matcher, std::unique_ptr<MappedFile> index);

@@ -27,7 +27,7 @@ class RowMatcher {
   RowMatcher& operator=(const RowMatcher&) = delete;
 
   // Any thread; the matcher is never changed after it is made.
-  bool Matches(std::span<const std::uint8_t> datagram) const;
+  [[nodiscard]] bool Matches(std::span<const std::uint8_t> datagram) const;
 
  private:
   RowMatcher() = default;

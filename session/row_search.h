@@ -26,12 +26,12 @@ class RowSearch {
   RowSearch(const RowSearch&) = delete;
   RowSearch& operator=(const RowSearch&) = delete;
 
-  bool Done() const { return done_.load(std::memory_order_acquire); }
+  [[nodiscard]] bool Done() const { return done_.load(std::memory_order_acquire); }
   // The ordinal found, once Done; nothing when no row matched.
-  std::optional<std::uint64_t> Found() const;
+  [[nodiscard]] std::optional<std::uint64_t> Found() const;
   // Progress: rows looked at, of how many.
-  std::uint64_t RowsLookedAt() const { return lookedAt_.load(std::memory_order_relaxed); }
-  std::uint64_t RowsToLookAt() const { return toLookAt_; }
+  [[nodiscard]] std::uint64_t RowsLookedAt() const { return lookedAt_.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::uint64_t RowsToLookAt() const { return toLookAt_; }
 
  private:
   void Run(std::uint64_t from, bool towardsNewer);

@@ -136,8 +136,9 @@ int MappedFile::TakeBlocks(void* piece, std::size_t length) {
 
 // Back to what is mapped.
 void MappedFile::Shrink() {
-  mmap(base_ + mapped_, reservation_ - mapped_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1,
-       0);
+  // Best effort, as the truncation: nothing reads past what is mapped.
+  static_cast<void>(mmap(base_ + mapped_, reservation_ - mapped_, PROT_NONE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0));
   [[maybe_unused]] const int shrunk = ftruncate(fd_.get(), static_cast<off_t>(mapped_));
 }
 

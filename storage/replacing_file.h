@@ -32,9 +32,9 @@ class ReplacingFile {
   // or nothing.
   std::optional<std::string> Commit();
 
-  const std::string& Error() const { return error_; }
+  [[nodiscard]] const std::string& Error() const { return error_; }
   // The errno behind Error(), for callers that word the reason themselves.
-  int ErrorNumber() const { return errorNumber_; }
+  [[nodiscard]] int ErrorNumber() const { return errorNumber_; }
 
  private:
   static ssize_t WriteToFile(void* self, const char* data, std::size_t length);

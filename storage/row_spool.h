@@ -67,8 +67,8 @@ class RowSpool final : public PacketTable {
 
   // Where the files are, and the rule they keep, for files kept beside them;
   // an empty directory when the spool keeps none.
-  const std::string& Directory() const { return directory_; }
-  SpaceRule Rule() const { return rule_; }
+  [[nodiscard]] const std::string& Directory() const { return directory_; }
+  [[nodiscard]] SpaceRule Rule() const { return rule_; }
 
   // Any thread, since the spool was made: rows refused for lack of space, and
   // rows the writer had to wait for the files' threads to take room for.

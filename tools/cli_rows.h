@@ -34,9 +34,9 @@ class CliRows final : public PacketTable {
 
   void AddRow(const ListedRow& row) override;
   // Rows added so far; any thread may ask.
-  std::uint64_t RowsListed() const { return printer_.RowsListed(); }
+  [[nodiscard]] std::uint64_t RowsListed() const { return printer_.RowsListed(); }
   // Rows whose line could not be written; any thread may ask.
-  std::uint64_t RowsNotListed() const { return printer_.RowsNotListed(); }
+  [[nodiscard]] std::uint64_t RowsNotListed() const { return printer_.RowsNotListed(); }
 
   // Puts the pcapng file in place; an error text when any write to it failed
   // (path is left as it was then).

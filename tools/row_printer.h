@@ -24,9 +24,9 @@ class RowPrinter final : public PacketTable {
   void AddRow(const ListedRow& row) override;
 
   // Rows added so far; any thread may ask.
-  std::uint64_t RowsListed() const { return rowsListed_.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::uint64_t RowsListed() const { return rowsListed_.load(std::memory_order_relaxed); }
   // Rows whose line could not be written; any thread may ask.
-  std::uint64_t RowsNotListed() const { return rowsNotListed_.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::uint64_t RowsNotListed() const { return rowsNotListed_.load(std::memory_order_relaxed); }
 
  private:
   std::FILE* out_;

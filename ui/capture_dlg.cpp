@@ -51,6 +51,14 @@ constexpr int kProgressSteps = 1000;
 constexpr int kScMinimize = 0xF020;
 constexpr int kScClose = 0xF060;
 
+// The box of each counter, by group (All first) and protocol class.
+constexpr PerGroupAndClass<int> kCounterIds = {{
+    {res::IDC_ALL_TCP, res::IDC_ALL_UDP, res::IDC_ALL_ICMP, res::IDC_ALL_OTHER},
+    {res::IDC_SRC_TCP, res::IDC_SRC_UDP, res::IDC_SRC_ICMP, res::IDC_SRC_OTHER},
+    {res::IDC_DST_TCP, res::IDC_DST_UDP, res::IDC_DST_ICMP, res::IDC_DST_OTHER},
+    {res::IDC_OTH_TCP, res::IDC_OTH_UDP, res::IDC_OTH_ICMP, res::IDC_OTH_OTHER},
+}};
+
 const QString kIdleCaption = QStringLiteral("开始嗅探");
 const QString kCapturingCaption = QStringLiteral("停止嗅探");
 
@@ -179,25 +187,14 @@ bool CCaptureDlg::UpdateData(bool saveAndValidate) {
 
 void CCaptureDlg::DoDataExchange(DataExchange& dx) {
   const auto edit = [this](int id) -> QLineEdit& { return *Control<QLineEdit>(m_controls, id); };
-  dx.Text(edit(res::IDC_ALL_ICMP), m_nAllICMP);
-  dx.Text(edit(res::IDC_ALL_OTHER), m_nAllOTHER);
-  dx.Text(edit(res::IDC_ALL_TCP), m_nAllTCP);
-  dx.Text(edit(res::IDC_ALL_UDP), m_nAllUDP);
+  for (int group = 0; group < kTrafficGroupCount; ++group) {
+    for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
+      dx.Text(edit(kCounterIds[group][protocol]), m_counts[group][protocol]);
+    }
+  }
   dx.Text(edit(res::IDC_ERROR), m_nError);
-  dx.Text(edit(res::IDC_SRC_ICMP), m_nSrcICMP);
-  dx.Text(edit(res::IDC_DST_ICMP), m_nDstICMP);
   dx.Text(*m_edSrcIP, m_strSrcIP);
   dx.Text(*m_edDstIP, m_strDstIP);
-  dx.Text(edit(res::IDC_SRC_OTHER), m_nSrcOTHER);
-  dx.Text(edit(res::IDC_DST_OTHER), m_nDstOTHER);
-  dx.Text(edit(res::IDC_SRC_TCP), m_nSrcTCP);
-  dx.Text(edit(res::IDC_DST_TCP), m_nDstTCP);
-  dx.Text(edit(res::IDC_SRC_UDP), m_nSrcUDP);
-  dx.Text(edit(res::IDC_DST_UDP), m_nDstUDP);
-  dx.Text(edit(res::IDC_OTH_ICMP), m_nOthICMP);
-  dx.Text(edit(res::IDC_OTH_OTHER), m_nOthOTHER);
-  dx.Text(edit(res::IDC_OTH_TCP), m_nOthTCP);
-  dx.Text(edit(res::IDC_OTH_UDP), m_nOthUDP);
 }
 
 void CCaptureDlg::setVisible(bool visible) {
@@ -391,17 +388,7 @@ void CCaptureDlg::EnableSettings(bool enable) {
 }
 
 void CCaptureDlg::CopyCounters(const CounterSnapshot& counters) {
-  const auto count = [&counters](TrafficGroup group, ProtocolClass protocol) { return counters.Count(group, protocol); };
-  using G = TrafficGroup;
-  using P = ProtocolClass;
-  m_nAllTCP = count(G::All, P::TCP), m_nAllUDP = count(G::All, P::UDP);
-  m_nAllICMP = count(G::All, P::ICMP), m_nAllOTHER = count(G::All, P::OTHER);
-  m_nSrcTCP = count(G::Source, P::TCP), m_nSrcUDP = count(G::Source, P::UDP);
-  m_nSrcICMP = count(G::Source, P::ICMP), m_nSrcOTHER = count(G::Source, P::OTHER);
-  m_nDstTCP = count(G::Destination, P::TCP), m_nDstUDP = count(G::Destination, P::UDP);
-  m_nDstICMP = count(G::Destination, P::ICMP), m_nDstOTHER = count(G::Destination, P::OTHER);
-  m_nOthTCP = count(G::Other, P::TCP), m_nOthUDP = count(G::Other, P::UDP);
-  m_nOthICMP = count(G::Other, P::ICMP), m_nOthOTHER = count(G::Other, P::OTHER);
+  m_counts = counters.counts;
   // Losses show in ERROR: failed receives, the kernel's drops when the ring
   // was full, rows the spool had no room for, packets the last-packet files
   // could not take, and the times the interface went away (a gap of unknown

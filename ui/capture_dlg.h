@@ -113,11 +113,9 @@ class CCaptureDlg final : public QDialog {
   QLineEdit *m_edDstIP, *m_edSrcIP;
   PacketListView* m_lcPackets;
   QPushButton* m_btnStart;
-  int m_nAllICMP = 0, m_nAllOTHER = 0, m_nAllTCP = 0, m_nAllUDP = 0, m_nError = 0;
-  int m_nSrcICMP = 0, m_nDstICMP = 0;
+  CounterGrid m_counts{};
+  int m_nError = 0;
   QString m_strSrcIP, m_strDstIP;
-  int m_nSrcOTHER = 0, m_nDstOTHER = 0, m_nSrcTCP = 0, m_nDstTCP = 0, m_nSrcUDP = 0, m_nDstUDP = 0;
-  int m_nOthICMP = 0, m_nOthOTHER = 0, m_nOthTCP = 0, m_nOthUDP = 0;
   QIcon m_hIcon;
   QMenu* m_sysMenu = nullptr;
   QAction* m_openAction;

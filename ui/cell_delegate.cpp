@@ -47,7 +47,7 @@ const CellDelegate::Line& CellDelegate::LineOf(const QString& text, int width, c
   shown.setTextFormat(Qt::PlainText);
   shown.setTextOption(LineOption(cell));
   shown.prepare(QTransform(), cell.font);
-  return *lines_.insert(std::move(key), Line{std::move(shown), layout.boundingRect().size().toSize()});
+  return *lines_.insert(key, Line{shown, layout.boundingRect().size().toSize()});
 }
 
 void CellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {

@@ -18,21 +18,22 @@ class ConversationModel final : public QAbstractTableModel {
   // The table outlives the model; programOf may be empty.
   ConversationModel(const ConversationTable& table, ProgramFinder programOf, QObject* parent = nullptr);
 
-  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  [[nodiscard]] int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  [[nodiscard]] int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  [[nodiscard]] QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
+                                    int role = Qt::DisplayRole) const override;
 
   // The rows become these conversations, in this order.
   void SetRanking(std::vector<ConversationId> ranking);
   // The counts of every row are drawn again.
   void CountsChanged();
 
-  ConversationId IdAt(int row) const { return ranking_[static_cast<std::size_t>(row)]; }
+  [[nodiscard]] ConversationId IdAt(int row) const { return ranking_[static_cast<std::size_t>(row)]; }
   // The conversation of a row, while its slot still holds it.
-  std::optional<Conversation> At(int row) const;
-  std::optional<ConversationProgram> ProgramAt(int row) const;
-  const std::vector<ConversationId>& Ranking() const { return ranking_; }
+  [[nodiscard]] std::optional<Conversation> At(int row) const;
+  [[nodiscard]] std::optional<ConversationProgram> ProgramAt(int row) const;
+  [[nodiscard]] const std::vector<ConversationId>& Ranking() const { return ranking_; }
 
  private:
   const ConversationTable& table_;

@@ -27,7 +27,7 @@ class ConversationRanker final : public QObject {
   void Request(RankingRequest request);
   // Rankings asked for so far are not handed over: the table was emptied.
   void Forget() { ++serial_; }
-  bool Running() const { return thread_.joinable(); }
+  [[nodiscard]] bool Running() const { return thread_.joinable(); }
 
  private:
   void StartNext();

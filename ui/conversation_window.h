@@ -38,15 +38,15 @@ class ConversationWindow final : public QWidget {
   void Refresh();
 
   // For the dialog's tests.
-  QTableView& View() const { return *view_; }
-  QLineEdit& Narrowing() const { return *narrowing_; }
-  QLabel& Status() const { return *status_; }
-  ConversationModel& Model() const { return *model_; }
-  bool Ranking() const;
+  [[nodiscard]] QTableView& View() const { return *view_; }
+  [[nodiscard]] QLineEdit& Narrowing() const { return *narrowing_; }
+  [[nodiscard]] QLabel& Status() const { return *status_; }
+  [[nodiscard]] ConversationModel& Model() const { return *model_; }
+  [[nodiscard]] bool Ranking() const;
   // Lists only the conversation of a row in the packet list.
   void ShowOnlyConversation(int row);
   // The selected conversations as tab-separated lines, in the order shown.
-  QString SelectedText() const;
+  [[nodiscard]] QString SelectedText() const;
   // The list as CSV with a heading line; an error text, or nothing.
   [[nodiscard]] std::optional<QString> SaveCsv(const QString& path) const;
 

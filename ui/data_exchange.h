@@ -17,7 +17,7 @@ class DataExchange {
   void Text(QLineEdit& edit, int& value);
   void Text(QLineEdit& edit, QString& value);
 
-  bool Ok() const { return ok_; }
+  [[nodiscard]] bool Ok() const { return ok_; }
 
  private:
   bool save_;

@@ -25,7 +25,7 @@ class DialogControls {
  public:
   void Add(const res::ControlTemplate& tmpl, QWidget* widget) { controls_.push_back({&tmpl, widget}); }
   // The control with that id; null when none has it (IDC_STATIC has many).
-  QWidget* Item(int id) const;
+  [[nodiscard]] QWidget* Item(int id) const;
 
  private:
   std::vector<BuiltControl> controls_;

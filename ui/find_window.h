@@ -44,18 +44,18 @@ class FindWindow final : public QDialog {
   void ShowOnlyMatching(const QString& expression);
 
   // What the window finds and shows, for the dialog's tests.
-  QLineEdit& What() const { return *what_; }
-  ExpressionField& Field() const { return *field_; }
-  QCheckBox& OnlyMatching() const { return *onlyMatching_; }
-  QLabel& Status() const { return *status_; }
-  bool Searching() const { return search_ != nullptr; }
+  [[nodiscard]] QLineEdit& What() const { return *what_; }
+  [[nodiscard]] ExpressionField& Field() const { return *field_; }
+  [[nodiscard]] QCheckBox& OnlyMatching() const { return *onlyMatching_; }
+  [[nodiscard]] QLabel& Status() const { return *status_; }
+  [[nodiscard]] bool Searching() const { return search_ != nullptr; }
 
  protected:
   void reject() override;
 
  private:
   std::shared_ptr<const RowMatcher> Matcher();
-  QString Sought() const;
+  [[nodiscard]] QString Sought() const;
   void Poll();
   void ApplyFilter();
   void ShowCounts();

@@ -21,8 +21,8 @@ class PacketDetailsWindow final : public QWidget {
   PacketDetailsWindow(std::span<const std::uint8_t> datagram, std::int64_t captureTimeNs, const QString& program,
                       QWidget* parent);
 
-  QTreeWidget* Fields() const { return m_fields; }
-  QPlainTextEdit* Dump() const { return m_dump; }
+  [[nodiscard]] QTreeWidget* Fields() const { return m_fields; }
+  [[nodiscard]] QPlainTextEdit* Dump() const { return m_dump; }
 
  private:
   QTreeWidget* m_fields;

@@ -68,7 +68,7 @@ class ListScrollBar final : public QScrollBar {
     bool atMaximum;
     friend bool operator==(const Looks&, const Looks&) = default;
   };
-  Looks Look() const {
+  [[nodiscard]] Looks Look() const {
     QStyleOptionSlider option;
     initStyleOption(&option);
     return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),

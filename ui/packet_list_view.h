@@ -30,18 +30,18 @@ class PacketListView final : public QTableView {
 
   // The view shows model, which outlives it.
   void SetPackets(PacketModel& model);
-  PacketModel& Packets() const { return *packets_; }
+  [[nodiscard]] PacketModel& Packets() const { return *packets_; }
   // The program of a listed datagram's conversation, for "数据包详情".
   using DatagramProgram = std::function<QString(std::span<const std::uint8_t>)>;
   void SetDatagramProgram(DatagramProgram programOf) { programOf_ = std::move(programOf); }
-  QString ProgramOf(std::span<const std::uint8_t> datagram) const {
+  [[nodiscard]] QString ProgramOf(std::span<const std::uint8_t> datagram) const {
     return programOf_ ? programOf_(datagram) : QString();
   }
 
   // Rows of the list, whether on screen or not.
-  std::uint64_t Rows() const;
+  [[nodiscard]] std::uint64_t Rows() const;
   // The scroll bar over the whole list (the view's own one stays hidden).
-  QScrollBar& RowScrollBar() const { return *rowBar_; }
+  [[nodiscard]] QScrollBar& RowScrollBar() const { return *rowBar_; }
 
   // The lowest and the highest selected row as ordinals of the list;
   // nothing when none is selected.
@@ -49,12 +49,12 @@ class PacketListView final : public QTableView {
     std::uint64_t first;
     std::uint64_t last;
   };
-  std::optional<Selection> Selected() const;
+  [[nodiscard]] std::optional<Selection> Selected() const;
   // Every selected row: runs of them, as ranges.
-  const RowSelection& SelectedRows() const { return selection_; }
+  [[nodiscard]] const RowSelection& SelectedRows() const { return selection_; }
   // The current row: the end of the selection that moves, or where the
   // keyboard starts from when nothing is selected; or nothing.
-  std::optional<std::uint64_t> CurrentRow() const { return current_; }
+  [[nodiscard]] std::optional<std::uint64_t> CurrentRow() const { return current_; }
   // Selects one row and scrolls it into view.
   void SelectOrdinal(std::uint64_t ordinal);
   // Selects or deselects one row beside the others, as Ctrl+click does.
@@ -67,12 +67,12 @@ class PacketListView final : public QTableView {
   bool ShowOnly(std::shared_ptr<const RowMatcher> matcher);
   // The selected rows as the cli's TSV lines, in the order shown; at most
   // kCopyRows of them. Ctrl+C puts them on the clipboard.
-  QString SelectedRowsText() const;
+  [[nodiscard]] QString SelectedRowsText() const;
   static constexpr std::uint64_t kCopyRows = 100'000;
   // Puts SelectedRowsText on the clipboard, as Ctrl+C does; past kCopyRows
   // rows a tooltip says how many were copied.
   void CopySelected();
-  bool IsSelected(std::uint64_t ordinal) const;
+  [[nodiscard]] bool IsSelected(std::uint64_t ordinal) const;
   // The list from its newest row, or its oldest.
   void ShowNewest();
   void ShowOldest();
@@ -86,9 +86,9 @@ class PacketListView final : public QTableView {
   void updateGeometries() override;
 
  private:
-  std::uint64_t TopPosition() const;
-  std::uint64_t MaxTopPosition() const;
-  int FullyVisibleRows() const;
+  [[nodiscard]] std::uint64_t TopPosition() const;
+  [[nodiscard]] std::uint64_t MaxTopPosition() const;
+  [[nodiscard]] int FullyVisibleRows() const;
   void SetTopPosition(std::uint64_t position);
   void BringIntoView(std::uint64_t ordinal);
   void Relayout();

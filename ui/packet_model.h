@@ -32,10 +32,11 @@ class PacketModel final : public QAbstractTableModel {
   explicit PacketModel(std::shared_ptr<RowSpool> spool, QObject* parent = nullptr);
 
   // The window's rows.
-  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  [[nodiscard]] int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  [[nodiscard]] int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  [[nodiscard]] QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
+                                    int role = Qt::DisplayRole) const override;
 
   // Takes the rows the spool (or the filter) took since the last call into
   // the list, whose ordinals never change until Clear or a new filter; the
@@ -52,25 +53,25 @@ class PacketModel final : public QAbstractTableModel {
   const RowSpool::Reader& Rows() const { return rows_; }
 
   // Rows of the list, and one of them by ordinal.
-  std::uint64_t ShownRows() const { return shown_; }
+  [[nodiscard]] std::uint64_t ShownRows() const { return shown_; }
   // The spool rows the list is whole for: a filter still looking may list
   // matches among the rows after them later.
   std::uint64_t SpoolRowsDecided() const { return decided_; }
   std::uint64_t SpoolIndex(std::uint64_t ordinal) const { return filter_ ? filter_->SpoolIndex(ordinal) : ordinal; }
   RowSpool::StoredRow StoredRow(std::uint64_t ordinal) const { return rows_.Row(SpoolIndex(ordinal)); }
   // The ordinal of a spool row in the list, if it is listed.
-  std::optional<std::uint64_t> OrdinalOf(std::uint64_t spoolIndex) const;
+  [[nodiscard]] std::optional<std::uint64_t> OrdinalOf(std::uint64_t spoolIndex) const;
   // How many rows of the list lie before a spool row: the ordinal of the
   // first listed row at or after it.
-  std::uint64_t RowsBefore(std::uint64_t spoolIndex) const;
+  [[nodiscard]] std::uint64_t RowsBefore(std::uint64_t spoolIndex) const;
 
   // Shows rows top, top - 1, ... (newest first), at most rows of them.
   void SetWindow(std::uint64_t top, int rows);
   // The ordinal of a row of the window; row < rowCount().
-  std::uint64_t OrdinalAt(int row) const { return top_ - static_cast<std::uint64_t>(row); }
+  [[nodiscard]] std::uint64_t OrdinalAt(int row) const { return top_ - static_cast<std::uint64_t>(row); }
   // The window's row of an ordinal, or -1.
-  int WindowRowOf(std::uint64_t ordinal) const;
-  RowSpool::StoredRow ViewRow(int row) const { return StoredRow(OrdinalAt(row)); }
+  [[nodiscard]] int WindowRowOf(std::uint64_t ordinal) const;
+  [[nodiscard]] RowSpool::StoredRow ViewRow(int row) const { return StoredRow(OrdinalAt(row)); }
 
  signals:
   // The list grew by added rows at the top; the window is unchanged.
@@ -88,7 +89,7 @@ class PacketModel final : public QAbstractTableModel {
     std::uint64_t ordinal;
     std::array<QString, kColumnCount> texts;
   };
-  WindowRow MakeRow(std::uint64_t ordinal) const;
+  [[nodiscard]] WindowRow MakeRow(std::uint64_t ordinal) const;
 
   const std::shared_ptr<RowSpool> spool_;
   RowSpool::Reader rows_;

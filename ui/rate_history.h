@@ -30,7 +30,7 @@ class RateHistory {
     PerGroupAndClass<float> packetsPerSecond{};
     PerGroupAndClass<float> bitsPerSecond{};
 
-    float Rate(RateUnit unit, TrafficGroup group, ProtocolClass protocol) const {
+    [[nodiscard]] float Rate(RateUnit unit, TrafficGroup group, ProtocolClass protocol) const {
       const PerGroupAndClass<float>& rates = unit == RateUnit::Bits ? bitsPerSecond : packetsPerSecond;
       return rates[static_cast<int>(group) - 1][static_cast<int>(protocol)];
     }
@@ -45,12 +45,12 @@ class RateHistory {
   // Forgets the samples; the last reading still counts as the previous one.
   void Clear();
 
-  std::size_t Size() const { return samples_.size(); }
+  [[nodiscard]] std::size_t Size() const { return samples_.size(); }
   // Samples appended since the start, including those the ring let go.
-  std::uint64_t Appended() const { return appended_; }
+  [[nodiscard]] std::uint64_t Appended() const { return appended_; }
   // Oldest first.
-  const Sample& At(std::size_t index) const { return samples_[(first_ + index) % samples_.size()]; }
-  const Sample& Newest() const { return At(Size() - 1); }
+  [[nodiscard]] const Sample& At(std::size_t index) const { return samples_[(first_ + index) % samples_.size()]; }
+  [[nodiscard]] const Sample& Newest() const { return At(Size() - 1); }
 
  private:
   void Append(const Sample& sample);

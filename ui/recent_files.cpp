@@ -37,7 +37,7 @@ void RecentFiles::Fill(const QStringList& files) {
   menu_->clear();
   for (int i = 0; i < files.size(); ++i) {
     // &1 to &9, then &0, as Windows numbers them.
-    const QString file = files[i];
+    const QString& file = files[i];
     menu_->addAction(QStringLiteral("&%1 %2").arg((i + 1) % 10).arg(file), this, [this, file] { emit chosen(file); });
   }
   Enable();

@@ -19,7 +19,7 @@ class RecentFiles final : public QObject {
 
   RecentFiles(const QAction& open, QWidget* parent);
 
-  QMenu* Menu() const { return menu_; }
+  [[nodiscard]] QMenu* Menu() const { return menu_; }
   // Files just opened, put first.
   void Add(const QStringList& files);
 

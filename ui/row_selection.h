@@ -19,10 +19,10 @@ class RowSelection {
   // Each Ctrl+click may split a range: their number is held to this.
   static constexpr std::size_t kMaxRanges = 10'000;
 
-  bool Empty() const { return ranges_.empty(); }
-  const std::vector<Range>& Ranges() const { return ranges_; }
-  std::uint64_t Rows() const;
-  bool Contains(std::uint64_t ordinal) const;
+  [[nodiscard]] bool Empty() const { return ranges_.empty(); }
+  [[nodiscard]] const std::vector<Range>& Ranges() const { return ranges_; }
+  [[nodiscard]] std::uint64_t Rows() const;
+  [[nodiscard]] bool Contains(std::uint64_t ordinal) const;
 
   void Clear() { ranges_.clear(); }
   // Only the rows from one ordinal to another, in either order.

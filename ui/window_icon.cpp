@@ -31,8 +31,8 @@ class SvgIconEngine final : public QIconEngine {
     return {QSize(16, 16), QSize(24, 24), QSize(32, 32), QSize(48, 48)};
   }
 
-  QString key() const override { return QStringLiteral("orvanel-svg"); }
-  QIconEngine* clone() const override { return new SvgIconEngine; }
+  [[nodiscard]] QString key() const override { return QStringLiteral("orvanel-svg"); }
+  [[nodiscard]] QIconEngine* clone() const override { return new SvgIconEngine; }
 
  private:
   QSvgRenderer renderer_;

@@ -47,7 +47,7 @@ void DrawGroupBox(const QStyleOptionGroupBox& box, QPainter& painter, const QSty
 int WindowsLookStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                                 QStyleHintReturn* returnData) const {
   switch (hint) {
-    case SH_ComboBox_Popup: return 0;
+    case SH_ComboBox_Popup:
     case SH_DialogButtonBox_ButtonsHaveIcons: return 0;
     default: return QProxyStyle::styleHint(hint, option, widget, returnData);
   }

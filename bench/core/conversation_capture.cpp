@@ -45,10 +45,10 @@ int main(int argc, char** argv) {
   }
   std::mt19937 random(26);
   std::vector<Endpoints> all(static_cast<std::size_t>(conversations));
+  const auto random16 = [&random] { return static_cast<std::uint32_t>(random() & 0xFFFF); };
   for (Endpoints& e : all) {
-    e = {random() % 2 ? std::uint8_t{6} : std::uint8_t{17}, 0x0A000000u | (random() & 0xFFFF),
-         0xC0A80000u | (random() & 0xFFFF), static_cast<std::uint16_t>(1024 + random() % 60000),
-         static_cast<std::uint16_t>(random() % 2 ? 443 : 53)};
+    e = {random() % 2 ? std::uint8_t{6} : std::uint8_t{17}, 0x0A000000u | random16(), 0xC0A80000u | random16(),
+         static_cast<std::uint16_t>(1024 + random() % 60000), static_cast<std::uint16_t>(random() % 2 ? 443 : 53)};
   }
   const std::uint32_t header[6] = {0xA1B2C3D4, 0x00040002, 0, 0, 65535, kLinkTypeRaw};
   bool written = std::fwrite(header, sizeof header, 1, file) == 1;

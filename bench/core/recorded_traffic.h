@@ -44,7 +44,7 @@ class ReplaySource final : public PacketSource {
 class TextTable final : public PacketTable {
  public:
   void AddRow(const ListedRow& row) override;
-  std::size_t Rows() const { return rows_; }
+  [[nodiscard]] std::size_t Rows() const { return rows_; }
   void Clear();  // keeps the memory, so a second pass does not grow it
 
  private:

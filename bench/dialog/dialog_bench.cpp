@@ -106,7 +106,7 @@ class Loopback {
   ~Loopback() {
     if (fd_ >= 0) close(fd_);
   }
-  bool Ok() const { return ok_; }
+  [[nodiscard]] bool Ok() const { return ok_; }
   bool Send() { return sendto(fd_, "x", 1, 0, reinterpret_cast<sockaddr*>(&address_), sizeof address_) == 1; }
   bool Receive() {
     char byte;
@@ -142,11 +142,13 @@ class Bench {
     QCoreApplication::processEvents();
   }
 
-  long Rows() const { return static_cast<long>(Table().Rows()); }
-  long Counted() const {
+  [[nodiscard]] long Rows() const { return static_cast<long>(Table().Rows()); }
+  [[nodiscard]] long Counted() const {
     return static_cast<QLineEdit*>(dialog_.GetDlgItem(res::IDC_ALL_UDP))->text().toLong();
   }
-  PacketListView& Table() const { return *static_cast<PacketListView*>(dialog_.GetDlgItem(res::IDC_LIST_PACKETS)); }
+  [[nodiscard]] PacketListView& Table() const {
+    return *static_cast<PacketListView*>(dialog_.GetDlgItem(res::IDC_LIST_PACKETS));
+  }
 
   bool Latency() {
     Loopback socket;
@@ -446,7 +448,7 @@ void GraphFullHistory() {
       for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
         const int packets = 20'000 + (reading * 7919 + group * 31 + protocol) % 5'000;
         counts.packetTotals[group][protocol] += packets;
-        counts.byteTotals[group][protocol] += packets * 700;
+        counts.byteTotals[group][protocol] += static_cast<std::uint64_t>(packets) * 700;
       }
     }
     history.Record(start + reading * std::chrono::milliseconds(100), counts);

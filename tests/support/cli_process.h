@@ -23,15 +23,15 @@ class CliProcess {
 
   // Waits until stderr holds text; false if the process ended or time ran out first.
   bool WaitForError(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10));
-  bool Signal(int signal) const;
+  [[nodiscard]] bool Signal(int signal) const;
   // Waits for the exit and returns its status; -1 if it did not exit
   // normally or within the limit (it is killed then).
   int Wait(std::chrono::milliseconds limit = std::chrono::seconds(10));
   bool Running();
-  pid_t Pid() const { return pid_; }  // -1 once it has ended
+  [[nodiscard]] pid_t Pid() const { return pid_; }  // -1 once it has ended
 
-  std::string Out() const;
-  std::string Err() const;
+  [[nodiscard]] std::string Out() const;
+  [[nodiscard]] std::string Err() const;
 
  private:
   std::filesystem::path out_, err_;

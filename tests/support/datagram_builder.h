@@ -26,7 +26,7 @@ struct Datagram {
   std::uint16_t identification = 0;
   std::uint16_t fragmentField = 0;  // flags and offset
 
-  std::vector<std::uint8_t> Bytes() const {
+  [[nodiscard]] std::vector<std::uint8_t> Bytes() const {
     std::vector<std::uint8_t> bytes(20, 0);
     bytes[0] = static_cast<std::uint8_t>(0x40 | (20 + ipOptions.size()) / 4);
     bytes[4] = static_cast<std::uint8_t>(identification >> 8);
@@ -61,7 +61,7 @@ struct Datagram {
 
 // Writes the IPv4 header checksum that makes the header's sum right.
 inline void SetHeaderChecksum(std::vector<std::uint8_t>& bytes) {
-  const std::size_t headerLength = (bytes[0] & 0x0F) * 4u;
+  const std::size_t headerLength = static_cast<std::size_t>(bytes[0] & 0x0F) * 4;
   bytes[10] = bytes[11] = 0;
   std::uint32_t sum = 0;
   for (std::size_t at = 0; at < headerLength; at += 2) sum += bytes[at] << 8 | bytes[at + 1];

@@ -26,7 +26,7 @@ class IdleClients {
   IdleClients& operator=(const IdleClients&) = delete;
 
   // Connections opened again after the server closed them.
-  long Reconnects() const { return reconnects_; }
+  [[nodiscard]] long Reconnects() const { return reconnects_; }
 
  private:
   void Hold(const std::vector<std::string>& sources, int perSource, std::uint16_t port, bool slow);

@@ -2,7 +2,7 @@
 
 namespace orvanel::test {
 
-LoopbackFlow::LoopbackFlow(std::string payload, std::chrono::microseconds pause, int most,
+LoopbackFlow::LoopbackFlow(const std::string& payload, std::chrono::microseconds pause, int most,
                            std::chrono::seconds longest)
     : server_(BindUdp("127.0.0.1")), client_(BindUdp("127.0.0.1")), thread_([=, this] {
         const auto end = std::chrono::steady_clock::now() + longest;

@@ -15,14 +15,14 @@ class LoopbackFlow {
  public:
   // Sends payload at most `most` times within `longest`, pausing between sends.
   // The sockets and the thread exist before the constructor returns.
-  LoopbackFlow(std::string payload, std::chrono::microseconds pause, int most, std::chrono::seconds longest);
+  LoopbackFlow(const std::string& payload, std::chrono::microseconds pause, int most, std::chrono::seconds longest);
   ~LoopbackFlow();  // stops and joins
   LoopbackFlow(const LoopbackFlow&) = delete;
   LoopbackFlow& operator=(const LoopbackFlow&) = delete;
 
-  int Sent() const { return sent_; }
+  [[nodiscard]] int Sent() const { return sent_; }
   // False once a bound is reached or it is stopped.
-  bool Flowing() const { return !finished_; }
+  [[nodiscard]] bool Flowing() const { return !finished_; }
 
  private:
   const UdpEndpoint server_, client_;

@@ -15,7 +15,7 @@ class ScratchDirectory {
   ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
   // Empty when the directory could not be made.
-  const std::filesystem::path& path() const { return path_; }
+  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
 
  private:
   std::filesystem::path path_;

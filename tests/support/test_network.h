@@ -32,10 +32,10 @@ class ScopedLink {
 class PeerNetwork {
  public:
   PeerNetwork();
-  bool Valid() const { return namespace_.valid(); }
+  [[nodiscard]] bool Valid() const { return namespace_.valid(); }
   // A path that `ip ... netns` and `nsenter --net=` accept.
-  std::string Path() const;
-  bool Command(const std::string& command) const;
+  [[nodiscard]] std::string Path() const;
+  [[nodiscard]] bool Command(const std::string& command) const;
   // Runs work on a thread inside the namespace; sockets it makes stay there.
   void Run(const std::function<void()>& work) const;
 

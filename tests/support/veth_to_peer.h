@@ -14,7 +14,7 @@ class VethToPeer {
   VethToPeer(const std::string& name, const std::string& subnet);
 
   // count UDP datagrams "from peer <i>" from the peer's address from to to:port.
-  bool SendFromPeer(const std::string& from, const std::string& to, std::uint16_t port, int count) const;
+  [[nodiscard]] bool SendFromPeer(const std::string& from, const std::string& to, std::uint16_t port, int count) const;
 
   // Makes the pair again, as it was, after it was deleted: new interfaces, new indexes.
   bool Recreate();

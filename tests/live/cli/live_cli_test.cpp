@@ -45,13 +45,13 @@ std::string UdpByteLines(int bytes) {
 
 class LiveCli : public testing::Test {
  protected:
-  std::unique_ptr<CliProcess> Start(std::vector<std::string> arguments) const {
+  [[nodiscard]] std::unique_ptr<CliProcess> Start(std::vector<std::string> arguments) const {
     arguments.insert(arguments.begin(), ORVANEL_CLI_PATH);
     return std::make_unique<CliProcess>(arguments, directory_);
   }
 
   // Starts a capture and waits until it runs.
-  std::unique_ptr<CliProcess> Capture(std::vector<std::string> arguments) const {
+  [[nodiscard]] std::unique_ptr<CliProcess> Capture(std::vector<std::string> arguments) const {
     auto cli = Start(std::move(arguments));
     EXPECT_TRUE(cli->WaitForError("orvanel-cli: capturing on 127.0.0.1\n")) << cli->Err();
     return cli;
@@ -63,7 +63,7 @@ class LiveCli : public testing::Test {
   }
 
   // The row of one sent datagram; shown is its escaped payload when that differs.
-  std::string Row(const std::string& payload, const std::string& shown = "") const {
+  [[nodiscard]] std::string Row(const std::string& payload, const std::string& shown = "") const {
     return "UDP\t127.0.0.1\t" + std::to_string(client.port) + "\t127.0.0.1\t" + std::to_string(server.port) + "\t" +
            std::to_string(28 + payload.size()) + "\t" + (shown.empty() ? payload : shown) + "\n";
   }

@@ -180,9 +180,9 @@ TEST(Prometheus, ScrapesTheExactCountsOfAKnownFlow) {
   EXPECT_EQ(healthy, (std::vector<std::string>{"OrvanelExporterDown", "OrvanelKernelDropsRising",
                                                "OrvanelReceiveErrorsRising"}));
 
-  prometheus->process.Signal(SIGTERM);
+  EXPECT_TRUE(prometheus->process.Signal(SIGTERM));
   EXPECT_EQ(prometheus->process.Wait(30s), 0) << prometheus->process.Err();
-  cli.Signal(SIGTERM);
+  EXPECT_TRUE(cli.Signal(SIGTERM));
   EXPECT_EQ(cli.Wait(), 0) << cli.Err();
 }
 
@@ -242,14 +242,14 @@ struct Exporter {
 class WebConfigTest : public testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(MakeCertificates(scratch.path())); }
-  std::string Path(const std::string& name) const { return (scratch.path() / name).string(); }
+  [[nodiscard]] std::string Path(const std::string& name) const { return (scratch.path() / name).string(); }
   // A web config asking for TLS with a client certificate and one user.
   void WriteConfig(const std::string& user, const std::string& password, const std::string& keyFile = "server.key") {
     std::ofstream(Path("web.yml")) << "tls_server_config:\n  cert_file: server.crt\n  key_file: " << keyFile
                                    << "\n  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: ca.crt\n"
                                       "basic_auth_users:\n  " << user << ": " << Bcrypt(password) << "\n";
   }
-  std::string Client() const {
+  [[nodiscard]] std::string Client() const {
     return "--cacert " + Path("ca.crt") + " --cert " + Path("client.crt") + " --key " + Path("client.key");
   }
 
@@ -273,9 +273,9 @@ TEST_F(WebConfigTest, PrometheusScrapesOverTlsWithAClientCertificateAndBasicAuth
     std::this_thread::sleep_for(250ms);
   }
   EXPECT_EQ(Query(prometheus->api, "up", {"job"}), (std::map<std::string, std::string>{{"orvanel", "1"}}));
-  prometheus->process.Signal(SIGTERM);
+  EXPECT_TRUE(prometheus->process.Signal(SIGTERM));
   EXPECT_EQ(prometheus->process.Wait(30s), 0) << prometheus->process.Err();
-  exporter.process->Signal(SIGTERM);
+  EXPECT_TRUE(exporter.process->Signal(SIGTERM));
   EXPECT_EQ(exporter.process->Wait(), 0) << exporter.process->Err();
 }
 
@@ -296,20 +296,20 @@ TEST_F(WebConfigTest, OnlyTheRightUserWithACertificateIsAnsweredAndSighupRereads
 
   // A new user takes effect on SIGHUP.
   WriteConfig("bob", "other");
-  exporter.process->Signal(SIGHUP);
+  EXPECT_TRUE(exporter.process->Signal(SIGHUP));
   ASSERT_TRUE(exporter.process->WaitForError("reloaded\n")) << exporter.process->Err();
   EXPECT_EQ(Status(exporter.url, Client() + " -u bob:other"), "200");
   EXPECT_EQ(Status(exporter.url, Client() + " -u alice:secret"), "401");
   // Bad files keep bob: an unknown key, and a key that is not the certificate's.
   std::ofstream(Path("web.yml"), std::ios::app) << "tls_client_config: {}\n";
-  exporter.process->Signal(SIGHUP);
+  EXPECT_TRUE(exporter.process->Signal(SIGHUP));
   ASSERT_TRUE(exporter.process->WaitForError("line 8: unknown key 'tls_client_config'")) << exporter.process->Err();
   WriteConfig("carol", "third", "client.key");
-  exporter.process->Signal(SIGHUP);
+  EXPECT_TRUE(exporter.process->Signal(SIGHUP));
   ASSERT_TRUE(exporter.process->WaitForError("did not start with the new web config")) << exporter.process->Err();
   EXPECT_EQ(Status(exporter.url, Client() + " -u bob:other"), "200");
   EXPECT_EQ(Status(exporter.url, Client() + " -u carol:third"), "401");
-  exporter.process->Signal(SIGTERM);
+  EXPECT_TRUE(exporter.process->Signal(SIGTERM));
   EXPECT_EQ(exporter.process->Wait(), 0) << exporter.process->Err();
 }
 
@@ -328,7 +328,7 @@ TEST(Exporter, OutsidersOfTheAllowListAreClosedAtAccept) {
   ASSERT_EQ(poll(both, 2, 10'000), 1);
   EXPECT_EQ(both[0].revents, 0);
   EXPECT_NE(both[1].revents, 0);
-  exporter.process->Signal(SIGTERM);
+  EXPECT_TRUE(exporter.process->Signal(SIGTERM));
   EXPECT_EQ(exporter.process->Wait(), 0) << exporter.process->Err();
 }
 
@@ -353,7 +353,7 @@ TEST(Exporter, ScrapesAreAnsweredWhileIdleClientsHoldEveryAddressesLimit) {
       EXPECT_EQ(Status(exporter.url, "--interface 127.0.0.1"), "200") << scrape;
     }
   }
-  exporter.process->Signal(SIGTERM);
+  EXPECT_TRUE(exporter.process->Signal(SIGTERM));
   EXPECT_EQ(exporter.process->Wait(), 0) << exporter.process->Err();
 }
 

@@ -123,7 +123,7 @@ TEST_F(DumpDirectoryFaults, ReadOnlyDirectoryKeepsItsFilesAndCaptureGoesOn) {
 
 TEST_F(DumpDirectoryFaults, LinksNamedLikeTheFilesAreNeverWrittenThrough) {
   const test::ScratchDirectory scratch("orvanel-outside");
-  const fs::path outside = scratch.path();
+  const fs::path& outside = scratch.path();
   ASSERT_FALSE(outside.empty());
   std::ofstream(outside / "precious") << "precious";
   std::ofstream(outside / "shared") << "shared";

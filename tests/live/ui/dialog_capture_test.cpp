@@ -92,7 +92,7 @@ class LoopbackPeer {
   LoopbackPeer() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
     address_.sin_family = AF_INET;
     address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&address_), sizeof address_);
+    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address_), sizeof address_), 0);
     socklen_t length = sizeof address_;
     getsockname(fd_, reinterpret_cast<sockaddr*>(&address_), &length);
   }
@@ -101,7 +101,7 @@ class LoopbackPeer {
     return sendto(fd_, payload.constData(), payload.size(), 0, reinterpret_cast<sockaddr*>(&address_),
                   sizeof address_) == payload.size();
   }
-  QString Port() const { return QString::number(ntohs(address_.sin_port)); }
+  [[nodiscard]] QString Port() const { return QString::number(ntohs(address_.sin_port)); }
 
  private:
   int fd_;

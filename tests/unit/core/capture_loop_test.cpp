@@ -23,7 +23,7 @@ using test::ScriptedSource;
 using enum CaptureOption;
 
 // Box states that stay still: every listed box ticked with the given state.
-ScriptedOptions Ticked(std::set<CaptureOption> boxes, int state = kChecked) {
+ScriptedOptions Ticked(const std::set<CaptureOption>& boxes, int state = kChecked) {
   return ScriptedOptions([boxes, state](CaptureOption option, int) { return boxes.contains(option) ? state : 0; });
 }
 
@@ -36,7 +36,7 @@ struct LoopRun {
           std::string dstFilter = "10.0.0.1", ConversationTable* conversations = nullptr) {
     const std::atomic<bool> capturing{true};
     result = CaptureThreadProc(
-        {capturing, source, counters, options, table, srcFilter, dstFilter, nullptr, conversations});
+        {capturing, source, counters, options, table, std::move(srcFilter), std::move(dstFilter), nullptr, conversations});
   }
   std::int32_t Count(TrafficGroup group, ProtocolClass protocol) const { return counters.Count(group, protocol); }
 };
@@ -281,7 +281,7 @@ TEST(CaptureLoop, EveryPacketLandsInExactlyOneConversation) {
   const auto all = Conversations(table);
   ASSERT_EQ(all.size(), 8u);
   ASSERT_EQ(table.Held(), 8u);
-  const auto at = [&all](int protocol, bool ports, std::string a, int portA, std::string b, int portB) {
+  const auto at = [&all](int protocol, bool ports, const std::string& a, int portA, const std::string& b, int portB) {
     const auto found = all.find({protocol, ports, a, portA, b, portB});
     EXPECT_NE(found, all.end()) << a << ":" << portA << " " << b << ":" << portB;
     return found == all.end() ? Conversation{} : found->second;

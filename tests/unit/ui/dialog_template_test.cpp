@@ -13,10 +13,12 @@
 #include <QTableView>
 #include <QTest>
 #include <cmath>
+#include <span>
 #include <vector>
 
 #include "res/resource.h"
 #include "res/strings.h"
+#include "res/templates.h"
 #include "ui/about_dlg.h"
 #include "ui/capture_dlg.h"
 #include "ui/dialog_units.h"
@@ -24,79 +26,34 @@
 namespace orvanel {
 namespace {
 
-enum Kind { Button, Group, Label, Edit, Check, Combo, List };
+using K = res::ControlKind;
 
-struct Expected {
+// A few controls as the dialog has always had them, against a slip in the template.
+struct SpotCheck {
   int id;
-  Kind kind;
   const char* caption;
   int x, y, w, h;
 };
-
-// The main dialog's controls in template order, in dialog units.
-const std::vector<Expected> kCaptureDialog = {
-    {1000, Button, "开始嗅探", 353, 124, 46, 18},
-    {-1, Group, "所有数据包统计", 7, 8, 96, 110},
-    {-1, Label, "TCP:", 19, 30, 17, 8},
-    {-1, Label, "UDP:", 19, 45, 17, 8},
-    {-1, Label, "ICMP:", 19, 61, 21, 8},
-    {-1, Label, "OTHER:", 19, 76, 25, 8},
-    {1002, Edit, "", 49, 43, 40, 12},
-    {1003, Edit, "", 49, 58, 40, 12},
-    {1004, Edit, "", 49, 73, 40, 12},
-    {1005, Edit, "", 49, 28, 40, 12},
-    {1007, Edit, "", 49, 97, 40, 12},
-    {-1, Label, "ERROR:", 19, 99, 25, 8},
-    {-1, Group, "指定数据包统计", 116, 7, 292, 111},
-    {1006, Edit, "", 125, 36, 67, 12},
-    {1008, Edit, "", 223, 35, 68, 12},
-    {1009, Edit, "", 165, 69, 37, 12},
-    {1010, Edit, "", 165, 83, 37, 12},
-    {1011, Edit, "", 165, 98, 37, 12},
-    {1012, Edit, "", 165, 53, 37, 12},
-    {1013, Edit, "", 264, 69, 37, 12},
-    {1014, Edit, "", 264, 83, 37, 12},
-    {1015, Edit, "", 264, 98, 37, 12},
-    {1016, Edit, "", 264, 53, 37, 12},
-    {1017, Button, "清除列表", 300, 124, 46, 18},
-    {1019, Edit, "", 361, 69, 36, 12},
-    {1020, Edit, "", 361, 83, 36, 12},
-    {1021, Edit, "", 361, 97, 36, 12},
-    {1022, Edit, "", 361, 53, 36, 12},
-    {1018, List, "", 7, 148, 401, 187},
-    {-1, Label, "指定数据包信息列表", 7, 137, 73, 8},
-    {1027, Check, "其它:", 319, 37, 49, 9},
-    {1028, Check, "源IP地址为:", 125, 21, 60, 10},
-    {1029, Check, "目标IP地址为:", 223, 22, 68, 10},
-    {1030, Check, "TCP:", 125, 54, 32, 10},
-    {1031, Check, "UDP:", 125, 70, 32, 10},
-    {1032, Check, "ICMP:", 125, 84, 32, 10},
-    {1033, Check, "OTHER:", 125, 99, 39, 10},
-    {1034, Check, "TCP:", 223, 55, 32, 10},
-    {1035, Check, "UDP:", 223, 70, 32, 10},
-    {1036, Check, "ICMP:", 223, 85, 32, 10},
-    {1037, Check, "OTHER:", 223, 100, 40, 10},
-    {1038, Check, "TCP:", 320, 55, 32, 10},
-    {1039, Check, "UDP:", 320, 70, 32, 10},
-    {1040, Check, "ICMP:", 320, 85, 32, 10},
-    {1041, Check, "OTHER:", 320, 99, 40, 10},
-    {1042, Check, "最末数据包写入文件", 319, 21, 83, 10},
-    {1043, Combo, "", 190, 126, 76, 122},
-    {-1, Label, "选择网络设备地址:", 117, 129, 69, 8},
+const SpotCheck kSpotChecks[] = {
+    {1000, "开始嗅探", 353, 124, 46, 18}, {1005, "", 49, 28, 40, 12},
+    {1006, "", 125, 36, 67, 12},          {1018, "", 7, 148, 401, 187},
+    {1022, "", 361, 53, 36, 12},          {1029, "目标IP地址为:", 223, 22, 68, 10},
+    {1041, "OTHER:", 320, 99, 40, 10},    {1042, "最末数据包写入文件", 319, 21, 83, 10},
 };
 
 // 6 x 12 base units: 1.5 px a unit both ways, halves rounded up.
 int Px(int units) { return static_cast<int>(std::lround(units * 1.5)); }
 
-bool IsKind(QWidget* widget, Kind kind) {
+bool IsKind(QWidget* widget, K kind) {
   switch (kind) {
-    case Button: return qobject_cast<QPushButton*>(widget);
-    case Group: return qobject_cast<QGroupBox*>(widget);
-    case Label: return qobject_cast<QLabel*>(widget);
-    case Edit: return qobject_cast<QLineEdit*>(widget);
-    case Check: return qobject_cast<QCheckBox*>(widget);
-    case Combo: return qobject_cast<QComboBox*>(widget);
-    case List: return qobject_cast<QTableView*>(widget);
+    case K::PushButton: return qobject_cast<QPushButton*>(widget);
+    case K::GroupBox: return qobject_cast<QGroupBox*>(widget);
+    case K::Label: return qobject_cast<QLabel*>(widget);
+    case K::Edit: return qobject_cast<QLineEdit*>(widget);
+    case K::CheckBox: return qobject_cast<QCheckBox*>(widget);
+    case K::ComboBox: return qobject_cast<QComboBox*>(widget);
+    case K::ListView: return qobject_cast<QTableView*>(widget);
+    case K::Icon: return qobject_cast<QLabel*>(widget);
   }
   return false;
 }
@@ -140,19 +97,21 @@ TEST(DialogTemplate, EveryControlHasItsIdKindCaptionAndPlace) {
   EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Selvatrix v2.2"));
   EXPECT_FALSE(dialog.windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_TRUE(dialog.windowFlags() & Qt::WindowMinimizeButtonHint);
+  const std::span<const res::ControlTemplate> controls = res::CaptureDialogTemplate().controls;
   const std::vector<QWidget*> widgets = TemplateWidgets(dialog);
-  ASSERT_EQ(widgets.size(), kCaptureDialog.size());
+  ASSERT_EQ(controls.size(), 48u);
+  ASSERT_EQ(widgets.size(), controls.size());
   for (std::size_t i = 0; i < widgets.size(); ++i) {
-    const Expected& expected = kCaptureDialog[i];
+    const res::ControlTemplate& expected = controls[i];
     QWidget* widget = widgets[i];
     SCOPED_TRACE(testing::Message() << "control " << i << " id " << expected.id);
     EXPECT_TRUE(IsKind(widget, expected.kind));
-    if (expected.id != -1) {
+    if (expected.id != res::IDC_STATIC) {
       EXPECT_EQ(dialog.GetDlgItem(expected.id), widget);
     }
-    EXPECT_EQ(Caption(widget), QString::fromUtf8(expected.caption));
+    EXPECT_EQ(Caption(widget), QString::fromUtf8(expected.caption.data(), expected.caption.size()));
     const QRect place(Px(expected.x), Px(expected.y), Px(expected.w), Px(expected.h));
-    if (expected.kind == Combo) {
+    if (expected.kind == K::ComboBox) {
       // Closed, a combo box is one line high; the template height is its list.
       EXPECT_EQ(widget->pos(), place.topLeft());
       EXPECT_EQ(widget->width(), place.width());
@@ -160,16 +119,27 @@ TEST(DialogTemplate, EveryControlHasItsIdKindCaptionAndPlace) {
     } else {
       EXPECT_EQ(widget->geometry(), place);
     }
-    const bool otherBox = expected.id == 1033 || expected.id == 1037 || expected.id == 1041;
-    EXPECT_EQ(widget->isEnabled(), !otherBox);
-    if (expected.kind == Edit) {
+    EXPECT_EQ(widget->isEnabled(), !(expected.style & res::kDisabled));
+    if (expected.kind == K::Edit) {
       auto* edit = static_cast<QLineEdit*>(widget);
-      const bool counter = expected.id != 1006 && expected.id != 1008;
-      EXPECT_EQ(edit->isReadOnly(), counter);
+      EXPECT_EQ(edit->isReadOnly(), (expected.style & res::kReadOnly) != 0);
       EXPECT_TRUE(edit->alignment() & Qt::AlignHCenter);
       EXPECT_TRUE(edit->hasFrame());
     }
   }
+  for (const SpotCheck& spot : kSpotChecks) {
+    SCOPED_TRACE(testing::Message() << "id " << spot.id);
+    QWidget* widget = dialog.GetDlgItem(spot.id);
+    ASSERT_TRUE(widget);
+    EXPECT_EQ(Caption(widget), QString::fromUtf8(spot.caption));
+    EXPECT_EQ(widget->geometry(), QRect(Px(spot.x), Px(spot.y), Px(spot.w), Px(spot.h)));
+  }
+  // An address filter takes typing and a counter does not; the OTHER boxes of the groups start disabled.
+  EXPECT_FALSE(static_cast<QLineEdit*>(dialog.GetDlgItem(1008))->isReadOnly());
+  EXPECT_TRUE(static_cast<QLineEdit*>(dialog.GetDlgItem(1016))->isReadOnly());
+  EXPECT_FALSE(dialog.GetDlgItem(1033)->isEnabled());
+  EXPECT_FALSE(dialog.GetDlgItem(1037)->isEnabled());
+  EXPECT_TRUE(dialog.GetDlgItem(1036)->isEnabled());
   auto* combo = static_cast<QComboBox*>(dialog.GetDlgItem(1043));
   EXPECT_FALSE(combo->isEditable());
   auto* start = static_cast<QPushButton*>(dialog.GetDlgItem(1000));
@@ -178,16 +148,17 @@ TEST(DialogTemplate, EveryControlHasItsIdKindCaptionAndPlace) {
 
 TEST(DialogTemplate, TabOrderIsTemplateOrderOverTheTabStops) {
   CCaptureDlg dialog(nullptr, NoHost());
+  const std::span<const res::ControlTemplate> controls = res::CaptureDialogTemplate().controls;
   std::vector<int> expected;
-  for (const Expected& control : kCaptureDialog) {
-    if (control.kind != Group && control.kind != Label) expected.push_back(control.id);
+  for (const res::ControlTemplate& control : controls) {
+    if (control.kind != K::GroupBox && control.kind != K::Label) expected.push_back(control.id);
   }
   std::vector<int> actual;
   QWidget* first = dialog.GetDlgItem(1000);
   QWidget* widget = first;
   do {
-    for (const Expected& control : kCaptureDialog) {
-      if (control.id != -1 && dialog.GetDlgItem(control.id) == widget) actual.push_back(control.id);
+    for (const res::ControlTemplate& control : controls) {
+      if (control.id != res::IDC_STATIC && dialog.GetDlgItem(control.id) == widget) actual.push_back(control.id);
     }
     widget = widget->nextInFocusChain();
   } while (widget != first && actual.size() <= expected.size());

@@ -25,7 +25,7 @@ struct Graph {
     unit = boxes[1];
   }
   // The unbroken pieces of one protocol's line, as drawn.
-  std::vector<QList<QPointF>> Pieces(P protocol) const {
+  [[nodiscard]] std::vector<QList<QPointF>> Pieces(P protocol) const {
     static const QString kNames[] = {"TCP", "UDP", "ICMP", "OTHER"};
     std::vector<QList<QPointF>> pieces;
     for (QAbstractSeries* series : chart->series()) {
@@ -34,12 +34,12 @@ struct Graph {
     }
     return pieces;
   }
-  QList<QPointF> Points(P protocol) const {
+  [[nodiscard]] QList<QPointF> Points(P protocol) const {
     QList<QPointF> points;
     for (const QList<QPointF>& piece : Pieces(protocol)) points += piece;
     return points;
   }
-  QStringList RateLabels() const {
+  [[nodiscard]] QStringList RateLabels() const {
     return static_cast<QCategoryAxis*>(chart->axes(Qt::Vertical).front())->categoriesLabels();
   }
   RateGraphWindow window;
