@@ -42,7 +42,7 @@ std::unique_ptr<MappedFile> MappedFile::Open(const std::string& dir, std::size_t
       new MappedFile(std::move(fd), static_cast<std::uint8_t*>(base), reservation, chunk, rule));
   if (ahead == Ahead::Yes) {
     // A writer handed the file has its first rows' room: it waits for no thread.
-    if (file->GrowTo(chunk)) file->ready_.store(file->mapped_, std::memory_order_relaxed);
+    if (file->GrowTo(chunk) == 0) file->ready_.store(file->mapped_, std::memory_order_relaxed);
     file->ahead_ = std::thread([file = file.get()] { file->GrowAhead(); });
   }
   return file;
