@@ -3,7 +3,7 @@
 namespace orvanel {
 
 Losses CaptureLosses::Read(std::int32_t receiveErrors) const {
-  return {receiveErrors, KernelDrops(), rowsNotListed_() - notListedAtClear_};
+  return {receiveErrors, KernelDrops(), NotListed() - notListedAtClear_};
 }
 
 // A session counts the drops of one capture; the losses count them until Clear.
@@ -20,7 +20,9 @@ void CaptureLosses::CaptureStopped() {
 void CaptureLosses::Clear() {
   dropsOfStoppedCaptures_ = 0;
   dropsAtClear_ = session_.IsCapturing() ? session_.KernelDrops() : 0;
-  notListedAtClear_ = rowsNotListed_();
+  notListedAtClear_ = NotListed();
 }
+
+std::uint64_t CaptureLosses::NotListed() const { return rowsNotListed_() + session_.RowsNotPassed(); }
 
 }  // namespace orvanel

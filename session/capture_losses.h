@@ -40,6 +40,9 @@ class CaptureLosses {
   void Clear();
 
  private:
+  // Rows the table could not take, and those that did not reach it from the helper.
+  std::uint64_t NotListed() const;
+
   const CaptureSession& session_;
   std::function<std::uint64_t()> rowsNotListed_;
   std::uint64_t dropsOfStoppedCaptures_ = 0;

@@ -61,6 +61,7 @@ QString StartFailureText(StartResult result) {
     case StartResult::NoAddressChosen: return QStringLiteral("请选择网络设备地址\t\n");
     case StartResult::BindFailed: return QStringLiteral("绑定网络设备错误\t\n\n程序将终止运行\t");
     case StartResult::ReceiveModeFailed: return QStringLiteral("设置接收模式错误\t\n\n程序将终止运行\t");
+    case StartResult::TooManyCaptures: return QStringLiteral("本用户已有 4 个抓包在运行，请先停止其中一个\t\n");
     case StartResult::Started: break;
   }
   return {};
@@ -357,7 +358,8 @@ void CCaptureDlg::StartCapture() {
   // The messages stay fixed whatever errno says; orvanel-cli gives the cause.
   const StartResult result =
       m_session->StartCapture(chosen.toStdString(), m_strSrcIP.toStdString(), m_strDstIP.toStdString()).result;
-  if (result == StartResult::NoAddressChosen) {
+  // Mended by choosing, or by stopping another capture: not fatal.
+  if (result == StartResult::NoAddressChosen || result == StartResult::TooManyCaptures) {
     ShowMessage(this, StartFailureText(result));
     return;
   }
