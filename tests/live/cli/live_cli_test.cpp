@@ -483,6 +483,19 @@ TEST_F(LiveCli, TheExporterUnitsRightsAreEnough) {
   EXPECT_TRUE(cli.Out().starts_with("#all\t0\t0\t2\t0\n")) << cli.Out();
 }
 
+TEST_F(LiveCli, RootServingMetricsCannotWinItsRightsBack) {
+  CliProcess cli({ORVANEL_CLI_PATH, "--address", "127.0.0.1", "--count", "1", "--metrics-listen", "127.0.0.1:0"},
+                 directory_);
+  ASSERT_TRUE(cli.WaitForError("orvanel-cli: capturing on 127.0.0.1\n")) << cli.Err();
+  const std::string status = FileContents("/proc/" + std::to_string(cli.Pid()) + "/status");
+  // No execve can add capabilities now; with SECBIT_NOROOT root gets none from one either.
+  for (const char* line : {"\nNoNewPrivs:\t1\n", "\nCapPrm:\t0000000000000000\n", "\nCapEff:\t0000000000000000\n"}) {
+    EXPECT_NE(status.find(line), std::string::npos) << line << status;
+  }
+  ASSERT_TRUE(SendEchoes("127.0.0.1", 1));
+  EXPECT_EQ(cli.Wait(), 0) << cli.Err();
+}
+
 TEST_F(LiveCli, ListAddressesPrintsTheDialogOrder) {
   auto list = [&] {
     auto cli = Start({"--list-addresses"});
