@@ -7,7 +7,8 @@
 
 namespace orvanel {
 
-// Applies to every thread of the process. False when a step failed.
-[[nodiscard]] bool ConfineSocketHelper();
+// Applies to every thread of the process; wakeFd is the only descriptor it
+// may write to (a write to the packet socket would send). False when a step failed.
+[[nodiscard]] bool ConfineSocketHelper(int wakeFd);
 
 }  // namespace orvanel

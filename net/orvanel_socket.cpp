@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
   ring->CountDropsIn(block.kernelDrops);
   std::atomic<bool> capturing{true};
   std::thread commands(FollowCommands, std::ref(*ring), std::ref(capturing));
-  if (!ConfineSocketHelper() || !SendStartReply(kHelperChannelFd, {StartResult::Started})) {
+  if (!ConfineSocketHelper(ring->WakeDescriptor()) || !SendStartReply(kHelperChannelFd, {StartResult::Started})) {
     _exit(1);  // the commands thread is still waiting
   }
 
