@@ -125,6 +125,9 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   if (started.result != StartResult::Started) {
     return Fail(started.result == StartResult::NoAddressChosen ? 2 : 1, StartOutcomeText(started));
   }
+  if (conversations && session.HelperPid() > 0) {
+    std::fprintf(stderr, "orvanel-cli: conversations are not kept for a capture through the socket helper\n");
+  }
   if (programs) {
     programs->Watch(LocalAddressValues(), startNs);
     programs->Start();

@@ -23,7 +23,9 @@
 #include <set>
 #include <sstream>
 
+#include "net/capture_block.h"
 #include "net/capture_socket.h"
+#include "net/row_ring.h"
 #include "net/socket_helper.h"
 #include "session/capture_session.h"
 #include "session/helper_capture.h"
@@ -417,6 +419,57 @@ TEST_F(CliBesideHelper, OrvanelCliReportsItsHelperKilled) {
   EXPECT_TRUE(capturing.Err().ends_with("orvanel-cli: 1 receive failures, 0 dropped by the kernel, 0 not listed\n"))
       << capturing.Err();
   EXPECT_NE(capturing.Out().find("#errors\t1\n"), std::string::npos) << capturing.Out();
+}
+
+// The rows' way from the helper: in order across the ring's end, counted
+// when there is no room, and refused when the block holds what no writer of
+// ours wrote (the helper or the caller may be broken; neither may crash the other).
+TEST(RowRing, PassesRowsInOrderAndRefusesWhatNoWriterWrote) {
+  const auto shared = SharedCaptureBlock::Create();
+  ASSERT_NE(shared, nullptr);
+  CaptureBlock& block = shared->Block();
+  RowRingWriter writer(block);
+  RowRingReader reader(block);
+  std::vector<std::uint8_t> bytes(kReceiveBufferSize);
+  std::uint64_t written = 0, read = 0;
+  bool inOrder = true;
+  const RowRingReader::Take take = [&](std::span<const std::uint8_t> datagram, std::int64_t timeNs) {
+    inOrder = inOrder && timeNs == static_cast<std::int64_t>(read) &&
+              datagram.size() == 20 + read % (kReceiveBufferSize - 20) &&
+              (datagram.empty() || datagram.back() == static_cast<std::uint8_t>(read));
+    ++read;
+  };
+  // Three times round the ring, taken now and then.
+  while (written * 1024 < 3 * kRowRingBytes) {
+    const std::size_t length = 20 + written % (kReceiveBufferSize - 20);
+    bytes[length - 1] = static_cast<std::uint8_t>(written);
+    ListedRow row;
+    row.datagram = {bytes.data(), length};
+    row.captureTimeNs = static_cast<std::int64_t>(written++);
+    writer.AddRow(row);
+    if (written % 5000 == 0) {
+      ASSERT_TRUE(reader.Drain(take));
+    }
+  }
+  ASSERT_TRUE(reader.Drain(take));
+  EXPECT_EQ(read, written);
+  EXPECT_TRUE(inOrder);
+  EXPECT_EQ(block.rowsNotPassed.load(), 0u);
+  // Nothing taken: rows past the ring's room are counted, not written.
+  ListedRow full;
+  full.datagram = {bytes.data(), bytes.size()};
+  for (std::size_t row = 0; row < kRowRingBytes / bytes.size(); ++row) writer.AddRow(full);
+  EXPECT_GT(block.rowsNotPassed.load(), 0u);
+  ASSERT_TRUE(reader.Drain([](std::span<const std::uint8_t>, std::int64_t) {}));
+  // A length no datagram has, and a read count from nowhere.
+  writer.AddRow(full);
+  const std::uint32_t tooLong[2] = {kReceiveBufferSize + 1, 0};  // length, and no skip
+  std::memcpy(block.ring + block.ringRead.load() % kRowRingBytes, tooLong, sizeof tooLong);
+  EXPECT_FALSE(reader.Drain([](std::span<const std::uint8_t>, std::int64_t) {}));
+  block.ringRead.store(block.ringWritten.load() + 12345);
+  const std::uint64_t refused = block.rowsNotPassed.load();
+  writer.AddRow(full);
+  EXPECT_EQ(block.rowsNotPassed.load(), refused + 1);
 }
 
 // What getcap prints for the file: nothing when it holds no capability.
