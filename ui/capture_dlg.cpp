@@ -429,6 +429,12 @@ void CCaptureDlg::CopyCounters(const CounterSnapshot& counters) {
 // since the last tick are shown in one insert, then the counters, read once
 // for the edits and the rate graph alike.
 void CCaptureDlg::RefreshCounters() {
+  // Only a capture through the socket helper ends by itself (the helper
+  // crashed or was killed): it shows as stopped, its receive failure in ERROR.
+  if (IsCapturing() && m_session->LoopEnded()) {
+    StopCapture();
+    return;
+  }
   TakeRows();
   const CounterSnapshot counters = m_counters.Snapshot();
   CopyCounters(counters);
