@@ -1,7 +1,8 @@
 // What a capture in the socket helper shares with the process that started
 // it: one memfd, made, sized and sealed by the caller and passed over the
-// channel. The helper's loop counts into it and lists rows into its ring;
-// the caller reads both in place and writes the boxes' states there.
+// channel. The helper's loop counts into it, lists rows into its row ring
+// and puts every counted packet in its counted ring; the caller reads them
+// in place and writes the boxes' states there.
 #pragma once
 
 #include <array>
@@ -20,6 +21,22 @@ namespace orvanel {
 // datagrams, a few hundred milliseconds of a gigabit flood.
 inline constexpr std::size_t kRowRingBytes = std::size_t{32} << 20;
 
+// What the conversation table needs of one counted packet: the header bytes
+// the loop decoded, the row's ports and its capture time.
+struct CountedRecord {
+  std::array<std::uint8_t, 24> header;
+  std::uint16_t sourcePort;
+  std::uint16_t destinationPort;
+  std::uint8_t hasPorts;  // a byte, not a bool: the caller reads whatever is there
+  std::int64_t captureTimeNs;
+};
+static_assert(sizeof(CountedRecord) == 40);
+
+// More records than the kernel's ring holds 64-byte datagrams (about
+// 380,000), so a flood the kernel keeps up with finds room here as long as
+// the relay runs: 20 MiB.
+inline constexpr std::size_t kCountedRingRecords = std::size_t{1} << 19;
+
 struct CaptureBlock {
   PacketCounters counters;                                      // the helper's loop
   std::array<std::atomic<int>, kCaptureOptionCount> boxes{};    // the caller
@@ -28,7 +45,11 @@ struct CaptureBlock {
   std::atomic<std::uint32_t> loopLeft{0};                       // the helper: its loop has ended
   std::atomic<std::uint64_t> ringWritten{0};                    // the helper: bytes put in the ring
   std::atomic<std::uint64_t> ringRead{0};                       // the caller: bytes taken from it
+  std::atomic<std::uint64_t> countedNotPassed{0};               // the helper: records the ring had no room for
+  std::atomic<std::uint64_t> countedWritten{0};                 // the helper: records put in the counted ring
+  std::atomic<std::uint64_t> countedRead{0};                    // the caller: records taken from it
   alignas(64) std::uint8_t ring[kRowRingBytes];
+  alignas(64) CountedRecord counted[kCountedRingRecords];
 };
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "shared between processes: only lock-free atomics work there");

@@ -2,7 +2,9 @@
 // without the right to capture. Over descriptor 3, a Unix socket pair end,
 // it takes the filters, the packet limit and the shared block
 // (net/capture_block.h), answers how opening the socket went, then runs the
-// capture loop into the block until told to stop or the channel closes.
+// capture loop into the block (its counts, listed rows and every counted
+// packet for the caller's conversations) until told to stop or the channel
+// closes.
 // The socket and its ring never leave this process. It holds the right as
 // a file capability, so it takes nothing from its caller but that argument
 // and that descriptor, and trusts nothing it is passed.
@@ -25,6 +27,7 @@
 #include "net/capture_request.h"
 #include "net/capture_slots.h"
 #include "net/capture_socket.h"
+#include "net/counted_ring.h"
 #include "net/helper_channel.h"
 #include "net/helper_confinement.h"
 #include "net/packet_ring.h"
@@ -108,8 +111,10 @@ int main(int argc, char** argv) {
   const CaptureRequest& request = received->request;
   BlockCaptureOptions options(block);
   RowRingWriter rows(block);
+  CountedRingWriter counted(block);
   LimitedSource source(*ring, block.counters, request.packetLimit);
-  CaptureThreadProc({capturing, source, block.counters, options, rows, request.srcFilter, request.dstFilter});
+  CaptureThreadProc(
+      {capturing, source, block.counters, options, rows, request.srcFilter, request.dstFilter, nullptr, &counted});
   ring->CountDrops();
   block.loopLeft.store(1, std::memory_order_release);
   commands.join();

@@ -3,7 +3,8 @@
 namespace orvanel {
 
 Losses CaptureLosses::Read(std::int32_t receiveErrors) const {
-  return {receiveErrors, KernelDrops(), NotListed() - notListedAtClear_};
+  return {receiveErrors, KernelDrops(), NotListed() - notListedAtClear_,
+          session_.CountedNotPassed() - notInConversationsAtClear_};
 }
 
 // A session counts the drops of one capture; the losses count them until Clear.
@@ -21,6 +22,7 @@ void CaptureLosses::Clear() {
   dropsOfStoppedCaptures_ = 0;
   dropsAtClear_ = session_.IsCapturing() ? session_.KernelDrops() : 0;
   notListedAtClear_ = NotListed();
+  notInConversationsAtClear_ = session_.CountedNotPassed();
 }
 
 std::uint64_t CaptureLosses::NotListed() const { return rowsNotListed_() + session_.RowsNotPassed(); }

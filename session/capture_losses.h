@@ -1,7 +1,8 @@
 // What a capture lost, as the dialog's ERROR and orvanel-cli's last line
 // count it: failed receives, packets the kernel dropped because the ring was
-// full, and rows the table could not take; all from the last Clear on, across
-// captures.
+// full, rows the table could not take, and counted packets that did not reach
+// the conversation table from the socket helper; all from the last Clear on,
+// across captures.
 #pragma once
 
 #include <cstdint>
@@ -16,11 +17,13 @@ struct Losses {
   std::int32_t receiveFailures = 0;
   std::uint64_t kernelDrops = 0;
   std::uint64_t notListed = 0;
+  std::uint64_t notInConversations = 0;
 
   // The sum, wrapping past the largest 32-bit value like the counters.
   std::int32_t Total() const {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(receiveFailures) +
-                                     static_cast<std::uint32_t>(kernelDrops) + static_cast<std::uint32_t>(notListed));
+                                     static_cast<std::uint32_t>(kernelDrops) + static_cast<std::uint32_t>(notListed) +
+                                     static_cast<std::uint32_t>(notInConversations));
   }
 };
 
@@ -48,6 +51,7 @@ class CaptureLosses {
   std::uint64_t dropsOfStoppedCaptures_ = 0;
   std::uint64_t dropsAtClear_ = 0;  // of the running capture
   std::uint64_t notListedAtClear_ = 0;
+  std::uint64_t notInConversationsAtClear_ = 0;
 };
 
 }  // namespace orvanel

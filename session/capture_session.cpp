@@ -68,7 +68,7 @@ StartOutcome CaptureSession::StartInHelper(const std::string& chosenAddress, con
                                            const std::string& dstFilter) {
   const StartOutcome started = HelperCapture::Start(helperPath_.empty() ? FindSocketHelper() : helperPath_,
                                                     chosenAddress, srcFilter, dstFilter, packetLimit_, targets_,
-                                                    {kernelDrops_, rowsNotPassed_}, helper_);
+                                                    {kernelDrops_, rowsNotPassed_, countedNotPassed_}, helper_);
   if (started.result != StartResult::Started) return started;
   targets_.counters.ZeroGroupCounters();
   bCapturing_.store(true, std::memory_order_release);

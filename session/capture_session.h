@@ -75,6 +75,8 @@ class CaptureSession {
   // Listed rows of captures in the helper that found no room on their way
   // here, since the session was made; any thread may ask.
   std::uint64_t RowsNotPassed() const { return rowsNotPassed_.load(std::memory_order_relaxed); }
+  // The same for counted packets on their way to the conversation table.
+  std::uint64_t CountedNotPassed() const { return countedNotPassed_.load(std::memory_order_relaxed); }
 
   // The socket helper to capture through without the right; by default the
   // one beside this binary. Takes effect at the next Start.
@@ -95,6 +97,7 @@ class CaptureSession {
   std::string helperPath_;
   std::atomic<std::uint64_t> kernelDrops_{0};
   std::atomic<std::uint64_t> rowsNotPassed_{0};
+  std::atomic<std::uint64_t> countedNotPassed_{0};
   std::uint32_t packetLimit_ = 0;
   bool dropCapabilities_ = false;
 

@@ -21,6 +21,12 @@ constexpr int kRelayPeriodMs = 5;
 // A helper told to stop leaves within a ring wake-up; this bounds a hung one.
 constexpr std::chrono::seconds kStopLimit{3};
 
+// Adds to total what the block's count has grown by since taken.
+void AddGrowth(std::atomic<std::uint64_t>& total, std::uint64_t count, std::uint64_t& taken) {
+  total.store(total.load(std::memory_order_relaxed) + count - taken, std::memory_order_relaxed);
+  taken = count;
+}
+
 }  // namespace
 
 StartOutcome HelperCapture::Start(const std::string& helperPath, const std::string& chosenAddress,
@@ -47,6 +53,7 @@ HelperCapture::HelperCapture(std::unique_ptr<SharedCaptureBlock> shared, const L
       targets_(targets),
       totals_(totals),
       rows_(block_),
+      counted_(block_),
       files_(targets.dumpDirectory) {
   totals_.kernelDrops.store(0, std::memory_order_relaxed);
 }
@@ -90,8 +97,8 @@ void HelperCapture::Relay() {
   for (;;) {
     const bool loopEnded = block_.loopLeft.load(std::memory_order_acquire) != 0;
     MirrorBoxes();
-    // Rows first: a count never runs ahead of the rows it chose.
-    if (!TakeRows()) kill(pid_, SIGKILL);  // the block is not what our helper writes
+    // Rows and conversations first: a count never runs ahead of them.
+    if (!TakeRows() || !TakeCounted()) kill(pid_, SIGKILL);  // the block is not what our helper writes
     TakeCounts();
     if (loopEnded) loopLeft_.store(true, std::memory_order_release);
     if (channelClosed) break;
@@ -120,6 +127,8 @@ bool HelperCapture::TakeRows() {
   });
 }
 
+bool HelperCapture::TakeCounted() { return counted_.Drain(targets_.conversations); }
+
 void HelperCapture::TakeCounts() {
   const PacketCounters& counted = block_.counters;
   for (int group = 0; group < kTrafficGroupCount; ++group) {
@@ -139,10 +148,9 @@ void HelperCapture::TakeCounts() {
   const std::uint64_t errors = counted.RunningReceiveErrors();
   targets_.counters.AddReceiveErrors(errors - errorsTaken_);
   errorsTaken_ = errors;
-  const std::uint64_t notPassed = block_.rowsNotPassed.load(std::memory_order_relaxed);
-  totals_.rowsNotPassed.store(totals_.rowsNotPassed.load(std::memory_order_relaxed) + notPassed - notPassedTaken_,
-                              std::memory_order_relaxed);
-  notPassedTaken_ = notPassed;
+  AddGrowth(totals_.rowsNotPassed, block_.rowsNotPassed.load(std::memory_order_relaxed), notPassedTaken_);
+  AddGrowth(totals_.countedNotPassed, block_.countedNotPassed.load(std::memory_order_relaxed),
+            countedNotPassedTaken_);
   totals_.kernelDrops.store(block_.kernelDrops.load(std::memory_order_relaxed), std::memory_order_relaxed);
 }
 

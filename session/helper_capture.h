@@ -1,9 +1,9 @@
 // A capture run by the socket helper, for a process without the right to
 // capture: the helper opens the socket and runs the capture loop; this
-// process sees only its counts and listed rows, in a shared block (no
-// descriptor that can capture or send ever comes here). A thread of its own
-// takes them from the block into the caller's own counters and table, and
-// hands the boxes' states the other way.
+// process sees only its counts, listed rows and counted packets, in a shared
+// block (no descriptor that can capture or send ever comes here). A thread
+// of its own takes them from the block into the caller's own counters,
+// table and conversation table, and hands the boxes' states the other way.
 #pragma once
 
 #include <sys/types.h>
@@ -16,6 +16,7 @@
 
 #include "capture/packet_source.h"
 #include "net/capture_block.h"
+#include "net/counted_ring.h"
 #include "net/row_ring.h"
 #include "net/start_result.h"
 #include "session/loop_run.h"
@@ -28,6 +29,7 @@ class HelperCapture {
   struct Totals {
     std::atomic<std::uint64_t>& kernelDrops;    // this capture's drops, from zero
     std::atomic<std::uint64_t>& rowsNotPassed;  // added to: rows the block had no room for
+    std::atomic<std::uint64_t>& countedNotPassed;  // added to: counted packets it had no room for
   };
 
   // Starts helperPath's capture on chosenAddress; the failed step, or
@@ -56,6 +58,7 @@ class HelperCapture {
   HelperCapture(std::unique_ptr<SharedCaptureBlock> shared, const LoopTargets& targets, Totals totals);
   void Relay();
   [[nodiscard]] bool TakeRows();
+  [[nodiscard]] bool TakeCounted();
   void TakeCounts();
   void MirrorBoxes();
   void SendCommand(std::uint8_t command);
@@ -65,12 +68,14 @@ class HelperCapture {
   const LoopTargets& targets_;
   Totals totals_;
   RowRingReader rows_;
+  CountedRingReader counted_;
   LastPacketFiles files_;
   ReceiveBuffer padded_{};  // a listed datagram zero-padded for the last-packet files
   PerGroupAndClass<std::uint64_t> packetsTaken_{};
   PerGroupAndClass<std::uint64_t> bytesTaken_{};
   std::uint64_t errorsTaken_ = 0;
   std::uint64_t notPassedTaken_ = 0;
+  std::uint64_t countedNotPassedTaken_ = 0;
 
   UniqueFd channel_;
   pid_t pid_ = -1;

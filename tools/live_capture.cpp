@@ -125,9 +125,6 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   if (started.result != StartResult::Started) {
     return Fail(started.result == StartResult::NoAddressChosen ? 2 : 1, StartOutcomeText(started));
   }
-  if (conversations && session.HelperPid() > 0) {
-    std::fprintf(stderr, "orvanel-cli: conversations are not kept for a capture through the socket helper\n");
-  }
   if (programs) {
     programs->Watch(LocalAddressValues(), startNs);
     programs->Start();
@@ -165,9 +162,14 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   if (options.conversations) PrintConversations(stdout, *conversations, options.format, programOf);
   // Said even when the output failed: rows whose lines were lost count here.
   const Losses lost = losses.Read(shown.receiveErrors);
-  std::fprintf(stderr, "orvanel-cli: %d receive failures, %llu dropped by the kernel, %llu not listed\n",
+  std::fprintf(stderr, "orvanel-cli: %d receive failures, %llu dropped by the kernel, %llu not listed",
                lost.receiveFailures, static_cast<unsigned long long>(lost.kernelDrops),
                static_cast<unsigned long long>(lost.notListed));
+  // Only a flood through the socket helper has these, so only they are named.
+  if (lost.notInConversations > 0) {
+    std::fprintf(stderr, ", %llu not in the conversations", static_cast<unsigned long long>(lost.notInConversations));
+  }
+  std::fputc('\n', stderr);
   if (std::fflush(stdout) != 0) return Fail(2, "cannot write the output");
   if (const auto written = rows.Finish()) return Fail(2, *written);
   if (metricsFile && !metricsFile->Finish(error)) return Fail(2, error);

@@ -415,14 +415,18 @@ void CCaptureDlg::CopyCounters(const CounterSnapshot& counters) {
   m_nOthTCP = count(G::Other, P::TCP), m_nOthUDP = count(G::Other, P::UDP);
   m_nOthICMP = count(G::Other, P::ICMP), m_nOthOTHER = count(G::Other, P::OTHER);
   // Losses show in ERROR: failed receives, the kernel's drops when the ring
-  // was full, and rows the spool had no room for.
+  // was full, rows the spool had no room for, and packets that did not reach
+  // the conversations from the socket helper (named only when there are some,
+  // as only a flood through the helper has them).
   // Before the dialog's initialisation nothing was captured, so only the counters count.
   const Losses losses = m_losses ? m_losses->Read(counters.receiveErrors) : Losses{counters.receiveErrors};
   m_nError = losses.Total();
-  GetDlgItem(res::IDC_ERROR)->setToolTip(QStringLiteral("接收失败 %1，内核丢弃 %2，未列出 %3")
-                                             .arg(losses.receiveFailures)
-                                             .arg(losses.kernelDrops)
-                                             .arg(losses.notListed));
+  QString breakdown = QStringLiteral("接收失败 %1，内核丢弃 %2，未列出 %3")
+                          .arg(losses.receiveFailures)
+                          .arg(losses.kernelDrops)
+                          .arg(losses.notListed);
+  if (losses.notInConversations > 0) breakdown += QStringLiteral("，未入会话 %1").arg(losses.notInConversations);
+  GetDlgItem(res::IDC_ERROR)->setToolTip(breakdown);
 }
 
 // One bounded step per tick, whatever the packet rate: the rows the spool took

@@ -26,6 +26,7 @@
 #include "net/capture_block.h"
 #include "net/capture_socket.h"
 #include "net/row_ring.h"
+#include "net/counted_ring.h"
 #include "net/socket_helper.h"
 #include "session/capture_session.h"
 #include "session/helper_capture.h"
@@ -134,7 +135,7 @@ struct Targets {
   PacketCounters counters;
   AtomicCaptureOptions boxes;
   RecordingTable table;
-  std::atomic<std::uint64_t> drops{0}, notPassed{0};
+  std::atomic<std::uint64_t> drops{0}, notPassed{0}, countedNotPassed{0};
   LoopTargets loop{counters, boxes, table, ""};
 
   Targets() {
@@ -145,7 +146,7 @@ struct Targets {
   std::string Start(const std::string& helper, const std::string& address, std::unique_ptr<HelperCapture>& capture,
                     std::uint32_t limit = 0) {
     const StartOutcome outcome =
-        HelperCapture::Start(helper, address, "", "", limit, loop, {drops, notPassed}, capture);
+        HelperCapture::Start(helper, address, "", "", limit, loop, {drops, notPassed, countedNotPassed}, capture);
     if (capture) capture->Run();
     return StartOutcomeText(outcome);
   }
@@ -470,6 +471,52 @@ TEST(RowRing, PassesRowsInOrderAndRefusesWhatNoWriterWrote) {
   const std::uint64_t refused = block.rowsNotPassed.load();
   writer.AddRow(full);
   EXPECT_EQ(block.rowsNotPassed.load(), refused + 1);
+}
+
+// Every counted packet's way from the helper: in order across the ring's
+// end, whole, counted when there is no room, refused when it is garbage.
+TEST(CountedRing, PassesEveryCountedPacketAndRefusesWhatNoWriterWrote) {
+  const auto shared = SharedCaptureBlock::Create();
+  ASSERT_NE(shared, nullptr);
+  CaptureBlock& block = shared->Block();
+  CountedRingWriter writer(block);
+  CountedRingReader reader(block);
+  struct Taken final : CountedPacketSink {
+    void Count(const IpHeaderView& view, const ListedRow& row) override {
+      inOrder = inOrder && row.captureTimeNs == static_cast<std::int64_t>(count) && row.hasPorts &&
+                row.sourcePort == 7 && row.destinationPort == static_cast<std::uint16_t>(count) &&
+                row.source == view.SourceAddress() && view.Field16(4) == static_cast<std::uint16_t>(count);
+      ++count;
+    }
+    std::uint64_t count = 0;
+    bool inOrder = true;
+  } taken;
+  IpHeaderView view{};
+  ListedRow row;
+  row.hasPorts = true;
+  row.sourcePort = 7;
+  for (std::uint64_t written = 0; written < 3 * kCountedRingRecords; ++written) {
+    view.bytes[4] = static_cast<std::uint8_t>(written >> 8), view.bytes[5] = static_cast<std::uint8_t>(written);
+    row.destinationPort = static_cast<std::uint16_t>(written);
+    row.captureTimeNs = static_cast<std::int64_t>(written);
+    writer.Count(view, row);
+    if (written % 100'000 == 0) {
+      ASSERT_TRUE(reader.Drain(&taken));
+    }
+  }
+  ASSERT_TRUE(reader.Drain(&taken));
+  EXPECT_EQ(taken.count, 3 * kCountedRingRecords);
+  EXPECT_TRUE(taken.inOrder);
+  // Nothing taken: one ring's worth fits, the next is counted.
+  for (std::size_t record = 0; record <= kCountedRingRecords; ++record) writer.Count(view, row);
+  EXPECT_EQ(block.countedNotPassed.load(), 1u);
+  ASSERT_TRUE(reader.Drain(nullptr));
+  // A time no clock gives, and a written count from nowhere.
+  row.captureTimeNs = -1;
+  writer.Count(view, row);
+  EXPECT_FALSE(reader.Drain(&taken));
+  block.countedWritten.store(block.countedRead.load() + kCountedRingRecords + 1);
+  EXPECT_FALSE(reader.Drain(&taken));
 }
 
 // What getcap prints for the file: nothing when it holds no capability.

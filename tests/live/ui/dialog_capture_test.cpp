@@ -227,6 +227,18 @@ TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
   EXPECT_FALSE(dialog.isVisible());
 }
 
+std::uint64_t PacketsInConversations(const CCaptureDlg& dialog) {
+  std::uint64_t packets = 0;
+  dialog.Conversations().ForEach([&](ConversationId, const Conversation& c) { packets += c.Packets(); });
+  return packets;
+}
+
+std::uint64_t CountedPackets(CCaptureDlg& dialog) {
+  std::uint64_t counted = 0;
+  for (int id : {res::IDC_ALL_TCP, res::IDC_ALL_UDP, res::IDC_ALL_ICMP, res::IDC_ALL_OTHER}) counted += Text(dialog, id).toULongLong();
+  return counted;
+}
+
 // Without the right to capture, through the helper beside the program (a
 // link to the built one where an installed layout would have it); the helper
 // killed mid-capture shows as the capture stopped, with one receive failure,
@@ -247,6 +259,9 @@ TEST(DialogCapture, ThroughTheSocketHelperAndItsDeath) {
   ASSERT_TRUE(StartListingLoopbackUdp(dialog));
   Send(peer, {"one"});
   ASSERT_TRUE(test::WaitFor([&] { return Payloads(dialog) == QStringList{"one"}; })) << Payloads(dialog).join(',').toStdString();
+  // The helper's counted packets reach the conversations, each once.
+  ASSERT_TRUE(test::WaitFor([&] { return CountedPackets(dialog) > 0; }));
+  EXPECT_EQ(PacketsInConversations(dialog), CountedPackets(dialog));
   std::ifstream children("/proc/self/task/" + std::to_string(getpid()) + "/children");
   pid_t helper = 0;
   ASSERT_TRUE(children >> helper);
@@ -389,11 +404,7 @@ TEST(DialogCapture, CountersKeepRefreshingThroughAFloodOfFullSizeDatagrams) {
   const long notListed = losses.mid(losses.lastIndexOf(QStringLiteral("未列出 ")) + 4).toLong();
   EXPECT_EQ(Rows(dialog) + notListed, Text(dialog, res::IDC_ALL_UDP).toLong()) << losses.toStdString();
   // Every counted packet is in exactly one conversation.
-  std::uint64_t inConversations = 0;
-  dialog.Conversations().ForEach([&](ConversationId, const Conversation& c) { inConversations += c.Packets(); });
-  std::uint64_t counted = 0;
-  for (int id : {res::IDC_ALL_TCP, res::IDC_ALL_UDP, res::IDC_ALL_ICMP, res::IDC_ALL_OTHER}) counted += Text(dialog, id).toULongLong();
-  EXPECT_EQ(inConversations, counted);
+  EXPECT_EQ(PacketsInConversations(dialog), CountedPackets(dialog));
   dialog.close();
 }
 
