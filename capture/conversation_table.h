@@ -1,7 +1,7 @@
 // Who talks to whom: every counted packet in exactly one conversation, in a
-// table of bounded size. The capture loop's thread writes it (one thread at
-// a time); any thread reads it, without locks and without stopping the
-// writer. When the table is full, the least recently active conversations
+// table of bounded size. The capture loop's thread writes it, or the relay
+// of a capture in the socket helper (one thread at a time); any thread reads
+// it, without locks and without stopping the writer. When the table is full, the least recently active conversations
 // are folded into one row that keeps their packets and bytes.
 #pragma once
 
