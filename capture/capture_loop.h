@@ -5,7 +5,7 @@
 #include <string>
 
 #include "capture/capture_options.h"
-#include "capture/conversation_table.h"
+#include "capture/counted_packet_sink.h"
 #include "capture/counters.h"
 #include "capture/last_packet_sink.h"
 #include "capture/listed_row.h"
@@ -23,7 +23,7 @@ struct CaptureContext {
   std::string srcFilter;
   std::string dstFilter;
   LastPacketSink* lastPacketFiles = nullptr;  // none: listed packets are not written
-  ConversationTable* conversations = nullptr;  // none: conversations are not kept
+  CountedPacketSink* conversations = nullptr;  // none: conversations are not kept
 };
 
 // Runs until bCapturing is found clear (or the source is exhausted); returns 0.

@@ -1,7 +1,7 @@
 // Who talks to whom: every counted packet in exactly one conversation, in a
-// table of bounded size. The capture loop's thread writes it (one thread at
-// a time); any thread reads it, without locks and without stopping the
-// writer. When the table is full, the least recently active conversations
+// table of bounded size. The capture loop's thread writes it, or the relay
+// of a capture in the socket helper (one thread at a time); any thread reads
+// it, without locks and without stopping the writer. When the table is full, the least recently active conversations
 // are folded into one row that keeps their packets and bytes.
 #pragma once
 
@@ -12,29 +12,27 @@
 #include <optional>
 
 #include "capture/conversation.h"
+#include "capture/counted_packet_sink.h"
 
 namespace orvanel {
-
-struct IpHeaderView;
-struct ListedRow;
 
 // The endpoints of a datagram's conversation as its own packet shows them
 // (a later fragment's without ports).
 ConversationKey ConversationKeyOf(std::uint8_t protocol, const ListedRow& row);
 
-class ConversationTable {
+class ConversationTable final : public CountedPacketSink {
  public:
   static constexpr std::uint32_t kDefaultLimit = 1'000'000;
 
   explicit ConversationTable(std::uint32_t limit = kDefaultLimit);
-  ~ConversationTable();
+  ~ConversationTable() override;
   ConversationTable(const ConversationTable&) = delete;
   ConversationTable& operator=(const ConversationTable&) = delete;
 
   // Writer: counts one packet, decoded as the loop decoded it. A later
   // fragment goes to its first fragment's conversation when that was seen
   // in the last 30 s, else to its address pair's conversation without ports.
-  void Count(const IpHeaderView& view, const ListedRow& row);
+  void Count(const IpHeaderView& view, const ListedRow& row) override;
 
   // Reader: empties the table at once as readers see it; the writer lets
   // its entries go before its next packet, or FinishClear does when none runs.

@@ -14,6 +14,13 @@ int GroupIndex(TrafficGroup group) { return static_cast<int>(group) - 1; }
 
 void PacketCounters::CountReceiveError() { receiveErrors_.Increment(); }
 
+void PacketCounters::Add(TrafficGroup group, ProtocolClass protocol, std::uint64_t packets, std::uint64_t bytes) {
+  if (!IsGroup(group)) return;
+  counts_[GroupIndex(group)][static_cast<int>(protocol)].Increment(packets);
+  std::atomic<std::uint64_t>& total = bytes_[GroupIndex(group)][static_cast<int>(protocol)];
+  total.store(total.load(std::memory_order_relaxed) + bytes, std::memory_order_relaxed);
+}
+
 void PacketCounters::ZeroGroup(TrafficGroup group) {
   for (Counter& counter : counts_[GroupIndex(group)]) counter.Zero();
 }

@@ -66,6 +66,10 @@ class PacketCounters {
     bytes.store(bytes.load(std::memory_order_relaxed) + totalLength, std::memory_order_relaxed);
   }
   void CountReceiveError();
+  // Adds what another writer counted, in another process: the counters of a
+  // capture that runs in the socket helper. Same one-writer rule.
+  void Add(TrafficGroup group, ProtocolClass protocol, std::uint64_t packets, std::uint64_t bytes);
+  void AddReceiveErrors(std::uint64_t count) { receiveErrors_.Increment(count); }
 
   void ZeroGroupCounters();  // Source, Destination and Other
   void ZeroTotals();         // All and the receive errors
@@ -89,7 +93,9 @@ class PacketCounters {
     std::atomic<std::uint64_t> total{0};
     std::atomic<std::uint64_t> zeroedAt{0};
 
-    void Increment() { total.store(total.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
+    void Increment(std::uint64_t by = 1) {
+      total.store(total.load(std::memory_order_relaxed) + by, std::memory_order_relaxed);
+    }
     void Zero() { zeroedAt.store(total.load(std::memory_order_relaxed), std::memory_order_release); }
     [[nodiscard]] std::int32_t Value() const {
       const std::uint64_t base = zeroedAt.load(std::memory_order_acquire);  // first: total is then >= base

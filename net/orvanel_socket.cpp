@@ -1,24 +1,49 @@
-// orvanel-socket ADDRESS: opens the capture socket on a local IPv4 address
-// and passes it back over descriptor 3, a Unix socket pair end, then exits.
-// It holds the right to capture as a file capability, so it takes nothing
-// from its caller but that one argument and that one descriptor.
+// orvanel-socket ADDRESS: captures on a local IPv4 address for a caller
+// without the right to capture. Over descriptor 3, a Unix socket pair end,
+// it takes the filters, the packet limit and the shared block
+// (net/capture_block.h), answers how opening the socket went, then runs the
+// capture loop into the block (its counts, listed rows and every counted
+// packet for the caller's conversations) until told to stop or the channel
+// closes.
+// The socket and its ring never leave this process. It holds the right as
+// a file capability, so it takes nothing from its caller but that argument
+// and that descriptor, and trusts nothing it is passed.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <functional>
+#include <optional>
 #include <string>
+#include <thread>
 
+#include "capture/capture_loop.h"
+#include "capture/limited_source.h"
+#include "net/capture_block.h"
+#include "net/capture_request.h"
+#include "net/capture_slots.h"
 #include "net/capture_socket.h"
+#include "net/counted_ring.h"
 #include "net/helper_channel.h"
+#include "net/helper_confinement.h"
+#include "net/packet_ring.h"
+#include "net/row_ring.h"
 #include "net/start_reply.h"
 
 namespace {
 
+using namespace orvanel;
+
+// The caller sends its request right after starting the helper.
+constexpr std::chrono::milliseconds kRequestLimit{5000};
+
 // Every descriptor but the channel is closed; 0-2 then read and write
 // /dev/null, so nothing written to them by mistake can reach a socket.
 bool KeepOnlyTheChannel() {
-  using orvanel::kHelperChannelFd;
   if (close_range(0, kHelperChannelFd - 1, 0) != 0 || close_range(kHelperChannelFd + 1, ~0U, 0) != 0) {
     return false;
   }
@@ -33,6 +58,29 @@ bool IsDottedIPv4(const char* text) {
   return inet_pton(AF_INET, text, &address) == 1;
 }
 
+int Refuse(const StartOutcome& outcome) {
+  [[maybe_unused]] const bool sent = SendStartReply(kHelperChannelFd, outcome);
+  return 1;
+}
+
+// The caller's commands, on a thread of their own while the loop runs:
+// Finish lets the loop take what the kernel holds and end; Stop, anything
+// else or the channel closing ends it at once.
+void FollowCommands(PacketRing& ring, std::atomic<bool>& capturing) {
+  for (;;) {
+    std::uint8_t command = 0;
+    const ssize_t received = recv(kHelperChannelFd, &command, 1, 0);
+    if (received < 0 && errno == EINTR) continue;
+    if (received == 1 && command == kFinishCommand) {
+      ring.Finish();
+      continue;
+    }
+    break;
+  }
+  capturing.store(false, std::memory_order_release);
+  ring.Wake();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,5 +89,34 @@ int main(int argc, char** argv) {
   // Anything but one dotted IPv4 address is no address chosen, reported after
   // the socket and list steps just as a start in the caller's process would.
   const std::string chosen = argc == 2 && IsDottedIPv4(argv[1]) ? argv[1] : "";
-  return orvanel::SendStartReply(orvanel::kHelperChannelFd, orvanel::OpenCaptureSocket(chosen)) ? 0 : 1;
+  std::optional<ReceivedRequest> received = ReceiveCaptureRequest(kHelperChannelFd, kRequestLimit);
+  const auto shared = received ? SharedCaptureBlock::MapPassed(std::move(received->block)) : nullptr;
+  if (!shared) return Refuse({StartResult::SocketCreationFailed, EINVAL});
+  const UniqueFd slot = TakeCaptureSlot(getuid());
+  if (!slot.valid()) return Refuse({StartResult::TooManyCaptures, 0});
+  CaptureSocket opened = OpenCaptureSocket(chosen);
+  if (opened.result != StartResult::Started) return Refuse(opened.Outcome());
+  const std::unique_ptr<PacketRing> ring = PacketRing::Map(std::move(opened.socket));
+  if (!ring) return Refuse({StartResult::ReceiveModeFailed, errno});
+
+  CaptureBlock& block = shared->Block();
+  shared->CloseFd();
+  ring->CountDropsIn(block.kernelDrops);
+  std::atomic<bool> capturing{true};
+  std::thread commands(FollowCommands, std::ref(*ring), std::ref(capturing));
+  if (!ConfineSocketHelper(ring->WakeDescriptor()) || !SendStartReply(kHelperChannelFd, {StartResult::Started})) {
+    _exit(1);  // the commands thread is still waiting
+  }
+
+  const CaptureRequest& request = received->request;
+  BlockCaptureOptions options(block);
+  RowRingWriter rows(block);
+  CountedRingWriter counted(block);
+  LimitedSource source(*ring, block.counters, request.packetLimit);
+  CaptureThreadProc(
+      {capturing, source, block.counters, options, rows, request.srcFilter, request.dstFilter, nullptr, &counted});
+  ring->CountDrops();
+  block.loopLeft.store(1, std::memory_order_release);
+  commands.join();
+  return 0;
 }

@@ -36,6 +36,8 @@ class PacketRing final : public PacketSource {
   // From any thread: the waiting Receive and every later one that finds no
   // packet at hand return Woken.
   void Wake();
+  // The one descriptor Wake writes to, for a seccomp filter that allows no other write.
+  int WakeDescriptor() const { return wake_.get(); }
 
   // From any thread: Receive goes on with what the kernel has captured, the
   // block it is filling included (handed over within a block timeout), and

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/securebits.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
@@ -19,7 +20,7 @@
 namespace orvanel {
 namespace {
 
-// The helper's whole work takes milliseconds; this only bounds a hung one.
+// Opening the socket takes milliseconds; this only bounds a hung helper.
 constexpr std::chrono::milliseconds kReplyLimit{5000};
 
 // What posix_spawn is told besides the program and its argument.
@@ -48,12 +49,12 @@ struct SpawnSetup {
   bool ok = false;
 };
 
-void Reap(pid_t helper) {
+}  // namespace
+
+void ReapSocketHelper(pid_t helper) {
   while (waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
   }
 }
-
-}  // namespace
 
 bool HoldsCaptureRight() {
   __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
@@ -63,9 +64,13 @@ bool HoldsCaptureRight() {
 }
 
 bool DropAllCapabilities() {
+  // Root would get every capability back from the next execve.
+  constexpr unsigned long kNoRoot = SECBIT_NOROOT | SECBIT_NOROOT_LOCKED;
+  if (geteuid() == 0 && prctl(PR_SET_SECUREBITS, kNoRoot, 0, 0, 0) != 0) return false;
   __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
   __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
-  return prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) == 0 && syscall(SYS_capset, &header, none) == 0;
+  return prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) == 0 && syscall(SYS_capset, &header, none) == 0 &&
+         prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0;
 }
 
 std::string FindSocketHelper() {
@@ -101,24 +106,23 @@ pid_t SpawnSocketHelper(const std::string& helperPath, const std::string& chosen
   return helper;
 }
 
-CaptureSocket OpenCaptureSocketThroughHelper(const std::string& helperPath, const std::string& chosenAddress) {
-  auto failed = [](int error) { return CaptureSocket{StartResult::SocketCreationFailed, UniqueFd(), error}; };
+HelperProcess StartSocketHelper(const std::string& helperPath, const std::string& chosenAddress,
+                                const CaptureRequest& request, int blockFd) {
+  auto failed = [](int error) { return HelperProcess{{StartResult::SocketCreationFailed, error}, UniqueFd()}; };
   if (!helperPath.starts_with("/")) return failed(ENOENT);  // never looked up in PATH or the working directory
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return failed(errno);
   UniqueFd ours(ends[0]), theirs(ends[1]);
   const pid_t helper = SpawnSocketHelper(helperPath, chosenAddress, theirs.get());
   if (helper < 0) return failed(errno);
-  theirs.reset();  // a helper that dies without a reply then reads as end of file
-  CaptureSocket reply = ReceiveStartReply(ours.get(), kReplyLimit);
-  if (reply.result == StartResult::SocketCreationFailed) kill(helper, SIGKILL);  // a hung one too
-  Reap(helper);
-  return reply;
-}
-
-CaptureSocket AcquireCaptureSocket(const std::string& chosenAddress) {
-  if (HoldsCaptureRight()) return OpenCaptureSocket(chosenAddress);
-  return OpenCaptureSocketThroughHelper(FindSocketHelper(), chosenAddress);
+  theirs.reset();  // a helper that dies then reads as end of file
+  // A helper gone before it read the request fails the send; its reply says more.
+  [[maybe_unused]] const bool sent = SendCaptureRequest(ours.get(), request, blockFd);
+  const StartOutcome reply = ReceiveStartReply(ours.get(), kReplyLimit);
+  if (reply.result == StartResult::Started) return {reply, std::move(ours), helper};
+  kill(helper, SIGKILL);  // a hung one too
+  ReapSocketHelper(helper);
+  return {reply, UniqueFd()};
 }
 
 }  // namespace orvanel

@@ -1,19 +1,18 @@
-// The socket helper's one reply: how opening the capture socket ended and,
-// when it worked, the socket itself passed over a Unix socket pair.
+// The socket helper's start reply: how opening the capture socket ended.
+// The socket itself stays in the helper; no descriptor comes back.
 #pragma once
 
 #include <chrono>
 
-#include "net/capture_socket.h"
+#include "net/start_result.h"
 
 namespace orvanel {
 
-// Sends opened.result and its errno and, when it is Started, the socket (SCM_RIGHTS).
-[[nodiscard]] bool SendStartReply(int channel, const CaptureSocket& opened);
+[[nodiscard]] bool SendStartReply(int channel, const StartOutcome& outcome);
 
 // Waits up to limit for the reply. No reply, a closed channel, a malformed
-// reply or a passed descriptor that is not a packet socket all read as
-// SocketCreationFailed without an errno: the socket could not be had.
-CaptureSocket ReceiveStartReply(int channel, std::chrono::milliseconds limit);
+// reply or one that passes a descriptor all read as SocketCreationFailed
+// without an errno: the capture could not be had.
+StartOutcome ReceiveStartReply(int channel, std::chrono::milliseconds limit);
 
 }  // namespace orvanel

@@ -15,6 +15,8 @@ std::string_view StartResultMeaning(StartResult result) {
     case StartResult::NoAddressChosen: return "choose one of this machine's IPv4 addresses";
     case StartResult::BindFailed: return "cannot bind to the network interface of the address";
     case StartResult::ReceiveModeFailed: return "cannot set up receiving all packets on the interface";
+    case StartResult::TooManyCaptures:
+      return "4 captures of this user already run through the socket helper, the most at once; stop one first";
   }
   return "unknown start result";
 }

@@ -6,6 +6,10 @@
 
 namespace orvanel {
 
+// How many captures one user may run through the socket helper at once:
+// each pins a 64 MiB ring of kernel memory.
+inline constexpr int kCapturesPerUser = 4;
+
 // Every failure names the step that failed, in the order the steps run. The
 // dialog turns each into its message.
 enum class StartResult {
@@ -16,6 +20,7 @@ enum class StartResult {
   NoAddressChosen,       // nothing chosen, or the chosen address is not local
   BindFailed,
   ReceiveModeFailed,     // promiscuous mode, the IPv4 filter or the receive ring, its mapping included
+  TooManyCaptures,       // the user already runs kCapturesPerUser captures through the socket helper
 };
 
 // The step a start ended at and, when a system call failed there, its errno.

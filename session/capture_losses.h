@@ -1,8 +1,9 @@
 // What a capture lost, as the dialog's ERROR and orvanel-cli's last line
 // count it: failed receives, packets the kernel dropped because the ring was
 // full, rows the table could not take, the times the interface went away,
-// and packets the last-packet files could not take; all from the last Clear
-// on, across captures.
+// packets the last-packet files could not take, and counted packets that did
+// not reach the conversation table from the socket helper; all from the last
+// Clear on, across captures.
 #pragma once
 
 #include <cstdint>
@@ -20,13 +21,15 @@ struct Losses {
   std::uint64_t notListed = 0;
   std::uint64_t interfaceInterruptions = 0;
   std::uint64_t notSaved = 0;
+  std::uint64_t notInConversations = 0;
 
   // The sum, wrapping past the largest 32-bit value like the counters.
   [[nodiscard]] std::int32_t Total() const {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(receiveFailures) +
                                      static_cast<std::uint32_t>(kernelDrops) + static_cast<std::uint32_t>(notListed) +
                                      static_cast<std::uint32_t>(interfaceInterruptions) +
-                                     static_cast<std::uint32_t>(notSaved));
+                                     static_cast<std::uint32_t>(notSaved) +
+                                     static_cast<std::uint32_t>(notInConversations));
   }
 };
 
@@ -61,6 +64,9 @@ class CaptureLosses {
     std::uint64_t atClear_ = 0;  // of the running capture
   };
 
+  // Rows the table could not take, and those that did not reach it from the helper.
+  std::uint64_t NotListed() const;
+
   const CaptureSession& session_;
   std::function<std::uint64_t()> rowsNotListed_;
   const SaveFailures& saveFailures_;
@@ -68,6 +74,7 @@ class CaptureLosses {
   Carried interruptions_{[this] { return session_.InterfaceInterruptions(); }};
   std::uint64_t notListedAtClear_ = 0;
   std::uint64_t notSavedAtClear_ = 0;
+  std::uint64_t notInConversationsAtClear_ = 0;
 };
 
 }  // namespace orvanel

@@ -2,39 +2,14 @@
 
 #include <cerrno>
 
+#include "capture/limited_source.h"
+#include "net/capture_socket.h"
+#include "net/packet_ring.h"
 #include "net/socket_helper.h"
+#include "session/helper_capture.h"
 #include "session/reopening_ring.h"
 
 namespace orvanel {
-namespace {
-
-std::uint32_t AllGroupTotal(const PacketCounters& counters) {
-  std::uint32_t total = 0;  // wraps like the counters themselves
-  for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
-    total += static_cast<std::uint32_t>(counters.Count(TrafficGroup::All, static_cast<ProtocolClass>(protocol)));
-  }
-  return total;
-}
-
-// The ring as the loop sees it: exhausted once the limit was counted.
-class LimitedSource final : public PacketSource {
- public:
-  LimitedSource(PacketSource& source, const PacketCounters& counters, std::uint32_t limit)
-      : source_(source), counters_(counters), limit_(limit), startTotal_(AllGroupTotal(counters)) {}
-
-  ReceiveResult Receive(ReceiveBuffer& buffer) override {
-    if (limit_ != 0 && AllGroupTotal(counters_) - startTotal_ >= limit_) return {ReceiveStatus::Exhausted, 0};
-    return source_.Receive(buffer);
-  }
-
- private:
-  PacketSource& source_;
-  const PacketCounters& counters_;
-  const std::uint32_t limit_;
-  const std::uint32_t startTotal_;
-};
-
-}  // namespace
 
 // What one capture owns: its ring and its run of the loop. Each capture has
 // its own, so a thread never reads another capture's socket.
@@ -73,9 +48,10 @@ CaptureSession::~CaptureSession() {
 
 StartOutcome CaptureSession::StartCapture(const std::string& chosenAddress, const std::string& srcFilter,
                                           const std::string& dstFilter) {
-  if (running_) return {StartResult::Started};
+  if (running_ || helper_) return {StartResult::Started};
   JoinFinished();  // one capture thread at a time, even right after a Stop
-  CaptureSocket opened = AcquireCaptureSocket(chosenAddress);
+  if (!HoldsCaptureRight()) return StartInHelper(chosenAddress, srcFilter, dstFilter);
+  CaptureSocket opened = OpenCaptureSocket(chosenAddress);
   if (opened.result != StartResult::Started) return opened.Outcome();
   if (dropCapabilities_ && !DropAllCapabilities()) return {StartResult::SocketCreationFailed, errno};
   std::unique_ptr<PacketRing> mapped = PacketRing::Map(std::move(opened.socket));
@@ -83,7 +59,7 @@ StartOutcome CaptureSession::StartCapture(const std::string& chosenAddress, cons
   tallies_.Zero();
   // Without its right the process cannot open a socket again.
   ReopeningRing::SocketOpener reopen;
-  if (!dropCapabilities_) reopen = AcquireCaptureSocket;
+  if (!dropCapabilities_) reopen = OpenCaptureSocket;
   auto ring = std::make_unique<ReopeningRing>(std::move(mapped), chosenAddress, reopen, tallies_);
 
   running_ = std::make_unique<Running>(std::move(ring), bCapturing_, targets_, srcFilter, dstFilter, packetLimit_);
@@ -93,7 +69,25 @@ StartOutcome CaptureSession::StartCapture(const std::string& chosenAddress, cons
   return {StartResult::Started};
 }
 
+StartOutcome CaptureSession::StartInHelper(const std::string& chosenAddress, const std::string& srcFilter,
+                                           const std::string& dstFilter) {
+  tallies_.Zero();
+  const StartOutcome started = HelperCapture::Start(helperPath_.empty() ? FindSocketHelper() : helperPath_,
+                                                    chosenAddress, srcFilter, dstFilter, packetLimit_, targets_,
+                                                    {tallies_.kernelDrops, rowsNotPassed_, countedNotPassed_}, helper_);
+  if (started.result != StartResult::Started) return started;
+  targets_.counters.ZeroGroupCounters();
+  bCapturing_.store(true, std::memory_order_release);
+  helper_->Run();
+  return started;
+}
+
 void CaptureSession::StopCapture() {
+  if (helper_) {
+    bCapturing_.store(false, std::memory_order_release);
+    helper_->Stop();
+    helper_.reset();
+  }
   if (!running_) return;
   bCapturing_.store(false, std::memory_order_release);
   running_->ring->Wake();
@@ -105,11 +99,15 @@ void CaptureSession::StopCapture() {
 
 void CaptureSession::FinishCapture() {
   if (running_) running_->ring->Finish();
+  if (helper_) helper_->Finish();
 }
 
 bool CaptureSession::LoopEnded() const {
+  if (helper_) return helper_->LoopLeft();
   return running_ && running_->loopLeft.load(std::memory_order_acquire);
 }
+
+pid_t CaptureSession::HelperPid() const { return helper_ ? helper_->HelperPid() : -1; }
 
 void CaptureSession::JoinFinished() {
   if (!finished_) return;

@@ -1,11 +1,14 @@
 // Starting and stopping one live capture: the socket steps, the filters in
-// force, the group counters and the one capture thread.
+// force, the group counters and the one capture thread. With the right to
+// capture, the loop runs on a thread of this process; without it, in the
+// socket helper (session/helper_capture.h), into the same targets.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 
 #include "capture/capture_options.h"
 #include "capture/counters.h"
@@ -15,6 +18,8 @@
 #include "session/reopening_ring.h"
 
 namespace orvanel {
+
+class HelperCapture;
 
 class CaptureSession {
  public:
@@ -79,13 +84,32 @@ class CaptureSession {
   // up its capabilities, so no new socket could be opened.
   bool InterfaceLost() const { return tallies_.interfaceLost.load(std::memory_order_acquire); }
 
+  // Listed rows of captures in the helper that found no room on their way
+  // here, since the session was made; any thread may ask.
+  std::uint64_t RowsNotPassed() const { return rowsNotPassed_.load(std::memory_order_relaxed); }
+  // The same for counted packets on their way to the conversation table.
+  std::uint64_t CountedNotPassed() const { return countedNotPassed_.load(std::memory_order_relaxed); }
+
+  // The socket helper to capture through without the right; by default the
+  // one beside this binary. Takes effect at the next Start.
+  void UseSocketHelper(std::string path) { helperPath_ = std::move(path); }
+
+  // The helper of the running capture, -1 when none runs there.
+  pid_t HelperPid() const;
+
  private:
   struct Running;
+  StartOutcome StartInHelper(const std::string& chosenAddress, const std::string& srcFilter,
+                             const std::string& dstFilter);
   LoopTargets targets_;
   std::atomic<bool> bCapturing_{false};
   std::unique_ptr<Running> running_;
   std::unique_ptr<Running> finished_;  // stopped, maybe still closing its socket
   RingTallies tallies_;
+  std::unique_ptr<HelperCapture> helper_;
+  std::string helperPath_;
+  std::atomic<std::uint64_t> rowsNotPassed_{0};
+  std::atomic<std::uint64_t> countedNotPassed_{0};
   std::uint32_t packetLimit_ = 0;
   bool dropCapabilities_ = false;
 

@@ -8,6 +8,7 @@
 
 #include "capture/capture_loop.h"
 #include "capture/capture_options.h"
+#include "capture/conversation_table.h"
 #include "capture/counters.h"
 #include "capture/listed_row.h"
 #include "capture/packet_source.h"

@@ -192,11 +192,16 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
 void PrintLosses(const Losses& lost) {
   std::fprintf(stderr,
                "orvanel-cli: %d receive failures, %llu dropped by the kernel, %llu not listed, %llu interface "
-               "interruptions, %llu not saved\n",
+               "interruptions, %llu not saved",
                lost.receiveFailures, static_cast<unsigned long long>(lost.kernelDrops),
                static_cast<unsigned long long>(lost.notListed),
                static_cast<unsigned long long>(lost.interfaceInterruptions),
                static_cast<unsigned long long>(lost.notSaved));
+  // Only a flood through the socket helper has these, so only they are named.
+  if (lost.notInConversations > 0) {
+    std::fprintf(stderr, ", %llu not in the conversations", static_cast<unsigned long long>(lost.notInConversations));
+  }
+  std::fputc('\n', stderr);
 }
 
 int PrintLocalAddresses() {

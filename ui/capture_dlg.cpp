@@ -70,6 +70,7 @@ QString StartFailureText(StartResult result) {
     case StartResult::NoAddressChosen: return QStringLiteral("请选择网络设备地址\t\n");
     case StartResult::BindFailed: return QStringLiteral("绑定网络设备错误\t\n\n程序将终止运行\t");
     case StartResult::ReceiveModeFailed: return QStringLiteral("设置接收模式错误\t\n\n程序将终止运行\t");
+    case StartResult::TooManyCaptures: return QStringLiteral("本用户已有 4 个抓包在运行，请先停止其中一个\t\n");
     case StartResult::Started: break;
   }
   return {};
@@ -346,7 +347,8 @@ void CCaptureDlg::StartCapture() {
   // The messages stay fixed whatever errno says; orvanel-cli gives the cause.
   const StartResult result =
       m_session->StartCapture(chosen.toStdString(), m_strSrcIP.toStdString(), m_strDstIP.toStdString()).result;
-  if (result == StartResult::NoAddressChosen) {
+  // Mended by choosing, or by stopping another capture: not fatal.
+  if (result == StartResult::NoAddressChosen || result == StartResult::TooManyCaptures) {
     ShowMessage(this, StartFailureText(result));
     return;
   }
@@ -391,8 +393,10 @@ void CCaptureDlg::CopyCounters(const CounterSnapshot& counters) {
   m_counts = counters.counts;
   // Losses show in ERROR: failed receives, the kernel's drops when the ring
   // was full, rows the spool had no room for, packets the last-packet files
-  // could not take, and the times the interface went away (a gap of unknown
-  // size, on a line of its own).
+  // could not take, the times the interface went away (a gap of unknown size,
+  // on a line of its own), and packets that did not reach the conversations
+  // from the socket helper (named only when there are some, as only a flood
+  // through the helper has them).
   // Before the dialog's initialisation nothing was captured, so only the counters count.
   const Losses losses = m_losses ? m_losses->Read(counters.receiveErrors) : Losses{counters.receiveErrors};
   m_nError = losses.Total();
@@ -401,6 +405,7 @@ void CCaptureDlg::CopyCounters(const CounterSnapshot& counters) {
                           .arg(losses.kernelDrops)
                           .arg(losses.notListed)
                           .arg(losses.notSaved);
+  if (losses.notInConversations > 0) breakdown += QStringLiteral("，未入会话 %1").arg(losses.notInConversations);
   if (losses.interfaceInterruptions > 0) {
     breakdown += QStringLiteral("\n接口中断 %1 次").arg(losses.interfaceInterruptions);
   }
@@ -416,6 +421,12 @@ void CCaptureDlg::CopyCounters(const CounterSnapshot& counters) {
 // since the last tick are shown in one insert, then the counters, read once
 // for the edits and the rate graph alike.
 void CCaptureDlg::RefreshCounters() {
+  // Only a capture through the socket helper ends by itself (the helper
+  // crashed or was killed): it shows as stopped, its receive failure in ERROR.
+  if (IsCapturing() && m_session->LoopEnded()) {
+    StopCapture();
+    return;
+  }
   TakeRows();
   const CounterSnapshot counters = m_counters.Snapshot();
   CopyCounters(counters);

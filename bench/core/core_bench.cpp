@@ -19,6 +19,7 @@
 
 #include "bench/core/recorded_traffic.h"
 #include "capture/capture_loop.h"
+#include "capture/conversation_table.h"
 #include "capture/unique_fd.h"
 #include "storage/row_spool.h"
 

@@ -41,7 +41,7 @@ struct TaskCpu {
 
 double TicksToMs(double ticks) { return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK)); }
 
-// utime and stime of /proc/self/task/TID/stat.
+// utime and stime of /proc/self/task/TID/stat, or of /proc/PID/stat.
 TaskCpu TaskCpuMs(const std::filesystem::path& task) {
   std::ifstream stat(task / "stat");
   const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
@@ -81,6 +81,13 @@ CpuSplit CpuTimes() {
     } else {
       split.otherThreadsMs += cpu.userMs + cpu.systemMs;
       split.otherThreadsSystemMs += cpu.systemMs;
+    }
+  }
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+    std::ifstream children(task.path() / "children");
+    for (pid_t child; children >> child;) {
+      const TaskCpu cpu = TaskCpuMs("/proc/" + std::to_string(child));
+      split.runningChildrenMs += cpu.userMs + cpu.systemMs;
     }
   }
   rusage children{};

@@ -19,6 +19,7 @@ struct CpuSplit {
   double otherThreadsMs = 0;  // the capture thread and any others
   double otherThreadsSystemMs = 0;  // of which in the kernel
   double childrenMs = 0;      // waited-for child processes (the flood generator)
+  double runningChildrenMs = 0;  // child processes still running (the socket helper of a capture)
   double machineSoftirqMs = 0;  // softirq work on all CPUs, whoever it landed on
 };
 // User and system time so far; other threads only while they run.

@@ -114,11 +114,11 @@ TEST(StartResultMeaning, EveryResultHasItsOwnText) {
   std::set<std::string_view> meanings;
   for (StartResult result : {StartResult::Started, StartResult::SocketCreationFailed, StartResult::AddressListFailed,
                              StartResult::AddressListEmpty, StartResult::NoAddressChosen, StartResult::BindFailed,
-                             StartResult::ReceiveModeFailed}) {
+                             StartResult::ReceiveModeFailed, StartResult::TooManyCaptures}) {
     EXPECT_FALSE(StartResultMeaning(result).empty());
     meanings.insert(StartResultMeaning(result));
   }
-  EXPECT_EQ(meanings.size(), 7u);
+  EXPECT_EQ(meanings.size(), 8u);
 }
 
 }  // namespace

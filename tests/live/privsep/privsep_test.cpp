@@ -1,12 +1,13 @@
-// The capture socket through the orvanel-socket helper: root opens it
-// itself; an unprivileged caller gets it from the helper, which holds
-// cap_net_raw alone, with its filter locked; a helper that is
-// missing, powerless or broken means no socket; the helper takes nothing but
-// its argument and its channel; installed, it is for root and the group orvanel
-// only. Runs as root in a network namespace of its own.
+// Capturing through the orvanel-socket helper: root captures in its own
+// process; an unprivileged caller has the helper, which holds cap_net_raw
+// alone, capture for it and gets only counts and rows, never a socket; at
+// most four such captures per user; a helper that is missing, powerless,
+// broken or killed means no capture, or one that ends with a receive
+// failure; the helper takes nothing but its argument, its channel and its
+// block, and confines itself; installed, it is for root and the group
+// orvanel only. Runs as root in a network namespace of its own.
 #include <fcntl.h>
 #include <grp.h>
-#include <linux/filter.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,12 +20,18 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
-#include "net/packet_ring.h"
+#include "net/capture_block.h"
+#include "net/capture_socket.h"
+#include "net/row_ring.h"
+#include "net/counted_ring.h"
 #include "net/socket_helper.h"
-#include "net/start_reply.h"
+#include "session/capture_session.h"
+#include "session/helper_capture.h"
 #include "tests/support/cli_process.h"
+#include "tests/support/recording_table.h"
 #include "tests/support/test_network.h"
 #include "tests/support/test_process.h"
 #include "tests/support/test_traffic.h"
@@ -111,24 +118,56 @@ std::string AsNobody(const std::function<std::string()>& work) {
   return report;
 }
 
-std::string Outcome(const CaptureSocket& opened) {
-  std::string text = StartOutcomeText(opened.Outcome());
-  if (opened.socket.valid()) text += IsPacketSocket(opened.socket.get()) ? " +packet socket" : " +other descriptor";
-  return text;
+// The packet sockets this process holds.
+int PacketSocketsHeld() {
+  int held = 0;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd", error)) {
+    if (IsPacketSocket(std::stoi(entry.path().filename()))) ++held;
+  }
+  return held;
 }
 
 bool NoChildLeft() { return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
 
-TEST_F(HelperCopies, RootOpensTheSocketItself) {
-  ASSERT_TRUE(HoldsCaptureRight());
-  const int descriptors = CountDescriptors();
-  {
-    const CaptureSocket opened = AcquireCaptureSocket("127.0.0.1");
-    EXPECT_EQ(Outcome(opened), Outcome(OpenCaptureSocket("127.0.0.1")));
-    EXPECT_EQ(Outcome(opened), "capture started +packet socket");
-    EXPECT_EQ(AcquireCaptureSocket(kNotLocal).result, StartResult::NoAddressChosen);
+// Where a capture puts what it finds, for a test.
+struct Targets {
+  PacketCounters counters;
+  AtomicCaptureOptions boxes;
+  RecordingTable table;
+  std::atomic<std::uint64_t> drops{0}, notPassed{0}, countedNotPassed{0};
+  LoopTargets loop{counters, boxes, table, ""};
+
+  Targets() {
+    boxes.Set(CaptureOption::SourceEnable, kChecked);
+    boxes.Set(CaptureOption::SourceUDP, kChecked);
   }
-  EXPECT_EQ(CountDescriptors(), descriptors);
+  // The outcome's text; a started capture is kept in capture.
+  std::string Start(const std::string& helper, const std::string& address, std::unique_ptr<HelperCapture>& capture,
+                    std::uint32_t limit = 0) {
+    const StartOutcome outcome =
+        HelperCapture::Start(helper, address, "", "", limit, loop, {drops, notPassed, countedNotPassed}, capture);
+    if (capture) capture->Run();
+    return StartOutcomeText(outcome);
+  }
+  std::string Start(const std::string& helper, const std::string& address) {
+    std::unique_ptr<HelperCapture> capture;
+    return Start(helper, address, capture);
+  }
+};
+
+const std::string kStarted = "capture started";
+const std::string kNoSocket(StartResultMeaning(StartResult::SocketCreationFailed));
+
+TEST_F(HelperCopies, RootCapturesInItsOwnProcess) {
+  ASSERT_TRUE(HoldsCaptureRight());
+  Targets targets;
+  CaptureSession session(targets.counters, targets.boxes, targets.table, "");
+  session.UseSocketHelper("/nonexistent");
+  EXPECT_EQ(session.StartCapture("127.0.0.1", "", "").result, StartResult::Started);
+  EXPECT_EQ(session.HelperPid(), -1);
+  session.StopCapture();
+  EXPECT_EQ(session.StartCapture(kNotLocal, "", "").result, StartResult::NoAddressChosen);
   EXPECT_TRUE(NoChildLeft());
 }
 
@@ -138,24 +177,21 @@ TEST_F(HelperCopies, TheHelperAnswersAsTheInProcessStartWould) {
                                    "127.1", "0x7f.0.0.1", "127.000.000.001", "localhost", std::string(5000, '7')};
   for (const std::string& address : addresses) {
     SCOPED_TRACE(address);
-    CaptureSocket opened = OpenCaptureSocketThroughHelper(plain.string(), address);
-    EXPECT_EQ(Outcome(opened), Outcome(OpenCaptureSocket(address)));
-    if (opened.socket.valid()) {
-      EXPECT_NE(PacketRing::Map(std::move(opened.socket)), nullptr);
-    }
+    Targets targets;
+    EXPECT_EQ(targets.Start(plain.string(), address), StartOutcomeText(OpenCaptureSocket(address).Outcome()));
   }
   EXPECT_EQ(CountDescriptors(), descriptors);
   EXPECT_TRUE(NoChildLeft());
 }
 
-TEST_F(HelperCopies, AHelperThatCannotDoItsWorkMeansNoSocket) {
-  const std::string noSocket(StartResultMeaning(StartResult::SocketCreationFailed));
-  // Replies are read: a well-formed refusal comes through as it is, errno included.
-  EXPECT_EQ(Outcome(OpenCaptureSocketThroughHelper(
-                Script("refuses", R"(printf 'SVRO\004\000\000\000\000\000\000\000' >&3)"), "127.0.0.1")),
+TEST_F(HelperCopies, AHelperThatCannotDoItsWorkMeansNoCapture) {
+  Targets targets;
+  // Replies are read: a well-formed refusal comes through as it is, errno
+  // included. (The request is read first: a socket closed with a message
+  // unread resets the channel.)
+  EXPECT_EQ(targets.Start(Script("refuses", R"(head -c1 <&3 >/dev/null; printf 'SVRO\004\000\000\000\000\000\000\000' >&3)"), "127.0.0.1"),
             StartResultMeaning(StartResult::NoAddressChosen));
-  EXPECT_EQ(Outcome(OpenCaptureSocketThroughHelper(
-                Script("unbound", R"(printf 'SVRO\005\000\000\000\023\000\000\000' >&3)"), "127.0.0.1")),
+  EXPECT_EQ(targets.Start(Script("unbound", R"(head -c1 <&3 >/dev/null; printf 'SVRO\005\000\000\000\023\000\000\000' >&3)"), "127.0.0.1"),
             std::string(StartResultMeaning(StartResult::BindFailed)) + ": No such device");
   const std::map<std::string, std::string> broken = {
       {"missing", (directory_ / "missing").string()},
@@ -171,7 +207,6 @@ TEST_F(HelperCopies, AHelperThatCannotDoItsWorkMeansNoSocket) {
       {"wrong mark", Script("mark", R"(printf 'XVRO\004\000\000\000\000\000\000\000' >&3)")},
       {"unknown result", Script("unknown", R"(printf 'SVRO\011\000\000\000\000\000\000\000' >&3)")},
       {"unknown errno", Script("errno", R"(printf 'SVRO\004\000\000\000\377\377\377\377' >&3)")},
-      {"started without a socket", Script("nosocket", R"(printf 'SVRO\000\000\000\000\000\000\000\000' >&3)")},
   };
   // Why the helper could not be had is said when it is known.
   const std::map<std::string, std::string> causes = {{"missing", ": No such file or directory"},
@@ -182,143 +217,184 @@ TEST_F(HelperCopies, AHelperThatCannotDoItsWorkMeansNoSocket) {
   const int descriptors = CountDescriptors();
   for (const auto& [what, helper] : broken) {
     const auto cause = causes.find(what);
-    EXPECT_EQ(Outcome(OpenCaptureSocketThroughHelper(helper, "127.0.0.1")),
-              noSocket + (cause != causes.end() ? cause->second : ""))
-        << what;
+    EXPECT_EQ(targets.Start(helper, "127.0.0.1"), kNoSocket + (cause != causes.end() ? cause->second : "")) << what;
   }
+  // Started, then gone before its loop ended: one receive failure, and the capture is over.
+  std::unique_ptr<HelperCapture> capture;
+  EXPECT_EQ(targets.Start(Script("vanishes", R"(head -c1 <&3 >/dev/null; printf 'SVRO\000\000\000\000\000\000\000\000' >&3)"), "127.0.0.1",
+                          capture),
+            kStarted);
+  EXPECT_TRUE(WaitUntil([&] { return capture->LoopLeft(); }));
+  EXPECT_EQ(targets.counters.ReceiveErrors(), 1);
+  capture.reset();
   EXPECT_EQ(CountDescriptors(), descriptors);
   EXPECT_TRUE(NoChildLeft());
 }
 
+// As a member of the group would: the helper captures, and nothing that can
+// capture or send comes back; a fifth capture at once is refused.
 TEST_F(HelperCopies, AnUnprivilegedCallerCapturesThroughTheHelper) {
   const std::string report = AsNobody([&] {
     std::ostringstream out;
     out << "right " << HoldsCaptureRight() << "\n";
-    out << "itself: " << Outcome(OpenCaptureSocket("127.0.0.1")) << "\n";
-    out << "helper without capability: " << Outcome(OpenCaptureSocketThroughHelper(plain, "127.0.0.1")) << "\n";
-    out << "not local: " << Outcome(OpenCaptureSocketThroughHelper(capable, kNotLocal)) << "\n";
-    out << "garbage: " << Outcome(OpenCaptureSocketThroughHelper(capable, "127.0.0.1\n-v")) << "\n";
-    CaptureSocket opened = OpenCaptureSocketThroughHelper(capable, "127.0.0.1");
-    out << "helper: " << Outcome(opened) << "\n";
-    // The filter is locked: it can be neither detached nor replaced by one
-    // that takes everything.
-    const int none = 0;
-    sock_filter everything[] = {BPF_STMT(BPF_RET | BPF_K, 0xFFFF)};
-    const sock_fprog wider{1, everything};
-    out << "detach: " << setsockopt(opened.socket.get(), SOL_SOCKET, SO_DETACH_FILTER, &none, sizeof none) << " "
-        << std::strerror(errno) << "\n";
-    out << "replace: " << setsockopt(opened.socket.get(), SOL_SOCKET, SO_ATTACH_FILTER, &wider, sizeof wider) << " "
-        << std::strerror(errno) << "\n";
-    const auto ring = PacketRing::Map(std::move(opened.socket));
-    if (!ring) return out.str() + "no ring\n";
+    out << "itself: " << StartOutcomeText(OpenCaptureSocket("127.0.0.1").Outcome()) << "\n";
+    Targets targets;
+    out << "helper without capability: " << targets.Start(plain, "127.0.0.1") << "\n";
+    out << "not local: " << targets.Start(capable, kNotLocal) << "\n";
+    out << "garbage: " << targets.Start(capable, "127.0.0.1\n-v") << "\n";
+    std::unique_ptr<HelperCapture> captures[kCapturesPerUser];
+    for (auto& capture : captures) out << "helper: " << targets.Start(capable, "127.0.0.1", capture, 3) << "\n";
+    out << "fifth: " << targets.Start(capable, "127.0.0.1") << "\n";
+    out << "packet sockets here: " << PacketSocketsHeld() << "\n";
     const UdpEndpoint server = BindUdp("127.0.0.1"), client = BindUdp("127.0.0.1");
     for (const char* payload : {"one", "two", "three"}) SendUdp(client, "127.0.0.1", server.port, payload);
-    for (int packet = 0; packet < 3; ++packet) {
-      ReceiveBuffer buffer{};
-      const ReceiveResult received = ring->Receive(buffer);
-      if (received.status != ReceiveStatus::Packet) {
-        out << "receive status " << static_cast<int>(received.status) << "\n";
-        continue;
-      }
-      out << "received " << received.length << " bytes: "
-          << std::string(reinterpret_cast<const char*>(received.inPlace) + 28, received.length - 28) << "\n";
+    for (auto& capture : captures) {
+      if (!capture || !WaitUntil([&] { return capture->LoopLeft(); })) out << "a capture did not end\n";
     }
+    captures[0].reset();
+    out << "after one ended: " << targets.Start(capable, "127.0.0.1") << "\n";
+    for (auto& capture : captures) capture.reset();
+    out << "counted " << targets.counters.Count(TrafficGroup::All, ProtocolClass::UDP) << " errors "
+        << targets.counters.ReceiveErrors() << " rows " << targets.table.CountRows("UDP", 6, "one") << " "
+        << targets.table.CountRows("UDP", 6, "two") << " " << targets.table.CountRows("UDP", 6, "three") << "\n";
     return out.str();
   });
+  const std::string refused(StartResultMeaning(StartResult::TooManyCaptures));
   EXPECT_EQ(report,
             "right 0\n"
-            "itself: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed)) + ": Operation not permitted\n"
-            "helper without capability: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed)) +
-                ": Operation not permitted\n"
+            "itself: " + kNoSocket + ": Operation not permitted\n"
+            "helper without capability: " + kNoSocket + ": Operation not permitted\n"
             "not local: " + std::string(StartResultMeaning(StartResult::NoAddressChosen)) + "\n"
             "garbage: " + std::string(StartResultMeaning(StartResult::NoAddressChosen)) + "\n"
-            "helper: capture started +packet socket\n"
-            "detach: -1 Operation not permitted\n"
-            "replace: -1 Operation not permitted\n"
-            "received 31 bytes: one\n"
-            "received 31 bytes: two\n"
-            "received 33 bytes: three\n");
+            "helper: capture started\nhelper: capture started\nhelper: capture started\nhelper: capture started\n"
+            "fifth: " + refused + "\n"
+            "packet sockets here: 0\n"
+            "after one ended: capture started\n"
+            "counted 12 errors 0 rows 4 4 4\n");
 }
 
-// Holds the helper at its reply: its channel's peer queue is full, so its
-// send waits, and the test can look at what it holds meanwhile.
-TEST_F(HelperCopies, TheHelperHoldsOnlyItsChannelAndGetsNoEnvironment) {
-  int ends[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
-  const UniqueFd ours(ends[0]), theirs(ends[1]);
-  int queued = 0;
-  while (send(theirs.get(), "x", 1, MSG_DONTWAIT) == 1 && queued < 10'000) ++queued;
-  ASSERT_GT(queued, 0);
-
+// While it captures: what it holds and what it may still do.
+TEST_F(HelperCopies, TheHelperHoldsOnlyWhatItsCaptureNeedsAndConfinesItself) {
   int marker[2];  // inheritable, as a careless caller's descriptors would be
   ASSERT_EQ(pipe(marker), 0);
   const UniqueFd markerRead(marker[0]), markerWrite(marker[1]);
   setenv("LD_PRELOAD", "/nonexistent/orvanel-preload.so", 1);
   setenv("QT_PLUGIN_PATH", directory_.c_str(), 1);
-  const pid_t helper = SpawnSocketHelper(plain.string(), "127.0.0.1", theirs.get());
+  Targets targets;
+  std::unique_ptr<HelperCapture> capture;
+  const std::string started = targets.Start(plain.string(), "127.0.0.1", capture);
   unsetenv("LD_PRELOAD");
   unsetenv("QT_PLUGIN_PATH");
-  ASSERT_GT(helper, 0);
+  ASSERT_EQ(started, kStarted);
 
-  const fs::path process = "/proc/" + std::to_string(helper);
-  std::map<int, std::string> held;  // descriptor -> what it is
-  auto readHeld = [&] {
-    held.clear();
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(process / "fd", error)) {
-      held[std::stoi(entry.path().filename())] = fs::read_symlink(entry.path(), error).string();
+  const fs::path process = "/proc/" + std::to_string(capture->HelperPid());
+  std::multiset<std::string> held;  // what each descriptor past the channel is
+  std::map<int, std::string> low;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(process / "fd", error)) {
+    const int fd = std::stoi(entry.path().filename());
+    std::string target = fs::read_symlink(entry.path(), error).string();
+    if (fd <= kHelperChannelFd) {
+      low[fd] = target;
+    } else {
+      held.insert(target.substr(0, target.find(':')));
     }
-    // Past its own clean-up, with the capture socket open besides the channel.
-    return held.size() == 5 && held[4].starts_with("socket:");
-  };
-  EXPECT_TRUE(WaitUntil(readHeld));
-  struct stat channel {};
-  ASSERT_EQ(fstat(theirs.get(), &channel), 0);
-  EXPECT_EQ(held[0], "/dev/null");
-  EXPECT_EQ(held[1], "/dev/null");
-  EXPECT_EQ(held[2], "/dev/null");
-  EXPECT_EQ(held[kHelperChannelFd], "socket:[" + std::to_string(channel.st_ino) + "]");
+  }
+  EXPECT_EQ(low[0], "/dev/null");
+  EXPECT_EQ(low[1], "/dev/null");
+  EXPECT_EQ(low[2], "/dev/null");
+  EXPECT_TRUE(low[kHelperChannelFd].starts_with("socket:"));
+  // The capture socket, its wake-up and its user's slot; the block's memfd is mapped and closed.
+  EXPECT_EQ(held, (std::multiset<std::string>{"anon_inode", "socket", "socket"}));
   EXPECT_EQ(FileContents(process / "environ"), "");
+  const std::string status = FileContents(process / "status");
+  for (const char* line : {"\nNoNewPrivs:\t1\n", "\nSeccomp:\t2\n", "\nCapInh:\t0000000000000000\n",
+                           "\nCapPrm:\t0000000000002000\n", "\nCapEff:\t0000000000002000\n"}) {
+    EXPECT_NE(status.find(line), std::string::npos) << line << status;
+  }
+}
 
-  char byte;
-  for (int i = 0; i < queued; ++i) ASSERT_EQ(recv(ours.get(), &byte, 1, 0), 1);
-  const CaptureSocket opened = ReceiveStartReply(ours.get(), 5s);
-  EXPECT_EQ(Outcome(opened), "capture started +packet socket");
-  int status = -1;
-  ASSERT_EQ(waitpid(helper, &status, 0), helper);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+// The helper killed mid-capture, as by the OOM killer or its own filter:
+// the session the dialog runs counts one receive failure, ends the capture
+// and starts the next one.
+TEST_F(HelperCopies, AHelperKilledMidCaptureEndsItWithAReceiveFailure) {
+  const std::string report = AsNobody([&] {
+    std::ostringstream out;
+    Targets targets;
+    CaptureSession session(targets.counters, targets.boxes, targets.table, "");
+    session.UseSocketHelper(capable);
+    out << StartOutcomeText(session.StartCapture("127.0.0.1", "", "")) << "\n";
+    kill(session.HelperPid(), SIGKILL);
+    out << "ended " << WaitUntil([&] { return session.LoopEnded(); }) << "\n";
+    session.StopCapture();
+    out << "errors " << targets.counters.ReceiveErrors() << "\n";
+    out << StartOutcomeText(session.StartCapture("127.0.0.1", "", "")) << "\n";
+    const UdpEndpoint server = BindUdp("127.0.0.1"), client = BindUdp("127.0.0.1");
+    SendUdp(client, "127.0.0.1", server.port, "again");
+    out << "counted again " << WaitUntil([&] { return targets.table.CountRows("UDP", 6, "again") == 1; }) << "\n";
+    session.StopCapture();
+    return out.str();
+  });
+  EXPECT_EQ(report, "capture started\nended 1\nerrors 1\ncapture started\ncounted again 1\n");
 }
 
 // orvanel-cli run by nobody finds the helper where it is installed beside it
 // (the build's layout, copied) and captures through it, or says it cannot.
-TEST_F(HelperCopies, OrvanelCliRunByNobodyCapturesThroughTheHelperBesideIt) {
-  const fs::path cli = directory_ / "bin" / "orvanel-cli";
-  const fs::path helper = directory_ / "bin" / fs::path(ORVANEL_HELPER_PATH).parent_path().lexically_relative(
-                                                   fs::path(ORVANEL_CLI_PATH).parent_path()) / "orvanel-socket";
-  fs::create_directories(cli.parent_path());
-  fs::create_directories(helper.parent_path());
-  fs::copy_file(ORVANEL_CLI_PATH, cli);
-  const fs::path output = directory_ / "output";
-  fs::create_directories(output);
-  const std::vector<std::string> command = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                            cli.string(), "--address", "127.0.0.1", "--count", "2", "--show",
-                                            "src=udp"};
+class CliBesideHelper : public HelperCopies {
+ protected:
+  CliBesideHelper() {
+    fs::create_directories(cli_.parent_path());
+    fs::create_directories(cliHelper_.parent_path());
+    fs::create_directories(output_);
+    fs::copy_file(ORVANEL_CLI_PATH, cli_);
+  }
+
+  std::vector<std::string> CliAsNobody(const std::vector<std::string>& options) const {
+    std::vector<std::string> command = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                        cli_.string(), "--address", "127.0.0.1"};
+    command.insert(command.end(), options.begin(), options.end());
+    return command;
+  }
+  bool PutCapableHelperBesideCli() const {
+    fs::copy_file(capable, cliHelper_);
+    return RunCommand("setcap cap_net_raw=ep " + cliHelper_.string());  // copies lose it
+  }
+
+  const fs::path cli_ = directory_ / "bin" / "orvanel-cli";
+  const fs::path cliHelper_ = directory_ / "bin" /
+                              fs::path(ORVANEL_HELPER_PATH).parent_path().lexically_relative(
+                                  fs::path(ORVANEL_CLI_PATH).parent_path()) / "orvanel-socket";
+  const fs::path output_ = directory_ / "output";
+};
+
+// The children of a process, from every thread of it.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  std::error_code error;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(parent) + "/task", error)) {
+    std::istringstream list(FileContents(task.path() / "children"));
+    for (pid_t child; list >> child;) children.push_back(child);
+  }
+  return children;
+}
+
+TEST_F(CliBesideHelper, OrvanelCliRunByNobodyCapturesThroughTheHelperBesideIt) {
+  const std::vector<std::string> command = CliAsNobody({"--count", "2", "--show", "src=udp"});
   const std::string noSocket = "orvanel-cli: " + std::string(StartResultMeaning(StartResult::SocketCreationFailed));
   {
-    CliProcess withoutHelper(command, output);
+    CliProcess withoutHelper(command, output_);
     EXPECT_EQ(withoutHelper.Wait(), 1);
     EXPECT_EQ(withoutHelper.Err(), noSocket + ": No such file or directory\n");
   }
-  fs::copy_file(plain, helper);
+  fs::copy_file(plain, cliHelper_);
   {
-    CliProcess powerlessHelper(command, output);
+    CliProcess powerlessHelper(command, output_);
     EXPECT_EQ(powerlessHelper.Wait(), 1);
     EXPECT_EQ(powerlessHelper.Err(), noSocket + ": Operation not permitted\n");
   }
-  fs::remove(helper);
-  fs::copy_file(capable, helper);
-  ASSERT_TRUE(RunCommand("setcap cap_net_raw=ep " + helper.string()));  // copies lose it
-  CliProcess capturing(command, output);
+  fs::remove(cliHelper_);
+  ASSERT_TRUE(PutCapableHelperBesideCli());
+  CliProcess capturing(command, output_);
   ASSERT_TRUE(capturing.WaitForError("orvanel-cli: capturing on 127.0.0.1\n")) << capturing.Err();
   const UdpEndpoint server = BindUdp("127.0.0.1"), client = BindUdp("127.0.0.1");
   for (const char* payload : {"one", "two"}) ASSERT_TRUE(SendUdp(client, "127.0.0.1", server.port, payload));
@@ -329,6 +405,118 @@ TEST_F(HelperCopies, OrvanelCliRunByNobodyCapturesThroughTheHelperBesideIt) {
                                  "31\ttwo\n#all\t0\t2\t0\t0\n#src\t0\t2\t0\t0\n#dst\t0\t2\t0\t0\n"
                                  "#other\t0\t0\t0\t0\n#errors\t0\n#bytes_all\t0\t62\t0\t0\n"
                                  "#bytes_src\t0\t62\t0\t0\n#bytes_dst\t0\t62\t0\t0\n#bytes_other\t0\t0\t0\t0\n");
+}
+
+// Its helper killed mid-capture: the cli says so in its loss line and ends
+// as a capture does, with the counters.
+TEST_F(CliBesideHelper, OrvanelCliReportsItsHelperKilled) {
+  ASSERT_TRUE(PutCapableHelperBesideCli());
+  CliProcess capturing(CliAsNobody({"--quiet"}), output_);
+  ASSERT_TRUE(capturing.WaitForError("orvanel-cli: capturing on 127.0.0.1\n")) << capturing.Err();
+  const std::vector<pid_t> helpers = ChildrenOf(capturing.Pid());
+  ASSERT_EQ(helpers.size(), 1u);
+  ASSERT_EQ(kill(helpers[0], SIGKILL), 0);
+  ASSERT_EQ(capturing.Wait(), 0) << capturing.Err();
+  EXPECT_TRUE(capturing.Err().ends_with("orvanel-cli: 1 receive failures, 0 dropped by the kernel, 0 not listed\n"))
+      << capturing.Err();
+  EXPECT_NE(capturing.Out().find("#errors\t1\n"), std::string::npos) << capturing.Out();
+}
+
+// The rows' way from the helper: in order across the ring's end, counted
+// when there is no room, and refused when the block holds what no writer of
+// ours wrote (the helper or the caller may be broken; neither may crash the other).
+TEST(RowRing, PassesRowsInOrderAndRefusesWhatNoWriterWrote) {
+  const auto shared = SharedCaptureBlock::Create();
+  ASSERT_NE(shared, nullptr);
+  CaptureBlock& block = shared->Block();
+  RowRingWriter writer(block);
+  RowRingReader reader(block);
+  std::vector<std::uint8_t> bytes(kReceiveBufferSize);
+  std::uint64_t written = 0, read = 0;
+  bool inOrder = true;
+  const RowRingReader::Take take = [&](std::span<const std::uint8_t> datagram, std::int64_t timeNs) {
+    inOrder = inOrder && timeNs == static_cast<std::int64_t>(read) &&
+              datagram.size() == 20 + read % (kReceiveBufferSize - 20) &&
+              (datagram.empty() || datagram.back() == static_cast<std::uint8_t>(read));
+    ++read;
+  };
+  // Three times round the ring, taken now and then.
+  while (written * 1024 < 3 * kRowRingBytes) {
+    const std::size_t length = 20 + written % (kReceiveBufferSize - 20);
+    bytes[length - 1] = static_cast<std::uint8_t>(written);
+    ListedRow row;
+    row.datagram = {bytes.data(), length};
+    row.captureTimeNs = static_cast<std::int64_t>(written++);
+    writer.AddRow(row);
+    if (written % 5000 == 0) {
+      ASSERT_TRUE(reader.Drain(take));
+    }
+  }
+  ASSERT_TRUE(reader.Drain(take));
+  EXPECT_EQ(read, written);
+  EXPECT_TRUE(inOrder);
+  EXPECT_EQ(block.rowsNotPassed.load(), 0u);
+  // Nothing taken: rows past the ring's room are counted, not written.
+  ListedRow full;
+  full.datagram = {bytes.data(), bytes.size()};
+  for (std::size_t row = 0; row < kRowRingBytes / bytes.size(); ++row) writer.AddRow(full);
+  EXPECT_GT(block.rowsNotPassed.load(), 0u);
+  ASSERT_TRUE(reader.Drain([](std::span<const std::uint8_t>, std::int64_t) {}));
+  // A length no datagram has, and a read count from nowhere.
+  writer.AddRow(full);
+  const std::uint32_t tooLong[2] = {kReceiveBufferSize + 1, 0};  // length, and no skip
+  std::memcpy(block.ring + block.ringRead.load() % kRowRingBytes, tooLong, sizeof tooLong);
+  EXPECT_FALSE(reader.Drain([](std::span<const std::uint8_t>, std::int64_t) {}));
+  block.ringRead.store(block.ringWritten.load() + 12345);
+  const std::uint64_t refused = block.rowsNotPassed.load();
+  writer.AddRow(full);
+  EXPECT_EQ(block.rowsNotPassed.load(), refused + 1);
+}
+
+// Every counted packet's way from the helper: in order across the ring's
+// end, whole, counted when there is no room, refused when it is garbage.
+TEST(CountedRing, PassesEveryCountedPacketAndRefusesWhatNoWriterWrote) {
+  const auto shared = SharedCaptureBlock::Create();
+  ASSERT_NE(shared, nullptr);
+  CaptureBlock& block = shared->Block();
+  CountedRingWriter writer(block);
+  CountedRingReader reader(block);
+  struct Taken final : CountedPacketSink {
+    void Count(const IpHeaderView& view, const ListedRow& row) override {
+      inOrder = inOrder && row.captureTimeNs == static_cast<std::int64_t>(count) && row.hasPorts &&
+                row.sourcePort == 7 && row.destinationPort == static_cast<std::uint16_t>(count) &&
+                row.source == view.SourceAddress() && view.Field16(4) == static_cast<std::uint16_t>(count);
+      ++count;
+    }
+    std::uint64_t count = 0;
+    bool inOrder = true;
+  } taken;
+  IpHeaderView view{};
+  ListedRow row;
+  row.hasPorts = true;
+  row.sourcePort = 7;
+  for (std::uint64_t written = 0; written < 3 * kCountedRingRecords; ++written) {
+    view.bytes[4] = static_cast<std::uint8_t>(written >> 8), view.bytes[5] = static_cast<std::uint8_t>(written);
+    row.destinationPort = static_cast<std::uint16_t>(written);
+    row.captureTimeNs = static_cast<std::int64_t>(written);
+    writer.Count(view, row);
+    if (written % 100'000 == 0) {
+      ASSERT_TRUE(reader.Drain(&taken));
+    }
+  }
+  ASSERT_TRUE(reader.Drain(&taken));
+  EXPECT_EQ(taken.count, 3 * kCountedRingRecords);
+  EXPECT_TRUE(taken.inOrder);
+  // Nothing taken: one ring's worth fits, the next is counted.
+  for (std::size_t record = 0; record <= kCountedRingRecords; ++record) writer.Count(view, row);
+  EXPECT_EQ(block.countedNotPassed.load(), 1u);
+  ASSERT_TRUE(reader.Drain(nullptr));
+  // A time no clock gives, and a written count from nowhere.
+  row.captureTimeNs = -1;
+  writer.Count(view, row);
+  EXPECT_FALSE(reader.Drain(&taken));
+  block.countedWritten.store(block.countedRead.load() + kCountedRingRecords + 1);
+  EXPECT_FALSE(reader.Drain(&taken));
 }
 
 // What getcap prints for the file: nothing when it holds no capability.

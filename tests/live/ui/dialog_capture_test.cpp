@@ -5,6 +5,7 @@
 #include <pcap/pcap.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,6 +31,7 @@
 
 #include "res/resource.h"
 #include "tests/support/loopback_flow.h"
+#include "tests/support/test_process.h"
 #include "tests/support/test_traffic.h"
 #include "tests/support/ui_test_support.h"
 #include "tests/support/veth_to_peer.h"
@@ -242,6 +244,57 @@ TEST(DialogCapture, LoopbackCaptureDrivenFromTheDialog) {
   EXPECT_FALSE(dialog.isVisible());
 }
 
+std::uint64_t PacketsInConversations(const CCaptureDlg& dialog) {
+  std::uint64_t packets = 0;
+  dialog.Conversations().ForEach([&](ConversationId, const Conversation& c) { packets += c.Packets(); });
+  return packets;
+}
+
+std::uint64_t CountedPackets(CCaptureDlg& dialog) {
+  std::uint64_t counted = 0;
+  for (int id : {res::IDC_ALL_TCP, res::IDC_ALL_UDP, res::IDC_ALL_ICMP, res::IDC_ALL_OTHER}) counted += Text(dialog, id).toULongLong();
+  return counted;
+}
+
+// Without the right to capture, through the helper beside the program (a
+// link to the built one where an installed layout would have it); the helper
+// killed mid-capture shows as the capture stopped, with one receive failure,
+// and the next Start captures again.
+TEST(DialogCapture, ThroughTheSocketHelperAndItsDeath) {
+  if (!InChild()) {
+    if (!test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
+    return ExpectPassedInChild(kFreshNetwork);
+  }
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+  const std::filesystem::path beside = self.parent_path().parent_path() / "libexec/orvanel/orvanel-socket";
+  std::filesystem::create_directories(beside.parent_path());
+  std::filesystem::remove(beside);
+  std::filesystem::create_symlink(ORVANEL_HELPER_PATH, beside);
+  ASSERT_TRUE(test::DropNetRawOnThisThread());  // root runs the helper with its rights all the same
+  CCaptureDlg dialog;
+  LoopbackPeer peer;
+  ASSERT_TRUE(StartListingLoopbackUdp(dialog));
+  Send(peer, {"one"});
+  ASSERT_TRUE(test::WaitFor([&] { return Payloads(dialog) == QStringList{"one"}; })) << Payloads(dialog).join(',').toStdString();
+  // The helper's counted packets reach the conversations, each once.
+  ASSERT_TRUE(test::WaitFor([&] { return CountedPackets(dialog) > 0; }));
+  EXPECT_EQ(PacketsInConversations(dialog), CountedPackets(dialog));
+  std::ifstream children("/proc/self/task/" + std::to_string(getpid()) + "/children");
+  pid_t helper = 0;
+  ASSERT_TRUE(children >> helper);
+  ASSERT_EQ(kill(helper, SIGKILL), 0);
+  ASSERT_TRUE(test::WaitFor([&] { return !dialog.IsCapturing(); }));
+  EXPECT_EQ(Button(dialog, res::IDC_BTN_START)->text(), QStringLiteral("开始嗅探"));
+  EXPECT_EQ(Text(dialog, res::IDC_ERROR), QStringLiteral("1"));
+  EXPECT_EQ(dialog.GetDlgItem(res::IDC_ERROR)->toolTip(), QStringLiteral("接收失败 1，内核丢弃 0，未列出 0"));
+  QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
+  ASSERT_TRUE(dialog.IsCapturing());
+  Send(peer, {"two"});
+  ASSERT_TRUE(test::WaitFor([&] { return Payloads(dialog) == QStringList({"two", "one"}); }));
+  dialog.close();
+  std::filesystem::remove(beside);
+}
+
 // The values a details window shows under a label, in tree order.
 QStringList DetailValues(const PacketDetailsWindow& window, const QString& label) {
   QStringList values;
@@ -376,11 +429,7 @@ TEST(DialogCapture, CountersKeepRefreshingThroughAFloodOfFullSizeDatagrams) {
   const long notListed = losses.section(QStringLiteral("未列出 "), 1).section(QStringLiteral("，"), 0, 0).toLong();
   EXPECT_EQ(Rows(dialog) + notListed, Text(dialog, res::IDC_ALL_UDP).toLong()) << losses.toStdString();
   // Every counted packet is in exactly one conversation.
-  std::uint64_t inConversations = 0;
-  dialog.Conversations().ForEach([&](ConversationId, const Conversation& c) { inConversations += c.Packets(); });
-  std::uint64_t counted = 0;
-  for (int id : {res::IDC_ALL_TCP, res::IDC_ALL_UDP, res::IDC_ALL_ICMP, res::IDC_ALL_OTHER}) counted += Text(dialog, id).toULongLong();
-  EXPECT_EQ(inConversations, counted);
+  EXPECT_EQ(PacketsInConversations(dialog), CountedPackets(dialog));
   dialog.close();
 }
 
