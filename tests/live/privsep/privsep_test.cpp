@@ -417,7 +417,7 @@ TEST_F(CliBesideHelper, OrvanelCliReportsItsHelperKilled) {
   ASSERT_EQ(helpers.size(), 1u);
   ASSERT_EQ(kill(helpers[0], SIGKILL), 0);
   ASSERT_EQ(capturing.Wait(), 0) << capturing.Err();
-  EXPECT_TRUE(capturing.Err().ends_with("orvanel-cli: 1 receive failures, 0 dropped by the kernel, 0 not listed\n"))
+  EXPECT_TRUE(capturing.Err().ends_with("orvanel-cli: 1 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions, 0 not saved\n"))
       << capturing.Err();
   EXPECT_NE(capturing.Out().find("#errors\t1\n"), std::string::npos) << capturing.Out();
 }

@@ -286,7 +286,7 @@ TEST(DialogCapture, ThroughTheSocketHelperAndItsDeath) {
   ASSERT_TRUE(test::WaitFor([&] { return !dialog.IsCapturing(); }));
   EXPECT_EQ(Button(dialog, res::IDC_BTN_START)->text(), QStringLiteral("开始嗅探"));
   EXPECT_EQ(Text(dialog, res::IDC_ERROR), QStringLiteral("1"));
-  EXPECT_EQ(dialog.GetDlgItem(res::IDC_ERROR)->toolTip(), QStringLiteral("接收失败 1，内核丢弃 0，未列出 0"));
+  EXPECT_EQ(dialog.GetDlgItem(res::IDC_ERROR)->toolTip(), QStringLiteral("接收失败 1，内核丢弃 0，未列出 0，未保存 0"));
   QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);
   ASSERT_TRUE(dialog.IsCapturing());
   Send(peer, {"two"});
