@@ -42,8 +42,7 @@ class PacketHandler {
   // Decoded where it lies: every read is bounded by the datagram's length,
   // and what lies past it reads as zero.
   void Handle(const ReceiveResult& received) {
-    const std::span<const std::uint8_t> datagram{received.inPlace ? received.inPlace : buffer_.data(),
-                                                 received.length};
+    const std::span<const std::uint8_t> datagram{received.inPlace ? received.inPlace : buffer_.data(), received.length};
     const IpHeaderView view = DecodeHeader(datagram);
     const TrafficCase trafficCase = Classify(view);
     CountInGroups(context_.counters, trafficCase, view.Protocol(), view.TotalLength());
@@ -122,16 +121,10 @@ int CaptureThreadProc(const CaptureContext& context) {
   while (context.bCapturing.load(std::memory_order_acquire)) {
     const ReceiveResult result = handler.Receive();
     switch (result.status) {
-      case ReceiveStatus::Packet:
-        handler.Handle(result);
-        break;
-      case ReceiveStatus::Failed:
-        context.counters.CountReceiveError();
-        break;
-      case ReceiveStatus::Woken:
-        break;
-      case ReceiveStatus::Exhausted:
-        return 0;
+      case ReceiveStatus::Packet: handler.Handle(result); break;
+      case ReceiveStatus::Failed: context.counters.CountReceiveError(); break;
+      case ReceiveStatus::Woken: break;
+      case ReceiveStatus::Exhausted: return 0;
     }
   }
   return 0;

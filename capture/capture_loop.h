@@ -22,7 +22,7 @@ struct CaptureContext {
   PacketTable& table;
   std::string srcFilter;
   std::string dstFilter;
-  LastPacketSink* lastPacketFiles = nullptr;  // none: listed packets are not written
+  LastPacketSink* lastPacketFiles = nullptr;   // none: listed packets are not written
   CountedPacketSink* conversations = nullptr;  // none: conversations are not kept
 };
 

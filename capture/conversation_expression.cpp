@@ -16,10 +16,9 @@ std::string ProtocolTerm(std::uint8_t protocol) {
 }
 
 // One direction: from address and port to address and port.
-std::string Direction(const std::string& from, std::uint16_t fromPort, const std::string& to,
-                      std::uint16_t toPort) {
-  return "(src host " + from + " and src port " + std::to_string(fromPort) + " and dst host " + to +
-         " and dst port " + std::to_string(toPort) + ")";
+std::string Direction(const std::string& from, std::uint16_t fromPort, const std::string& to, std::uint16_t toPort) {
+  return "(src host " + from + " and src port " + std::to_string(fromPort) + " and dst host " + to + " and dst port " +
+         std::to_string(toPort) + ")";
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ struct ConversationTable::Slot {
   [[nodiscard]] ConversationKey Key() const {
     const std::uint64_t t = tag.load(std::memory_order_acquire);
     const std::uint64_t a = addresses.load(std::memory_order_acquire);
-    return {static_cast<std::uint8_t>(t >> 32), (t & kHasPortsBit) != 0, static_cast<std::uint32_t>(a),
+    return {static_cast<std::uint8_t>(t >> 32),  (t & kHasPortsBit) != 0,       static_cast<std::uint32_t>(a),
             static_cast<std::uint32_t>(a >> 32), static_cast<std::uint16_t>(t), static_cast<std::uint16_t>(t >> 16)};
   }
 };
@@ -96,8 +96,7 @@ static_assert(sizeof(std::atomic<std::uint64_t>) == 8 && std::atomic<std::uint64
 // The writer's own state: the index from endpoints to slots, the free
 // slots, and the first fragments of recent fragmented datagrams.
 struct ConversationTable::Writer {
-  explicit Writer(ConversationTable& owner)
-      : table(owner), index(owner.limit_, SlotHash{&owner}, SlotEqual{&owner}) {}
+  explicit Writer(ConversationTable& owner) : table(owner), index(owner.limit_, SlotHash{&owner}, SlotEqual{&owner}) {}
 
   struct SlotHash {
     using is_transparent = void;
@@ -332,8 +331,9 @@ void ConversationTable::ForEach(const std::function<void(ConversationId, const C
   ForEachFrom(0, limit_, visit);
 }
 
-std::uint32_t ConversationTable::ForEachFrom(std::uint32_t firstSlot, std::uint32_t count,
-                                             const std::function<void(ConversationId, const Conversation&)>& visit) const {
+std::uint32_t ConversationTable::ForEachFrom(
+    std::uint32_t firstSlot, std::uint32_t count,
+    const std::function<void(ConversationId, const Conversation&)>& visit) const {
   if (Cleared()) return 0;
   const std::uint32_t used = used_.load(std::memory_order_acquire);
   const std::uint32_t end = firstSlot + std::min(count, used - std::min(firstSlot, used));

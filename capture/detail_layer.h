@@ -15,10 +15,10 @@ enum class DetailLayerId : std::uint8_t {
   Tcp,
   Udp,
   Icmp,
-  Unlocated,  // what follows an IPv4 header of an invalid length
-  Fragment,   // the data of a fragment with a non-zero offset
-  Payload,    // what a protocol not decoded further carries
-  Data,       // what follows the transport header
+  Unlocated,      // what follows an IPv4 header of an invalid length
+  Fragment,       // the data of a fragment with a non-zero offset
+  Payload,        // what a protocol not decoded further carries
+  Data,           // what follows the transport header
   IcmpExtension,  // RFC 4884's extension structure after the datagram an error quotes
 };
 
@@ -78,23 +78,23 @@ enum class DetailFieldId : std::uint8_t {
 // are in the field's numbers, in the order given here.
 enum class Finding : std::uint8_t {
   None,
-  Missing,             // the field's bytes were not received
-  NotFour,             // the version
-  NotTwo,              // the extension structure's version
-  BelowMinimum,        // the smallest valid value
-  BeyondReceived,      // a header longer than the bytes: those received
-  BelowHeaderLength,   // a total length shorter than the header
-  Truncated,           // bytes received, bytes missing
-  MissingBytes,        // bytes missing
-  Trailing,            // bytes received past the total length
+  Missing,            // the field's bytes were not received
+  NotFour,            // the version
+  NotTwo,             // the extension structure's version
+  BelowMinimum,       // the smallest valid value
+  BeyondReceived,     // a header longer than the bytes: those received
+  BelowHeaderLength,  // a total length shorter than the header
+  Truncated,          // bytes received, bytes missing
+  MissingBytes,       // bytes missing
+  Trailing,           // bytes received past the total length
   ReservedBitSet,
   ChecksumRight,
-  ChecksumWrong,       // the value it should hold
-  DisagreesWithIp,     // the IP payload's length
-  RestMissing,         // of the data as declared: the bytes received
-  LengthMissing,       // of an option
-  HeaderLengthInvalid, // nothing after the header can be located
-  NoTransportHeader,   // a later fragment: its protocol
+  ChecksumWrong,        // the value it should hold
+  DisagreesWithIp,      // the IP payload's length
+  RestMissing,          // of the data as declared: the bytes received
+  LengthMissing,        // of an option
+  HeaderLengthInvalid,  // nothing after the header can be located
+  NoTransportHeader,    // a later fragment: its protocol
 };
 
 // Everything but no finding, a right checksum and a later fragment's note.
@@ -114,7 +114,7 @@ struct DetailFinding {
 struct DetailOption : DetailFinding {
   std::uint8_t kind = 0;
   std::optional<std::uint16_t> length;  // none for the one-byte kinds, or when not received
-  std::vector<std::uint8_t> data;      // after the kind and length bytes, when all are there
+  std::vector<std::uint8_t> data;       // after the kind and length bytes, when all are there
 };
 
 // Addresses are in network order, as AddressText takes them.

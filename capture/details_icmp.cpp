@@ -41,7 +41,14 @@ Described DescribeIcmp(const ByteReader& segment) {
   const auto type = static_cast<std::uint8_t>(segment.Value(0, 1));
   std::size_t headerLength = kIcmpHeader;
   switch (type) {
-    case 0: case 8: case 13: case 14: case 15: case 16: case 17: case 18:
+    case 0:
+    case 8:
+    case 13:
+    case 14:
+    case 15:
+    case 16:
+    case 17:
+    case 18:
       layer.Field(DetailFieldId::IcmpIdentifier, 4, 2);
       layer.Field(DetailFieldId::SequenceNumber, 6, 2);
       if (type == 13 || type == 14) {
@@ -65,7 +72,9 @@ Described DescribeIcmp(const ByteReader& segment) {
       layer.Field(DetailFieldId::Lifetime, 6, 2);
       break;
     case 12: layer.Field(DetailFieldId::ParameterPointer, 4, 1); break;
-    case 4: case 10: case 11: break;
+    case 4:
+    case 10:
+    case 11: break;
     default: layer.Field(DetailFieldId::RestOfHeader, 4, 4); break;
   }
   return {layer.Take(), segment.Has(0, headerLength) ? headerLength : 0};

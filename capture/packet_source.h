@@ -21,7 +21,7 @@ enum class ReceiveStatus {
 
 struct ReceiveResult {
   ReceiveStatus status;
-  std::size_t length;               // bytes of the datagram, at most a buffer's size
+  std::size_t length;              // bytes of the datagram, at most a buffer's size
   std::int64_t captureTimeNs = 0;  // when the packet was captured, since the epoch; 0 when unknown
   // Set by a source that holds the datagram in memory of its own (the
   // kernel's ring, a file's buffer): length bytes lie there until the next

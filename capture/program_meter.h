@@ -47,9 +47,9 @@ class ProgramMeter {
   };
   std::string LabelOf(const std::optional<ConversationProgram>& program) const;
 
-  std::mutex sweepMutex_;                          // guards seen_
+  std::mutex sweepMutex_;                         // guards seen_
   std::unordered_map<std::uint32_t, Seen> seen_;  // by slot: one a conversation the table holds
-  mutable std::mutex mutex_;                       // guards the totals
+  mutable std::mutex mutex_;                      // guards the totals
   std::map<std::string, ProgramTraffic> totals_;
   std::uint64_t otherConversations_ = 0;
 };

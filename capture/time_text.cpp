@@ -20,8 +20,8 @@ TimeText LocalTimeText(std::int64_t nanoseconds) {
   std::tm local{};
   if (!localtime_r(&time, &local)) return made;
   const int written = std::snprintf(made.text_.data(), made.text_.size(), "%04d-%02d-%02d %02d:%02d:%02d.%06d",
-                                    local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                                    local.tm_min, local.tm_sec, static_cast<int>(rest / 1000));
+                                    local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                                    local.tm_sec, static_cast<int>(rest / 1000));
   if (written > 0) made.length_ = std::min(static_cast<std::size_t>(written), made.text_.size() - 1);
   return made;
 }

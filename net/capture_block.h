@@ -38,16 +38,16 @@ static_assert(sizeof(CountedRecord) == 40);
 inline constexpr std::size_t kCountedRingRecords = std::size_t{1} << 19;
 
 struct CaptureBlock {
-  PacketCounters counters;                                      // the helper's loop
-  std::array<std::atomic<int>, kCaptureOptionCount> boxes{};    // the caller
-  std::atomic<std::uint64_t> kernelDrops{0};                    // the helper
-  std::atomic<std::uint64_t> rowsNotPassed{0};                  // the helper: rows the ring had no room for
-  std::atomic<std::uint32_t> loopLeft{0};                       // the helper: its loop has ended
-  std::atomic<std::uint64_t> ringWritten{0};                    // the helper: bytes put in the ring
-  std::atomic<std::uint64_t> ringRead{0};                       // the caller: bytes taken from it
-  std::atomic<std::uint64_t> countedNotPassed{0};               // the helper: records the ring had no room for
-  std::atomic<std::uint64_t> countedWritten{0};                 // the helper: records put in the counted ring
-  std::atomic<std::uint64_t> countedRead{0};                    // the caller: records taken from it
+  PacketCounters counters;                                    // the helper's loop
+  std::array<std::atomic<int>, kCaptureOptionCount> boxes{};  // the caller
+  std::atomic<std::uint64_t> kernelDrops{0};                  // the helper
+  std::atomic<std::uint64_t> rowsNotPassed{0};                // the helper: rows the ring had no room for
+  std::atomic<std::uint32_t> loopLeft{0};                     // the helper: its loop has ended
+  std::atomic<std::uint64_t> ringWritten{0};                  // the helper: bytes put in the ring
+  std::atomic<std::uint64_t> ringRead{0};                     // the caller: bytes taken from it
+  std::atomic<std::uint64_t> countedNotPassed{0};             // the helper: records the ring had no room for
+  std::atomic<std::uint64_t> countedWritten{0};               // the helper: records put in the counted ring
+  std::atomic<std::uint64_t> countedRead{0};                  // the caller: records taken from it
   alignas(64) std::uint8_t ring[kRowRingBytes];
   alignas(64) CountedRecord counted[kCountedRingRecords];
 };

@@ -46,9 +46,9 @@ std::optional<ReceivedRequest> ReceiveCaptureRequest(int channel, std::chrono::m
     return std::nullopt;
   }
   const char* text = reinterpret_cast<const char*>(data + sizeof head);
-  return ReceivedRequest{{std::string(text, head.srcLength), std::string(text + head.srcLength, head.dstLength),
-                          head.packetLimit},
-                         std::move(message.fd)};
+  return ReceivedRequest{
+      {std::string(text, head.srcLength), std::string(text + head.srcLength, head.dstLength), head.packetLimit},
+      std::move(message.fd)};
 }
 
 }  // namespace orvanel

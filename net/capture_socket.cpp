@@ -62,8 +62,7 @@ bool SetUpRing(int fd) {
   ring.tp_frame_size = kRingFrameSize;
   ring.tp_frame_nr = kRingBlockSize / kRingFrameSize * kRingBlockCount;
   ring.tp_retire_blk_tov = kRingBlockTimeoutMs;
-  return SetOption(fd, SOL_PACKET, PACKET_VERSION, int{TPACKET_V3}) &&
-         SetOption(fd, SOL_PACKET, PACKET_RX_RING, ring);
+  return SetOption(fd, SOL_PACKET, PACKET_VERSION, int{TPACKET_V3}) && SetOption(fd, SOL_PACKET, PACKET_RX_RING, ring);
 }
 
 bool ReceiveAll(int fd, const LocalAddress& address) {

@@ -2,10 +2,10 @@
 // most one descriptor riding along (SCM_RIGHTS).
 #pragma once
 
+#include <sys/types.h>
 #include <chrono>
 #include <cstdint>
 #include <span>
-#include <sys/types.h>
 
 #include "capture/unique_fd.h"
 
@@ -15,7 +15,7 @@ namespace orvanel {
 [[nodiscard]] bool SendChannelMessage(int channel, std::span<const std::uint8_t> bytes, int fd = -1);
 
 struct ChannelMessage {
-  ssize_t length = -1;  // -1: nothing came in time, or the receive failed; 0: the channel closed
+  ssize_t length = -1;     // -1: nothing came in time, or the receive failed; 0: the channel closed
   bool truncated = false;  // longer than the buffer, or more descriptors than one
   UniqueFd fd;             // the one passed descriptor, if any
 };

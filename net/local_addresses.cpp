@@ -35,8 +35,8 @@ std::optional<std::vector<LocalAddress>> QueryLocalAddresses() {
     const unsigned index = IndexOfLabel(entry->ifa_name);
     if (index == 0) continue;  // the interface went away meanwhile
     const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-    addresses.push_back({std::string(AddressText(address->sin_addr.s_addr).View()), index,
-                         (entry->ifa_flags & IFF_LOOPBACK) != 0});
+    addresses.push_back(
+        {std::string(AddressText(address->sin_addr.s_addr).View()), index, (entry->ifa_flags & IFF_LOOPBACK) != 0});
   }
   std::stable_sort(addresses.begin(), addresses.end(), [](const LocalAddress& a, const LocalAddress& b) {
     if (a.loopback != b.loopback) return b.loopback;

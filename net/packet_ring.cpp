@@ -123,8 +123,8 @@ bool PacketRing::FinishedWaiting() {
 }
 
 bool PacketRing::BlockReady() const {
-  return (BlockStatus(ring_ + std::size_t{block_} * kRingBlockSize).load(std::memory_order_acquire) &
-          TP_STATUS_USER) != 0;
+  return (BlockStatus(ring_ + std::size_t{block_} * kRingBlockSize).load(std::memory_order_acquire) & TP_STATUS_USER) !=
+         0;
 }
 
 void PacketRing::OpenBlock() {

@@ -69,9 +69,9 @@ class PacketRing final : public PacketSource {
   UniqueFd wake_;
   std::uint8_t* ring_;
   unsigned interfaceIndex_;
-  unsigned block_ = 0;                // the oldest block not yet given back
+  unsigned block_ = 0;                  // the oldest block not yet given back
   const std::uint8_t* next_ = nullptr;  // the next packet in it; null once the block is given back
-  std::uint32_t left_ = 0;            // packets of the block not yet taken
+  std::uint32_t left_ = 0;              // packets of the block not yet taken
   std::atomic<std::uint64_t>* dropTotal_ = nullptr;
   std::atomic<bool> finishing_{false};
   unsigned blocksBeforeFinish_ = kRingBlockCount + 1;  // the full ring and the block being filled

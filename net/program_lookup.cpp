@@ -9,7 +9,7 @@ namespace orvanel {
 std::size_t SocketSnapshot::KeyHash::operator()(const LocalEndpoint& key) const {
   const std::uint64_t local = std::uint64_t{key.localAddress} << 24 | std::uint64_t{key.localPort} << 8 | key.protocol;
   const std::uint64_t remote = std::uint64_t{key.remoteAddress} << 16 | key.remotePort;
-  return std::hash<std::uint64_t>{}(local) ^ (std::hash<std::uint64_t>{}(remote) * 0x9E3779B97F4A7C15ull);
+  return std::hash<std::uint64_t>{}(local) ^ (std::hash<std::uint64_t>{}(remote)*0x9E3779B97F4A7C15ull);
 }
 
 std::optional<SocketSnapshot> SocketSnapshot::Take() {

@@ -10,7 +10,7 @@ inline constexpr unsigned kRingBlockSize = 1u << 20;
 // 64 MiB in all: enough to ride out the page cache's writeback stalls of the
 // row spool under a sustained flood of full-size datagrams.
 inline constexpr unsigned kRingBlockCount = 64;
-inline constexpr unsigned kRingFrameSize = 2048;  // only a unit of accounting in V3
+inline constexpr unsigned kRingFrameSize = 2048;     // only a unit of accounting in V3
 inline constexpr unsigned kRingBlockTimeoutMs = 10;  // a part-filled block is handed over after this
 inline constexpr std::size_t kRingBytes = std::size_t{kRingBlockSize} * kRingBlockCount;
 

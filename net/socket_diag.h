@@ -10,7 +10,7 @@
 namespace orvanel {
 
 struct SocketEntry {
-  std::uint32_t localAddress = 0;  // address octets in header order; 0: any
+  std::uint32_t localAddress = 0;   // address octets in header order; 0: any
   std::uint32_t remoteAddress = 0;  // 0: not connected
   std::uint16_t localPort = 0;
   std::uint16_t remotePort = 0;

@@ -52,8 +52,7 @@ struct SpawnSetup {
 }  // namespace
 
 void ReapSocketHelper(pid_t helper) {
-  while (waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
-  }
+  while (waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {}
 }
 
 bool HoldsCaptureRight() {
@@ -98,8 +97,8 @@ pid_t SpawnSocketHelper(const std::string& helperPath, const std::string& chosen
   char* const argv[] = {argument0.data(), argument1.data(), nullptr};
   char* const noEnvironment[] = {nullptr};
   pid_t helper = -1;
-  if (const int error = posix_spawn(&helper, helperPath.c_str(), &setup.actions, &setup.attributes, argv,
-                                    noEnvironment)) {
+  if (const int error =
+          posix_spawn(&helper, helperPath.c_str(), &setup.actions, &setup.attributes, argv, noEnvironment)) {
     errno = error;
     return -1;
   }

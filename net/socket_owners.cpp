@@ -60,8 +60,7 @@ std::string Comm(int processDir) {
 
 }  // namespace
 
-std::unordered_map<std::uint64_t, ConversationProgram> SocketHolders(
-    const std::unordered_set<std::uint64_t>& inodes) {
+std::unordered_map<std::uint64_t, ConversationProgram> SocketHolders(const std::unordered_set<std::uint64_t>& inodes) {
   std::unordered_map<std::uint64_t, ConversationProgram> holders;
   const Dir proc(opendir("/proc"));
   if (!proc || inodes.empty()) return holders;
@@ -80,7 +79,8 @@ std::unordered_map<std::uint64_t, ConversationProgram> SocketHolders(
     }
     std::string comm;
     while (const dirent* fd = readdir(fds.get())) {
-      const std::optional<std::uint64_t> inode = fd->d_name[0] == '.' ? std::nullopt : SocketInode(dirfd(fds.get()), fd->d_name);
+      const std::optional<std::uint64_t> inode =
+          fd->d_name[0] == '.' ? std::nullopt : SocketInode(dirfd(fds.get()), fd->d_name);
       if (!inode || !inodes.contains(*inode)) continue;
       const auto known = holders.find(*inode);
       if (known != holders.end() && known->second.pid <= static_cast<int>(*pid)) continue;

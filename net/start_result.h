@@ -19,8 +19,8 @@ enum class StartResult {
   AddressListEmpty,      // the machine has no usable IPv4 address
   NoAddressChosen,       // nothing chosen, or the chosen address is not local
   BindFailed,
-  ReceiveModeFailed,     // promiscuous mode, the IPv4 filter or the receive ring, its mapping included
-  TooManyCaptures,       // the user already runs kCapturesPerUser captures through the socket helper
+  ReceiveModeFailed,  // promiscuous mode, the IPv4 filter or the receive ring, its mapping included
+  TooManyCaptures,    // the user already runs kCapturesPerUser captures through the socket helper
 };
 
 // The step a start ended at and, when a system call failed there, its errno.

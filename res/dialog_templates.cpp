@@ -62,15 +62,12 @@ constexpr std::array kCaptureControls = {
     ControlTemplate{IDC_CHK_OTH_ICMP, K::CheckBox, "ICMP:", 320, 85, 32, 10, kCheck},
     ControlTemplate{IDC_CHK_OTH_OTHER, K::CheckBox, "OTHER:", 320, 99, 40, 10, kCheck | kDisabled},
     ControlTemplate{IDC_CHK_SAVE_LAST, K::CheckBox, "最末数据包写入文件", 319, 21, 83, 10, kCheck},
-    ControlTemplate{IDC_CB_DEVICE, K::ComboBox, "", 190, 126, 76, 122,
-                    kVisible | kTabStop},
+    ControlTemplate{IDC_CB_DEVICE, K::ComboBox, "", 190, 126, 76, 122, kVisible | kTabStop},
     ControlTemplate{IDC_STATIC, K::Label, "选择网络设备地址:", 117, 129, 69, 8, kLabelStyle},
 };
 
-constexpr DialogTemplate kCaptureDialog{
-    IDD_CAPTURE_DIALOG, "Selvatrix v2.2", 415, 342, 9, "宋体",
-    kSysMenu | kMinimizeBox,
-    kCaptureControls};
+constexpr DialogTemplate kCaptureDialog{IDD_CAPTURE_DIALOG,      "Selvatrix v2.2", 415, 342, 9, "宋体",
+                                        kSysMenu | kMinimizeBox, kCaptureControls};
 
 constexpr std::array kAboutControls = {
     ControlTemplate{IDC_STATIC, K::Icon, "", 11, 17, 20, 20, kVisible},
@@ -79,8 +76,7 @@ constexpr std::array kAboutControls = {
     ControlTemplate{IDOK, K::PushButton, "确定", 178, 7, 50, 14, kVisible | kTabStop | kDefPushButton},
 };
 
-constexpr DialogTemplate kAboutDialog{IDD_ABOUTBOX, "关于 Orvanel", 235, 55, 9, "宋体",
-                                      kSysMenu, kAboutControls};
+constexpr DialogTemplate kAboutDialog{IDD_ABOUTBOX, "关于 Orvanel", 235, 55, 9, "宋体", kSysMenu, kAboutControls};
 
 }  // namespace
 

@@ -18,9 +18,8 @@ constexpr std::array kStringTable = {
 };
 
 constexpr VersionBlock kVersion{
-    kFileVersionText,   kFileVersionText,   kDottedVersionText,
-    "Orvanel",          "orvanel",          "Orvanel 应用程序",
-    "Orvanel Qt 应用程序", kMakerNotice,
+    kFileVersionText, kFileVersionText,   kDottedVersionText,    "Orvanel",
+    "orvanel",        "Orvanel 应用程序", "Orvanel Qt 应用程序", kMakerNotice,
 };
 
 }  // namespace

@@ -41,7 +41,7 @@ enum FrameStyle : std::uint32_t {
 struct DialogTemplate {
   int id;
   std::string_view caption;
-  int w, h;  // dialog units
+  int w, h;        // dialog units
   int fontPoints;  // the font that dialog units are measured in
   std::string_view fontFace;
   std::uint32_t frameStyle;
@@ -58,8 +58,8 @@ struct ListColumn {
 // The packet table's columns, in index order, all left-aligned; as many as
 // the rows have texts (the dialog checks that at compile time).
 inline constexpr std::array kPacketListColumns = {
-    ListColumn{"协议", 40},  ListColumn{"源IP地址", 105}, ListColumn{"端口", 50},        ListColumn{"目的IP地址", 105},
-    ListColumn{"端口", 50}, ListColumn{"长度", 50},       ListColumn{"数据包内容", 180},
+    ListColumn{"协议", 40}, ListColumn{"源IP地址", 105}, ListColumn{"端口", 50},        ListColumn{"目的IP地址", 105},
+    ListColumn{"端口", 50}, ListColumn{"长度", 50},      ListColumn{"数据包内容", 180},
 };
 
 // Extended styles of a list view.

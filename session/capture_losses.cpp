@@ -3,8 +3,11 @@
 namespace orvanel {
 
 Losses CaptureLosses::Read(std::int32_t receiveErrors) const {
-  return {receiveErrors, KernelDrops(), NotListed() - notListedAtClear_,
-          interruptions_.Read(session_.IsCapturing()), saveFailures_.Packets() - notSavedAtClear_,
+  return {receiveErrors,
+          KernelDrops(),
+          NotListed() - notListedAtClear_,
+          interruptions_.Read(session_.IsCapturing()),
+          saveFailures_.Packets() - notSavedAtClear_,
           session_.CountedNotPassed() - notInConversationsAtClear_};
 }
 

@@ -25,11 +25,10 @@ struct Losses {
 
   // The sum, wrapping past the largest 32-bit value like the counters.
   [[nodiscard]] std::int32_t Total() const {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(receiveFailures) +
-                                     static_cast<std::uint32_t>(kernelDrops) + static_cast<std::uint32_t>(notListed) +
-                                     static_cast<std::uint32_t>(interfaceInterruptions) +
-                                     static_cast<std::uint32_t>(notSaved) +
-                                     static_cast<std::uint32_t>(notInConversations));
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(receiveFailures) + static_cast<std::uint32_t>(kernelDrops) +
+        static_cast<std::uint32_t>(notListed) + static_cast<std::uint32_t>(interfaceInterruptions) +
+        static_cast<std::uint32_t>(notSaved) + static_cast<std::uint32_t>(notInConversations));
   }
 };
 

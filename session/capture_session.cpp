@@ -26,7 +26,7 @@ struct CaptureSession::Running {
     loopLeft.store(true, std::memory_order_release);
     loopLeft.notify_one();
     woken.wait(false, std::memory_order_acquire);  // Stop may still be signalling the ring
-    ring.reset();  // closing waits for the kernel; Stop does not wait for this
+    ring.reset();                                  // closing waits for the kernel; Stop does not wait for this
   }
 
   std::unique_ptr<ReopeningRing> ring;
@@ -37,8 +37,7 @@ struct CaptureSession::Running {
 };
 
 CaptureSession::CaptureSession(PacketCounters& counters, const CaptureOptions& options, PacketTable& table,
-                               std::string dumpDirectory, ConversationTable* conversations,
-                               SaveFailures* saveFailures)
+                               std::string dumpDirectory, ConversationTable* conversations, SaveFailures* saveFailures)
     : targets_{counters, options, table, std::move(dumpDirectory), conversations, saveFailures} {}
 
 CaptureSession::~CaptureSession() {
@@ -72,9 +71,9 @@ StartOutcome CaptureSession::StartCapture(const std::string& chosenAddress, cons
 StartOutcome CaptureSession::StartInHelper(const std::string& chosenAddress, const std::string& srcFilter,
                                            const std::string& dstFilter) {
   tallies_.Zero();
-  const StartOutcome started = HelperCapture::Start(helperPath_.empty() ? FindSocketHelper() : helperPath_,
-                                                    chosenAddress, srcFilter, dstFilter, packetLimit_, targets_,
-                                                    {tallies_.kernelDrops, rowsNotPassed_, countedNotPassed_}, helper_);
+  const StartOutcome started =
+      HelperCapture::Start(helperPath_.empty() ? FindSocketHelper() : helperPath_, chosenAddress, srcFilter, dstFilter,
+                           packetLimit_, targets_, {tallies_.kernelDrops, rowsNotPassed_, countedNotPassed_}, helper_);
   if (started.result != StartResult::Started) return started;
   targets_.counters.ZeroGroupCounters();
   bCapturing_.store(true, std::memory_order_release);

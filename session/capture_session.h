@@ -4,11 +4,11 @@
 // socket helper (session/helper_capture.h), into the same targets.
 #pragma once
 
+#include <sys/types.h>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <sys/types.h>
 
 #include "capture/capture_options.h"
 #include "capture/counters.h"
@@ -27,9 +27,8 @@ class CaptureSession {
   // thread that calls StopCapture. dumpDirectory is where listed packets are
   // written while the save box is checked; saveFailures counts those that
   // could not be.
-  CaptureSession(PacketCounters& counters, const CaptureOptions& options, PacketTable& table,
-                 std::string dumpDirectory, ConversationTable* conversations = nullptr,
-                 SaveFailures* saveFailures = nullptr);
+  CaptureSession(PacketCounters& counters, const CaptureOptions& options, PacketTable& table, std::string dumpDirectory,
+                 ConversationTable* conversations = nullptr, SaveFailures* saveFailures = nullptr);
   ~CaptureSession();  // stops a running capture first
   CaptureSession(const CaptureSession&) = delete;
   CaptureSession& operator=(const CaptureSession&) = delete;
@@ -40,7 +39,7 @@ class CaptureSession {
   // when a step fails; no socket stays open then. While capturing it changes
   // nothing and returns Started: one capture, one thread.
   StartOutcome StartCapture(const std::string& chosenAddress, const std::string& srcFilter,
-                           const std::string& dstFilter);
+                            const std::string& dstFilter);
 
   // Clears the running flag, wakes the thread and waits until it has left its
   // loop: afterwards nothing touches the counters or the table. The thread

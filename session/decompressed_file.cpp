@@ -34,10 +34,11 @@ std::FILE* DecompressedFile::Release() {
       },
       .write = nullptr,
       .seek = nullptr,
-      .close = [](void* self) {
-        delete static_cast<DecompressedFile*>(self);
-        return 0;
-      },
+      .close =
+          [](void* self) {
+            delete static_cast<DecompressedFile*>(self);
+            return 0;
+          },
   };
   return fopencookie(this, "rb", functions);
 }

@@ -21,9 +21,8 @@ FileReading::~FileReading() {
   static_cast<void>(Finish());
 }
 
-std::optional<CaptureFileError> FileReading::Start(const std::vector<std::string>& files,
-                                                   const std::string& srcFilter, const std::string& dstFilter,
-                                                   std::function<void()> ended) {
+std::optional<CaptureFileError> FileReading::Start(const std::vector<std::string>& files, const std::string& srcFilter,
+                                                   const std::string& dstFilter, std::function<void()> ended) {
   if (running_) return std::nullopt;
   auto running = std::make_unique<Running>(files, bReading_, targets_, srcFilter, dstFilter);
   if (running->source.Failure()) return running->source.Failure();

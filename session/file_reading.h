@@ -23,9 +23,8 @@ class FileReading {
   // table is called from the reading thread only. dumpDirectory is where
   // listed packets are written while the save box is checked; saveFailures
   // counts those that could not be.
-  FileReading(PacketCounters& counters, const CaptureOptions& options, PacketTable& table,
-              std::string dumpDirectory, ConversationTable* conversations = nullptr,
-              SaveFailures* saveFailures = nullptr);
+  FileReading(PacketCounters& counters, const CaptureOptions& options, PacketTable& table, std::string dumpDirectory,
+              ConversationTable* conversations = nullptr, SaveFailures* saveFailures = nullptr);
   ~FileReading();  // cancels a running read and waits for its thread
   FileReading(const FileReading&) = delete;
   FileReading& operator=(const FileReading&) = delete;

@@ -30,9 +30,8 @@ void AddGrowth(std::atomic<std::uint64_t>& total, std::uint64_t count, std::uint
 }  // namespace
 
 StartOutcome HelperCapture::Start(const std::string& helperPath, const std::string& chosenAddress,
-                                  const std::string& srcFilter, const std::string& dstFilter,
-                                  std::uint32_t packetLimit, const LoopTargets& targets, Totals totals,
-                                  std::unique_ptr<HelperCapture>& capture) {
+                                  const std::string& srcFilter, const std::string& dstFilter, std::uint32_t packetLimit,
+                                  const LoopTargets& targets, Totals totals, std::unique_ptr<HelperCapture>& capture) {
   std::unique_ptr<SharedCaptureBlock> shared = SharedCaptureBlock::Create();
   if (!shared) return {StartResult::SocketCreationFailed, errno};
   std::unique_ptr<HelperCapture> started(new HelperCapture(std::move(shared), targets, totals));
@@ -149,8 +148,7 @@ void HelperCapture::TakeCounts() {
   targets_.counters.AddReceiveErrors(errors - errorsTaken_);
   errorsTaken_ = errors;
   AddGrowth(totals_.rowsNotPassed, block_.rowsNotPassed.load(std::memory_order_relaxed), notPassedTaken_);
-  AddGrowth(totals_.countedNotPassed, block_.countedNotPassed.load(std::memory_order_relaxed),
-            countedNotPassedTaken_);
+  AddGrowth(totals_.countedNotPassed, block_.countedNotPassed.load(std::memory_order_relaxed), countedNotPassedTaken_);
   totals_.kernelDrops.store(block_.kernelDrops.load(std::memory_order_relaxed), std::memory_order_relaxed);
 }
 

@@ -27,8 +27,8 @@ class HelperCapture {
  public:
   // Where the relay puts what the helper's capture counts beyond the targets.
   struct Totals {
-    std::atomic<std::uint64_t>& kernelDrops;    // this capture's drops, from zero
-    std::atomic<std::uint64_t>& rowsNotPassed;  // added to: rows the block had no room for
+    std::atomic<std::uint64_t>& kernelDrops;       // this capture's drops, from zero
+    std::atomic<std::uint64_t>& rowsNotPassed;     // added to: rows the block had no room for
     std::atomic<std::uint64_t>& countedNotPassed;  // added to: counted packets it had no room for
   };
 

@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::uint16_t kEtherTypeIPv4 = 0x0800;
 constexpr std::uint16_t kVlanTags[] = {0x8100, 0x88a8, 0x9100};  // 802.1Q, 802.1ad, old QinQ
-constexpr std::uint32_t kFamilyInet = 2;  // AF_INET on every BSD and Linux
+constexpr std::uint32_t kFamilyInet = 2;                         // AF_INET on every BSD and Linux
 constexpr std::uint16_t kPppIPv4 = 0x0021;
 constexpr std::uint8_t kHdlcAllStations = 0xff, kHdlcUnnumbered = 0x03;
 constexpr std::uint8_t kCiscoUnicast = 0x0f, kCiscoBroadcast = 0x8f;
@@ -70,7 +70,8 @@ std::optional<std::span<const std::uint8_t>> AfterSlip(std::span<const std::uint
 }
 
 std::uint32_t Read32Le(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 | static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
+  return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 |
+         static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
 }
 
 // An 802.11 data frame: its MAC header (headerPadded: rounded up to four
@@ -153,10 +154,8 @@ bool IsSupportedLinkType(int linkType) {
     case DLT_C_HDLC:
     case DLT_SLIP:
     case DLT_IEEE802_11:
-    case DLT_IEEE802_11_RADIO:
-      return true;
-    default:
-      return false;
+    case DLT_IEEE802_11_RADIO: return true;
+    default: return false;
   }
 }
 

@@ -12,8 +12,7 @@ constexpr std::uint64_t kRowsBetweenReports = 4096;
 
 }  // namespace
 
-ListSave::ListSave(RowSpool::Reader list, std::shared_ptr<const RowFilter> filter, std::uint64_t rows,
-                   std::string path)
+ListSave::ListSave(RowSpool::Reader list, std::shared_ptr<const RowFilter> filter, std::uint64_t rows, std::string path)
     : list_(std::move(list)), filter_(std::move(filter)), rows_(rows) {
   thread_ = std::thread([this, path = std::move(path)] { Run(path); });
 }

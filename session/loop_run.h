@@ -33,8 +33,8 @@ struct LoopRun {
   LoopRun(const std::atomic<bool>& running, PacketSource& source, const LoopTargets& targets,
           const std::string& srcFilter, const std::string& dstFilter)
       : files(targets.dumpDirectory, targets.saveFailures),
-        context{running,   source,    targets.counters, targets.options, targets.table,
-                srcFilter, dstFilter, &files, targets.conversations} {}
+        context{running,   source,    targets.counters, targets.options,      targets.table,
+                srcFilter, dstFilter, &files,           targets.conversations} {}
 
   LastPacketFiles files;
   CaptureContext context;

@@ -76,9 +76,7 @@ std::vector<ProgramAttribution::Candidate> ProgramAttribution::Candidates() {
   std::vector<Candidate> again;
   const std::lock_guard lock(mutex_);
   if (entries_.size() >= kCacheLimit) {
-    std::erase_if(entries_, [this](const auto& entry) {
-      return !table_.Read({entry.first, entry.second.generation});
-    });
+    std::erase_if(entries_, [this](const auto& entry) { return !table_.Read({entry.first, entry.second.generation}); });
   }
   cursor_ = table_.ForEachFrom(cursor_, kSlotsPerPass, [&](ConversationId id, const Conversation& c) {
     const ConversationKey& k = c.key;

@@ -20,8 +20,8 @@ namespace orvanel {
 
 class ProgramAttribution {
  public:
-  static constexpr std::size_t kCacheLimit = 65'536;     // conversations whose lookup is kept
-  static constexpr std::size_t kBatch = 512;             // conversations looked up in one pass
+  static constexpr std::size_t kCacheLimit = 65'536;      // conversations whose lookup is kept
+  static constexpr std::size_t kBatch = 512;              // conversations looked up in one pass
   static constexpr std::uint32_t kSlotsPerPass = 65'536;  // of the table, walked in one pass
   static constexpr int kPassesPerSecond = 10;
 
@@ -57,7 +57,7 @@ class ProgramAttribution {
     std::uint32_t generation = 0;
     ConversationKey key;
     std::optional<ConversationProgram> program;
-    std::uint64_t inode = 0;   // the owner socket; 0: none found
+    std::uint64_t inode = 0;     // the owner socket; 0: none found
     std::int64_t checkedNs = 0;  // the conversation's last packet at the lookup
   };
   struct Candidate {
@@ -74,7 +74,7 @@ class ProgramAttribution {
   std::int64_t sinceNs_ = 0;
   std::uint32_t cursor_ = 0;  // the passes' place in the table
 
-  mutable std::mutex mutex_;  // guards entries_
+  mutable std::mutex mutex_;                          // guards entries_
   std::unordered_map<std::uint32_t, Entry> entries_;  // by slot
   std::atomic<std::uint64_t> skipped_{0};
 

@@ -27,7 +27,8 @@ std::unique_ptr<RowFilter> RowFilter::Start(const RowSpool& spool, RowSpool::Rea
   return filter;
 }
 
-RowFilter::RowFilter(RowSpool::Reader rows, std::shared_ptr<const RowMatcher> matcher, std::unique_ptr<MappedFile> index)
+RowFilter::RowFilter(RowSpool::Reader rows, std::shared_ptr<const RowMatcher> matcher,
+                     std::unique_ptr<MappedFile> index)
     : rows_(std::move(rows)), matcher_(std::move(matcher)), index_(std::move(index)) {}
 
 RowFilter::~RowFilter() {

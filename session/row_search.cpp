@@ -13,7 +13,9 @@ RowSearch::RowSearch(RowSpool::Reader list, std::shared_ptr<const RowFilter> fil
     : list_(std::move(list)),
       filter_(std::move(filter)),
       matcher_(std::move(matcher)),
-      toLookAt_(from >= rows ? 0 : towardsNewer ? rows - from : from + 1) {
+      toLookAt_(from >= rows   ? 0
+                : towardsNewer ? rows - from
+                               : from + 1) {
   thread_ = std::thread([this, from, towardsNewer] { Run(from, towardsNewer); });
 }
 

@@ -23,7 +23,8 @@ constexpr Magic kMagics[] = {
 
 std::unique_ptr<StreamDecoder> DecoderForMagic(std::span<const std::uint8_t> start) {
   for (const Magic& magic : kMagics) {
-    if (start.size() >= magic.length && std::equal(magic.bytes.begin(), magic.bytes.begin() + magic.length, start.begin())) {
+    if (start.size() >= magic.length &&
+        std::equal(magic.bytes.begin(), magic.bytes.begin() + magic.length, start.begin())) {
       return magic.make();
     }
   }

@@ -32,7 +32,8 @@ class FileKeeper {
   // Any thread. Past the queue's limit the caller lets the files go itself.
   void Release(std::unique_ptr<SpoolFiles> files);
   // Files shared by their readers that come back here when the last lets go.
-  static std::shared_ptr<SpoolFiles> Share(std::unique_ptr<SpoolFiles> files, const std::shared_ptr<FileKeeper>& keeper);
+  static std::shared_ptr<SpoolFiles> Share(std::unique_ptr<SpoolFiles> files,
+                                           const std::shared_ptr<FileKeeper>& keeper);
 
  private:
   void Run();

@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -71,9 +71,7 @@ UniqueFd OpenDirectory(std::string_view path) {
 
 }  // namespace
 
-int DumpDirectoryError(const std::string& dumpDirectory) {
-  return OpenDirectory(dumpDirectory).valid() ? 0 : errno;
-}
+int DumpDirectoryError(const std::string& dumpDirectory) { return OpenDirectory(dumpDirectory).valid() ? 0 : errno; }
 
 void SaveFailures::Count(const SaveFailure& failure) {
   if (!hasFirst_.load(std::memory_order_relaxed)) {
@@ -99,8 +97,7 @@ void LastPacketFiles::CloseAll() {
   directoryFd_.reset();
 }
 
-void LastPacketFiles::SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer& buffer,
-                                     const IpHeaderView& view) {
+void LastPacketFiles::SaveLastPacket(ProtocolClass protocol, const ReceiveBuffer& buffer, const IpHeaderView& view) {
   // An empty text, or one with a NUL in it, names no directory.
   if (protocol == ProtocolClass::OTHER || directory_.empty() || directory_.find('\0') != std::string::npos) return;
   const int index = static_cast<int>(protocol);
@@ -141,8 +138,7 @@ bool LastPacketFiles::StillOurs(int protocol) const {
   struct stat status;
   const OpenFile& file = files_[protocol];
   return fstatat(directoryFd_.get(), kLastPacketFileNames[protocol], &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-         S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_dev == file.device &&
-         status.st_ino == file.inode;
+         S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_dev == file.device && status.st_ino == file.inode;
 }
 
 int LastPacketFiles::Open(int protocol) {
@@ -169,8 +165,6 @@ int LastPacketFiles::Open(int protocol) {
   return 0;
 }
 
-void LastPacketFiles::Close(int protocol) {
-  files_[protocol] = {};
-}
+void LastPacketFiles::Close(int protocol) { files_[protocol] = {}; }
 
 }  // namespace orvanel

@@ -77,9 +77,13 @@ void PcapngWriter::WritePacket(std::span<const std::uint8_t> datagram, std::int6
   // The datagram goes from where it lies straight into the stream's buffer.
   const std::uint32_t padding = (4 - captured % 4) % 4;
   const std::uint32_t total = 32 + captured + padding;
-  const std::array<std::uint32_t, 7> head = {kEnhancedPacketBlock, total, 0,  // interface 0
-                                             static_cast<std::uint32_t>(time >> 32), static_cast<std::uint32_t>(time),
-                                             captured, original};
+  const std::array<std::uint32_t, 7> head = {kEnhancedPacketBlock,
+                                             total,
+                                             0,  // interface 0
+                                             static_cast<std::uint32_t>(time >> 32),
+                                             static_cast<std::uint32_t>(time),
+                                             captured,
+                                             original};
   std::array<std::uint8_t, 3 + sizeof total> tail{};  // the padding's zeros, then the total again
   std::memcpy(tail.data() + padding, &total, sizeof total);
   Write(head.data(), sizeof head);

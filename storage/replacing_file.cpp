@@ -47,9 +47,7 @@ ssize_t ReplacingFile::WriteToFile(void* self, const char* data, std::size_t len
   return static_cast<ssize_t>(length);
 }
 
-int ReplacingFile::CloseFile(void* self) {
-  return close(std::exchange(static_cast<ReplacingFile*>(self)->fd_, -1));
-}
+int ReplacingFile::CloseFile(void* self) { return close(std::exchange(static_cast<ReplacingFile*>(self)->fd_, -1)); }
 
 std::optional<std::string> ReplacingFile::Commit() {
   if (!stream_) return error_;

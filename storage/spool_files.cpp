@@ -29,8 +29,8 @@ static_assert(sizeof(IndexEntry) == 24);
 std::unique_ptr<SpoolFiles> SpoolFiles::Open(const std::string& directory, FreeSpaceRule rule) {
   // Threads of the files' own take the next chunks, so the writer does not fault.
   auto data = MappedFile::Open(directory, kDataReservation, kDataChunk, rule, MappedFile::Ahead::Yes);
-  auto index = data ? MappedFile::Open(directory, kIndexReservation, kIndexChunk, rule, MappedFile::Ahead::Yes)
-                    : nullptr;
+  auto index =
+      data ? MappedFile::Open(directory, kIndexReservation, kIndexChunk, rule, MappedFile::Ahead::Yes) : nullptr;
   if (!index) return nullptr;
   return std::unique_ptr<SpoolFiles>(new SpoolFiles(std::move(data), std::move(index)));
 }

@@ -92,12 +92,23 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
   return ListenAddress{std::string(host), port};
 }
 
-constexpr std::string_view kFlags[] = {"--help", "--version", "--list-addresses", "--quiet", "--conversations",
-                                       "--time", "--program-metrics", "--wait-for-address"};
-constexpr std::string_view kValueOptions[] = {"--address", "--count", "--seconds", "--src", "--dst", "--show",
-                                              "--save-last", "--write", "--format", "--metrics-listen",
-                                              "--metrics-file", "--filter", "--conversation-limit",
-                                              "--metrics-allow", "--web-config"};
+constexpr std::string_view kFlags[] = {"--help",          "--version", "--list-addresses",  "--quiet",
+                                       "--conversations", "--time",    "--program-metrics", "--wait-for-address"};
+constexpr std::string_view kValueOptions[] = {"--address",
+                                              "--count",
+                                              "--seconds",
+                                              "--src",
+                                              "--dst",
+                                              "--show",
+                                              "--save-last",
+                                              "--write",
+                                              "--format",
+                                              "--metrics-listen",
+                                              "--metrics-file",
+                                              "--filter",
+                                              "--conversation-limit",
+                                              "--metrics-allow",
+                                              "--web-config"};
 
 bool Contains(std::span<const std::string_view> names, std::string_view name) {
   return std::ranges::find(names, name) != names.end();
@@ -122,7 +133,8 @@ std::optional<std::string> SetValue(std::string_view name, std::string_view valu
     options.dstFilter = value;
   } else if (name == "--show") {
     if (!TickShown(value, options)) {
-      return "bad --show" + quoted + ": expected GROUP=PROTO[,PROTO...] with GROUP src, dst or other and PROTO "
+      return "bad --show" + quoted +
+             ": expected GROUP=PROTO[,PROTO...] with GROUP src, dst or other and PROTO "
              "tcp, udp or icmp";
     }
   } else if (name == "--save-last") {

@@ -70,9 +70,10 @@ std::string JsonObject(ConversationId id, const Conversation& c, std::uint64_t f
     if (program) object += field("program", JsonString(program->name));
     if (program && program->pid != 0) object += field("pid", std::to_string(program->pid));
   }
-  object += field("packets_a_to_b", std::to_string(c.packetsAToB)) + field("bytes_a_to_b", std::to_string(c.bytesAToB)) +
-            field("packets_b_to_a", std::to_string(c.packetsBToA)) + field("bytes_b_to_a", std::to_string(c.bytesBToA)) +
-            field("first", SecondsText(c.firstNs)) + field("last", SecondsText(c.lastNs));
+  object +=
+      field("packets_a_to_b", std::to_string(c.packetsAToB)) + field("bytes_a_to_b", std::to_string(c.bytesAToB)) +
+      field("packets_b_to_a", std::to_string(c.packetsBToA)) + field("bytes_b_to_a", std::to_string(c.bytesBToA)) +
+      field("first", SecondsText(c.firstNs)) + field("last", SecondsText(c.lastNs));
   object += std::string("\"folded\":") + (id == kFoldedConversations ? "true" : "false") + "}";
   return object;
 }

@@ -39,7 +39,8 @@ int Fail(int status, std::string_view message) {
 // came; calls hangUp on each SIGHUP.
 void WaitForEnd(const CaptureSession& session, double seconds, const sigset_t& signals,
                 const std::function<void()>& hangUp) {
-  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const auto deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   for (;;) {
     if (session.LoopEnded()) return;
     auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(kCheckPeriod);
@@ -104,7 +105,8 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   // rows are written by the capture thread until Stop, then by this one
   CaptureSession session(counters, boxes, rows, options.saveDirectory, conversations, &saveFailures);
   session.SetPacketLimit(options.count);
-  CaptureLosses losses(session, [&rows] { return rows.RowsNotListed(); }, saveFailures);
+  CaptureLosses losses(
+      session, [&rows] { return rows.RowsNotListed(); }, saveFailures);
 
   std::string error;
   std::optional<WebConfig> web = WebConfig{};
@@ -119,9 +121,8 @@ int RunLiveCapture(const CliOptions& options, const CaptureOptions& boxes, CliRo
   ProgramMeter meter;
   const ProgramFinder programOf = [&programs](ConversationId id) { return programs->ProgramOf(id); };
   const auto metricsText = [&] {
-    std::string text =
-        MetricsText(counters, rows.RowsListed(), session.KernelDrops(), session.InterfaceInterruptions(),
-                    saveFailures.Packets(), labels);
+    std::string text = MetricsText(counters, rows.RowsListed(), session.KernelDrops(), session.InterfaceInterruptions(),
+                                   saveFailures.Packets(), labels);
     if (options.programMetrics) {
       meter.Sweep(*conversations, programOf, [&programs](std::uint32_t address) { return programs->IsLocal(address); });
       text += ProgramMetricsText(meter.Totals(), meter.OtherConversations());

@@ -49,8 +49,8 @@ void StopReadingOnSignals() {
 
 // Said once, when the first packet cannot be saved; the losses' line counts them all.
 void TellSaveFailure(const std::string& directory, const orvanel::SaveFailure& failure) {
-  std::fprintf(stderr, "orvanel-cli: cannot save packets in --save-last '%s/%s': %s\n", directory.c_str(),
-               failure.file, std::strerror(failure.error));
+  std::fprintf(stderr, "orvanel-cli: cannot save packets in --save-last '%s/%s': %s\n", directory.c_str(), failure.file,
+               std::strerror(failure.error));
 }
 
 // The file an output would replace, when it is one of the files to read (by

@@ -35,8 +35,8 @@ constexpr rlim_t kReservedFiles = 64;
 // The request line and headers must fit in a connection's pool, or the
 // library answers 414 or 431 and closes it.
 constexpr std::size_t kConnectionMemory = 32 * 1024;
-constexpr unsigned kIdleSeconds = 2;       // to the first byte, and between any two
-constexpr unsigned kKeepAliveSeconds = 1;  // for the next request after an answer
+constexpr unsigned kIdleSeconds = 2;             // to the first byte, and between any two
+constexpr unsigned kKeepAliveSeconds = 1;        // for the next request after an answer
 constexpr std::chrono::seconds kHeadTime{2};     // from the connection or the last answer to a whole request head
 constexpr std::chrono::seconds kAnswerTime{10};  // from the head to the answer taken
 constexpr std::chrono::milliseconds kDeadlineCheck{100};
@@ -57,8 +57,7 @@ int OpenListener(const std::string& host, int port, std::string& error) {
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  if (const int status = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-      status != 0) {
+  if (const int status = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found); status != 0) {
     error = gai_strerror(status);
     return -1;
   }
@@ -145,8 +144,8 @@ struct MetricsServer::Callbacks {
     const auto& allow = static_cast<MetricsServer*>(server)->allow_;
     return !allow || allow->Allows(address) ? MHD_YES : MHD_NO;
   }
-  static MHD_Result Answer(void* serving, MHD_Connection* connection, const char* url, const char* method,
-                           const char*, const char*, size_t*, void**) {
+  static MHD_Result Answer(void* serving, MHD_Connection* connection, const char* url, const char* method, const char*,
+                           const char*, size_t*, void**) {
     const auto& run = *static_cast<Serving*>(serving);
     return run.server->Answer(run, connection, url, method) ? MHD_YES : MHD_NO;
   }

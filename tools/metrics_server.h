@@ -84,7 +84,7 @@ class MetricsServer {
 
   std::mutex mutex_;
   std::condition_variable stopping_;
-  bool stop_ = false;                                           // guarded by mutex_
+  bool stop_ = false;                                            // guarded by mutex_
   std::unordered_map<MHD_Connection*, Connection> connections_;  // guarded by mutex_
   std::thread deadlines_;
 };

@@ -88,12 +88,14 @@ void AppendProtocolFamilies(std::string& out, std::string_view unit, std::string
   }
   const std::string groupName = "orvanel_group_" + std::string(unit) + "_total";
   AppendFamily(out, groupName, "counter",
-               std::string(what) + " whose source matches the source filter (source), whose destination matches "
-                                   "the destination filter (destination), or neither; source and destination overlap.");
+               std::string(what) +
+                   " whose source matches the source filter (source), whose destination matches "
+                   "the destination filter (destination), or neither; source and destination overlap.");
   for (const GroupName& group : kGroupNames) {
     if (group.group == TrafficGroup::All) continue;  // the family by protocol alone
     for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
-      AppendSample(out, groupName, Label("group", group.metricLabel) + "," + Label("protocol", kProtocolNames[protocol]),
+      AppendSample(out, groupName,
+                   Label("group", group.metricLabel) + "," + Label("protocol", kProtocolNames[protocol]),
                    total(group.group, static_cast<ProtocolClass>(protocol)));
     }
   }
@@ -102,17 +104,18 @@ void AppendProtocolFamilies(std::string& out, std::string_view unit, std::string
 }  // namespace
 
 std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed, std::uint64_t kernelDrops,
-                        std::uint64_t interruptions, std::uint64_t packetsNotSaved,
-                        const CaptureLabels& labels) {
+                        std::uint64_t interruptions, std::uint64_t packetsNotSaved, const CaptureLabels& labels) {
   std::string out;
   AppendProtocolFamilies(out, "packets", "IPv4 packets", [&](TrafficGroup group, ProtocolClass protocol) {
     return counters.RunningTotal(group, protocol);
   });
-  AppendProtocolFamilies(out, "bytes", "Bytes of IPv4 packets (their total-length field)",
-                         [&](TrafficGroup group, ProtocolClass protocol) { return counters.RunningBytes(group, protocol); });
+  AppendProtocolFamilies(
+      out, "bytes", "Bytes of IPv4 packets (their total-length field)",
+      [&](TrafficGroup group, ProtocolClass protocol) { return counters.RunningBytes(group, protocol); });
   AppendFamily(out, "orvanel_receive_errors_total", "counter", "Receives that failed.");
   AppendSample(out, "orvanel_receive_errors_total", "", counters.RunningReceiveErrors());
-  AppendFamily(out, "orvanel_kernel_drops_total", "counter", "Packets the kernel dropped because the capture fell behind.");
+  AppendFamily(out, "orvanel_kernel_drops_total", "counter",
+               "Packets the kernel dropped because the capture fell behind.");
   AppendSample(out, "orvanel_kernel_drops_total", "", kernelDrops);
   AppendFamily(out, "orvanel_interface_interruptions_total", "counter",
                "Times the capture's interface went away; capturing went on where its address came back.");

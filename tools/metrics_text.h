@@ -24,8 +24,7 @@ struct CaptureLabels {
 // Every metric with its HELP and TYPE lines, from the 64-bit running totals.
 // interruptions: the times the capture's interface went away.
 std::string MetricsText(const PacketCounters& counters, std::uint64_t rowsListed, std::uint64_t kernelDrops,
-                        std::uint64_t interruptions, std::uint64_t packetsNotSaved,
-                        const CaptureLabels& labels);
+                        std::uint64_t interruptions, std::uint64_t packetsNotSaved, const CaptureLabels& labels);
 
 // The families of --program-metrics: bytes and packets by program and
 // direction, and the conversations counted as "other".

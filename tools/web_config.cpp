@@ -66,7 +66,7 @@ std::string Contents(const fs::path& directory, const YAML::Node& node, std::str
 
 TlsSettings ReadTls(const fs::path& directory, const YAML::Node& node) {
   constexpr std::array<std::string_view, 5> kKeys = {"cert_file", "key_file", "client_auth_type", "client_ca_file",
-                                                      "min_version"};
+                                                     "min_version"};
   const auto entries = Entries(node, "tls_server_config", kKeys);
   for (const std::string_view required : {"cert_file", "key_file"}) {
     if (!entries.contains(std::string(required))) {
@@ -74,7 +74,9 @@ TlsSettings ReadTls(const fs::path& directory, const YAML::Node& node) {
     }
   }
   TlsSettings tls{Contents(directory, entries.at("cert_file"), "cert_file"),
-                  Contents(directory, entries.at("key_file"), "key_file"), {}, std::string(kMinVersions[2].second)};
+                  Contents(directory, entries.at("key_file"), "key_file"),
+                  {},
+                  std::string(kMinVersions[2].second)};
   bool verify = false;
   if (const auto found = entries.find("client_auth_type"); found != entries.end()) {
     const std::string type = Scalar(found->second, "client_auth_type");
@@ -85,7 +87,8 @@ TlsSettings ReadTls(const fs::path& directory, const YAML::Node& node) {
     verify = type == "RequireAndVerifyClientCert";
   }
   if (const auto found = entries.find("client_ca_file"); found != entries.end()) {
-    if (!verify) throw Problem{found->second.Mark(), "client_ca_file needs client_auth_type RequireAndVerifyClientCert"};
+    if (!verify)
+      throw Problem{found->second.Mark(), "client_ca_file needs client_auth_type RequireAndVerifyClientCert"};
     tls.clientCa = Contents(directory, found->second, "client_ca_file");
   } else if (verify) {
     throw Problem{node.Mark(), "client_auth_type RequireAndVerifyClientCert needs client_ca_file"};

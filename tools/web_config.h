@@ -9,14 +9,14 @@
 namespace orvanel::cli {
 
 struct TlsSettings {
-  std::string cert;      // PEM contents of cert_file
-  std::string key;       // of key_file
-  std::string clientCa;  // of client_ca_file; empty: no client certificate asked for
+  std::string cert;        // PEM contents of cert_file
+  std::string key;         // of key_file
+  std::string clientCa;    // of client_ca_file; empty: no client certificate asked for
   std::string priorities;  // GnuTLS priority string for min_version
 };
 
 struct WebConfig {
-  std::optional<TlsSettings> tls;           // none: plain HTTP
+  std::optional<TlsSettings> tls;            // none: plain HTTP
   std::map<std::string, std::string> users;  // user to bcrypt hash; empty: no auth
 };
 

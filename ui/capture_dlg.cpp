@@ -138,7 +138,8 @@ CCaptureDlg::CCaptureDlg(QWidget* parent, HostQueries queries)
   OpenDetailsFromTable(*m_lcPackets);
   m_lcPackets->SetDatagramProgram([this](std::span<const std::uint8_t> datagram) {
     const ListedRow row = ListedRowOf(datagram, 0);
-    const auto program = datagram.size() > 9 ? m_programs.ProgramOfKey(ConversationKeyOf(datagram[9], row)) : std::nullopt;
+    const auto program =
+        datagram.size() > 9 ? m_programs.ProgramOfKey(ConversationKeyOf(datagram[9], row)) : std::nullopt;
     return program ? QString::fromStdString(ProgramText(*program)) : QString();
   });
   AddRowMenu(*m_lcPackets, [this]() -> FindWindow& { return Finder(); });
@@ -220,10 +221,10 @@ void CCaptureDlg::OnInitDialog() {
   const std::string dumpDirectory = CurrentDirectory();
   m_session = std::make_unique<CaptureSession>(m_counters, m_options, *m_spool, dumpDirectory, &m_conversations,
                                                &m_saveFailures);
-  m_losses =
-      std::make_unique<CaptureLosses>(*m_session, [this] { return m_spool->RowsNotListed(); }, m_saveFailures);
-  m_reading = std::make_unique<FileReading>(m_counters, m_options, *m_spool, dumpDirectory, &m_conversations,
-                                            &m_saveFailures);
+  m_losses = std::make_unique<CaptureLosses>(
+      *m_session, [this] { return m_spool->RowsNotListed(); }, m_saveFailures);
+  m_reading =
+      std::make_unique<FileReading>(m_counters, m_options, *m_spool, dumpDirectory, &m_conversations, &m_saveFailures);
   if (!m_queries.hostName()) ShowFatalMessage(this, QStringLiteral("获取本机名称错误\t\n\n程序将终止运行\t"));
   FillDeviceList();
   UpdateData(false);
@@ -240,7 +241,8 @@ void CCaptureDlg::BuildSystemMenu() {
   addCommand(QStringLiteral("最小化(&N)"), kScMinimize);
   addCommand(QStringLiteral("关闭(&C)"), kScClose);
   m_sysMenu->addSeparator();
-  connect(m_sysMenu->addAction(QStringLiteral("流量图(&G)...")), &QAction::triggered, this, [this] { m_rateGraph.Show(); });
+  connect(m_sysMenu->addAction(QStringLiteral("流量图(&G)...")), &QAction::triggered, this,
+          [this] { m_rateGraph.Show(); });
   m_sysMenu->addAction(m_openAction);
   m_sysMenu->addMenu(m_recentFiles->Menu());
   connect(m_sysMenu->addAction(QStringLiteral("保存列表为 pcapng(&S)...")), &QAction::triggered, this,
@@ -258,12 +260,12 @@ void CCaptureDlg::BuildSystemMenu() {
 // The capture thread reads the boxes through m_options; every change is copied there at once.
 void CCaptureDlg::MirrorCheckBoxes() {
   const std::pair<QCheckBox*, CaptureOption> boxes[] = {
-      {m_chkSrcIP, CaptureOption::SourceEnable},   {m_chkDstIP, CaptureOption::DestinationEnable},
-      {m_chkOther, CaptureOption::OtherEnable},    {m_chkSrcTCP, CaptureOption::SourceTCP},
-      {m_chkSrcUDP, CaptureOption::SourceUDP},     {m_chkSrcICMP, CaptureOption::SourceICMP},
-      {m_chkDstTCP, CaptureOption::DestinationTCP}, {m_chkDstUDP, CaptureOption::DestinationUDP},
+      {m_chkSrcIP, CaptureOption::SourceEnable},      {m_chkDstIP, CaptureOption::DestinationEnable},
+      {m_chkOther, CaptureOption::OtherEnable},       {m_chkSrcTCP, CaptureOption::SourceTCP},
+      {m_chkSrcUDP, CaptureOption::SourceUDP},        {m_chkSrcICMP, CaptureOption::SourceICMP},
+      {m_chkDstTCP, CaptureOption::DestinationTCP},   {m_chkDstUDP, CaptureOption::DestinationUDP},
       {m_chkDstICMP, CaptureOption::DestinationICMP}, {m_chkOthTCP, CaptureOption::OtherTCP},
-      {m_chkOthUDP, CaptureOption::OtherUDP},      {m_chkOthICMP, CaptureOption::OtherICMP},
+      {m_chkOthUDP, CaptureOption::OtherUDP},         {m_chkOthICMP, CaptureOption::OtherICMP},
       {m_chkSaveLast, CaptureOption::SaveLast},
   };
   for (const auto& [box, option] : boxes) {
@@ -411,8 +413,9 @@ void CCaptureDlg::CopyCounters(const CounterSnapshot& counters) {
   }
   const std::optional<SaveFailure> saveFailure = m_saveFailures.First();
   if (losses.notSaved > 0 && saveFailure) {
-    breakdown += QStringLiteral("\n%1：%2").arg(QString::fromLatin1(saveFailure->file),
-                                              QString::fromLocal8Bit(std::strerror(saveFailure->error)));
+    breakdown +=
+        QStringLiteral("\n%1：%2")
+            .arg(QString::fromLatin1(saveFailure->file), QString::fromLocal8Bit(std::strerror(saveFailure->error)));
   }
   GetDlgItem(res::IDC_ERROR)->setToolTip(breakdown);
 }
@@ -468,10 +471,10 @@ void CCaptureDlg::OnSaveList() {
   const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("保存列表为 pcapng"), name,
                                                     QStringLiteral("pcapng (*.pcapng)"));
   if (path.isEmpty() || m_saveProgress) return;
-  m_saveProgress = new SaveProgress(
-      std::make_unique<ListSave>(m_packets->Rows(), m_packets->Filter(), m_packets->ShownRows(),
-                                 QFile::encodeName(path).toStdString()),
-      this);
+  m_saveProgress =
+      new SaveProgress(std::make_unique<ListSave>(m_packets->Rows(), m_packets->Filter(), m_packets->ShownRows(),
+                                                  QFile::encodeName(path).toStdString()),
+                       this);
   connect(m_saveProgress, &SaveProgress::failed, this,
           [this](const QString& why) { ShowMessage(this, QStringLiteral("保存失败：%1").arg(why)); });
 }
@@ -502,7 +505,10 @@ void CCaptureDlg::OpenCaptureFiles(const QStringList& files) {
   std::vector<std::string> names;
   for (const QString& file : files) names.push_back(QFile::encodeName(file).toStdString());
   // The reading thread's end is taken up on this thread.
-  const auto ended = [this] { QMetaObject::invokeMethod(this, [this] { EndReading(true); }, Qt::QueuedConnection); };
+  const auto ended = [this] {
+    QMetaObject::invokeMethod(
+        this, [this] { EndReading(true); }, Qt::QueuedConnection);
+  };
   if (const auto failure = m_reading->Start(names, m_strSrcIP.toStdString(), m_strDstIP.toStdString(), ended)) {
     ShowMessage(this, CaptureFileMessage(*failure));
     return;

@@ -13,11 +13,11 @@
 
 #include "capture/capture_options.h"
 #include "capture/conversation_table.h"
-#include "session/program_attribution.h"
 #include "capture/counters.h"
 #include "session/capture_losses.h"
 #include "session/capture_session.h"
 #include "session/file_reading.h"
+#include "session/program_attribution.h"
 #include "storage/row_spool.h"
 #include "ui/data_exchange.h"
 #include "ui/dialog_builder.h"
@@ -130,12 +130,12 @@ class CCaptureDlg final : public QDialog {
   AtomicCaptureOptions m_options;
   std::shared_ptr<RowSpool> m_spool;  // the list's readers may hold its rows past the dialog
   ConversationTable m_conversations;
-  ProgramAttribution m_programs{m_conversations};  // reads the table: goes before it
+  ProgramAttribution m_programs{m_conversations};            // reads the table: goes before it
   std::unique_ptr<ConversationWindow> m_conversationWindow;  // reads both: goes before them
   PacketModel* m_packets;
-  FindWindow* m_findWindow = nullptr;  // made when first asked for
+  FindWindow* m_findWindow = nullptr;     // made when first asked for
   QPointer<SaveProgress> m_saveProgress;  // while a save runs
-  QTimer m_refreshTimer{this};  // a child, so it can be found by its name
+  QTimer m_refreshTimer{this};            // a child, so it can be found by its name
   std::unique_ptr<CaptureSession> m_session;
   std::unique_ptr<CaptureLosses> m_losses;  // what ERROR counts; reads the session
   std::unique_ptr<FileReading> m_reading;

@@ -20,7 +20,8 @@ QString Reason(const CaptureFileError& error) {
       }
     case Kind::Empty: return QStringLiteral("文件是空的");
     case Kind::NotACaptureFile: return QStringLiteral("不是 pcap 或 pcapng 捕获文件");
-    case Kind::UnsupportedLinkType: return QStringLiteral("不支持它的链路类型 %1").arg(QString::fromStdString(error.detail));
+    case Kind::UnsupportedLinkType:
+      return QStringLiteral("不支持它的链路类型 %1").arg(QString::fromStdString(error.detail));
     case Kind::Truncated: return QStringLiteral("文件不完整，在中途被截断");
     case Kind::Damaged: return QStringLiteral("文件已损坏（%1）").arg(QString::fromStdString(error.detail));
   }

@@ -65,11 +65,13 @@ void CellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
   }
   if (text.isEmpty()) return;
   const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, cell.widget) + 1;
-  const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, cell.widget).adjusted(margin, 0, -margin, 0);
+  const QRect area =
+      style->subElementRect(QStyle::SE_ItemViewItemText, &cell, cell.widget).adjusted(margin, 0, -margin, 0);
   const Line& line = LineOf(text, area.width(), cell);
   QPalette::ColorGroup group = cell.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
   if (group == QPalette::Normal && !(cell.state & QStyle::State_Active)) group = QPalette::Inactive;
-  const QPoint at(area.left(), QStyle::alignedRect(Qt::LayoutDirectionAuto, cell.displayAlignment, line.size, area).top());
+  const QPoint at(area.left(),
+                  QStyle::alignedRect(Qt::LayoutDirectionAuto, cell.displayAlignment, line.size, area).top());
   // A text within its cell needs no clip.
   const bool inside = cell.rect.contains(QRect(at, line.size.boundedTo(area.size())));
   const QPen pen = painter->pen();
@@ -77,7 +79,8 @@ void CellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     painter->save();
     painter->setClipRect(cell.rect, Qt::IntersectClip);
   }
-  painter->setPen(cell.palette.color(group, cell.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
+  painter->setPen(
+      cell.palette.color(group, cell.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
   painter->drawStaticText(at, line.text);
   if (!inside) painter->restore();
   painter->setPen(pen);

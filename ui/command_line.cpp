@@ -7,10 +7,15 @@ namespace orvanel {
 namespace {
 
 // Qt's own options, which QApplication takes out of the arguments itself.
-constexpr std::string_view kQtValueOptions[] = {
-    "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qmljsdebugger", "-qwindowgeometry",
-    "-qwindowicon", "-qwindowtitle", "-session", "-display", "-geometry", "-title", "-name", "-icon",
-    "-visual", "-style", "-stylesheet"};
+constexpr std::string_view kQtValueOptions[] = {"-platform",      "-platformpluginpath",
+                                                "-platformtheme", "-plugin",
+                                                "-qmljsdebugger", "-qwindowgeometry",
+                                                "-qwindowicon",   "-qwindowtitle",
+                                                "-session",       "-display",
+                                                "-geometry",      "-title",
+                                                "-name",          "-icon",
+                                                "-visual",        "-style",
+                                                "-stylesheet"};
 constexpr std::string_view kQtFlags[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
 
 template <std::size_t N>

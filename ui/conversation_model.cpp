@@ -39,10 +39,11 @@ QVariant ConversationModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::ToolTipRole) {
     if (!IsBytesColumn(index.column())) return {};
     return QStringLiteral("%1 字节").arg(index.column() == kBytesAToBColumn ? conversation->bytesAToB
-                                                                           : conversation->bytesBToA);
+                                                                            : conversation->bytesBToA);
   }
   return ConversationCells(IdAt(index.row()), *conversation,
-                           index.column() == kProgramColumn ? ProgramAt(index.row()) : std::nullopt)[static_cast<std::size_t>(index.column())];
+                           index.column() == kProgramColumn ? ProgramAt(index.row())
+                                                            : std::nullopt)[static_cast<std::size_t>(index.column())];
 }
 
 QVariant ConversationModel::headerData(int section, Qt::Orientation orientation, int role) const {

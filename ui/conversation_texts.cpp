@@ -29,10 +29,9 @@ QString DurationText(std::uint64_t ns) { return QString::number(static_cast<doub
 }  // namespace
 
 QStringList ConversationHeadings() {
-  return {QStringLiteral("协议"),     QStringLiteral("地址 A"),   QStringLiteral("端口 A"),
-          QStringLiteral("地址 B"),   QStringLiteral("端口 B"),   QStringLiteral("包 A→B"),
-          QStringLiteral("字节 A→B"), QStringLiteral("包 B→A"),   QStringLiteral("字节 B→A"),
-          QStringLiteral("开始"),     QStringLiteral("持续"),     QStringLiteral("程序")};
+  return {QStringLiteral("协议"),     QStringLiteral("地址 A"), QStringLiteral("端口 A"),   QStringLiteral("地址 B"),
+          QStringLiteral("端口 B"),   QStringLiteral("包 A→B"), QStringLiteral("字节 A→B"), QStringLiteral("包 B→A"),
+          QStringLiteral("字节 B→A"), QStringLiteral("开始"),   QStringLiteral("持续"),     QStringLiteral("程序")};
 }
 
 QString ByteSizeText(std::uint64_t bytes) {
@@ -44,15 +43,18 @@ QString ByteSizeText(std::uint64_t bytes) {
     value /= 1000;
     if (value < 999.5) break;
   }
-  return QString::number(value, 'f', value < 9.995 ? 2 : value < 99.95 ? 1 : 0) + QLatin1Char(' ') +
-         QLatin1String(suffix);
+  return QString::number(value, 'f',
+                         value < 9.995   ? 2
+                         : value < 99.95 ? 1
+                                         : 0) +
+         QLatin1Char(' ') + QLatin1String(suffix);
 }
 
 bool IsBytesColumn(int column) { return column == kBytesAToBColumn || column == kBytesBToAColumn; }
 
 bool IsNumberColumn(int column) {
-  return column == kPortAColumn || column == kPortBColumn || (column >= kPacketsAToBColumn && column <= kBytesBToAColumn) ||
-         column == kDurationColumn;
+  return column == kPortAColumn || column == kPortBColumn ||
+         (column >= kPacketsAToBColumn && column <= kBytesBToAColumn) || column == kDurationColumn;
 }
 
 std::array<QString, kConversationColumnCount> ExactConversationCells(

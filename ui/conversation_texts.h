@@ -39,7 +39,8 @@ bool IsNumberColumn(int column);
 std::array<QString, kConversationColumnCount> ConversationCells(ConversationId id, const Conversation& conversation,
                                                                 const std::optional<ConversationProgram>& program);
 // The same with bytes as exact numbers: for copies and files.
-std::array<QString, kConversationColumnCount> ExactConversationCells(
-    ConversationId id, const Conversation& conversation, const std::optional<ConversationProgram>& program);
+std::array<QString, kConversationColumnCount> ExactConversationCells(ConversationId id,
+                                                                     const Conversation& conversation,
+                                                                     const std::optional<ConversationProgram>& program);
 
 }  // namespace orvanel

@@ -35,10 +35,10 @@ constexpr int kCopiedRowsAtMost = 100'000;
 constexpr std::size_t kKeptSelectionAtMost = 100'000;
 
 constexpr ConversationOrder kColumnOrders[kConversationColumnCount] = {
-    ConversationOrder::Protocol,    ConversationOrder::AddressA,  ConversationOrder::PortA,
-    ConversationOrder::AddressB,    ConversationOrder::PortB,     ConversationOrder::PacketsAToB,
-    ConversationOrder::BytesAToB,   ConversationOrder::PacketsBToA, ConversationOrder::BytesBToA,
-    ConversationOrder::Start,       ConversationOrder::Duration,  ConversationOrder::Program};
+    ConversationOrder::Protocol,  ConversationOrder::AddressA,    ConversationOrder::PortA,
+    ConversationOrder::AddressB,  ConversationOrder::PortB,       ConversationOrder::PacketsAToB,
+    ConversationOrder::BytesAToB, ConversationOrder::PacketsBToA, ConversationOrder::BytesBToA,
+    ConversationOrder::Start,     ConversationOrder::Duration,    ConversationOrder::Program};
 
 std::uint64_t KeyOf(ConversationId id) { return std::uint64_t{id.slot} << 32 | id.generation; }
 constexpr std::uint64_t kNoKey = ~std::uint64_t{0};  // no conversation has it
@@ -106,8 +106,8 @@ ConversationWindow::ConversationWindow(const ConversationTable& table, ProgramFi
       programOf_(std::move(programOf)),
       showOnly_(std::move(showOnly)),
       model_(new ConversationModel(table, programOf_, this)),
-      ranker_(new ConversationRanker(table, [this](std::vector<ConversationId> ranking) { Apply(std::move(ranking)); },
-                                     this)),
+      ranker_(new ConversationRanker(
+          table, [this](std::vector<ConversationId> ranking) { Apply(std::move(ranking)); }, this)),
       narrowing_(new QLineEdit(this)),
       status_(new QLabel(this)),
       view_(new QTableView(this)) {
@@ -137,19 +137,21 @@ ConversationWindow::ConversationWindow(const ConversationTable& table, ProgramFi
   const QStringList headings = ConversationHeadings();
   for (int column = 0; column < kConversationColumnCount; ++column) {
     const char* sample = column == kAddressAColumn || column == kAddressBColumn ? "255.255.255.255"
-                         : column == kStartColumn                            ? "2026-12-31 23:59:59.999"
-                         : column == kProgramColumn                          ? "systemd-resolve (4194304)"
-                                                                             : "999.99 M";
+                         : column == kStartColumn                               ? "2026-12-31 23:59:59.999"
+                         : column == kProgramColumn                             ? "systemd-resolve (4194304)"
+                                                                                : "999.99 M";
     const QFontMetrics metrics = view_->fontMetrics();
-    header->resizeSection(column, std::max(metrics.horizontalAdvance(QLatin1String(sample)),
-                                           metrics.horizontalAdvance(headings[column])) + 16);
+    header->resizeSection(
+        column,
+        std::max(metrics.horizontalAdvance(QLatin1String(sample)), metrics.horizontalAdvance(headings[column])) + 16);
   }
   header->setStretchLastSection(true);
   header->setSectionsClickable(true);
   header->setSortIndicatorShown(false);  // by total bytes, which has no column, until a click
   header->setHighlightSections(false);
   connect(header, &QHeaderView::sectionClicked, this, &ConversationWindow::SortBy);
-  connect(view_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { ShowOnlyConversation(index.row()); });
+  connect(view_, &QTableView::doubleClicked, this,
+          [this](const QModelIndex& index) { ShowOnlyConversation(index.row()); });
   connect(view_, &QTableView::customContextMenuRequested, this, &ConversationWindow::ShowMenu);
   auto* copy = new QShortcut(QKeySequence::Copy, view_, nullptr, nullptr, Qt::WidgetShortcut);
   connect(copy, &QShortcut::activated, this, [this] { QGuiApplication::clipboard()->setText(SelectedText()); });
@@ -200,9 +202,9 @@ void ConversationWindow::SortBy(int column) {
   const bool again = header->isSortIndicatorShown() && header->sortIndicatorSection() == column;
   // A first click puts the largest numbers (and the latest starts) on top.
   const bool text = column <= kPortBColumn || column == kProgramColumn;
-  const Qt::SortOrder order = again ? (header->sortIndicatorOrder() == Qt::AscendingOrder ? Qt::DescendingOrder
-                                                                                           : Qt::AscendingOrder)
-                                    : (text ? Qt::AscendingOrder : Qt::DescendingOrder);
+  const Qt::SortOrder order =
+      again ? (header->sortIndicatorOrder() == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder)
+            : (text ? Qt::AscendingOrder : Qt::DescendingOrder);
   header->setSortIndicatorShown(true);
   header->setSortIndicator(column, order);
   request_.order = kColumnOrders[column];
@@ -218,7 +220,9 @@ void ConversationWindow::Apply(std::vector<ConversationId> ranking) {
   const QModelIndex anchor = view_->viewport()->underMouse()
                                  ? view_->indexAt(view_->viewport()->mapFromGlobal(QCursor::pos()))
                                  : view_->currentIndex();
-  const auto keyAt = [this](const QModelIndex& index) { return index.isValid() ? KeyOf(model_->IdAt(index.row())) : kNoKey; };
+  const auto keyAt = [this](const QModelIndex& index) {
+    return index.isValid() ? KeyOf(model_->IdAt(index.row())) : kNoKey;
+  };
   std::vector<std::uint64_t> keys = {keyAt(anchor), keyAt(view_->currentIndex())};  // then the selected ones
   const QItemSelection selection = view_->selectionModel()->selection();
   qsizetype selectedRows = 0;
@@ -265,11 +269,13 @@ void ConversationWindow::ShowOnlyConversation(int row) {
 
 QString ConversationWindow::SelectedText() const {
   QModelIndexList selected = view_->selectionModel()->selectedRows();
-  std::sort(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::sort(selected.begin(), selected.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   QString text;
   for (const QModelIndex& index : selected.mid(0, kCopiedRowsAtMost)) {
     if (const std::optional<Conversation> conversation = model_->At(index.row())) {
-      const auto cells = ExactConversationCells(model_->IdAt(index.row()), *conversation, model_->ProgramAt(index.row()));
+      const auto cells =
+          ExactConversationCells(model_->IdAt(index.row()), *conversation, model_->ProgramAt(index.row()));
       text += QStringList(cells.begin(), cells.end()).join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
   }
@@ -301,7 +307,8 @@ void ConversationWindow::ShowMenu(const QPoint& position) {
 void ConversationWindow::OnSaveCsv() {
   const QString name =
       QDateTime::currentDateTime().toString(QStringLiteral("'orvanel-conversations-'yyyyMMdd-HHmmss'.csv'"));
-  const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("保存为 CSV"), name, QStringLiteral("CSV (*.csv)"));
+  const QString path =
+      QFileDialog::getSaveFileName(this, QStringLiteral("保存为 CSV"), name, QStringLiteral("CSV (*.csv)"));
   if (path.isEmpty() || save_.joinable()) return;
   save_ = std::thread([this, path, ranking = model_->Ranking()] {
     const std::optional<QString> error = WriteCsv(table_, ranking, programOf_, path);

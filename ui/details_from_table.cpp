@@ -41,9 +41,8 @@ void OpenRowDetails(PacketListView& view, std::uint64_t ordinal) {
 }
 
 void OpenDetailsFromTable(PacketListView& view) {
-  QObject::connect(&view, &QAbstractItemView::doubleClicked, &view, [&view](const QModelIndex& index) {
-    OpenRowDetails(view, view.Packets().OrdinalAt(index.row()));
-  });
+  QObject::connect(&view, &QAbstractItemView::doubleClicked, &view,
+                   [&view](const QModelIndex& index) { OpenRowDetails(view, view.Packets().OrdinalAt(index.row())); });
   view.installEventFilter(new EnterOnSelectedRow(view));
 }
 

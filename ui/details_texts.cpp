@@ -103,14 +103,14 @@ struct OptionKind {
 };
 
 constexpr OptionKind kIpOptions[] = {
-    {0, "选项表结束"}, {1, "无操作"},   {7, "记录路由"},     {68, "时间戳"}, {82, "路由跟踪"},   {130, "安全"},
+    {0, "选项表结束"},   {1, "无操作"},     {7, "记录路由"}, {68, "时间戳"},      {82, "路由跟踪"},    {130, "安全"},
     {131, "宽松源路由"}, {133, "扩展安全"}, {136, "流标识"}, {137, "严格源路由"}, {148, "路由器告警"},
 };
 
 constexpr OptionKind kTcpOptions[] = {
-    {0, "选项表结束"},     {1, "无操作"},        {2, "最大报文段长度"}, {3, "窗口扩大"},
-    {4, "允许选择确认"},   {5, "选择确认"},      {8, "时间戳"},         {28, "用户超时"},
-    {29, "TCP 认证"},      {30, "多路径 TCP"},   {34, "快速打开"},
+    {0, "选项表结束"},   {1, "无操作"},      {2, "最大报文段长度"}, {3, "窗口扩大"},
+    {4, "允许选择确认"}, {5, "选择确认"},    {8, "时间戳"},         {28, "用户超时"},
+    {29, "TCP 认证"},    {30, "多路径 TCP"}, {34, "快速打开"},
 };
 
 std::string IpOptionText(std::uint8_t kind, std::span<const std::uint8_t> data) {
@@ -149,7 +149,8 @@ std::string FindingText(const DetailFinding& found) {
     case Finding::BelowMinimum: return "（小于 " + Decimal(first) + "，无效）";
     case Finding::BeyondReceived: return "（只收到 " + ByteCount(first) + "）";
     case Finding::BelowHeaderLength: return "（小于首部长度）";
-    case Finding::Truncated: return "（只收到 " + ByteCount(first) + "，" + Decimal(second) + " 字节" + kMissingValue + "）";
+    case Finding::Truncated:
+      return "（只收到 " + ByteCount(first) + "，" + Decimal(second) + " 字节" + kMissingValue + "）";
     case Finding::MissingBytes: return "（" + Decimal(first) + " 字节" + kMissingValue + "）";
     case Finding::Trailing: return "（其后多收到 " + ByteCount(first) + "）";
     case Finding::ChecksumRight: return "（正确）";
@@ -302,9 +303,10 @@ FieldText ExtensionObjectText(const DetailOption& object) {
 
 FieldText OptionText(DetailLayerId layer, const DetailOption& option) {
   if (layer == DetailLayerId::IcmpExtension) return ExtensionObjectText(option);
-  const std::span<const OptionKind> kinds = layer == DetailLayerId::Ipv4 ? std::span<const OptionKind>(kIpOptions)
-                                                                         : std::span<const OptionKind>(kTcpOptions);
-  const auto known = std::find_if(kinds.begin(), kinds.end(), [&](const OptionKind& k) { return k.kind == option.kind; });
+  const std::span<const OptionKind> kinds =
+      layer == DetailLayerId::Ipv4 ? std::span<const OptionKind>(kIpOptions) : std::span<const OptionKind>(kTcpOptions);
+  const auto known =
+      std::find_if(kinds.begin(), kinds.end(), [&](const OptionKind& k) { return k.kind == option.kind; });
   std::string value = "类型 " + Decimal(option.kind);
   if (option.finding == Finding::LengthMissing) value += "，长度" + std::string(kMissingValue);
   if (option.length) {
@@ -325,10 +327,22 @@ std::string IcmpTypeName(std::uint8_t type) {
 
 std::string IcmpCodeName(std::uint8_t type, std::uint8_t code) {
   static constexpr const char* kUnreachable[] = {
-      "网络不可达",       "主机不可达",       "协议不可达",         "端口不可达",
-      "需要分片但设置了不分片", "源路由失败", "目的网络未知",       "目的主机未知",
-      "源主机被隔离",     "目的网络被禁止",   "目的主机被禁止",     "对此服务类型网络不可达",
-      "对此服务类型主机不可达", "通信被管理禁止", "违反主机优先级",   "优先级被截止",
+      "网络不可达",
+      "主机不可达",
+      "协议不可达",
+      "端口不可达",
+      "需要分片但设置了不分片",
+      "源路由失败",
+      "目的网络未知",
+      "目的主机未知",
+      "源主机被隔离",
+      "目的网络被禁止",
+      "目的主机被禁止",
+      "对此服务类型网络不可达",
+      "对此服务类型主机不可达",
+      "通信被管理禁止",
+      "违反主机优先级",
+      "优先级被截止",
   };
   static constexpr const char* kRedirect[] = {"对网络重定向", "对主机重定向", "对服务类型和网络重定向",
                                               "对服务类型和主机重定向"};

@@ -89,9 +89,7 @@ void PlaceComboBox(QComboBox& combo, QRect rect) {
 
 }  // namespace
 
-QString ToQString(std::string_view utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
+QString ToQString(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
 
 QWidget* DialogControls::Item(int id) const {
   for (const BuiltControl& control : controls_) {

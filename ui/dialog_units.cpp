@@ -1,8 +1,8 @@
 #include "ui/dialog_units.h"
 
 #include <QFontMetrics>
-#include <QStringList>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -22,8 +22,7 @@ QFont DialogFont(std::string_view face, int points) {
 
 BaseUnits DialogBaseUnits(const QFont& font) {
   const QFontMetrics metrics(font);
-  const int letters =
-      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   return {(letters / 26 + 1) / 2, metrics.height()};
 }
 

@@ -65,7 +65,8 @@ void ExpressionField::Typed() {
 void ExpressionField::Show(const QString& expression, const QString& error) {
   if (expression != currentText()) return;  // typed on meanwhile
   QPalette colours = palette();
-  if (checking_ && !expression.trimmed().isEmpty()) colours.setColor(QPalette::Base, error.isEmpty() ? kCompiles : kFails);
+  if (checking_ && !expression.trimmed().isEmpty())
+    colours.setColor(QPalette::Base, error.isEmpty() ? kCompiles : kFails);
   lineEdit()->setPalette(colours);
   lineEdit()->setToolTip(checking_ ? error : QString());
 }

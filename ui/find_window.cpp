@@ -14,12 +14,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "ui/expression_field.h"
-#include "ui/packet_list_view.h"
-#include "ui/packet_model.h"
 #include "session/row_filter.h"
 #include "session/row_match.h"
 #include "session/row_search.h"
+#include "ui/expression_field.h"
+#include "ui/packet_list_view.h"
+#include "ui/packet_model.h"
 
 namespace orvanel {
 namespace {
@@ -131,8 +131,9 @@ void FindWindow::PlaceBesideList() {
   }
   const std::optional<std::uint64_t> current = view_.CurrentRow();
   const int row = current ? view_.Packets().WindowRowOf(*current) : -1;
-  const int rowY = row >= 0 ? view_.viewport()->mapToGlobal(view_.visualRect(view_.Packets().index(row, 0)).center()).y()
-                            : list.top();
+  const int rowY = row >= 0
+                       ? view_.viewport()->mapToGlobal(view_.visualRect(view_.Packets().index(row, 0)).center()).y()
+                       : list.top();
   const int y = rowY < list.center().y() ? list.bottom() - size.height() : list.top();
   move(std::clamp(list.right() - size.width(), area.left(), std::max(area.left(), area.right() - size.width())),
        std::clamp(y, area.top(), std::max(area.top(), area.bottom() - size.height())));

@@ -105,14 +105,16 @@ PacketDetailsWindow::PacketDetailsWindow(std::span<const std::uint8_t> datagram,
   // Within the screen's available area, whatever the scale, with room for the frame.
   constexpr int kWidth = 660, kHeight = 720, kFrameRoom = 48;
   const QRect available = (parent ? parent->screen() : screen())->availableGeometry();
-  const QSize size(std::min(kWidth, available.width() - kFrameRoom), std::min(kHeight, available.height() - kFrameRoom));
+  const QSize size(std::min(kWidth, available.width() - kFrameRoom),
+                   std::min(kHeight, available.height() - kFrameRoom));
   resize(size);
   QRect frame(QPoint(), size + QSize(kFrameRoom, kFrameRoom));
   frame.moveCenter(parent ? parent->frameGeometry().center() : available.center());
   frame.moveLeft(std::clamp(frame.left(), available.left(), available.right() + 1 - frame.width()));
   frame.moveTop(std::clamp(frame.top(), available.top(), available.bottom() + 1 - frame.height()));
   move(frame.topLeft());
-  splitter->setSizes({std::max(size.height() - dumpHeight, size.height() / 2), std::min(dumpHeight, size.height() / 2)});
+  splitter->setSizes(
+      {std::max(size.height() - dumpHeight, size.height() / 2), std::min(dumpHeight, size.height() / 2)});
 }
 
 }  // namespace orvanel

@@ -17,9 +17,7 @@ int PacketModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(window_.size());
 }
 
-int PacketModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : kColumnCount;
-}
+int PacketModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumnCount; }
 
 QVariant PacketModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() || index.column() >= kColumnCount) {
@@ -118,8 +116,8 @@ int PacketModel::WindowRowOf(std::uint64_t ordinal) const {
 }
 
 void PacketModel::SetWindow(std::uint64_t top, int rows) {
-  rows = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(rows, 0)),
-                                                  top < shown_ ? top + 1 : 0));
+  rows = static_cast<int>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(rows, 0)), top < shown_ ? top + 1 : 0));
   if (top == top_ && rows == rowCount()) return;
   // Rows already in the window keep their texts; only new ones are made.
   std::vector<WindowRow> next;

@@ -16,9 +16,9 @@ class RateGraph {
   explicit RateGraph(QWidget& owner) : owner_(owner) {}
 
   void Read(const CounterSnapshot& counters);  // at each counter refresh
-  void Interrupt();                           // at Stop: the graph stands still
-  void Clear();                               // at Clear list: the graph empties
-  void Show();                                // opens the one window, or raises it
+  void Interrupt();                            // at Stop: the graph stands still
+  void Clear();                                // at Clear list: the graph empties
+  void Show();                                 // opens the one window, or raises it
 
  private:
   void Redraw();

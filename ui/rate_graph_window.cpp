@@ -11,8 +11,8 @@
 #include <QList>
 #include <QPointF>
 #include <QShortcut>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 
@@ -77,8 +77,8 @@ Lines Plot(const RateHistory& history, TrafficGroup group, RateUnit unit, std::s
     for (std::size_t sample = index; sample < end; ++sample) {
       secondsAgo += std::chrono::duration<double>(history.At(sample).time - now).count();
       for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
-        highest[protocol] =
-            std::max<double>(highest[protocol], history.At(sample).Rate(unit, group, static_cast<ProtocolClass>(protocol)));
+        highest[protocol] = std::max<double>(
+            highest[protocol], history.At(sample).Rate(unit, group, static_cast<ProtocolClass>(protocol)));
       }
     }
     const auto samples = static_cast<double>(end - index);
@@ -122,7 +122,8 @@ RateGraphWindow::RateGraphWindow(const RateHistory& history, QWidget* parent)
   chart_->legend()->setAlignment(Qt::AlignBottom);
 
   auto* view = new QChartView(chart_, this);
-  view->setToolTip(QStringLiteral("每个点是它那一像素列所含读数（每 0.1 秒一次）中的最高值；线断开处没有读数（已停止）"));
+  view->setToolTip(
+      QStringLiteral("每个点是它那一像素列所含读数（每 0.1 秒一次）中的最高值；线断开处没有读数（已停止）"));
   auto* boxes = new QHBoxLayout;
   boxes->addWidget(group_);
   boxes->addWidget(unit_);

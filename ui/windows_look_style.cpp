@@ -1,9 +1,9 @@
 #include "ui/windows_look_style.h"
 
+#include <qdrawutil.h>
 #include <QPaintEngine>
 #include <QPainter>
 #include <QStyleOption>
-#include <qdrawutil.h>
 
 #include <algorithm>
 
@@ -53,8 +53,8 @@ int WindowsLookStyle::styleHint(StyleHint hint, const QStyleOption* option, cons
   }
 }
 
-void WindowsLookStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
-                                          QPainter* painter, const QWidget* widget) const {
+void WindowsLookStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                                          const QWidget* widget) const {
   const auto* box = qstyleoption_cast<const QStyleOptionGroupBox*>(option);
   if (control == CC_GroupBox && box && !(box->subControls & SC_GroupBoxCheckBox)) {
     DrawGroupBox(*box, *painter, *this);

@@ -74,8 +74,10 @@ int main(int argc, char** argv) {
     Put32(ip + 16, back ? e.a : e.b);
     Put16(ip + 20, back ? e.portB : e.portA);
     Put16(ip + 22, back ? e.portA : e.portB);
-    if (e.protocol == 6) ip[32] = 0x50;
-    else Put16(ip + 24, static_cast<std::uint16_t>(8 + kPayload));
+    if (e.protocol == 6)
+      ip[32] = 0x50;
+    else
+      Put16(ip + 24, static_cast<std::uint16_t>(8 + kPayload));
     std::memset(ip + 20 + transport, 'x', kPayload);
     written = std::fwrite(record, 16 + length, 1, file) == 1;
   }

@@ -84,8 +84,15 @@ void RunLoop(benchmark::State& state, bool listEverything, const RecordedTraffic
   Table table;
   ConversationTable conversationTable;
   const std::atomic<bool> capturing{true};
-  const CaptureContext context{capturing, source, counters, options, table, std::string(kLocalPrefix),
-                               std::string(kLocalPrefix), nullptr, conversations ? &conversationTable : nullptr};
+  const CaptureContext context{capturing,
+                               source,
+                               counters,
+                               options,
+                               table,
+                               std::string(kLocalPrefix),
+                               std::string(kLocalPrefix),
+                               nullptr,
+                               conversations ? &conversationTable : nullptr};
   for (auto _ : state) {
     state.PauseTiming();
     source.Rewind();
@@ -96,7 +103,8 @@ void RunLoop(benchmark::State& state, bool listEverything, const RecordedTraffic
     CaptureThreadProc(context);
   }
   if (conversations && conversationTable.Held() == 0) state.SkipWithError("no conversation was kept");
-  if (counters.Count(TrafficGroup::All, ProtocolClass::TCP) + counters.Count(TrafficGroup::All, ProtocolClass::UDP) == 0) {
+  if (counters.Count(TrafficGroup::All, ProtocolClass::TCP) + counters.Count(TrafficGroup::All, ProtocolClass::UDP) ==
+      0) {
     state.SkipWithError("nothing was counted");
   }
   if (listEverything && table.Rows() == 0) state.SkipWithError("nothing was listed");
@@ -270,8 +278,8 @@ struct StallFile {
   }
   void Clear() {}
   double Waits() const { return 0; }
-  const UniqueFd file{open(RowSpool::CreateInCacheDirectory()->Directory().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                           0600)};
+  const UniqueFd file{
+      open(RowSpool::CreateInCacheDirectory()->Directory().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)};
   std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(64 << 10);
   std::size_t used = 0;
 };

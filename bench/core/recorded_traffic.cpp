@@ -13,9 +13,17 @@ namespace {
 std::uint8_t RandomOctet(std::mt19937& random) { return static_cast<std::uint8_t>(random()); }
 
 void AppendDatagram(RecordedTraffic& traffic, std::mt19937& random, std::size_t index) {
-  static constexpr std::uint8_t kProtocols[] = {kProtocolTCP, kProtocolTCP, kProtocolTCP, kProtocolTCP,
-                                                kProtocolUDP, kProtocolUDP, kProtocolUDP, kProtocolICMP,
-                                                kProtocolICMP, 2, 47};
+  static constexpr std::uint8_t kProtocols[] = {kProtocolTCP,
+                                                kProtocolTCP,
+                                                kProtocolTCP,
+                                                kProtocolTCP,
+                                                kProtocolUDP,
+                                                kProtocolUDP,
+                                                kProtocolUDP,
+                                                kProtocolICMP,
+                                                kProtocolICMP,
+                                                2,
+                                                47};
   const std::uint8_t protocol = kProtocols[random() % std::size(kProtocols)];
   const std::size_t transport = protocol == kProtocolTCP ? 20 : 8;
   const std::size_t payload = random() % 4 == 0 ? 0 : random() % 120;
@@ -24,9 +32,9 @@ void AppendDatagram(RecordedTraffic& traffic, std::mt19937& random, std::size_t 
   std::uint8_t header[40] = {0x45, 0, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
   header[8] = 64;
   header[9] = protocol;
-  if (protocol == kProtocolTCP) header[32] = 0x50;  // a 20-byte TCP header
+  if (protocol == kProtocolTCP) header[32] = 0x50;                // a 20-byte TCP header
   for (int i = 12; i < 24; ++i) header[i] = RandomOctet(random);  // addresses and ports
-  if (index % 2 == 0) {  // a local host is the source, the destination or both
+  if (index % 2 == 0) {                                           // a local host is the source, the destination or both
     std::uint8_t* local = header + (random() % 3 == 0 ? 16 : 12);
     local[0] = 192, local[1] = 168, local[2] = 1;
     if (random() % 3 == 0) std::memcpy(header + 16, header + 12, 3);
@@ -51,8 +59,8 @@ RecordedTraffic MakeRecordedTraffic(std::size_t count) {
 
 RecordedTraffic MakeFloodTraffic(std::size_t count) {
   constexpr std::size_t kLength = 20 + 8 + 64;
-  const std::uint8_t header[28] = {0x45, 0, 0, kLength, 0, 0, 0x40, 0, 64, kProtocolUDP, 0, 0, 127, 0, 0, 1,
-                                   127,  0, 0, 1,       0xC3, 0x50, 0x9C, 0x40, 0, 72, 0, 0};
+  const std::uint8_t header[28] = {0x45, 0, 0,   kLength, 0, 0, 0x40, 0,    64,   kProtocolUDP, 0, 0,  127, 0,
+                                   0,    1, 127, 0,       0, 1, 0xC3, 0x50, 0x9C, 0x40,         0, 72, 0,   0};
   RecordedTraffic traffic;
   traffic.bytes.reserve(count * kLength);
   for (std::size_t i = 0; i < count; ++i) {

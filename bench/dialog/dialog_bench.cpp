@@ -221,12 +221,14 @@ class Bench {
   // Until the counters stop moving after a flood, and one refresh more.
   void WaitUntilCounted() {
     long last = -1;
-    Pump([&] {
-      const long counted = Counted();
-      const bool settled = counted == last;
-      last = counted;
-      return settled && counted > 0;
-    }, kCatchUpMs);
+    Pump(
+        [&] {
+          const long counted = Counted();
+          const bool settled = counted == last;
+          last = counted;
+          return settled && counted > 0;
+        },
+        kCatchUpMs);
     Pump([] { return false; }, 300);  // one more refresh: nothing still coming
   }
 
@@ -309,7 +311,7 @@ class Bench {
     for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
       counted += static_cast<std::uint64_t>(
           static_cast<QLineEdit*>(dialog_.GetDlgItem(std::array{res::IDC_ALL_TCP, res::IDC_ALL_UDP, res::IDC_ALL_ICMP,
-                                                                  res::IDC_ALL_OTHER}[protocol]))
+                                                                res::IDC_ALL_OTHER}[protocol]))
               ->text()
               .toLong());
     }

@@ -34,8 +34,8 @@ qint64 ThreadCpuNs() {
 void EventTiming::Reset() { *this = EventTiming(); }
 
 EventTiming::Figures EventTiming::Take() {
-  return {Max(refresh_), Median(refresh_), gapMax_, Max(rows_), Max(paint_), Median(paint_), longest_, longestCpu_,
-          longestKind_};
+  return {Max(refresh_),  Median(refresh_), gapMax_,     Max(rows_),  Max(paint_),
+          Median(paint_), longest_,         longestCpu_, longestKind_};
 }
 
 EventTiming::Kind EventTiming::KindOf(QObject* receiver, QEvent* event) {
@@ -75,8 +75,8 @@ bool TimingApplication::notify(QObject* receiver, QEvent* event) {
   if (depth_ > 0) return QApplication::notify(receiver, event);
   ++depth_;
   const EventTiming::Kind kind = EventTiming::KindOf(receiver, event);
-  const QByteArray description = QByteArray::number(static_cast<int>(event->type())) + ':' +
-                                 receiver->metaObject()->className();
+  const QByteArray description =
+      QByteArray::number(static_cast<int>(event->type())) + ':' + receiver->metaObject()->className();
   const qint64 start = clock_.nsecsElapsed();
   const qint64 cpuStart = ThreadCpuNs();
   const bool result = QApplication::notify(receiver, event);

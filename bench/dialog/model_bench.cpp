@@ -28,18 +28,18 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QProcess>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QStandardItemModel>
 #include <QStringList>
 #include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "bench/dialog/process_memory.h"
 #include "bench/dialog/synthetic_traffic.h"
@@ -177,16 +177,40 @@ void PeerView() {
   Print("view_select_ms", times.select);
 }
 
-
 // A UDP datagram to port 53 for every tenth row, to 8000 and up for the
 // rest; payload bytes of size, "needle" in every thousandth.
 std::vector<std::uint8_t> StraightRow(std::size_t row, std::size_t payload) {
   std::vector<std::uint8_t> bytes(28 + payload, 'x');
   const std::size_t length = bytes.size();
   const std::uint16_t port = row % 10 == 0 ? 53 : static_cast<std::uint16_t>(8000 + row % 1000);
-  const std::uint8_t header[28] = {0x45, 0, std::uint8_t(length >> 8), std::uint8_t(length), 0, 0, 0x40, 0, 64, 17, 0, 0,
-                                   10, 0, 0, 1, 10, 0, 0, 2, std::uint8_t(row >> 8), std::uint8_t(row),
-                                   std::uint8_t(port >> 8), std::uint8_t(port), 0, std::uint8_t(8 + payload), 0, 0};
+  const std::uint8_t header[28] = {0x45,
+                                   0,
+                                   std::uint8_t(length >> 8),
+                                   std::uint8_t(length),
+                                   0,
+                                   0,
+                                   0x40,
+                                   0,
+                                   64,
+                                   17,
+                                   0,
+                                   0,
+                                   10,
+                                   0,
+                                   0,
+                                   1,
+                                   10,
+                                   0,
+                                   0,
+                                   2,
+                                   std::uint8_t(row >> 8),
+                                   std::uint8_t(row),
+                                   std::uint8_t(port >> 8),
+                                   std::uint8_t(port),
+                                   0,
+                                   std::uint8_t(8 + payload),
+                                   0,
+                                   0};
   std::memcpy(bytes.data(), header, sizeof header);
   if (row % 1000 == 0 && payload >= 6) std::memcpy(bytes.data() + 28 + payload / 2, "needle", 6);
   return bytes;
@@ -350,10 +374,11 @@ void SaveStall() {
 }  // namespace orvanel::bench
 
 int Usage() {
-  std::fprintf(stderr, "usage: model_bench peer | ours ROWS [view | model-only] | view-peer |\n"
-                       "       straight ROWS [PAYLOAD] |\n"
-                       "       filter ROWS | save   (one part per process, so\n"
-                       "memory a part frees is not counted by the next)\n");
+  std::fprintf(stderr,
+               "usage: model_bench peer | ours ROWS [view | model-only] | view-peer |\n"
+               "       straight ROWS [PAYLOAD] |\n"
+               "       filter ROWS | save   (one part per process, so\n"
+               "memory a part frees is not counted by the next)\n");
   return 2;
 }
 
@@ -366,7 +391,8 @@ int main(int argc, char** argv) {
     PeerMemoryAndClear();
   } else if (args == QStringList{"view-peer"}) {
     PeerView();
-  } else if ((args.size() == 2 && args[0] == "filter") || (args.size() >= 2 && args.size() <= 3 && args[0] == "straight")) {
+  } else if ((args.size() == 2 && args[0] == "filter") ||
+             (args.size() >= 2 && args.size() <= 3 && args[0] == "straight")) {
     bool ok = false;
     const qulonglong rows = args[1].toULongLong(&ok);
     if (!ok || rows < kTickRows || rows > kMaxStraightRows) return Usage();

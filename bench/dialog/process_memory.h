@@ -15,12 +15,12 @@ std::size_t ResidentBytes();
 std::size_t AnonymousAndSharedBytes();
 
 struct CpuSplit {
-  double mainThreadMs = 0;    // the UI thread
-  double otherThreadsMs = 0;  // the capture thread and any others
+  double mainThreadMs = 0;          // the UI thread
+  double otherThreadsMs = 0;        // the capture thread and any others
   double otherThreadsSystemMs = 0;  // of which in the kernel
-  double childrenMs = 0;      // waited-for child processes (the flood generator)
-  double runningChildrenMs = 0;  // child processes still running (the socket helper of a capture)
-  double machineSoftirqMs = 0;  // softirq work on all CPUs, whoever it landed on
+  double childrenMs = 0;            // waited-for child processes (the flood generator)
+  double runningChildrenMs = 0;     // child processes still running (the socket helper of a capture)
+  double machineSoftirqMs = 0;      // softirq work on all CPUs, whoever it landed on
 };
 // User and system time so far; other threads only while they run.
 CpuSplit CpuTimes();

@@ -14,7 +14,8 @@ constexpr int kRuns = 5;
 
 }  // namespace
 
-double MedianMilliseconds(PacketListView& view, const std::function<void()>& setup, const std::function<void(int)>& op) {
+double MedianMilliseconds(PacketListView& view, const std::function<void()>& setup,
+                          const std::function<void(int)>& op) {
   std::vector<double> times;
   for (int run = 0; run < kRuns; ++run) {
     setup();
@@ -37,7 +38,8 @@ ViewTimes TimeViewOperations(PacketListView& view) {
   ViewTimes times{};
   times.bottom = MedianMilliseconds(view, toTop, [&](int) { toBottom(); });
   times.top = MedianMilliseconds(view, toBottom, [&](int) { toTop(); });
-  times.select = MedianMilliseconds(view, toTop, [&](int run) { view.SelectOrdinal(static_cast<std::uint64_t>(run + 1) * rows / (kRuns + 2)); });
+  times.select = MedianMilliseconds(
+      view, toTop, [&](int run) { view.SelectOrdinal(static_cast<std::uint64_t>(run + 1) * rows / (kRuns + 2)); });
   return times;
 }
 

@@ -14,8 +14,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -113,7 +113,8 @@ int main(int argc, char** argv) {
   // Paced: batches of a millisecond's worth, each sent once its time has come.
   const long batchLimit = rate == 0 ? kBatch : std::clamp<long>(rate / 1000, 1, kBatch);
   while (sent < count && std::chrono::steady_clock::now() - start < kTimeLimit) {
-    if (rate != 0) std::this_thread::sleep_until(start + std::chrono::duration<double>(static_cast<double>(sent) / rate));
+    if (rate != 0)
+      std::this_thread::sleep_until(start + std::chrono::duration<double>(static_cast<double>(sent) / rate));
     const auto batch = static_cast<unsigned>(std::min<long>(batchLimit, count - sent));
     for (unsigned i = 0; spread && i < batch; ++i) {
       datagrams[i] = SpreadDatagram(random, target, payload.size());

@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
   }
   long reconnects = 0;
   {
-    const orvanel::test::IdleClients clients(sources, std::atoi(argv[4]), static_cast<std::uint16_t>(std::atoi(argv[1])),
+    const orvanel::test::IdleClients clients(sources, std::atoi(argv[4]),
+                                             static_cast<std::uint16_t>(std::atoi(argv[1])),
                                              std::string_view(argv[5]) == "slow");
     int signal = 0;
     sigwait(&stopSignals, &signal);

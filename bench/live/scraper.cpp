@@ -49,9 +49,11 @@ int main(int argc, char** argv) {
   for (auto next = start; next - start < kTimeLimit && (count == 0 || answered + failed < count); next += period) {
     const auto before = std::chrono::steady_clock::now();
     const httplib::Result result = client.Get("/metrics");
-    milliseconds.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before).count());
+    milliseconds.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before).count());
     ++(result && result->status == 200 ? answered : failed);
-    const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(next + period - std::chrono::steady_clock::now());
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(next + period - std::chrono::steady_clock::now());
     const long nanoseconds = std::max<long>(0, wait.count());
     const timespec timeout{nanoseconds / 1'000'000'000, nanoseconds % 1'000'000'000};
     if (sigtimedwait(&stopSignals, nullptr, &timeout) > 0) break;

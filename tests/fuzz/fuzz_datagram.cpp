@@ -2,8 +2,8 @@
 // row choice and the typed row. Each row then takes the dialog's way: the
 // spool, the shared formatter and the payload display of every column, and
 // its texts must be exactly those worked out here anew from the bytes.
-#include <QString>
 #include <arpa/inet.h>
+#include <QString>
 
 #include <array>
 #include <cstddef>
@@ -161,8 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Small, so that datagrams from across the run fill it and fold.
   static ConversationTable conversations(64);
   static std::uint64_t datagrams = 0;
-  const CaptureContext context{capturing, source, counters, options, table, srcFilter, dstFilter, nullptr,
-                               &conversations};
+  const CaptureContext context{capturing, source,    counters, options,       table,
+                               srcFilter, dstFilter, nullptr,  &conversations};
   CaptureThreadProc(context);
   ++datagrams;
   std::uint64_t inConversations = 0;
@@ -174,7 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int protocol = 0; protocol < kProtocolClassCount; ++protocol) {
     total += counters.Count(TrafficGroup::All, static_cast<ProtocolClass>(protocol));
   }
-  if (total != 1) std::abort();  // every datagram counts once in All
+  if (total != 1) std::abort();      // every datagram counts once in All
   if (table.rows > 1) std::abort();  // at most one row while the boxes stay still
   const RowSpool::Reader list = spool.Read();
   if (list.RowCount() != before + table.rows) std::abort();

@@ -20,7 +20,7 @@ using namespace orvanel;
 bool ValidUtf8(std::string_view text) {
   for (std::size_t at = 0; at < text.size();) {
     const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t length = lead < 0x80              ? 1
+    const std::size_t length = lead < 0x80             ? 1
                                : (lead & 0xE0) == 0xC0 ? 2
                                : (lead & 0xF0) == 0xE0 ? 3
                                : (lead & 0xF8) == 0xF0 ? 4

@@ -58,20 +58,23 @@ inline Bytes Le32(std::uint32_t value) {
 
 // Section header, one interface, one enhanced packet block per frame.
 inline void WritePcapng(const std::string& path, int linkType, const std::vector<Bytes>& frames) {
-  Bytes file = Concat({Le32(0x0A0D0D0A), Le32(28), Le32(0x1A2B3C4D), {1, 0, 0, 0},
-                       {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}, Le32(28)});
-  file = Concat({file, Le32(1), Le32(20), {std::uint8_t(linkType), std::uint8_t(linkType >> 8), 0, 0},
-                 Le32(65535), Le32(20)});
+  Bytes file = Concat({Le32(0x0A0D0D0A),
+                       Le32(28),
+                       Le32(0x1A2B3C4D),
+                       {1, 0, 0, 0},
+                       {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff},
+                       Le32(28)});
+  file = Concat(
+      {file, Le32(1), Le32(20), {std::uint8_t(linkType), std::uint8_t(linkType >> 8), 0, 0}, Le32(65535), Le32(20)});
   for (const Bytes& frame : frames) {
     Bytes data = frame;
     data.resize((data.size() + 3) / 4 * 4, 0);
     const auto length = static_cast<std::uint32_t>(32 + data.size());
     const auto size = static_cast<std::uint32_t>(frame.size());
-    file = Concat({file, Le32(6), Le32(length), Le32(0), Le32(0), Le32(1), Le32(size), Le32(size), data,
-                   Le32(length)});
+    file = Concat({file, Le32(6), Le32(length), Le32(0), Le32(0), Le32(1), Le32(size), Le32(size), data, Le32(length)});
   }
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                              static_cast<std::streamsize>(file.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
 }
 
 }  // namespace orvanel::test

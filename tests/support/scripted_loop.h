@@ -65,8 +65,6 @@ class ScriptedSource final : public PacketSource {
   std::size_t next_ = 0;
 };
 
-inline ScriptedSource::Step PacketStep(const Datagram& datagram) {
-  return {ReceiveStatus::Packet, datagram.Bytes()};
-}
+inline ScriptedSource::Step PacketStep(const Datagram& datagram) { return {ReceiveStatus::Packet, datagram.Bytes()}; }
 
 }  // namespace orvanel::test

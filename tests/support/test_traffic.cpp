@@ -103,8 +103,8 @@ bool SendEchoes(const std::string& to, int count) {
   if (!fd.valid()) return false;
   const sockaddr_in endpoint = Endpoint(to, 0);
   for (int sequence = 0; sequence < count; ++sequence) {
-    std::uint8_t message[16] = {ICMP_ECHO, 0, 0, 0, 0x4f, 0x52, 0, static_cast<std::uint8_t>(sequence), 'o', 'r', 'v',
-                                'a', 'n', 'e', 'l', 0};
+    std::uint8_t message[16] = {ICMP_ECHO, 0,   0,   0,   0x4f, 0x52, 0,   static_cast<std::uint8_t>(sequence),
+                                'o',       'r', 'v', 'a', 'n',  'e',  'l', 0};
     const std::uint16_t checksum = InternetChecksum(message, sizeof message);
     std::memcpy(message + 2, &checksum, sizeof checksum);
     if (sendto(fd.get(), message, sizeof message, 0, reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint) !=
@@ -115,8 +115,8 @@ bool SendEchoes(const std::string& to, int count) {
   return true;
 }
 
-bool SendFrameToStranger(const std::string& interface, const std::string& source,
-                         const std::string& destination, std::string_view payload, std::string_view linkPadding) {
+bool SendFrameToStranger(const std::string& interface, const std::string& source, const std::string& destination,
+                         std::string_view payload, std::string_view linkPadding) {
   const UniqueFd fd(socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0));
   const unsigned index = if_nametoindex(interface.c_str());
   if (!fd.valid() || index == 0) return false;

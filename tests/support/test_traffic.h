@@ -29,8 +29,7 @@ struct TcpExchange {
 
 // Connects to a listener on address, writes each message as its own segment,
 // has the server answer with reply, and closes both ends.
-TcpExchange ExchangeTcp(const std::string& address, const std::vector<std::string>& messages,
-                        const std::string& reply);
+TcpExchange ExchangeTcp(const std::string& address, const std::vector<std::string>& messages, const std::string& reply);
 
 // Sends count ICMP echo requests through a raw socket.
 bool SendEchoes(const std::string& to, int count);
@@ -38,7 +37,7 @@ bool SendEchoes(const std::string& to, int count);
 // Sends an Ethernet frame carrying an IPv4 UDP datagram with the given
 // addresses to a MAC address that no interface holds; linkPadding follows the
 // datagram in the frame, outside its total length.
-bool SendFrameToStranger(const std::string& interface, const std::string& source,
-                         const std::string& destination, std::string_view payload, std::string_view linkPadding = {});
+bool SendFrameToStranger(const std::string& interface, const std::string& source, const std::string& destination,
+                         std::string_view payload, std::string_view linkPadding = {});
 
 }  // namespace orvanel::test

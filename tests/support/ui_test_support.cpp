@@ -1,5 +1,7 @@
 #include "tests/support/ui_test_support.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -9,8 +11,6 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdio>
 

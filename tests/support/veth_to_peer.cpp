@@ -12,7 +12,8 @@ VethToPeer::VethToPeer(const std::string& name, const std::string& subnet)
 bool VethToPeer::Recreate() { return ok = Make(); }
 
 bool VethToPeer::Make() const {
-  return peer.Valid() && RunCommand("ip link add " + here + " type veth peer name " + there + " netns " + peer.Path()) &&
+  return peer.Valid() &&
+         RunCommand("ip link add " + here + " type veth peer name " + there + " netns " + peer.Path()) &&
          RunCommand("ip addr add " + local + "/24 dev " + here + " && ip link set " + here + " up") &&
          peer.Command("ip addr add " + remote + "/24 dev " + there) && peer.Command("ip link set " + there + " up");
 }

@@ -82,13 +82,14 @@ TEST_F(LiveCli, CountStopsAtExactlyNPacketsAndPrintsRowsThenCounters) {
   EXPECT_EQ(cli->Out(), Row("one") + Row("two") + kCounterLinesFor2Udp + "#errors\t0\n" + UdpByteLines(31 + 31));
   EXPECT_EQ(cli->Err(),
             "orvanel-cli: capturing on 127.0.0.1\n"
-            "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions, 0 not saved\n");
+            "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions, 0 not "
+            "saved\n");
 }
 
 TEST_F(LiveCli, SecondsStopAndFiltersChooseTheGroups) {
   // Source filter misses, destination filter matches: each datagram is listed once, under dst.
-  auto cli = Capture({"--address", "127.0.0.1", "--seconds", "1.5", "--src", "10.", "--dst", "127.0.",
-                      "--show", "src=udp", "--show", "dst=udp", "--show", "other=udp"});
+  auto cli = Capture({"--address", "127.0.0.1", "--seconds", "1.5", "--src", "10.", "--dst", "127.0.", "--show",
+                      "src=udp", "--show", "dst=udp", "--show", "other=udp"});
   Send({"a\\b", std::string("\x01\xff", 2)});
   ASSERT_TRUE(cli->Running()) << "ended before the time was up";
   ASSERT_EQ(cli->Wait(), 0) << cli->Err();
@@ -110,8 +111,9 @@ TEST_F(LiveCli, StopSignalsEndTheCaptureAndEverythingIsStillPrinted) {
     ASSERT_TRUE(cli->Signal(signal));
     ASSERT_EQ(cli->Wait(), 0) << cli->Err();
     EXPECT_EQ(cli->Out(), Row("first") + Row("last") + kCounterLinesFor2Udp + "#errors\t0\n" + UdpByteLines(33 + 32));
-    EXPECT_TRUE(cli->Err().ends_with(
-        "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions, 0 not saved\n"))
+    EXPECT_TRUE(
+        cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface "
+                             "interruptions, 0 not saved\n"))
         << cli->Err();
     fs::remove_all(saved);
   }
@@ -130,12 +132,14 @@ TEST_F(LiveCli, AStopSignalRightAfterTrafficLosesNothing) {
     const std::string out = cli->Out();
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 8 + 9) << out;
     // Each echo is 36 bytes: a 20-byte header and 16 of ICMP.
-    EXPECT_TRUE(out.ends_with("#all\t0\t0\t8\t0\n#src\t0\t0\t8\t0\n#dst\t0\t0\t8\t0\n#other\t0\t0\t0\t0\n#errors\t0\n"
-                              "#bytes_all\t0\t0\t288\t0\n#bytes_src\t0\t0\t288\t0\n#bytes_dst\t0\t0\t288\t0\n"
-                              "#bytes_other\t0\t0\t0\t0\n"))
+    EXPECT_TRUE(
+        out.ends_with("#all\t0\t0\t8\t0\n#src\t0\t0\t8\t0\n#dst\t0\t0\t8\t0\n#other\t0\t0\t0\t0\n#errors\t0\n"
+                      "#bytes_all\t0\t0\t288\t0\n#bytes_src\t0\t0\t288\t0\n#bytes_dst\t0\t0\t288\t0\n"
+                      "#bytes_other\t0\t0\t0\t0\n"))
         << out;
-    EXPECT_TRUE(cli->Err().ends_with(
-        "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions, 0 not saved\n"))
+    EXPECT_TRUE(
+        cli->Err().ends_with("orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface "
+                             "interruptions, 0 not saved\n"))
         << cli->Err();
   }
 }
@@ -149,8 +153,8 @@ TEST_F(LiveCli, RowsWhoseLinesCannotBeWrittenCountAsNotListed) {
   EXPECT_EQ(cli.Wait(), 2);
   std::smatch lost;
   const std::string err = cli.Err();
-  ASSERT_TRUE(std::regex_search(err, lost,
-                                std::regex("0 dropped by the kernel, ([0-9]+) not listed, 0 interface interruptions, 0 not saved\n")))
+  ASSERT_TRUE(std::regex_search(
+      err, lost, std::regex("0 dropped by the kernel, ([0-9]+) not listed, 0 interface interruptions, 0 not saved\n")))
       << err;
   EXPECT_GT(std::stoi(lost[1]), 0);
   EXPECT_TRUE(err.ends_with("orvanel-cli: cannot write the output\n")) << err;
@@ -177,12 +181,11 @@ long long CounterField(const std::string& out, const std::string& label, int fie
 }
 
 TEST_F(LiveCli, MetricsAreServedWhileAFloodIsCaptured) {
-  auto cli = Capture({"--address", "127.0.0.1", "--quiet", "--show", "other=udp", "--metrics-listen",
-                      "127.0.0.1:0", "--src", "127.0.0.1\"\\", "--dst", "\xff\n"});
+  auto cli = Capture({"--address", "127.0.0.1", "--quiet", "--show", "other=udp", "--metrics-listen", "127.0.0.1:0",
+                      "--src", "127.0.0.1\"\\", "--dst", "\xff\n"});
   std::smatch url;
   const std::string err = cli->Err();
-  ASSERT_TRUE(std::regex_search(err, url, std::regex("metrics on http://127\\.0\\.0\\.1:([0-9]+)/metrics\n")))
-      << err;
+  ASSERT_TRUE(std::regex_search(err, url, std::regex("metrics on http://127\\.0\\.0\\.1:([0-9]+)/metrics\n"))) << err;
   const int port = std::stoi(url[1]);
   httplib::Client client("127.0.0.1", port);
   client.set_connection_timeout(5s);
@@ -225,11 +228,12 @@ TEST_F(LiveCli, MetricsAreServedWhileAFloodIsCaptured) {
   // A second exporter cannot take the same port.
   const fs::path secondDirectory = directory_ / "second";
   fs::create_directory(secondDirectory);
-  CliProcess second({ORVANEL_CLI_PATH, "--address", "127.0.0.1", "--metrics-listen", "127.0.0.1:" + std::to_string(port)},
-                    secondDirectory);
+  CliProcess second(
+      {ORVANEL_CLI_PATH, "--address", "127.0.0.1", "--metrics-listen", "127.0.0.1:" + std::to_string(port)},
+      secondDirectory);
   EXPECT_EQ(second.Wait(), 1);
-  EXPECT_EQ(second.Err(), "orvanel-cli: cannot listen on 127.0.0.1:" + std::to_string(port) +
-                              ": Address already in use\n");
+  EXPECT_EQ(second.Err(),
+            "orvanel-cli: cannot listen on 127.0.0.1:" + std::to_string(port) + ": Address already in use\n");
 
   ASSERT_TRUE(cli->Signal(SIGTERM));
   ASSERT_EQ(cli->Wait(), 0) << cli->Err();
@@ -467,13 +471,20 @@ TEST_F(LiveCli, AnAddressThatIsNotLocalExitsWithTwo) {
 TEST_F(LiveCli, WithoutTheRightToCaptureTheStartFailsWithOne) {
   // Root without CAP_NET_RAW in its bounding set: neither the cli nor the
   // helper it starts can open the socket.
-  std::vector<std::string> arguments = {"/usr/bin/setpriv", "--bounding-set=-net_raw", "--inh-caps=-net_raw",
-                                        ORVANEL_CLI_PATH, "--address", "127.0.0.1", "--count", "1"};
+  std::vector<std::string> arguments = {"/usr/bin/setpriv",
+                                        "--bounding-set=-net_raw",
+                                        "--inh-caps=-net_raw",
+                                        ORVANEL_CLI_PATH,
+                                        "--address",
+                                        "127.0.0.1",
+                                        "--count",
+                                        "1"};
   CliProcess cli(arguments, directory_);
   EXPECT_EQ(cli.Wait(), 1);
   EXPECT_EQ(cli.Out(), "");
-  EXPECT_EQ(cli.Err(), "orvanel-cli: cannot create the capture socket (run as root, or add yourself to the "
-                       "group orvanel, then log in again; see README): Operation not permitted\n");
+  EXPECT_EQ(cli.Err(),
+            "orvanel-cli: cannot create the capture socket (run as root, or add yourself to the "
+            "group orvanel, then log in again; see README): Operation not permitted\n");
 }
 
 TEST_F(LiveCli, TheExporterUnitsRightsAreEnough) {
@@ -519,12 +530,11 @@ TEST_F(LiveCli, AnInterfaceMadeAgainIsFollowedOrEndsTheExporterForItsUnitToResta
   ASSERT_TRUE(RunCommand("ip link del " + veth.here));
   EXPECT_TRUE(WaitUntil([&] { return metric("orvanel_interface_interruptions_total") == 1; }));
   ASSERT_TRUE(veth.Recreate());
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        EXPECT_TRUE(veth.SendFromPeer(veth.remote, veth.local, listener.port, 1));
-        std::this_thread::sleep_for(50ms);
-        return metric(udp) > 3;
-      }));
+  EXPECT_TRUE(WaitUntil([&] {
+    EXPECT_TRUE(veth.SendFromPeer(veth.remote, veth.local, listener.port, 1));
+    std::this_thread::sleep_for(50ms);
+    return metric(udp) > 3;
+  }));
   ASSERT_TRUE(cli->Signal(SIGTERM));
   ASSERT_EQ(cli->Wait(), 0) << cli->Err();
   EXPECT_GT(CounterField(cli->Out(), "#all", 2), 3);
@@ -540,11 +550,11 @@ TEST_F(LiveCli, AnInterfaceMadeAgainIsFollowedOrEndsTheExporterForItsUnitToResta
   // the unit start it again.
   VethToPeer later("orvunit", "10.86.0");  // gone at the start, made again while the run waits
   ASSERT_TRUE(later.ok && RunCommand("ip link del " + later.here));
-  CliProcess unit({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--no-new-privs",
-                   "--inh-caps=-all,+net_raw", "--ambient-caps=-all,+net_raw", "--bounding-set=-all,+net_raw",
-                   ORVANEL_CLI_PATH, "--address", later.local, "--wait-for-address", "--quiet", "--metrics-listen",
-                   "127.0.0.1:0"},
-                  directory_);
+  CliProcess unit(
+      {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--no-new-privs",
+       "--inh-caps=-all,+net_raw", "--ambient-caps=-all,+net_raw", "--bounding-set=-all,+net_raw", ORVANEL_CLI_PATH,
+       "--address", later.local, "--wait-for-address", "--quiet", "--metrics-listen", "127.0.0.1:0"},
+      directory_);
   ASSERT_TRUE(unit.WaitForError("orvanel-cli: waiting for 10.86.0.1 to be an address of this machine\n")) << unit.Err();
   EXPECT_TRUE(unit.Running());
   ASSERT_TRUE(later.Recreate());
@@ -581,9 +591,10 @@ TEST_F(LiveCli, ListAddressesPrintsTheDialogOrder) {
   // Two linked pairs: both ends of the first are up and hold addresses, the
   // second's one addressed end stays down.
   ScopedLink first("orvd0"), second("orvd2");
-  ASSERT_TRUE(RunCommand("ip link add orvd0 type veth peer name orvd1 && ip addr add 192.0.2.1/24 dev orvd0 && "
-                         "ip addr add 192.0.2.9/24 dev orvd0 && ip addr add 198.51.100.1/24 dev orvd1 && "
-                         "ip link set orvd0 up && ip link set orvd1 up"));
+  ASSERT_TRUE(
+      RunCommand("ip link add orvd0 type veth peer name orvd1 && ip addr add 192.0.2.1/24 dev orvd0 && "
+                 "ip addr add 192.0.2.9/24 dev orvd0 && ip addr add 198.51.100.1/24 dev orvd1 && "
+                 "ip link set orvd0 up && ip link set orvd1 up"));
   ASSERT_TRUE(RunCommand("ip link add orvd2 type veth peer name orvd3 && ip addr add 203.0.113.1/24 dev orvd2"));
   // Interface order: the kernel makes the peer end (orvd1) first.
   EXPECT_EQ(list(), "198.51.100.1\n192.0.2.1\n192.0.2.9\n127.0.0.1\n");

@@ -71,12 +71,13 @@ struct Prometheus {
       : process(argv, Subdirectory(directory, "prometheus")), api("127.0.0.1", port) {}
 
   // rules: top-level YAML; job: the keys of the job "orvanel" after its name.
-  static std::unique_ptr<Prometheus> Start(const fs::path& directory, const std::string& rules, const std::string& job) {
+  static std::unique_ptr<Prometheus> Start(const fs::path& directory, const std::string& rules,
+                                           const std::string& job) {
     const int port = FreePort();
     if (port <= 0) return nullptr;
     const fs::path config = directory / "prometheus.yml";
-    std::ofstream(config) << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n" << rules
-                          << "scrape_configs:\n  - job_name: orvanel\n    " << job;
+    std::ofstream(config) << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+                          << rules << "scrape_configs:\n  - job_name: orvanel\n    " << job;
     auto prometheus = std::make_unique<Prometheus>(
         directory,
         std::vector<std::string>{"/usr/bin/prometheus", "--config.file=" + config.string(),
@@ -125,10 +126,10 @@ TEST(Prometheus, ScrapesTheExactCountsOfAKnownFlow) {
   auto send = [](const UdpEndpoint& from, const std::string& to, const UdpEndpoint& server, int count) {
     for (int i = 0; i < count; ++i) ASSERT_TRUE(SendUdp(from, to, server.port, "orvanel"));
   };
-  send(one, "127.0.0.2", two, 3);     // both filters match
-  send(one, "127.0.0.4", four, 5);    // the source filter only
-  send(three, "127.0.0.2", two, 7);   // the destination filter only
-  send(three, "127.0.0.4", four, 11); // neither
+  send(one, "127.0.0.2", two, 3);           // both filters match
+  send(one, "127.0.0.4", four, 5);          // the source filter only
+  send(three, "127.0.0.2", two, 7);         // the destination filter only
+  send(three, "127.0.0.4", four, 11);       // neither
   ASSERT_TRUE(SendEchoes("127.0.0.4", 2));  // requests from 127.0.0.1: source; replies: neither
 
   // TCP is left out: the scrapes and these queries are TCP on loopback too.
@@ -150,13 +151,14 @@ TEST(Prometheus, ScrapesTheExactCountsOfAKnownFlow) {
     std::erase_if(series, [](const auto& entry) { return entry.first.ends_with("tcp"); });
     return series;
   };
-  while (withoutTcp(all) != expectedAll || withoutTcp(groups) != expectedGroups ||
-         withoutTcp(bytes) != expectedBytes || withoutTcp(groupBytes) != expectedGroupBytes) {
+  while (withoutTcp(all) != expectedAll || withoutTcp(groups) != expectedGroups || withoutTcp(bytes) != expectedBytes ||
+         withoutTcp(groupBytes) != expectedGroupBytes) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline)
         << "orvanel_packets_total: " << testing::PrintToString(all)
         << "\norvanel_group_packets_total: " << testing::PrintToString(groups)
         << "\norvanel_bytes_total: " << testing::PrintToString(bytes)
-        << "\norvanel_group_bytes_total: " << testing::PrintToString(groupBytes) << "\n" << prometheus->process.Err();
+        << "\norvanel_group_bytes_total: " << testing::PrintToString(groupBytes) << "\n"
+        << prometheus->process.Err();
     std::this_thread::sleep_for(250ms);
     all = Query(api, "orvanel_packets_total", {"protocol"});
     groups = Query(api, "orvanel_group_packets_total", {"group", "protocol"});
@@ -207,7 +209,8 @@ bool MakeCertificates(const fs::path& directory) {
   const std::string make = " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 ";
   return std::system(("(cd '" + directory.string() + "'" + make + "-keyout ca.key -out ca.crt -subj /CN=ca" + make +
                       "-keyout server.key -out server.crt -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 "
-                      "-CA ca.crt -CAkey ca.key" + make +
+                      "-CA ca.crt -CAkey ca.key" +
+                      make +
                       "-keyout client.key -out client.crt -subj /CN=client -CA ca.crt -CAkey ca.key) >/dev/null 2>&1")
                          .c_str()) == 0;
 }
@@ -222,8 +225,8 @@ std::string Bcrypt(const std::string& password) {
 // orvanel-cli serving its metrics on loopback with these options, and its URL.
 struct Exporter {
   Exporter(const fs::path& directory, const std::vector<std::string>& options) {
-    std::vector<std::string> argv = {ORVANEL_CLI_PATH, "--address", "127.0.0.1", "--quiet", "--metrics-listen",
-                                     "127.0.0.1:0"};
+    std::vector<std::string> argv = {ORVANEL_CLI_PATH, "--address",        "127.0.0.1",
+                                     "--quiet",        "--metrics-listen", "127.0.0.1:0"};
     argv.insert(argv.end(), options.begin(), options.end());
     process = std::make_unique<CliProcess>(argv, Subdirectory(directory, "cli"));
     std::smatch found;
@@ -247,7 +250,8 @@ class WebConfigTest : public testing::Test {
   void WriteConfig(const std::string& user, const std::string& password, const std::string& keyFile = "server.key") {
     std::ofstream(Path("web.yml")) << "tls_server_config:\n  cert_file: server.crt\n  key_file: " << keyFile
                                    << "\n  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: ca.crt\n"
-                                      "basic_auth_users:\n  " << user << ": " << Bcrypt(password) << "\n";
+                                      "basic_auth_users:\n  "
+                                   << user << ": " << Bcrypt(password) << "\n";
   }
   [[nodiscard]] std::string Client() const {
     return "--cacert " + Path("ca.crt") + " --cert " + Path("client.crt") + " --key " + Path("client.key");
@@ -260,15 +264,17 @@ TEST_F(WebConfigTest, PrometheusScrapesOverTlsWithAClientCertificateAndBasicAuth
   WriteConfig("alice", "secret");
   Exporter exporter(scratch.path(), {"--web-config", Path("web.yml")});
   ASSERT_TRUE(exporter.url.starts_with("https://")) << exporter.process->Err();
-  std::unique_ptr<Prometheus> prometheus = Prometheus::Start(
-      scratch.path(), "",
-      "scheme: https\n    tls_config:\n      ca_file: " + Path("ca.crt") + "\n      cert_file: " + Path("client.crt") +
-          "\n      key_file: " + Path("client.key") +
-          "\n    basic_auth:\n      username: alice\n      password: secret\n"
-          "    static_configs:\n      - targets: ['" + exporter.hostPort + "']\n");
+  std::unique_ptr<Prometheus> prometheus =
+      Prometheus::Start(scratch.path(), "",
+                        "scheme: https\n    tls_config:\n      ca_file: " + Path("ca.crt") +
+                            "\n      cert_file: " + Path("client.crt") + "\n      key_file: " + Path("client.key") +
+                            "\n    basic_auth:\n      username: alice\n      password: secret\n"
+                            "    static_configs:\n      - targets: ['" +
+                            exporter.hostPort + "']\n");
   ASSERT_TRUE(prometheus);
   const auto deadline = std::chrono::steady_clock::now() + 60s;
-  while (Query(prometheus->api, "orvanel_build_info", {"job"}) != std::map<std::string, std::string>{{"orvanel", "1"}}) {
+  while (Query(prometheus->api, "orvanel_build_info", {"job"}) !=
+         std::map<std::string, std::string>{{"orvanel", "1"}}) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline) << prometheus->process.Err() << exporter.process->Err();
     std::this_thread::sleep_for(250ms);
   }
@@ -321,8 +327,7 @@ TEST(Exporter, OutsidersOfTheAllowListAreClosedAtAccept) {
   EXPECT_EQ(Status(exporter.url, "--interface 127.0.0.2"), "000");
   // An insider that sends nothing is cut after its head time; an outsider
   // connecting after it is closed first, having sent nothing either.
-  const UniqueFd insider = ConnectFrom("127.0.0.1", exporter.port),
-                 outsider = ConnectFrom("127.0.0.2", exporter.port);
+  const UniqueFd insider = ConnectFrom("127.0.0.1", exporter.port), outsider = ConnectFrom("127.0.0.2", exporter.port);
   ASSERT_TRUE(insider.valid() && outsider.valid());
   pollfd both[] = {{insider.get(), POLLIN, 0}, {outsider.get(), POLLIN, 0}};
   ASSERT_EQ(poll(both, 2, 10'000), 1);

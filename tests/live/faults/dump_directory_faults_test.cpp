@@ -139,9 +139,8 @@ TEST_F(DumpDirectoryFaults, LinksNamedLikeTheFilesAreNeverWrittenThrough) {
   const test::TcpExchange tcp = test::ExchangeTcp("127.0.0.1", {"through a link"}, "reply");
   ASSERT_TRUE(tcp.ok);
   ASSERT_TRUE(test::SendEchoes("127.0.0.1", 2));
-  EXPECT_TRUE(WaitUntil([&] {
-    return table.CountRows("ICMP", 1, "127.0.0.1") == 4 && table.CountRows("TCP", 6, "reply") == 1;
-  }));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return table.CountRows("ICMP", 1, "127.0.0.1") == 4 && table.CountRows("TCP", 6, "reply") == 1; }));
   SendUdp("last");
   session->StopCapture();
 

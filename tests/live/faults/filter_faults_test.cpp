@@ -26,13 +26,13 @@ std::vector<std::string> HostileFilters() {
       std::string(10'000, '1'),
       "127.0.0.1" + std::string(9'991, '.'),
       noise,
-      "127.\xff\xfe",                    // invalid UTF-8
-      "\xe5\x8d\x81\xe5\xad\x97",        // valid UTF-8, not ASCII
-      "\x31\x32\x37\xc0\xae",            // an overlong '.'
-      "\t127.0.0.1",                     // control characters
+      "127.\xff\xfe",              // invalid UTF-8
+      "\xe5\x8d\x81\xe5\xad\x97",  // valid UTF-8, not ASCII
+      "\x31\x32\x37\xc0\xae",      // an overlong '.'
+      "\t127.0.0.1",               // control characters
       "127.0.0.1\r\n",
       "\x1b[2J127",
-      std::string("127.\0", 5),          // a C string would stop at the NUL and match
+      std::string("127.\0", 5),  // a C string would stop at the NUL and match
       std::string("127.0.0.1\0", 10),
       std::string("\0", 1),
   };

@@ -92,13 +92,12 @@ TEST_F(InterfaceFaults, DeletedAndMadeAgainDuringCaptureGoesOnCountsTheGapAndSto
   // a second. Datagrams sent before count as they are seen, so probe first.
   ASSERT_TRUE(veth.Recreate());
   std::int32_t probes = 0;
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        if (Udp() > beforeGap) return true;
-        probes += veth.SendFromPeer(veth.remote, veth.local, server.port, 1);
-        std::this_thread::sleep_for(20ms);
-        return false;
-      }));
+  EXPECT_TRUE(WaitUntil([&] {
+    if (Udp() > beforeGap) return true;
+    probes += veth.SendFromPeer(veth.remote, veth.local, server.port, 1);
+    std::this_thread::sleep_for(20ms);
+    return false;
+  }));
   ASSERT_TRUE(WaitUntil([&] { return Udp() > beforeGap && Udp() <= beforeGap + probes; })) << Udp();
   const std::int32_t resumed = Udp();
   ExpectCountedFromPeer(veth, server.port, 5, resumed + 5);
@@ -175,7 +174,8 @@ TEST_F(InterfaceFaults, AddressGoneOrMovedBetweenTheListAndStart) {
   const test::UdpEndpoint server = test::BindUdp(first.local);
   ASSERT_EQ(session->StartCapture(first.local, "", ""), StartResult::Started);
   first.peer.Run([&] {
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(test::SendFrameToStranger(first.there, "10.83.5.1", "10.83.5.2", "old link"));
+    for (int i = 0; i < 3; ++i)
+      EXPECT_TRUE(test::SendFrameToStranger(first.there, "10.83.5.1", "10.83.5.2", "old link"));
   });
   ASSERT_TRUE(second.SendFromPeer(first.remote, first.local, server.port, 4));
   EXPECT_TRUE(WaitUntil([&] { return Udp() == 4; })) << Udp();

@@ -29,13 +29,15 @@ TEST(LocalHostName, ReturnsNamesOfEveryLegalLength) {
 TEST(LocalAddresses, UpInterfacesInInterfaceOrderThenLoopback) {
   const ScopedLink first("orvfirst0"), down("orvdown0"), second("orvsecond0");
   // veth pairs whose other ends stay down and bare
-  ASSERT_TRUE(RunCommand("ip link add orvfirst0 type veth peer name orvfirst1 && "
-                         "ip link add orvdown0 type veth peer name orvdown1 && "
-                         "ip link add orvsecond0 type veth peer name orvsecond1"));
+  ASSERT_TRUE(
+      RunCommand("ip link add orvfirst0 type veth peer name orvfirst1 && "
+                 "ip link add orvdown0 type veth peer name orvdown1 && "
+                 "ip link add orvsecond0 type veth peer name orvsecond1"));
   // Addresses are added out of interface order; the list still follows the interfaces.
-  ASSERT_TRUE(RunCommand("ip addr add 10.76.2.1/24 dev orvsecond0 && ip addr add 10.76.1.1/24 dev orvfirst0 && "
-                         "ip addr add 10.76.1.2/24 dev orvfirst0 && ip addr add 10.76.3.1/24 dev orvdown0 && "
-                         "ip link set orvsecond0 up && ip link set orvfirst0 up"));
+  ASSERT_TRUE(
+      RunCommand("ip addr add 10.76.2.1/24 dev orvsecond0 && ip addr add 10.76.1.1/24 dev orvfirst0 && "
+                 "ip addr add 10.76.1.2/24 dev orvfirst0 && ip addr add 10.76.3.1/24 dev orvdown0 && "
+                 "ip link set orvsecond0 up && ip link set orvfirst0 up"));
   const auto texts = LocalAddressTexts();
   ASSERT_TRUE(texts);
   EXPECT_EQ(*texts, (std::vector<std::string>{"10.76.1.1", "10.76.1.2", "10.76.2.1", "127.0.0.1"}));

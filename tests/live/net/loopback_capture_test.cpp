@@ -100,7 +100,7 @@ TEST_F(LoopbackCapture, CutsLongDatagramsToTheBufferAndCountsThem) {
   EXPECT_EQ(counters.ReceiveErrors(), 0);
   const auto rows = table.Rows();
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][5], std::to_string(20 + 8 + big.size()));  // the header still tells the whole length
+  EXPECT_EQ(rows[0][5], std::to_string(20 + 8 + big.size()));        // the header still tells the whole length
   EXPECT_EQ(rows[0][6], std::string(kReceiveBufferSize - 28, 'x'));  // the rest was cut off
 }
 

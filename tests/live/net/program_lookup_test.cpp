@@ -67,8 +67,8 @@ ConversationId OnlyConversation(const ConversationTable& table) {
   return only;
 }
 
-const test::Datagram kToPeer{.source = "127.0.0.1", .destination = "127.0.0.1", .sourcePort = kPort,
-                             .destinationPort = 9};
+const test::Datagram kToPeer{
+    .source = "127.0.0.1", .destination = "127.0.0.1", .sourcePort = kPort, .destinationPort = 9};
 
 TEST(ProgramAttribution, ASocketOfThisProcessIsAttributedToIt) {
   const UniqueFd own = BoundUdp(kPort);

@@ -56,8 +56,9 @@ TEST_F(SessionLifecycle, RestartsTwoHundredTimesUnderTrafficWithOneThreadAndNoLe
 }
 
 TEST_F(SessionLifecycle, StopsPromptlyWithoutTraffic) {
-  ASSERT_TRUE(RunCommand("ip link add orvquiet0 type veth peer name orvquiet1 && ip addr add 10.79.0.1/24 dev orvquiet0 && "
-                         "ip link set orvquiet0 up"));
+  ASSERT_TRUE(
+      RunCommand("ip link add orvquiet0 type veth peer name orvquiet1 && ip addr add 10.79.0.1/24 dev orvquiet0 && "
+                 "ip link set orvquiet0 up"));
   const test::ScopedLink quiet("orvquiet0");
   ASSERT_EQ(session->StartCapture("10.79.0.1", "", ""), StartResult::Started);
   std::this_thread::sleep_for(30ms);  // the thread is waiting now
@@ -70,8 +71,9 @@ TEST_F(SessionLifecycle, StopsPromptlyWithoutTraffic) {
 }
 
 TEST_F(SessionLifecycle, DeletedInterfaceIsWaitedForWithoutSpinningAndStillStops) {
-  ASSERT_TRUE(RunCommand("ip link add orvgone0 type veth peer name orvgone1 && ip addr add 10.78.0.1/24 dev orvgone0 && "
-                         "ip link set orvgone0 up"));
+  ASSERT_TRUE(
+      RunCommand("ip link add orvgone0 type veth peer name orvgone1 && ip addr add 10.78.0.1/24 dev orvgone0 && "
+                 "ip link set orvgone0 up"));
   ASSERT_EQ(session->StartCapture("10.78.0.1", "", ""), StartResult::Started);
   ASSERT_TRUE(RunCommand("ip link del orvgone0"));
   ASSERT_TRUE(WaitUntil([&] { return session->InterfaceInterruptions() == 1; }));

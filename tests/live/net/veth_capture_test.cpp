@@ -23,8 +23,9 @@ constexpr int kStrangerFrames = 3;
 class VethCapture : public test::CaptureFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(RunCommand("ip link add orvother0 type veth peer name orvother1 && ip addr add 10.77.9.1/24 dev orvother0 && "
-                           "ip link set orvother0 up"));
+    ASSERT_TRUE(
+        RunCommand("ip link add orvother0 type veth peer name orvother1 && ip addr add 10.77.9.1/24 dev orvother0 && "
+                   "ip link set orvother0 up"));
     veth.emplace("orvv", "10.77.0");  // after orvother0: the address list keeps that order
     ASSERT_TRUE(veth->ok);
   }
@@ -46,8 +47,8 @@ TEST_F(VethCapture, SeesBothDirectionsAndStrangersFrames) {
   veth->peer.Run([&] {
     for (int i = 0; i < kStrangerFrames; ++i) {
       // Padding after the datagram, as a link adds to short frames, is not part of it.
-      EXPECT_TRUE(test::SendFrameToStranger(veth->there, "10.77.5.1", "10.77.5.2", "stranger " + std::to_string(i),
-                                            "padding"));
+      EXPECT_TRUE(
+          test::SendFrameToStranger(veth->there, "10.77.5.1", "10.77.5.2", "stranger " + std::to_string(i), "padding"));
     }
   });
   ASSERT_TRUE(test::SendEchoes("10.77.0.2", kEchoes));

@@ -8,12 +8,12 @@
 // orvanel only. Runs as root in a network namespace of its own.
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
@@ -25,8 +25,8 @@
 
 #include "net/capture_block.h"
 #include "net/capture_socket.h"
-#include "net/row_ring.h"
 #include "net/counted_ring.h"
+#include "net/row_ring.h"
 #include "net/socket_helper.h"
 #include "session/capture_session.h"
 #include "session/helper_capture.h"
@@ -173,8 +173,9 @@ TEST_F(HelperCopies, RootCapturesInItsOwnProcess) {
 
 TEST_F(HelperCopies, TheHelperAnswersAsTheInProcessStartWould) {
   const int descriptors = CountDescriptors();
-  const std::string addresses[] = {"127.0.0.1", kNotLocal, "", "127.0.0.1 ", " 127.0.0.1", "127.0.0.1;id", "::1",
-                                   "127.1", "0x7f.0.0.1", "127.000.000.001", "localhost", std::string(5000, '7')};
+  const std::string addresses[] = {"127.0.0.1",  kNotLocal,         "",          "127.0.0.1 ",
+                                   " 127.0.0.1", "127.0.0.1;id",    "::1",       "127.1",
+                                   "0x7f.0.0.1", "127.000.000.001", "localhost", std::string(5000, '7')};
   for (const std::string& address : addresses) {
     SCOPED_TRACE(address);
     Targets targets;
@@ -189,10 +190,14 @@ TEST_F(HelperCopies, AHelperThatCannotDoItsWorkMeansNoCapture) {
   // Replies are read: a well-formed refusal comes through as it is, errno
   // included. (The request is read first: a socket closed with a message
   // unread resets the channel.)
-  EXPECT_EQ(targets.Start(Script("refuses", R"(head -c1 <&3 >/dev/null; printf 'SVRO\004\000\000\000\000\000\000\000' >&3)"), "127.0.0.1"),
-            StartResultMeaning(StartResult::NoAddressChosen));
-  EXPECT_EQ(targets.Start(Script("unbound", R"(head -c1 <&3 >/dev/null; printf 'SVRO\005\000\000\000\023\000\000\000' >&3)"), "127.0.0.1"),
-            std::string(StartResultMeaning(StartResult::BindFailed)) + ": No such device");
+  EXPECT_EQ(
+      targets.Start(Script("refuses", R"(head -c1 <&3 >/dev/null; printf 'SVRO\004\000\000\000\000\000\000\000' >&3)"),
+                    "127.0.0.1"),
+      StartResultMeaning(StartResult::NoAddressChosen));
+  EXPECT_EQ(
+      targets.Start(Script("unbound", R"(head -c1 <&3 >/dev/null; printf 'SVRO\005\000\000\000\023\000\000\000' >&3)"),
+                    "127.0.0.1"),
+      std::string(StartResultMeaning(StartResult::BindFailed)) + ": No such device");
   const std::map<std::string, std::string> broken = {
       {"missing", (directory_ / "missing").string()},
       {"no path", ""},
@@ -221,9 +226,10 @@ TEST_F(HelperCopies, AHelperThatCannotDoItsWorkMeansNoCapture) {
   }
   // Started, then gone before its loop ended: one receive failure, and the capture is over.
   std::unique_ptr<HelperCapture> capture;
-  EXPECT_EQ(targets.Start(Script("vanishes", R"(head -c1 <&3 >/dev/null; printf 'SVRO\000\000\000\000\000\000\000\000' >&3)"), "127.0.0.1",
-                          capture),
-            kStarted);
+  EXPECT_EQ(
+      targets.Start(Script("vanishes", R"(head -c1 <&3 >/dev/null; printf 'SVRO\000\000\000\000\000\000\000\000' >&3)"),
+                    "127.0.0.1", capture),
+      kStarted);
   EXPECT_TRUE(WaitUntil([&] { return capture->LoopLeft(); }));
   EXPECT_EQ(targets.counters.ReceiveErrors(), 1);
   capture.reset();
@@ -262,15 +268,25 @@ TEST_F(HelperCopies, AnUnprivilegedCallerCapturesThroughTheHelper) {
   const std::string refused(StartResultMeaning(StartResult::TooManyCaptures));
   EXPECT_EQ(report,
             "right 0\n"
-            "itself: " + kNoSocket + ": Operation not permitted\n"
-            "helper without capability: " + kNoSocket + ": Operation not permitted\n"
-            "not local: " + std::string(StartResultMeaning(StartResult::NoAddressChosen)) + "\n"
-            "garbage: " + std::string(StartResultMeaning(StartResult::NoAddressChosen)) + "\n"
-            "helper: capture started\nhelper: capture started\nhelper: capture started\nhelper: capture started\n"
-            "fifth: " + refused + "\n"
-            "packet sockets here: 0\n"
-            "after one ended: capture started\n"
-            "counted 12 errors 0 rows 4 4 4\n");
+            "itself: " +
+                kNoSocket +
+                ": Operation not permitted\n"
+                "helper without capability: " +
+                kNoSocket +
+                ": Operation not permitted\n"
+                "not local: " +
+                std::string(StartResultMeaning(StartResult::NoAddressChosen)) +
+                "\n"
+                "garbage: " +
+                std::string(StartResultMeaning(StartResult::NoAddressChosen)) +
+                "\n"
+                "helper: capture started\nhelper: capture started\nhelper: capture started\nhelper: capture started\n"
+                "fifth: " +
+                refused +
+                "\n"
+                "packet sockets here: 0\n"
+                "after one ended: capture started\n"
+                "counted 12 errors 0 rows 4 4 4\n");
 }
 
 // While it captures: what it holds and what it may still do.
@@ -351,7 +367,7 @@ class CliBesideHelper : public HelperCopies {
 
   std::vector<std::string> CliAsNobody(const std::vector<std::string>& options) const {
     std::vector<std::string> command = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                        cli_.string(), "--address", "127.0.0.1"};
+                                        cli_.string(),      "--address",      "127.0.0.1"};
     command.insert(command.end(), options.begin(), options.end());
     return command;
   }
@@ -361,9 +377,10 @@ class CliBesideHelper : public HelperCopies {
   }
 
   const fs::path cli_ = directory_ / "bin" / "orvanel-cli";
-  const fs::path cliHelper_ = directory_ / "bin" /
-                              fs::path(ORVANEL_HELPER_PATH).parent_path().lexically_relative(
-                                  fs::path(ORVANEL_CLI_PATH).parent_path()) / "orvanel-socket";
+  const fs::path cliHelper_ =
+      directory_ / "bin" /
+      fs::path(ORVANEL_HELPER_PATH).parent_path().lexically_relative(fs::path(ORVANEL_CLI_PATH).parent_path()) /
+      "orvanel-socket";
   const fs::path output_ = directory_ / "output";
 };
 
@@ -399,8 +416,8 @@ TEST_F(CliBesideHelper, OrvanelCliRunByNobodyCapturesThroughTheHelperBesideIt) {
   const UdpEndpoint server = BindUdp("127.0.0.1"), client = BindUdp("127.0.0.1");
   for (const char* payload : {"one", "two"}) ASSERT_TRUE(SendUdp(client, "127.0.0.1", server.port, payload));
   ASSERT_EQ(capturing.Wait(), 0) << capturing.Err();
-  const std::string ports = "\t127.0.0.1\t" + std::to_string(client.port) + "\t127.0.0.1\t" +
-                            std::to_string(server.port) + "\t";
+  const std::string ports =
+      "\t127.0.0.1\t" + std::to_string(client.port) + "\t127.0.0.1\t" + std::to_string(server.port) + "\t";
   EXPECT_EQ(capturing.Out(), "UDP" + ports + "31\tone\nUDP" + ports +
                                  "31\ttwo\n#all\t0\t2\t0\t0\n#src\t0\t2\t0\t0\n#dst\t0\t2\t0\t0\n"
                                  "#other\t0\t0\t0\t0\n#errors\t0\n#bytes_all\t0\t62\t0\t0\n"
@@ -417,7 +434,9 @@ TEST_F(CliBesideHelper, OrvanelCliReportsItsHelperKilled) {
   ASSERT_EQ(helpers.size(), 1u);
   ASSERT_EQ(kill(helpers[0], SIGKILL), 0);
   ASSERT_EQ(capturing.Wait(), 0) << capturing.Err();
-  EXPECT_TRUE(capturing.Err().ends_with("orvanel-cli: 1 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions, 0 not saved\n"))
+  EXPECT_TRUE(
+      capturing.Err().ends_with("orvanel-cli: 1 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface "
+                                "interruptions, 0 not saved\n"))
       << capturing.Err();
   EXPECT_NE(capturing.Out().find("#errors\t1\n"), std::string::npos) << capturing.Out();
 }
@@ -540,8 +559,8 @@ getent group orvanel >"$out/group-after-staging" || true
 "$cmake" --install "$build" --prefix "$out/prefix" >"$out/install.log" 2>&1
 getent group orvanel | cut -d: -f3 >"$out/gid")");
   fs::create_directory(directory_ / "etc");
-  ASSERT_TRUE(RunCommand("unshare --mount " + script + " " + directory_.string() + " " ORVANEL_CMAKE " "
-                         ORVANEL_BUILD_DIR))
+  ASSERT_TRUE(
+      RunCommand("unshare --mount " + script + " " + directory_.string() + " " ORVANEL_CMAKE " " ORVANEL_BUILD_DIR))
       << FileContents(directory_ / "staged.log") << FileContents(directory_ / "install.log");
 
   // Staged: closed to others, no group made, the package's commands printed.
@@ -553,9 +572,9 @@ getent group orvanel | cut -d: -f3 >"$out/gid")");
   EXPECT_EQ(Capabilities(staged), "");
   EXPECT_EQ(FileContents(directory_ / "group-after-staging"), "");
   const std::string stagedLog = FileContents(directory_ / "staged.log");
-  for (const std::string& command : {std::string("groupadd --system --force orvanel\n"),
-                                     "chown root:orvanel '" + packaged + "'\n",
-                                     "setcap cap_net_raw=ep '" + packaged + "'\n"}) {
+  for (const std::string& command :
+       {std::string("groupadd --system --force orvanel\n"), "chown root:orvanel '" + packaged + "'\n",
+        "setcap cap_net_raw=ep '" + packaged + "'\n"}) {
     EXPECT_NE(stagedLog.find(command), std::string::npos) << command << stagedLog;
   }
 
@@ -572,9 +591,17 @@ getent group orvanel | cut -d: -f3 >"$out/gid")");
   const fs::path output = directory_ / "output";
   fs::create_directories(output);
   auto nobodyCapturing = [&](const std::string& groups) {
-    return std::vector<std::string>{"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", groups,
-                                    (directory_ / "prefix" / ORVANEL_INSTALLED_CLI).string(), "--address",
-                                    "127.0.0.1", "--count", "1", "--show", "src=udp"};
+    return std::vector<std::string>{"/usr/bin/setpriv",
+                                    "--reuid=nobody",
+                                    "--regid=nogroup",
+                                    groups,
+                                    (directory_ / "prefix" / ORVANEL_INSTALLED_CLI).string(),
+                                    "--address",
+                                    "127.0.0.1",
+                                    "--count",
+                                    "1",
+                                    "--show",
+                                    "src=udp"};
   };
   {
     CliProcess outside(nobodyCapturing("--clear-groups"), output);

@@ -2,9 +2,9 @@
 // network namespace (its own loopback, no traffic but ours), or without the
 // right to capture, or where a fatal message ends the process.
 #include <arpa/inet.h>
-#include <pcap/pcap.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <pcap/pcap.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -43,20 +43,29 @@ namespace {
 
 using test::ChooseAddress;
 using test::InChild;
-using test::RunExpectingModal;
 using test::Rows;
+using test::RunExpectingModal;
 using test::RunTestInChild;
 
 const QStringList kFreshNetwork = {"unshare", "--net", "--", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\""};
 // Every place a row spool may go is a tmpfs, where none is made: no row can be kept.
 const QStringList kNoRoomForRows = {
-    "unshare", "--net", "--mount", "--", "sh", "-c",
+    "unshare",
+    "--net",
+    "--mount",
+    "--",
+    "sh",
+    "-c",
     "ip link set lo up && mount -t tmpfs tmpfs /var/tmp && HOME=/var/tmp XDG_CACHE_HOME=/var/tmp exec \"$0\" \"$@\""};
 // Started in a full file system: where the last-packet files go, and a place to save to.
-const QStringList kFullWorkingDirectory = {
-    "unshare", "--net", "--mount", "--", "sh", "-c",
-    "ip link set lo up && mount -t tmpfs -o size=4k tmpfs /mnt && cd /mnt && "
-    "{ head -c 8192 /dev/zero >fill 2>/dev/null; exec \"$0\" \"$@\"; }"};
+const QStringList kFullWorkingDirectory = {"unshare",
+                                           "--net",
+                                           "--mount",
+                                           "--",
+                                           "sh",
+                                           "-c",
+                                           "ip link set lo up && mount -t tmpfs -o size=4k tmpfs /mnt && cd /mnt && "
+                                           "{ head -c 8192 /dev/zero >fill 2>/dev/null; exec \"$0\" \"$@\"; }"};
 const QStringList kNoCaptureRight = {"setpriv", "--bounding-set=-net_raw", "--inh-caps=-net_raw", "--"};
 
 // Shows the dialog and starts a capture on 127.0.0.1 that lists UDP by source.
@@ -252,7 +261,8 @@ std::uint64_t PacketsInConversations(const CCaptureDlg& dialog) {
 
 std::uint64_t CountedPackets(CCaptureDlg& dialog) {
   std::uint64_t counted = 0;
-  for (int id : {res::IDC_ALL_TCP, res::IDC_ALL_UDP, res::IDC_ALL_ICMP, res::IDC_ALL_OTHER}) counted += Text(dialog, id).toULongLong();
+  for (int id : {res::IDC_ALL_TCP, res::IDC_ALL_UDP, res::IDC_ALL_ICMP, res::IDC_ALL_OTHER})
+    counted += Text(dialog, id).toULongLong();
   return counted;
 }
 
@@ -275,7 +285,8 @@ TEST(DialogCapture, ThroughTheSocketHelperAndItsDeath) {
   LoopbackPeer peer;
   ASSERT_TRUE(StartListingLoopbackUdp(dialog));
   Send(peer, {"one"});
-  ASSERT_TRUE(test::WaitFor([&] { return Payloads(dialog) == QStringList{"one"}; })) << Payloads(dialog).join(',').toStdString();
+  ASSERT_TRUE(test::WaitFor([&] { return Payloads(dialog) == QStringList{"one"}; }))
+      << Payloads(dialog).join(',').toStdString();
   // The helper's counted packets reach the conversations, each once.
   ASSERT_TRUE(test::WaitFor([&] { return CountedPackets(dialog) > 0; }));
   EXPECT_EQ(PacketsInConversations(dialog), CountedPackets(dialog));
@@ -403,12 +414,13 @@ TEST(DialogCapture, CountersKeepRefreshingThroughAFloodOfFullSizeDatagrams) {
   std::vector<qint64> ticks;
   auto* refresh = dialog.findChild<QTimer*>(QStringLiteral("refreshTimer"));
   ASSERT_NE(refresh, nullptr);
-  const QMetaObject::Connection timing = QObject::connect(refresh, &QTimer::timeout, [&] { ticks.push_back(heldMs()); });
+  const QMetaObject::Connection timing =
+      QObject::connect(refresh, &QTimer::timeout, [&] { ticks.push_back(heldMs()); });
   ticks.push_back(heldMs());
   long halfway = -1;
   {
-    const test::LoopbackFlow flow(std::string(1400, 'f'), std::chrono::microseconds(0),
-                                  std::numeric_limits<int>::max(), std::chrono::seconds(3));
+    const test::LoopbackFlow flow(std::string(1400, 'f'), std::chrono::microseconds(0), std::numeric_limits<int>::max(),
+                                  std::chrono::seconds(3));
     while (flow.Flowing()) {
       QTest::qWait(10);
       if (halfway < 0 && clock.elapsed() >= 1500) halfway = Text(dialog, res::IDC_ALL_UDP).toLong();
@@ -442,7 +454,8 @@ TEST(DialogCapture, RowsTheSpoolHasNoRoomForAreCountedInError) {
   ASSERT_TRUE(StartListingLoopbackUdp(dialog));
   LoopbackPeer peer;
   Send(peer, {"one", "two", "three"});
-  ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ERROR) == "3"; })) << Text(dialog, res::IDC_ERROR).toStdString();
+  ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ERROR) == "3"; }))
+      << Text(dialog, res::IDC_ERROR).toStdString();
   EXPECT_EQ(Text(dialog, res::IDC_ALL_UDP), QStringLiteral("3"));
   EXPECT_EQ(Rows(dialog), 0);
   EXPECT_EQ(dialog.GetDlgItem(res::IDC_ERROR)->toolTip(), QStringLiteral("接收失败 0，内核丢弃 0，未列出 3，未保存 0"));
@@ -476,12 +489,11 @@ TEST(DialogCapture, AnInterfaceMadeAgainIsCapturedOnWithTheGapInError) {
   ASSERT_TRUE(test::RunCommand("ip link del " + veth.here));
   ASSERT_TRUE(test::WaitFor([&] { return tip().endsWith(QStringLiteral("\n接口中断 1 次")); })) << tip().toStdString();
   ASSERT_TRUE(veth.Recreate());
-  EXPECT_TRUE(test::WaitFor(
-      [&] {
-        EXPECT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 1));
-        QTest::qWait(20);
-        return Text(dialog, res::IDC_ALL_UDP).toInt() > 2;
-      }));
+  EXPECT_TRUE(test::WaitFor([&] {
+    EXPECT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 1));
+    QTest::qWait(20);
+    return Text(dialog, res::IDC_ALL_UDP).toInt() > 2;
+  }));
   QTest::mouseClick(Button(dialog, res::IDC_BTN_START), Qt::LeftButton);  // Stop
   ASSERT_FALSE(dialog.IsCapturing());
   // The list goes on from before the gap: every counted datagram is a row.
@@ -508,7 +520,8 @@ TEST(DialogCapture, AFullFileSystemIsCountedInErrorAndSaidBySave) {
   ASSERT_TRUE(StartListingLoopbackUdp(dialog));
   LoopbackPeer peer;
   Send(peer, {"one", "two"});
-  ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ERROR) == "2"; })) << Text(dialog, res::IDC_ERROR).toStdString();
+  ASSERT_TRUE(test::WaitFor([&] { return Text(dialog, res::IDC_ERROR) == "2"; }))
+      << Text(dialog, res::IDC_ERROR).toStdString();
   EXPECT_EQ(Rows(dialog), 2);
   const QString noSpace = QString::fromLocal8Bit(std::strerror(ENOSPC));
   EXPECT_EQ(dialog.GetDlgItem(res::IDC_ERROR)->toolTip(),
@@ -588,7 +601,8 @@ TEST(DialogCapture, SocketCreationFailureWithoutTheRightToCapture) {
 TEST(DialogCapture, HostNameFailureEndsTheProgramAtStartUp) {
   if (!InChild() && !test::CanCapture()) GTEST_SKIP() << "needs root: captures and network namespaces";
   if (!InChild()) {
-    const test::ChildResult child = RunTestInChild(QStringLiteral("DialogCapture.HostNameFailureEndsTheProgramAtStartUp"));
+    const test::ChildResult child =
+        RunTestInChild(QStringLiteral("DialogCapture.HostNameFailureEndsTheProgramAtStartUp"));
     EXPECT_TRUE(child.normalExit) << child.output.toStdString();
     EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
     EXPECT_EQ(test::ReportedValue(child, "message"), QStringLiteral("获取本机名称错误\t\n\n程序将终止运行\t"));

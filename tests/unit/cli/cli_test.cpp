@@ -1,6 +1,6 @@
 // Runs the built orvanel-cli on capture files the tests write themselves.
-#include <pcap/dlt.h>
 #include <gtest/gtest.h>
+#include <pcap/dlt.h>
 
 #include <arpa/inet.h>
 #include <nlohmann/json.hpp>
@@ -74,8 +74,12 @@ class CliTest : public testing::Test {
 
 Bytes Udp(const std::string& source, std::uint16_t sourcePort, const std::string& destination,
           std::uint16_t destinationPort, const std::string& payload) {
-  return Datagram{.protocol = kProtocolUDP, .source = source, .destination = destination, .sourcePort = sourcePort,
-                  .destinationPort = destinationPort, .payload = payload}
+  return Datagram{.protocol = kProtocolUDP,
+                  .source = source,
+                  .destination = destination,
+                  .sourcePort = sourcePort,
+                  .destinationPort = destinationPort,
+                  .payload = payload}
       .Bytes();
 }
 
@@ -99,8 +103,12 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 }
 
 TEST_F(CliTest, EthernetFramesWithTagsAreCountedAndListedAsTheBoxesSay) {
-  const Bytes tcp = Datagram{.protocol = kProtocolTCP, .source = "10.0.0.1", .destination = "93.184.216.34",
-                             .sourcePort = 40000, .destinationPort = 80, .payload = "GET /"}
+  const Bytes tcp = Datagram{.protocol = kProtocolTCP,
+                             .source = "10.0.0.1",
+                             .destination = "93.184.216.34",
+                             .sourcePort = 40000,
+                             .destinationPort = 80,
+                             .payload = "GET /"}
                         .Bytes();
   const Bytes icmp = Datagram{.protocol = kProtocolICMP, .source = "10.0.0.1", .destination = "10.0.0.1"}.Bytes();
   const Bytes gre = Datagram{.protocol = 47, .source = "10.0.0.2", .destination = "10.0.0.3"}.Bytes();
@@ -110,9 +118,9 @@ TEST_F(CliTest, EthernetFramesWithTagsAreCountedAndListedAsTheBoxesSay) {
       Ethernet(tcp),
       Ethernet(Udp("93.184.216.34", 53, "10.0.0.1", 5353, "ans"), 0x0800, {0x8100}),
       Ethernet(icmp, 0x0800, {0x88a8, 0x8100}),
-      Ethernet(Bytes(28, 1), 0x0806),                  // ARP
-      Ethernet(Bytes(40, 0x60), 0x86dd),               // IPv6
-      Ethernet(Bytes(40, 0x45), 0x0806, {0x8100}),     // ARP behind a tag
+      Ethernet(Bytes(28, 1), 0x0806),               // ARP
+      Ethernet(Bytes(40, 0x60), 0x86dd),            // IPv6
+      Ethernet(Bytes(40, 0x45), 0x0806, {0x8100}),  // ARP behind a tag
       Ethernet(gre, 0x0800, {0x9100}),
       padded,
       Ethernet(Udp("10.0.0.1", 7, "10.0.0.9", 9, "a\\b\t\x7f\xff~ ")),
@@ -146,8 +154,8 @@ TEST_F(CliTest, EveryOtherLinkTypeAndSeveralFilesReadAsOneStream) {
   // nothing after it: skipped like every frame without a datagram.
   WritePcap(Path("sll.pcap"), DLT_LINUX_SLL,
             {CookedV1(udp("sll1")), CookedV1(udp("ipv6"), 0x86dd),
-             Concat({CookedV1({}, 0x8100), Be16(0x0005), Be16(0x0800), udp("sll1-vlan")}),
-             Bytes(15, 0), CookedV1({}), Concat({CookedV1({}, 0x8100), Be16(0x0005)})});
+             Concat({CookedV1({}, 0x8100), Be16(0x0005), Be16(0x0800), udp("sll1-vlan")}), Bytes(15, 0), CookedV1({}),
+             Concat({CookedV1({}, 0x8100), Be16(0x0005)})});
   WritePcap(Path("sll2.pcap"), DLT_LINUX_SLL2,
             {CookedV2(udp("arp"), 0x0806), CookedV2(udp("sll2")), Bytes{0x08, 0x00, 0, 0}});
   WritePcap(Path("null.pcap"), DLT_NULL,
@@ -193,8 +201,8 @@ TEST_F(CliTest, MoreLinkTypesThatCarryIPv4) {
              Concat({{0x01, 0x40}, slipHeader})});
   // 802.11: frame control, duration, three addresses, sequence control.
   auto wifi = [](std::uint8_t control, std::uint8_t flags, const Bytes& body, std::uint16_t sequence = 0x0010) {
-    return Concat({{control, flags, 0, 0}, Bytes(18, 0x02), {std::uint8_t(sequence), std::uint8_t(sequence >> 8)},
-                   body});
+    return Concat(
+        {{control, flags, 0, 0}, Bytes(18, 0x02), {std::uint8_t(sequence), std::uint8_t(sequence >> 8)}, body});
   };
   const Bytes snap = {0xaa, 0xaa, 0x03, 0, 0, 0};
   const Bytes fcs = {0xde, 0xad, 0xbe, 0xef};  // past the datagram, like link padding
@@ -203,9 +211,8 @@ TEST_F(CliTest, MoreLinkTypesThatCarryIPv4) {
              // QoS data between two access points: a fourth address, QoS control and HT control
              wifi(0x88, 0x83, Concat({Bytes(6, 0x04), {0x00, 0x00}, Bytes(4, 0), snap, Be16(0x0800), udp("wifi-qos")})),
              wifi(0x88, 0x02, Concat({{0x80, 0x00}, snap, Be16(0x0800), udp("a-msdu")})),
-             wifi(0x08, 0x41, Concat({snap, Be16(0x0800), udp("protected")})),
-             wifi(0x48, 0x01, {}),                                                 // null function
-             wifi(0x80, 0x00, Concat({snap, Be16(0x0800), udp("beacon")})),       // management
+             wifi(0x08, 0x41, Concat({snap, Be16(0x0800), udp("protected")})), wifi(0x48, 0x01, {}),  // null function
+             wifi(0x80, 0x00, Concat({snap, Be16(0x0800), udp("beacon")})),                           // management
              wifi(0x08, 0x04, Concat({snap, Be16(0x0800), udp("first-fragment")})),
              wifi(0x08, 0x00, Concat({snap, Be16(0x0800), udp("later-fragment")}), 0x0011),
              wifi(0x08, 0x00, Concat({{0xaa, 0xaa, 0x03, 0x00, 0x00, 0xf8}, Be16(0x0800), udp("wifi-tunnel")})),
@@ -214,16 +221,17 @@ TEST_F(CliTest, MoreLinkTypesThatCarryIPv4) {
   // Radiotap: version, pad, length, presence words, fields. The second has
   // TSFT and flags with "frame has FCS" and "802.11 header padded".
   const Bytes plain = {0, 0, 8, 0, 0, 0, 0, 0};
-  const Bytes padded = Concat({{0, 0, 32, 0}, Le32(0x80000003), Le32(0x00000000), Bytes(4, 0), Bytes(8, 0x11),
-                               {0x30}, Bytes(7, 0)});
-  WritePcap(Path("radiotap.pcap"), DLT_IEEE802_11_RADIO,
-            {Concat({plain, wifi(0x08, 0x02, Concat({snap, Be16(0x0800), udp("radiotap")}))}),
-             Concat({padded, wifi(0x88, 0x01, Concat({{0x00, 0x00}, Bytes(2, 0), snap, Be16(0x0800),
-                                                      udp("radiotap-padded"), fcs}))}),
-             Concat({{1, 0, 8, 0, 0, 0, 0, 0}, wifi(0x08, 0x02, Concat({snap, Be16(0x0800), udp("version-1")}))}),
-             Bytes{0, 0, 40, 0, 0, 0, 0, 0}});
-  const CliRun run = Run({"--show", "src=udp", "--read", Path("ppp.pcap"), Path("ppp_hdlc.pcap"),
-                          Path("chdlc.pcap"), Path("slip.pcap"), Path("wifi.pcap"), Path("radiotap.pcap")});
+  const Bytes padded =
+      Concat({{0, 0, 32, 0}, Le32(0x80000003), Le32(0x00000000), Bytes(4, 0), Bytes(8, 0x11), {0x30}, Bytes(7, 0)});
+  WritePcap(
+      Path("radiotap.pcap"), DLT_IEEE802_11_RADIO,
+      {Concat({plain, wifi(0x08, 0x02, Concat({snap, Be16(0x0800), udp("radiotap")}))}),
+       Concat({padded,
+               wifi(0x88, 0x01, Concat({{0x00, 0x00}, Bytes(2, 0), snap, Be16(0x0800), udp("radiotap-padded"), fcs}))}),
+       Concat({{1, 0, 8, 0, 0, 0, 0, 0}, wifi(0x08, 0x02, Concat({snap, Be16(0x0800), udp("version-1")}))}),
+       Bytes{0, 0, 40, 0, 0, 0, 0, 0}});
+  const CliRun run = Run({"--show", "src=udp", "--read", Path("ppp.pcap"), Path("ppp_hdlc.pcap"), Path("chdlc.pcap"),
+                          Path("slip.pcap"), Path("wifi.pcap"), Path("radiotap.pcap")});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   std::string expected;
@@ -258,8 +266,8 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
   const std::vector<std::string> jsonLines = Split(json.out, '\n');
   ASSERT_EQ(tsvLines.size(), 13u);  // four rows, five counter lines, four byte lines
   ASSERT_EQ(jsonLines.size(), 5u);  // four rows, one counter object
-  const std::string keys[] = {"protocol", "source_address", "source_port", "destination_address",
-                              "destination_port", "length", "payload"};
+  const std::string keys[] = {"protocol",         "source_address", "source_port", "destination_address",
+                              "destination_port", "length",         "payload"};
   const std::string base64[] = {"R0VUIC8=", "YVxiIgl//34gAGFmdGVy", "", ""};  // the payloads' bytes
   for (int row = 0; row < 4; ++row) {
     SCOPED_TRACE(tsvLines[row]);
@@ -271,8 +279,8 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
     EXPECT_EQ(object.at("payload_base64"), base64[row]);
   }
   const auto counters = nlohmann::json::parse(jsonLines[4]).at("counters");
-  const std::pair<std::string, std::string> groups[] = {{"all", "#all"}, {"src", "#src"}, {"dst", "#dst"},
-                                                        {"other", "#other"}};
+  const std::pair<std::string, std::string> groups[] = {
+      {"all", "#all"}, {"src", "#src"}, {"dst", "#dst"}, {"other", "#other"}};
   const auto line = [](const std::string& label, const nlohmann::json& counts) {
     return label + "\t" + std::to_string(counts.at("tcp").get<std::uint64_t>()) + "\t" +
            std::to_string(counts.at("udp").get<std::uint64_t>()) + "\t" +
@@ -331,8 +339,9 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
   EXPECT_DOUBLE_EQ(udp.at("last").get<double>(), 1700000000.000004);
   EXPECT_EQ(udp.at("folded"), false);
   // A file's conversations have no program: the last column is empty, the JSON has none.
-  EXPECT_EQ(convLines[9], "#conv\tudp\t10.0.0.1\t7\t10.0.0.9\t9\t2\t71\t0\t0\t1700000000.000001000\t"
-                          "1700000000.000004000\t");
+  EXPECT_EQ(convLines[9],
+            "#conv\tudp\t10.0.0.1\t7\t10.0.0.9\t9\t2\t71\t0\t0\t1700000000.000001000\t"
+            "1700000000.000004000\t");
   EXPECT_FALSE(udp.contains("program"));
   EXPECT_EQ(all[1].at("protocol"), "tcp");
   for (const auto& portless : {all[2], all[3]}) {
@@ -340,17 +349,24 @@ TEST_F(CliTest, JsonRowsAreTheTsvRowsWithTheRawPayload) {
     EXPECT_FALSE(portless.contains("b_port")) << portless;
   }
   EXPECT_EQ(all[3].at("protocol"), "47");
-  EXPECT_EQ(convLines[12], "#conv\t47\t10.0.0.1\t\t10.0.0.2\t\t1\t20\t0\t0\t1700000000.000003000\t"
-                           "1700000000.000003000\t");
+  EXPECT_EQ(convLines[12],
+            "#conv\t47\t10.0.0.1\t\t10.0.0.2\t\t1\t20\t0\t0\t1700000000.000003000\t"
+            "1700000000.000003000\t");
 }
 
 TEST_F(CliTest, RowsAgreeWithTheDetailsDecoder) {
   const std::vector<Bytes> datagrams = {
-      Datagram{.protocol = kProtocolUDP, .sourcePort = 39001, .destinationPort = 5354,
-               .ipOptions = {0x94, 0x04, 0, 0, 1, 1, 1, 1, 1, 1, 1, 0}, .payload = "ping"}
+      Datagram{.protocol = kProtocolUDP,
+               .sourcePort = 39001,
+               .destinationPort = 5354,
+               .ipOptions = {0x94, 0x04, 0, 0, 1, 1, 1, 1, 1, 1, 1, 0},
+               .payload = "ping"}
           .Bytes(),
-      Datagram{.protocol = kProtocolTCP, .sourcePort = 443, .destinationPort = 51000,
-               .tcpOptions = {1, 1, 8, 10, 0, 0, 0, 1, 0, 0, 0, 2}, .payload = "HTTP/1.1 200 OK"}
+      Datagram{.protocol = kProtocolTCP,
+               .sourcePort = 443,
+               .destinationPort = 51000,
+               .tcpOptions = {1, 1, 8, 10, 0, 0, 0, 1, 0, 0, 0, 2},
+               .payload = "HTTP/1.1 200 OK"}
           .Bytes(),
   };
   std::vector<Bytes> frames;
@@ -373,8 +389,8 @@ TEST_F(CliTest, RowsAgreeWithTheDetailsDecoder) {
     EXPECT_EQ(columns[2], value(layers[1], DetailFieldId::SourcePort));
     EXPECT_EQ(columns[4], value(layers[1], DetailFieldId::DestinationPort));
     const std::size_t dataLength = std::stoul(value(layers[2], DetailFieldId::DataLength));
-    EXPECT_EQ(columns[6], std::string(datagrams[row].end() - static_cast<std::ptrdiff_t>(dataLength),
-                                      datagrams[row].end()));
+    EXPECT_EQ(columns[6],
+              std::string(datagrams[row].end() - static_cast<std::ptrdiff_t>(dataLength), datagrams[row].end()));
   }
 }
 
@@ -388,16 +404,16 @@ TEST_F(CliTest, MetricsFileOfARead) {
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string metrics = FileContents(Path("orvanel.prom"));
   EXPECT_EQ(PromtoolFindings(metrics, Directory()), "");
-  for (const char* line : {"orvanel_packets_total{protocol=\"udp\"} 1\n", "orvanel_packets_total{protocol=\"other\"} 1\n",
-                           "orvanel_group_packets_total{group=\"neither\",protocol=\"udp\"} 1\n",
-                           "orvanel_group_packets_total{group=\"neither\",protocol=\"other\"} 1\n",
-                           "orvanel_bytes_total{protocol=\"udp\"} 29\n", "orvanel_bytes_total{protocol=\"other\"} 20\n",
-                           "orvanel_group_bytes_total{group=\"neither\",protocol=\"udp\"} 29\n",
-                           "orvanel_group_bytes_total{group=\"source\",protocol=\"udp\"} 0\n",
-                           "orvanel_rows_listed_total 1\n", "orvanel_kernel_drops_total 0\n",
-                           "orvanel_packets_not_saved_total 0\n",
-                           "orvanel_capture_info{address=\"\",interface=\"\",source_filter=\"10.\\\"\\\\\\n\","
-                           "destination_filter=\"\xef\xbf\xbd\xef\xbf\xbd(\xe2\x82\xac\"} 1\n"}) {
+  for (const char* line :
+       {"orvanel_packets_total{protocol=\"udp\"} 1\n", "orvanel_packets_total{protocol=\"other\"} 1\n",
+        "orvanel_group_packets_total{group=\"neither\",protocol=\"udp\"} 1\n",
+        "orvanel_group_packets_total{group=\"neither\",protocol=\"other\"} 1\n",
+        "orvanel_bytes_total{protocol=\"udp\"} 29\n", "orvanel_bytes_total{protocol=\"other\"} 20\n",
+        "orvanel_group_bytes_total{group=\"neither\",protocol=\"udp\"} 29\n",
+        "orvanel_group_bytes_total{group=\"source\",protocol=\"udp\"} 0\n", "orvanel_rows_listed_total 1\n",
+        "orvanel_kernel_drops_total 0\n", "orvanel_packets_not_saved_total 0\n",
+        "orvanel_capture_info{address=\"\",interface=\"\",source_filter=\"10.\\\"\\\\\\n\","
+        "destination_filter=\"\xef\xbf\xbd\xef\xbf\xbd(\xe2\x82\xac\"} 1\n"}) {
     EXPECT_NE(metrics.find(line), std::string::npos) << line << "\nin\n" << metrics;
   }
   EXPECT_FALSE(fs::exists(Path("orvanel.prom.tmp")));
@@ -448,9 +464,8 @@ TEST_F(CliTest, DashboardAndAlertsUseOnlyServedMetrics) {
   for (const std::string& query : queries) used.merge(MetricNames(query));
   for (const std::string& name : used) EXPECT_TRUE(served.contains(name)) << name << " is not served";
   for (const char* shown : {"orvanel_bytes_total", "orvanel_packets_total", "orvanel_group_bytes_total",
-                            "orvanel_group_packets_total", "orvanel_kernel_drops_total",
-                            "orvanel_receive_errors_total", "orvanel_rows_listed_total", "orvanel_capture_info",
-                            "orvanel_program_bytes_total"}) {
+                            "orvanel_group_packets_total", "orvanel_kernel_drops_total", "orvanel_receive_errors_total",
+                            "orvanel_rows_listed_total", "orvanel_capture_info", "orvanel_program_bytes_total"}) {
     EXPECT_TRUE(used.contains(shown)) << shown << " is not on the dashboard";
   }
 
@@ -474,8 +489,8 @@ TEST(ProgramMetrics, AtMostAHundredNamesAreLabelsAndTheRestIsOther) {
   for (std::uint16_t port = 1; port <= 150; ++port) {
     steps.push_back(PacketStep(Datagram{.sourcePort = port, .destinationPort = 53}));
   }
-  const Datagram reply{.source = "10.0.0.2", .destination = "10.0.0.1", .sourcePort = 53, .destinationPort = 1,
-                       .payload = "answer"};
+  const Datagram reply{
+      .source = "10.0.0.2", .destination = "10.0.0.1", .sourcePort = 53, .destinationPort = 1, .payload = "answer"};
   steps.push_back(PacketStep(reply));
   steps.push_back(PacketStep(Datagram{.source = "10.0.0.7", .destination = "10.0.0.8"}));
   ConversationTable table;
@@ -504,7 +519,7 @@ TEST(ProgramMetrics, AtMostAHundredNamesAreLabelsAndTheRestIsOther) {
   ASSERT_EQ(totals.size(), 102u);  // 100 names, "other" and ""
   EXPECT_EQ(meter.OtherConversations(), 49u);
   const std::uint64_t size = Datagram{.sourcePort = 1, .destinationPort = 53}.Bytes().size();
-  EXPECT_EQ(totals.at("p0").bytes[1], size);  // out
+  EXPECT_EQ(totals.at("p0").bytes[1], size);                  // out
   EXPECT_EQ(totals.at("p0").bytes[0], reply.Bytes().size());  // in
   EXPECT_EQ(totals.at("p0").packets[0], 1u);
   EXPECT_EQ(totals.at("p99").packets[1], 1u);
@@ -518,8 +533,10 @@ TEST(ProgramMetrics, AtMostAHundredNamesAreLabelsAndTheRestIsOther) {
   EXPECT_EQ(meter.Totals().size(), 102u);
 
   const std::string text = cli::ProgramMetricsText(meter.Totals(), meter.OtherConversations());
-  EXPECT_NE(text.find("orvanel_program_bytes_total{program=\"p0\",direction=\"out\"} " + std::to_string(2 * size) + "\n"),
-            std::string::npos) << text;
+  EXPECT_NE(
+      text.find("orvanel_program_bytes_total{program=\"p0\",direction=\"out\"} " + std::to_string(2 * size) + "\n"),
+      std::string::npos)
+      << text;
   EXPECT_NE(text.find("orvanel_program_other_conversations_total 49\n"), std::string::npos);
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * (2 + 102 * 2) + 3);
 }
@@ -621,8 +638,10 @@ TEST_F(CliTest, AFailedOrStoppedRunSaysWhyAndLeavesNothingBehind) {
   EXPECT_EQ(limited.Wait(std::chrono::seconds(60)), 2);
   EXPECT_EQ(limited.Err(), "orvanel-cli: cannot save packets in --save-last '" + Path("dump") +
                                "/buf_UDP.txt': File too large\n"
-                               "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface interruptions, 2 not saved\n"
-                               "orvanel-cli: " + Path("out.pcapng") + ": File too large\n");
+                               "orvanel-cli: 0 receive failures, 0 dropped by the kernel, 0 not listed, 0 interface "
+                               "interruptions, 2 not saved\n"
+                               "orvanel-cli: " +
+                               Path("out.pcapng") + ": File too large\n");
   EXPECT_EQ(FileContents(Path("out.pcapng")), "before");
   EXPECT_FALSE(HoldsNameStartingWith(Directory(), "out.pcapng."));
   EXPECT_TRUE(fs::is_empty(Path("dump")));
@@ -633,9 +652,9 @@ TEST_F(CliTest, AFailedOrStoppedRunSaysWhyAndLeavesNothingBehind) {
   ASSERT_GE(pipe, 0);
   const std::string capture = FileContents(Path("in.pcap"));
   ASSERT_EQ(write(pipe, capture.data(), capture.size()), static_cast<ssize_t>(capture.size()));
-  CliProcess stopped({ORVANEL_CLI_PATH, "--quiet", "--show", "src=udp", "--write", Path("out.pcapng"), "--read",
-                      Path("pipe")},
-                     Directory());
+  CliProcess stopped(
+      {ORVANEL_CLI_PATH, "--quiet", "--show", "src=udp", "--write", Path("out.pcapng"), "--read", Path("pipe")},
+      Directory());
   for (int wait = 0; wait < 6000 && !HoldsNameStartingWith(Directory(), "out.pcapng."); ++wait) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));  // a hang guard: made after the signal is taken
   }
@@ -688,9 +707,11 @@ TEST_F(CliTest, CompressedCapturesReadAsThePlainFile) {
   const auto shell = [&](const std::string& command) {
     return std::system(("cd '" + Directory().string() + "' && " + command).c_str());
   };
-  ASSERT_EQ(shell("gzip -k plain.pcap && zstd -q plain.pcap && lz4 -q plain.pcap plain.pcap.lz4 && xz -k plain.pcap"), 0);
+  ASSERT_EQ(shell("gzip -k plain.pcap && zstd -q plain.pcap && lz4 -q plain.pcap plain.pcap.lz4 && xz -k plain.pcap"),
+            0);
   // Two gzip members one after the other are one stream, as gzip -d reads them.
-  ASSERT_EQ(shell("head -c 10000 plain.pcap | gzip > two.pcap.gz && tail -c +10001 plain.pcap | gzip >> two.pcap.gz"), 0);
+  ASSERT_EQ(shell("head -c 10000 plain.pcap | gzip > two.pcap.gz && tail -c +10001 plain.pcap | gzip >> two.pcap.gz"),
+            0);
   for (const char* name : {"plain.pcap.gz", "plain.pcap.zst", "plain.pcap.lz4", "plain.pcap.xz", "two.pcap.gz"}) {
     const CliRun run = Run({"--show", "dst=udp", "--src", "9.", "--read", Path(name)});
     EXPECT_EQ(run.status, 0) << name << ": " << run.err;
@@ -728,7 +749,8 @@ TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
   ExpectRejected({"--bogus", "--read", good}, "unknown option '--bogus'");
   ExpectRejected({"--program-metrics", "--read", good}, "--program-metrics needs --address");
   ExpectRejected({"--read", good, "--src"}, "--src needs an argument");
-  ExpectRejected({"--filter", "udp and port", "--read", good}, "bad --filter 'udp and port': can't parse filter expression: syntax error");
+  ExpectRejected({"--filter", "udp and port", "--read", good},
+                 "bad --filter 'udp and port': can't parse filter expression: syntax error");
   ExpectRejected({"--read", good, "--save-last"}, "--save-last needs an argument");
   ExpectRejected({"--read", good, "--save-last", ""}, "--save-last needs a directory");
   ExpectRejected({"--show", "all=tcp", "--read", good}, "bad --show 'all=tcp'");
@@ -762,7 +784,8 @@ TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
   ExpectRejected({"--metrics-file=", "--read", good}, "--metrics-file needs a file");
   ExpectRejected({"--metrics-listen", "127.0.0.1:9100", "--read", good}, "--metrics-listen needs --address");
   for (const char* listen : {"9100", "127.0.0.1:", "127.0.0.1:65536", "127.0.0.1:-1", "::1:9100", "[::1]:x"}) {
-    ExpectRejected({"--address", "127.0.0.1", "--metrics-listen", listen}, "bad --metrics-listen '" + std::string(listen));
+    ExpectRejected({"--address", "127.0.0.1", "--metrics-listen", listen},
+                   "bad --metrics-listen '" + std::string(listen));
   }
   const std::vector<std::string> serving = {"--address", "10.9.8.7", "--metrics-listen", "127.0.0.1:0"};
   for (const char* allow : {"10.0.0.0/33", "10.0.0.0/", "10.0.0/8", "::1/129", "10.0.0.0/8,", "x", "10.0.0.0/8x"}) {
@@ -787,7 +810,8 @@ TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
   const std::string before = FileContents(good);
   fs::create_hard_link(good, Path("link.pcap"));
   for (const std::string& output : {good, Path("link.pcap"), (Directory() / "." / "good.pcap").string()}) {
-    ExpectRejected({"--write", output, "--read", Path("missing.pcap"), good}, "--write '" + output + "' is the file to read");
+    ExpectRejected({"--write", output, "--read", Path("missing.pcap"), good},
+                   "--write '" + output + "' is the file to read");
     ExpectRejected({"--metrics-file", output, "--read", good}, "--metrics-file '" + output + "' is the file to read");
   }
   fs::copy_file(good, Path("buf_UDP.txt"));  // a capture read from the dump directory
@@ -802,9 +826,9 @@ TEST_F(CliTest, BadInputIsRejectedWithOneLine) {
 
 TEST_F(CliTest, OptionValuesMayFollowAnEqualsSign) {
   WritePcap(Path("one.pcap"), DLT_EN10MB, {Ethernet(Udp("10.0.0.1", 1, "10.0.0.2", 2, "a=b"))});
-  const CliRun spaced = Run({"--src", "10.0.0.1", "--dst", "10.0.0.3", "--show", "src=udp", "--format", "json",
-                             "--metrics-file", Path("spaced.prom"), "--save-last", Directory().string(), "--read",
-                             Path("one.pcap"), Path("one.pcap")});
+  const CliRun spaced =
+      Run({"--src", "10.0.0.1", "--dst", "10.0.0.3", "--show", "src=udp", "--format", "json", "--metrics-file",
+           Path("spaced.prom"), "--save-last", Directory().string(), "--read", Path("one.pcap"), Path("one.pcap")});
   const CliRun joined = Run({"--src=10.0.0.1", "--dst=10.0.0.3", "--show=src=udp", "--format=json",
                              "--metrics-file=" + Path("joined.prom"), "--save-last=" + Directory().string(),
                              "--read=" + Path("one.pcap"), Path("one.pcap")});
@@ -825,15 +849,45 @@ TEST_F(CliTest, HelpDocumentsEveryOptionAndTheDefaults) {
   const CliRun run = Run({"-h"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
-  for (const char* word : {"--src PREFIX", "--dst PREFIX", "--show GROUP=PROTO[,PROTO...]", "--save-last DIR",
-                           "--read FILE...", "--help", "Default: empty, which matches every address", "#errors",
-                           "pcapng", "802.1Q", "cooked", "2048", "\\xHH", "--address ADDRESS", "--count N",
-                           "--seconds S", "--list-addresses", "SIGTERM", "dropped by the kernel",
-                           "Default: no limit", "--format FORMAT", "--quiet", "--metrics-listen HOST:PORT",
-                           "--metrics-allow CIDR[,CIDR...]", "--web-config FILE",
-                           "--metrics-file PATH", "payload_base64", "source_address", "destination_port",
-                           "orvanel_group_packets_total", "--option=VALUE", "PPP", "Cisco HDLC", "SLIP",
-                           "radiotap", "--write FILE", "--version", "device and inode", "--program-metrics",
+  for (const char* word : {"--src PREFIX",
+                           "--dst PREFIX",
+                           "--show GROUP=PROTO[,PROTO...]",
+                           "--save-last DIR",
+                           "--read FILE...",
+                           "--help",
+                           "Default: empty, which matches every address",
+                           "#errors",
+                           "pcapng",
+                           "802.1Q",
+                           "cooked",
+                           "2048",
+                           "\\xHH",
+                           "--address ADDRESS",
+                           "--count N",
+                           "--seconds S",
+                           "--list-addresses",
+                           "SIGTERM",
+                           "dropped by the kernel",
+                           "Default: no limit",
+                           "--format FORMAT",
+                           "--quiet",
+                           "--metrics-listen HOST:PORT",
+                           "--metrics-allow CIDR[,CIDR...]",
+                           "--web-config FILE",
+                           "--metrics-file PATH",
+                           "payload_base64",
+                           "source_address",
+                           "destination_port",
+                           "orvanel_group_packets_total",
+                           "--option=VALUE",
+                           "PPP",
+                           "Cisco HDLC",
+                           "SLIP",
+                           "radiotap",
+                           "--write FILE",
+                           "--version",
+                           "device and inode",
+                           "--program-metrics",
                            "orvanel_program_bytes_total"}) {
     EXPECT_NE(run.out.find(word), std::string::npos) << word;
   }
@@ -858,12 +912,12 @@ TEST(MetricsAllow, MatchesPrefixesOfEitherFamily) {
     const sockaddr_storage address = SocketAddress(text);
     return list->Allows(reinterpret_cast<const sockaddr*>(&address));
   };
-  for (const char* inside : {"10.1.0.0", "10.1.255.255", "192.0.2.7", "2001:db8::1", "2001:db8:7fff::", "127.127.0.1",
-                             "::ffff:10.1.2.3"}) {
+  for (const char* inside :
+       {"10.1.0.0", "10.1.255.255", "192.0.2.7", "2001:db8::1", "2001:db8:7fff::", "127.127.0.1", "::ffff:10.1.2.3"}) {
     EXPECT_TRUE(allows(inside)) << inside;
   }
-  for (const char* outside : {"10.2.0.0", "10.0.255.255", "192.0.2.8", "2001:db8:8000::", "127.128.0.1", "::10.1.2.3",
-                              "::ffff:10.2.0.1"}) {
+  for (const char* outside :
+       {"10.2.0.0", "10.0.255.255", "192.0.2.8", "2001:db8:8000::", "127.128.0.1", "::10.1.2.3", "::ffff:10.2.0.1"}) {
     EXPECT_FALSE(allows(outside)) << outside;
   }
   const auto everything = cli::AllowList::Parse("0.0.0.0/0,::/0");

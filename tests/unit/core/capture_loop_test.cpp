@@ -35,8 +35,8 @@ struct LoopRun {
   LoopRun(ScriptedSource& source, const CaptureOptions& options, std::string srcFilter = "10.0.0.1",
           std::string dstFilter = "10.0.0.1", ConversationTable* conversations = nullptr) {
     const std::atomic<bool> capturing{true};
-    result = CaptureThreadProc(
-        {capturing, source, counters, options, table, std::move(srcFilter), std::move(dstFilter), nullptr, conversations});
+    result = CaptureThreadProc({capturing, source, counters, options, table, std::move(srcFilter), std::move(dstFilter),
+                                nullptr, conversations});
   }
   std::int32_t Count(TrafficGroup group, ProtocolClass protocol) const { return counters.Count(group, protocol); }
 };
@@ -95,9 +95,9 @@ TEST(CaptureLoop, EachCaseListsThroughItsOwnBoxes) {
       ScriptedSource source({PacketStep(c.datagram)});
       const ScriptedOptions options = Ticked(c.boxes, state);
       LoopRun run(source, options);
-      EXPECT_EQ(run.table.Rows().size(), c.rows) << c.datagram.source << " > " << c.datagram.destination
-                                               << " protocol " << int(c.datagram.protocol) << " state " << state
-                                               << " case " << (&c - cases);
+      EXPECT_EQ(run.table.Rows().size(), c.rows)
+          << c.datagram.source << " > " << c.datagram.destination << " protocol " << int(c.datagram.protocol)
+          << " state " << state << " case " << (&c - cases);
     }
   }
 }
@@ -154,8 +154,8 @@ TEST(CaptureLoop, CaseBothReadsTheBoxesInOrderAndAFlipCanGiveTwoRowsOrNone) {
     });
     LoopRun run(source, options);
     EXPECT_EQ(run.table.Rows().size(), 0u);
-    EXPECT_EQ(options.reads, (std::vector{SourceEnable, SourceUDP, DestinationEnable, DestinationUDP, SourceEnable,
-                                          SourceUDP}));
+    EXPECT_EQ(options.reads,
+              (std::vector{SourceEnable, SourceUDP, DestinationEnable, DestinationUDP, SourceEnable, SourceUDP}));
   }
 }
 
@@ -165,9 +165,14 @@ TEST(CaptureLoop, EveryReceiveStartsWithAZeroedBuffer) {
   Datagram shortOne{.protocol = kProtocolUDP, .source = "10.0.0.1", .totalLengthField = 1828};
   std::vector<std::uint8_t> garbage(kReceiveBufferSize, 0xAB);
   Datagram oversize{.protocol = kProtocolUDP, .source = "10.0.0.1", .payload = std::string(4000, 'O')};
-  ScriptedSource source({PacketStep(longOne), PacketStep(shortOne), {ReceiveStatus::Failed, garbage},
-                         PacketStep(shortOne), {ReceiveStatus::Woken, garbage}, PacketStep(shortOne),
-                         PacketStep(oversize), PacketStep(shortOne)});
+  ScriptedSource source({PacketStep(longOne),
+                         PacketStep(shortOne),
+                         {ReceiveStatus::Failed, garbage},
+                         PacketStep(shortOne),
+                         {ReceiveStatus::Woken, garbage},
+                         PacketStep(shortOne),
+                         PacketStep(oversize),
+                         PacketStep(shortOne)});
   const ScriptedOptions options = Ticked({SourceEnable, SourceUDP});
   LoopRun run(source, options);
   EXPECT_EQ(source.allZeroOnEntry, std::vector<bool>(8, true));
@@ -182,8 +187,11 @@ TEST(CaptureLoop, EveryReceiveStartsWithAZeroedBuffer) {
 }
 
 TEST(CaptureLoop, FailedReceivesAreErrorsWakeUpsAreNothingAndExhaustionEnds) {
-  ScriptedSource source({{ReceiveStatus::Failed, {}}, {ReceiveStatus::Woken, {}}, PacketStep(kForeign),
-                         {ReceiveStatus::Failed, {}}, {ReceiveStatus::Woken, {}}});
+  ScriptedSource source({{ReceiveStatus::Failed, {}},
+                         {ReceiveStatus::Woken, {}},
+                         PacketStep(kForeign),
+                         {ReceiveStatus::Failed, {}},
+                         {ReceiveStatus::Woken, {}}});
   const ScriptedOptions options = Ticked({OtherEnable, OtherTCP});
   LoopRun run(source, options);
   EXPECT_EQ(run.result, 0);
@@ -227,7 +235,6 @@ TEST(CaptureLoop, TheRunningFlagIsTestedBeforeEveryReceive) {
   EXPECT_EQ(table.Rows().size(), 1u);
 }
 
-
 // Every conversation of the table, by its key.
 std::map<std::tuple<int, bool, std::string, int, std::string, int>, Conversation> Conversations(
     const ConversationTable& table) {
@@ -249,31 +256,53 @@ std::uint64_t CountedBytes(const PacketCounters& counters) {
 
 TEST(CaptureLoop, EveryPacketLandsInExactlyOneConversation) {
   const Datagram tcpOut{.protocol = kProtocolTCP, .sourcePort = 1000, .destinationPort = 80};
-  const Datagram tcpBack{.protocol = kProtocolTCP, .source = "10.0.0.2", .destination = "10.0.0.1",
-                         .sourcePort = 80, .destinationPort = 1000, .payload = "reply"};
+  const Datagram tcpBack{.protocol = kProtocolTCP,
+                         .source = "10.0.0.2",
+                         .destination = "10.0.0.1",
+                         .sourcePort = 80,
+                         .destinationPort = 1000,
+                         .payload = "reply"};
   const Datagram tcpSwapped{.protocol = kProtocolTCP, .sourcePort = 80, .destinationPort = 1000};
-  const Datagram udpBack{.protocol = kProtocolUDP, .source = "10.0.0.3", .destination = "10.0.0.1",
-                         .sourcePort = 53, .destinationPort = 5353};
-  const Datagram udpOut{.protocol = kProtocolUDP, .destination = "10.0.0.3", .sourcePort = 5353,
-                        .destinationPort = 53};
+  const Datagram udpBack{.protocol = kProtocolUDP,
+                         .source = "10.0.0.3",
+                         .destination = "10.0.0.1",
+                         .sourcePort = 53,
+                         .destinationPort = 5353};
+  const Datagram udpOut{.protocol = kProtocolUDP, .destination = "10.0.0.3", .sourcePort = 5353, .destinationPort = 53};
   const Datagram icmp{.protocol = kProtocolICMP};
   const Datagram icmpBack{.protocol = kProtocolICMP, .source = "10.0.0.2", .destination = "10.0.0.1"};
   const Datagram gre{.protocol = 47, .destination = "10.0.0.4", .payload = "tunnel"};
   // One UDP datagram in two fragments, in order; another with its later fragment first.
-  const Datagram firstInOrder{.destination = "10.0.0.5", .sourcePort = 4000, .destinationPort = 53,
-                              .payload = "0123456789abcdef", .identification = 7, .fragmentField = 0x2000};
-  const Datagram laterInOrder{.destination = "10.0.0.5", .payload = "rest", .identification = 7,
-                              .fragmentField = 3};
-  const Datagram laterFirst{.destination = "10.0.0.5", .payload = "rest", .identification = 8,
-                            .fragmentField = 3};
-  const Datagram firstLater{.destination = "10.0.0.5", .sourcePort = 4001, .destinationPort = 53,
-                            .payload = "0123456789abcdef", .identification = 8, .fragmentField = 0x2000};
+  const Datagram firstInOrder{.destination = "10.0.0.5",
+                              .sourcePort = 4000,
+                              .destinationPort = 53,
+                              .payload = "0123456789abcdef",
+                              .identification = 7,
+                              .fragmentField = 0x2000};
+  const Datagram laterInOrder{.destination = "10.0.0.5", .payload = "rest", .identification = 7, .fragmentField = 3};
+  const Datagram laterFirst{.destination = "10.0.0.5", .payload = "rest", .identification = 8, .fragmentField = 3};
+  const Datagram firstLater{.destination = "10.0.0.5",
+                            .sourcePort = 4001,
+                            .destinationPort = 53,
+                            .payload = "0123456789abcdef",
+                            .identification = 8,
+                            .fragmentField = 0x2000};
   std::vector<std::uint8_t> tooShort = Datagram{.destination = "10.0.0.5"}.Bytes();
   tooShort.resize(22);  // two bytes of the source port
-  ScriptedSource source({PacketStep(tcpOut), PacketStep(tcpBack), PacketStep(tcpBack), PacketStep(tcpSwapped),
-                         PacketStep(udpBack), PacketStep(udpOut), PacketStep(icmp), PacketStep(icmpBack),
-                         PacketStep(gre), PacketStep(firstInOrder), PacketStep(laterInOrder),
-                         PacketStep(laterFirst), PacketStep(firstLater), {ReceiveStatus::Packet, tooShort}});
+  ScriptedSource source({PacketStep(tcpOut),
+                         PacketStep(tcpBack),
+                         PacketStep(tcpBack),
+                         PacketStep(tcpSwapped),
+                         PacketStep(udpBack),
+                         PacketStep(udpOut),
+                         PacketStep(icmp),
+                         PacketStep(icmpBack),
+                         PacketStep(gre),
+                         PacketStep(firstInOrder),
+                         PacketStep(laterInOrder),
+                         PacketStep(laterFirst),
+                         PacketStep(firstLater),
+                         {ReceiveStatus::Packet, tooShort}});
   const ScriptedOptions options = Ticked({});
   ConversationTable table;
   LoopRun run(source, options, "", "", &table);
@@ -293,7 +322,7 @@ TEST(CaptureLoop, EveryPacketLandsInExactlyOneConversation) {
   EXPECT_EQ(tcp.packetsBToA, 2u);
   EXPECT_EQ(tcp.bytesBToA, 2 * size(tcpBack));
   EXPECT_EQ(at(kProtocolTCP, true, "10.0.0.1", 80, "10.0.0.2", 1000).packetsAToB, 1u);  // ports swapped: another
-  const Conversation udp = at(kProtocolUDP, true, "10.0.0.3", 53, "10.0.0.1", 5353);  // A sent first
+  const Conversation udp = at(kProtocolUDP, true, "10.0.0.3", 53, "10.0.0.1", 5353);    // A sent first
   EXPECT_EQ(udp.packetsAToB, 1u);
   EXPECT_EQ(udp.packetsBToA, 1u);
   const Conversation ping = at(kProtocolICMP, false, "10.0.0.1", 0, "10.0.0.2", 0);
@@ -319,8 +348,8 @@ TEST(CaptureLoop, AFullConversationTableFoldsTheLeastRecentAndKeepsEveryPacketAn
   std::vector<ScriptedSource::Step> steps;
   constexpr int kConversations = 1000;
   for (int port = 1; port <= kConversations; ++port) {
-    ScriptedSource::Step step = PacketStep(
-        Datagram{.sourcePort = static_cast<std::uint16_t>(port), .payload = std::string(port % 7, 'x')});
+    ScriptedSource::Step step =
+        PacketStep(Datagram{.sourcePort = static_cast<std::uint16_t>(port), .payload = std::string(port % 7, 'x')});
     step.captureTimeNs = port * 1'000'000'000LL;
     steps.push_back(step);
   }

@@ -35,7 +35,7 @@ TEST(MatchesFilter, IsAPlainBytePrefixTest) {
       {"10.0.0.1", "010.0.0.1", false},  // leading zero
       {"10.0.0.1", std::string_view("10.\0", 4), false},
       {"10.0.0.1", std::string_view("10.0.0.1\0", 9), false},  // embedded NUL past the end
-      {"10.0.0.1", "10.\xff\xfe", false},  // invalid UTF-8
+      {"10.0.0.1", "10.\xff\xfe", false},                      // invalid UTF-8
       {"10.0.0.1", "\xe5\x8d\x81", false},
       {"111.111.111.111", tooLong, false},
   };
@@ -58,9 +58,9 @@ TEST(CountInGroups, CountsEachCaseInItsGroupsInOrder) {
             (std::vector{All, Source, Destination}));
   EXPECT_EQ(std::vector(GroupsOfCase(TrafficCase::SourceOnly).begin(), GroupsOfCase(TrafficCase::SourceOnly).end()),
             (std::vector{All, Source}));
-  EXPECT_EQ(std::vector(GroupsOfCase(TrafficCase::DestinationOnly).begin(),
-                        GroupsOfCase(TrafficCase::DestinationOnly).end()),
-            (std::vector{All, Destination}));
+  EXPECT_EQ(
+      std::vector(GroupsOfCase(TrafficCase::DestinationOnly).begin(), GroupsOfCase(TrafficCase::DestinationOnly).end()),
+      (std::vector{All, Destination}));
   EXPECT_EQ(std::vector(GroupsOfCase(TrafficCase::Neither).begin(), GroupsOfCase(TrafficCase::Neither).end()),
             (std::vector{Other, All}));
 
@@ -68,7 +68,7 @@ TEST(CountInGroups, CountsEachCaseInItsGroupsInOrder) {
   CountInGroups(counters, TrafficCase::Both, kProtocolTCP, 1500);
   CountInGroups(counters, TrafficCase::SourceOnly, kProtocolUDP, 65535);
   CountInGroups(counters, TrafficCase::DestinationOnly, kProtocolICMP, 84);
-  CountInGroups(counters, TrafficCase::Neither, 2, 32);   // IGMP
+  CountInGroups(counters, TrafficCase::Neither, 2, 32);    // IGMP
   CountInGroups(counters, TrafficCase::Neither, 47, 100);  // GRE
   CountInGroups(counters, TrafficCase::Both, 0, 20);
   // Rows: All, Source, Destination, Other; columns TCP, UDP, ICMP, OTHER.

@@ -85,23 +85,26 @@ std::vector<DetailLayer> Describe(const std::vector<std::uint8_t>& bytes, std::s
 }
 
 TEST(DatagramDetails, TcpWithIpAndTcpOptionsDecodesEveryField) {
-  Datagram tcp{.protocol = kProtocolTCP, .source = "192.0.2.1", .destination = "198.51.100.7",
-               .sourcePort = 51000, .destinationPort = 443,
+  Datagram tcp{.protocol = kProtocolTCP,
+               .source = "192.0.2.1",
+               .destination = "198.51.100.7",
+               .sourcePort = 51000,
+               .destinationPort = 443,
                // Record route (two addresses, pointer at the second), router alert, no-op, end of list.
                .ipOptions = {7, 11, 8, 10, 0, 0, 1, 10, 0, 0, 2, 148, 4, 0, 0, 1, 0, 0, 0, 0},
                // MSS 1460, no-op, window scale 7, SACK permitted, timestamps, end of list.
                .tcpOptions = {2, 4, 5, 180, 1, 3, 3, 7, 4, 2, 8, 10, 0, 0, 0, 5, 0, 0, 0, 9, 0, 0, 0, 0},
                .payload = "hi"};
   std::vector<std::uint8_t> bytes = tcp.Bytes();
-  bytes[1] = 0xB9;                      // DSCP 46, ECN 1
-  bytes[4] = 0x1C, bytes[5] = 0x46;     // identification
-  bytes[6] = 0x40;                      // DF
+  bytes[1] = 0xB9;                   // DSCP 46, ECN 1
+  bytes[4] = 0x1C, bytes[5] = 0x46;  // identification
+  bytes[6] = 0x40;                   // DF
   const std::size_t tcpAt = 40;
-  bytes[tcpAt + 4] = 0x12, bytes[tcpAt + 7] = 0x78;  // sequence 0x12000078
-  bytes[tcpAt + 11] = 1;                              // acknowledgement 1
-  bytes[tcpAt + 13] = 0x52;                           // ECE, ACK, SYN
-  bytes[tcpAt + 14] = 0xFA, bytes[tcpAt + 15] = 0xF0; // window 64240
-  bytes[tcpAt + 16] = 0x0C, bytes[tcpAt + 17] = 0x99; // over the pseudo-header too
+  bytes[tcpAt + 4] = 0x12, bytes[tcpAt + 7] = 0x78;    // sequence 0x12000078
+  bytes[tcpAt + 11] = 1;                               // acknowledgement 1
+  bytes[tcpAt + 13] = 0x52;                            // ECE, ACK, SYN
+  bytes[tcpAt + 14] = 0xFA, bytes[tcpAt + 15] = 0xF0;  // window 64240
+  bytes[tcpAt + 16] = 0x0C, bytes[tcpAt + 17] = 0x99;  // over the pseudo-header too
   test::SetHeaderChecksum(bytes);
   const auto layers = DescribeDatagram(bytes);
   ASSERT_EQ(Layers(layers), (std::vector<Layer>{Layer::Ipv4, Layer::Tcp, Layer::Data}));
@@ -112,19 +115,29 @@ TEST(DatagramDetails, TcpWithIpAndTcpOptionsDecodesEveryField) {
   EXPECT_EQ(Fields(layers[1]),
             (std::vector<Id>{Id::SourcePort, Id::DestinationPort, Id::SequenceNumber, Id::AcknowledgementNumber,
                              Id::DataOffset, Id::TcpFlags, Id::Window, Id::Checksum, Id::UrgentPointer, Id::Options}));
-  const std::vector<std::pair<Id, std::uint32_t>> ipValues = {
-      {Id::Version, 4},         {Id::HeaderLength, 40},   {Id::TypeOfService, 0xB9},
-      {Id::TotalLength, 86},    {Id::Identification, 0x1C46}, {Id::IpFlags, 2},
-      {Id::FragmentOffset, 0},  {Id::TimeToLive, 64},     {Id::Protocol, kProtocolTCP},
-      {Id::SourceAddress, Address("192.0.2.1")}, {Id::DestinationAddress, Address("198.51.100.7")},
-      {Id::Options, 20}};
+  const std::vector<std::pair<Id, std::uint32_t>> ipValues = {{Id::Version, 4},
+                                                              {Id::HeaderLength, 40},
+                                                              {Id::TypeOfService, 0xB9},
+                                                              {Id::TotalLength, 86},
+                                                              {Id::Identification, 0x1C46},
+                                                              {Id::IpFlags, 2},
+                                                              {Id::FragmentOffset, 0},
+                                                              {Id::TimeToLive, 64},
+                                                              {Id::Protocol, kProtocolTCP},
+                                                              {Id::SourceAddress, Address("192.0.2.1")},
+                                                              {Id::DestinationAddress, Address("198.51.100.7")},
+                                                              {Id::Options, 20}};
   for (const auto& [id, value] : ipValues) EXPECT_EQ(Field(layers, Layer::Ipv4, id), Seen{value}) << int(id);
   EXPECT_EQ(Field(layers, Layer::Ipv4, Id::HeaderChecksum),
             (Seen{std::uint32_t(bytes[10] << 8 | bytes[11]), Finding::ChecksumRight}));
-  const std::vector<std::pair<Id, std::uint32_t>> tcpValues = {
-      {Id::SourcePort, 51000}, {Id::DestinationPort, 443}, {Id::SequenceNumber, 0x12000078},
-      {Id::AcknowledgementNumber, 1}, {Id::DataOffset, 44}, {Id::TcpFlags, 0x52}, {Id::Window, 64240},
-      {Id::Options, 24}};
+  const std::vector<std::pair<Id, std::uint32_t>> tcpValues = {{Id::SourcePort, 51000},
+                                                               {Id::DestinationPort, 443},
+                                                               {Id::SequenceNumber, 0x12000078},
+                                                               {Id::AcknowledgementNumber, 1},
+                                                               {Id::DataOffset, 44},
+                                                               {Id::TcpFlags, 0x52},
+                                                               {Id::Window, 64240},
+                                                               {Id::Options, 24}};
   for (const auto& [id, value] : tcpValues) EXPECT_EQ(Field(layers, Layer::Tcp, id), Seen{value}) << int(id);
   EXPECT_EQ(Field(layers, Layer::Tcp, Id::Checksum), (Seen{0x0C99, Finding::ChecksumRight}));
   EXPECT_EQ(Field(layers, Layer::Data, Id::DataLength), Seen{2});
@@ -310,9 +323,13 @@ TEST(DatagramDetails, IcmpMessagesGiveTheFieldsOfTheirType) {
   EXPECT_EQ(Field(DescribeDatagram(Icmp(14, 0, "abc")), Layer::Icmp, Id::TransmitTimestamp), kMissing);
 
   // An error quotes the start of the datagram it is about.
-  std::vector<std::uint8_t> quoted = Datagram{.protocol = kProtocolUDP, .source = "10.0.0.2",
-                                              .destination = "203.0.113.9", .sourcePort = 40000,
-                                              .destinationPort = 33434, .payload = "probe"}.Bytes();
+  std::vector<std::uint8_t> quoted = Datagram{.protocol = kProtocolUDP,
+                                              .source = "10.0.0.2",
+                                              .destination = "203.0.113.9",
+                                              .sourcePort = 40000,
+                                              .destinationPort = 33434,
+                                              .payload = "probe"}
+                                         .Bytes();
   quoted.resize(28);
   std::vector<std::uint8_t> needFrag = Icmp(3, 4, std::string(quoted.begin(), quoted.end()));
   needFrag[26] = 0x05, needFrag[27] = 0xDC;
@@ -334,8 +351,8 @@ TEST(DatagramDetails, IcmpMessagesGiveTheFieldsOfTheirType) {
   std::vector<std::uint8_t> timeExceeded = Icmp(11, 0, extended);
   timeExceeded[25] = 32;  // words of the quoted datagram
   layers = DescribeDatagram(timeExceeded);
-  EXPECT_EQ(Layers(layers), (std::vector<Layer>{Layer::Ipv4, Layer::Icmp, Layer::Ipv4, Layer::Udp, Layer::Data,
-                                                Layer::IcmpExtension}));
+  EXPECT_EQ(Layers(layers),
+            (std::vector<Layer>{Layer::Ipv4, Layer::Icmp, Layer::Ipv4, Layer::Udp, Layer::Data, Layer::IcmpExtension}));
   EXPECT_EQ(Field(layers, Layer::Icmp, Id::QuotedLength), Seen{32});
   EXPECT_EQ(Field(layers, Layer::Ipv4, Id::TotalLength, true), Seen{33});  // the padding is no surplus
   EXPECT_EQ(Field(layers, Layer::IcmpExtension, Id::ExtensionVersion), Seen{2});

@@ -36,12 +36,20 @@ TEST(DecodeHeader, CopiesTheFirst24BytesAndReadsFieldsInNetworkOrder) {
 }
 
 TEST(PacketRow, TcpAndUdpRowsShowEveryColumn) {
-  Datagram tcp{.protocol = kProtocolTCP, .source = "192.168.1.20", .destination = "8.8.4.4",
-               .sourcePort = 51000, .destinationPort = 443, .payload = "GET / HTTP/1.1\r\n"};
-  EXPECT_EQ(RowOf(tcp), (std::vector<std::string>{"TCP", "192.168.1.20", "51000", "8.8.4.4", "443", "56",
-                                                  "GET / HTTP/1.1\r\n"}));
-  Datagram udp{.protocol = kProtocolUDP, .source = "0.0.0.0", .destination = "255.255.255.255",
-               .sourcePort = 68, .destinationPort = 67, .payload = "dhcp"};
+  Datagram tcp{.protocol = kProtocolTCP,
+               .source = "192.168.1.20",
+               .destination = "8.8.4.4",
+               .sourcePort = 51000,
+               .destinationPort = 443,
+               .payload = "GET / HTTP/1.1\r\n"};
+  EXPECT_EQ(RowOf(tcp),
+            (std::vector<std::string>{"TCP", "192.168.1.20", "51000", "8.8.4.4", "443", "56", "GET / HTTP/1.1\r\n"}));
+  Datagram udp{.protocol = kProtocolUDP,
+               .source = "0.0.0.0",
+               .destination = "255.255.255.255",
+               .sourcePort = 68,
+               .destinationPort = 67,
+               .payload = "dhcp"};
   EXPECT_EQ(RowOf(udp), (std::vector<std::string>{"UDP", "0.0.0.0", "68", "255.255.255.255", "67", "32", "dhcp"}));
   Datagram icmp{.protocol = kProtocolICMP, .source = "127.0.0.1", .destination = "127.0.0.2", .payload = "ping"};
   EXPECT_EQ(RowOf(icmp), (std::vector<std::string>{"ICMP", "127.0.0.1", "", "127.0.0.2", "", "32", ""}));
@@ -55,12 +63,18 @@ TEST(PacketRow, PortsAndPayloadSitWhereTheHeadersSay) {
     return table.Rows()[0];
   };
   // 12 bytes of IPv4 options: the ports and the payload follow them.
-  const Datagram udp{.protocol = kProtocolUDP, .sourcePort = 39001, .destinationPort = 5354,
-                     .ipOptions = {0x94, 0x04, 0, 0, 1, 1, 1, 1, 1, 1, 1, 0}, .payload = "data"};
+  const Datagram udp{.protocol = kProtocolUDP,
+                     .sourcePort = 39001,
+                     .destinationPort = 5354,
+                     .ipOptions = {0x94, 0x04, 0, 0, 1, 1, 1, 1, 1, 1, 1, 0},
+                     .payload = "data"};
   EXPECT_EQ(RowOf(udp), (Row{"UDP", "10.0.0.1", "39001", "10.0.0.2", "5354", "44", "data"}));
   // TCP timestamp options: the payload starts after them.
-  const Datagram tcp{.protocol = kProtocolTCP, .sourcePort = 1111, .destinationPort = 2222,
-                     .tcpOptions = {1, 1, 8, 10, 1, 2, 3, 4, 5, 6, 7, 8}, .payload = "GET /"};
+  const Datagram tcp{.protocol = kProtocolTCP,
+                     .sourcePort = 1111,
+                     .destinationPort = 2222,
+                     .tcpOptions = {1, 1, 8, 10, 1, 2, 3, 4, 5, 6, 7, 8},
+                     .payload = "GET /"};
   EXPECT_EQ(RowOf(tcp), (Row{"TCP", "10.0.0.1", "1111", "10.0.0.2", "2222", "57", "GET /"}));
 
   // A first fragment has its headers; a later one is data from the IPv4 header's end, without ports.

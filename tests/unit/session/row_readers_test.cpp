@@ -61,7 +61,8 @@ TEST_F(RowReaders, FilterAndSearchFindExactlyTheMatchingRowsAndTheFilterStaysLiv
   EXPECT_FALSE(RowMatcher::ForExpression("udp and port", error));
   EXPECT_NE(error.find("syntax error"), std::string::npos) << error;  // libpcap's own reason
   std::shared_ptr<const RowMatcher> dns = RowMatcher::ForExpression("udp and dst port 53", error);
-  std::shared_ptr<const RowMatcher> echo = RowMatcher::ForExpression("icmp[icmptype] == icmp-echo and src net 10.9.0.0/16", error);
+  std::shared_ptr<const RowMatcher> echo =
+      RowMatcher::ForExpression("icmp[icmptype] == icmp-echo and src net 10.9.0.0/16", error);
   std::shared_ptr<const RowMatcher> needle = RowMatcher::ForPayload({"needle"});
   ASSERT_TRUE(dns && echo && needle);
   EXPECT_FALSE(RowMatcher::ForPayload({""}));
@@ -148,7 +149,9 @@ TEST_F(RowReaders, ASaveWritesTheRowsShownAndACancelledOneLeavesNoFile) {
   ASSERT_TRUE(spool);
   for (int i = 0; i < 500'000; ++i) {
     Add(*spool,
-        Datagram{.protocol = i % 2 ? kProtocolTCP : kProtocolUDP, .sourcePort = std::uint16_t(i), .destinationPort = 53,
+        Datagram{.protocol = i % 2 ? kProtocolTCP : kProtocolUDP,
+                 .sourcePort = std::uint16_t(i),
+                 .destinationPort = 53,
                  .payload = "payload"}
             .Bytes(),
         i);

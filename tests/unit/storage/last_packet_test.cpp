@@ -1,10 +1,10 @@
 #include "storage/last_packet.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -21,11 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Datagram;
+using test::FileContents;
 using test::PacketStep;
 using test::RecordingTable;
-using test::ScriptedOptions;
 using test::ScratchDirectory;
-using test::FileContents;
+using test::ScriptedOptions;
 using test::ScriptedSource;
 using enum CaptureOption;
 
@@ -113,8 +113,8 @@ TEST(LastPacketFiles, PlantedLinksFifosAndDirectoriesAreNotWritten) {
   const Datagram udp{.protocol = kProtocolUDP, .payload = "blocked?"};
   const Datagram icmp{.protocol = kProtocolICMP};
   SaveFailures failures;
-  SavingRun run(directory.path(), {PacketStep(tcp), PacketStep(udp), PacketStep(icmp), PacketStep(tcp)}, kChecked,
-                true, &failures);
+  SavingRun run(directory.path(), {PacketStep(tcp), PacketStep(udp), PacketStep(icmp), PacketStep(tcp)}, kChecked, true,
+                &failures);
   EXPECT_EQ(run.table.Rows().size(), 4u);  // the loop went on past every failed save
   EXPECT_EQ(failures.Packets(), 4u);
   EXPECT_EQ(failures.First()->error, ELOOP);
@@ -164,8 +164,8 @@ TEST(LastPacketFiles, AMissingOrUnwritableDirectoryIsSkippedAndTheLoopGoesOn) {
 
   const fs::path readOnly = directory.path() / "read-only";
   fs::create_directory(readOnly);
-  fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
-                                fs::perms::others_exec);
+  fs::permissions(readOnly,
+                  fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read | fs::perms::others_exec);
   // Permission bits do not bind root: check from a child that is not root.
   fs::permissions(directory.path(), fs::perms::others_exec, fs::perm_options::add);
   const pid_t child = fork();

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/datagram_builder.h"
 #include "storage/mapped_file.h"
+#include "tests/support/datagram_builder.h"
 #include "tests/support/test_files.h"
 
 namespace orvanel {
@@ -164,7 +164,9 @@ TEST_F(SpoolTest, RowsAcrossChunksAreWholeAndClearOrALowFileSystemMeetTheChunksT
   for (std::uint32_t i = 0; i < kRows; ++i) Add(*spool, bytes(i), i);
   ASSERT_EQ(spool->Read().RowCount(), kRows);
   for (std::uint32_t i = 0; i < kRows; ++i) {
-    ASSERT_EQ(std::vector<std::uint8_t>(spool->Read().Row(i).datagram.begin(), spool->Read().Row(i).datagram.end()), bytes(i)) << i;
+    ASSERT_EQ(std::vector<std::uint8_t>(spool->Read().Row(i).datagram.begin(), spool->Read().Row(i).datagram.end()),
+              bytes(i))
+        << i;
   }
   // Cleared just past the first chunk, while the next ones are being taken.
   for (int round = 0; round < 3; ++round) {

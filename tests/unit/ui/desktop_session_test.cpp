@@ -86,8 +86,8 @@ TEST(DesktopSession, HelpVersionAndBadOptionsNeedNoDisplay) {
 }
 
 TEST(DesktopSession, CaptureFilesFromTheCommandLineAndTheDesktopEntry) {
-  const char* arguments[] = {"orvanel", "-style", "fusion", "a.pcap", "-platform=offscreen", "b.pcapng",
-                             "-reverse", "--", "-c.pcap"};
+  const char* arguments[] = {"orvanel",  "-style",   "fusion", "a.pcap", "-platform=offscreen",
+                             "b.pcapng", "-reverse", "--",     "-c.pcap"};
   const CommandLine line = ParseCommandLine(static_cast<int>(std::size(arguments)), arguments);
   EXPECT_EQ(line.action, CommandLine::Action::Run);
   EXPECT_EQ(line.files, (std::vector<std::string>{"a.pcap", "b.pcapng", "-c.pcap"}));

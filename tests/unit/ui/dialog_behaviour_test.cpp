@@ -5,11 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include <QCheckBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
-#include <QHeaderView>
 #include <QDir>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -32,9 +32,9 @@
 #include "ui/conversation_model.h"
 #include "ui/conversation_texts.h"
 #include "ui/conversation_window.h"
+#include "ui/find_window.h"
 #include "ui/packet_list_view.h"
 #include "ui/packet_model.h"
-#include "ui/find_window.h"
 
 namespace orvanel {
 namespace {
@@ -69,7 +69,8 @@ TEST(DialogBehaviour, InitialState) {
   EXPECT_EQ(combo->currentIndex(), -1);
   EXPECT_EQ(Text(dialog, res::IDC_SRC_IP), QStringLiteral("192.0.2.1"));
   EXPECT_EQ(Text(dialog, res::IDC_DST_IP), QStringLiteral("192.0.2.1"));
-  for (int id : {1002, 1003, 1004, 1005, 1007, 1009, 1010, 1011, 1012, 1013, 1014, 1015, 1016, 1019, 1020, 1021, 1022}) {
+  for (int id :
+       {1002, 1003, 1004, 1005, 1007, 1009, 1010, 1011, 1012, 1013, 1014, 1015, 1016, 1019, 1020, 1021, 1022}) {
     EXPECT_EQ(Text(dialog, id), QStringLiteral("0")) << id;
   }
   EXPECT_EQ(dialog.focusWidget(), dialog.GetDlgItem(res::IDC_BTN_START));
@@ -103,7 +104,9 @@ TEST(DialogBehaviour, ChoosingAnAddressOverwritesBothFilters) {
   EXPECT_EQ(Text(dialog, res::IDC_DST_IP), QStringLiteral("192.0.2.15"));
 }
 
-int OpenDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size()); }
+int OpenDescriptors() {
+  return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
+}
 
 TEST(DialogBehaviour, StartWithoutAChosenAddressAsksForOneAndStaysIdle) {
   if (!test::CanCapture()) GTEST_SKIP() << "Start needs the right to capture (run as root)";
@@ -196,9 +199,9 @@ TEST(DialogBehaviour, MenuEntriesAndTheOneRateGraphWindow) {
   dialog.show();
   QStringList entries;
   for (QAction* action : dialog.GetSystemMenu()->actions()) entries << (action->isSeparator() ? "-" : action->text());
-  EXPECT_EQ(entries, QStringList({"最小化(&N)", "关闭(&C)", "-", "流量图(&G)...", "打开捕获文件(&O)...",
-                                  "最近打开的文件", "保存列表为 pcapng(&S)...", "查找(&F)...", "会话统计(&C)...",
-                                  "关于 Orvanel(&A)..."}));
+  EXPECT_EQ(entries,
+            QStringList({"最小化(&N)", "关闭(&C)", "-", "流量图(&G)...", "打开捕获文件(&O)...", "最近打开的文件",
+                         "保存列表为 pcapng(&S)...", "查找(&F)...", "会话统计(&C)...", "关于 Orvanel(&A)..."}));
   EXPECT_EQ(dialog.GetSystemMenu()->actions()[4]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
   EXPECT_EQ(dialog.GetSystemMenu()->actions()[7]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
   EXPECT_EQ(dialog.GetSystemMenu()->actions()[8]->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
@@ -219,8 +222,12 @@ QAction* OpenEntry(CCaptureDlg& dialog) { return dialog.GetSystemMenu()->actions
 
 test::Bytes Packet(std::uint8_t protocol, const std::string& source, const std::string& destination,
                    const std::string& payload) {
-  return test::Datagram{.protocol = protocol, .source = source, .destination = destination, .sourcePort = 1000,
-                        .destinationPort = 53, .payload = payload}
+  return test::Datagram{.protocol = protocol,
+                        .source = source,
+                        .destination = destination,
+                        .sourcePort = 1000,
+                        .destinationPort = 53,
+                        .payload = payload}
       .Bytes();
 }
 
@@ -276,8 +283,10 @@ TEST(DialogBehaviour, OpenedCaptureFilesGiveTheCliResultsAndBadOnesSayWhy) {
   std::istringstream lines(cli.Out());
   for (std::string line; std::getline(lines, line);) {
     const auto object = nlohmann::json::parse(line);
-    if (object.contains("counters")) counters = object["counters"];
-    else cliRows.push_back(object);
+    if (object.contains("counters"))
+      counters = object["counters"];
+    else
+      cliRows.push_back(object);
   }
   ASSERT_EQ(cliRows.size(), 9u);
 
@@ -313,8 +322,8 @@ TEST(DialogBehaviour, OpenedCaptureFilesGiveTheCliResultsAndBadOnesSayWhy) {
   }
   PacketModel& packets = static_cast<PacketListView*>(dialog.GetDlgItem(res::IDC_LIST_PACKETS))->Packets();
   packets.SetWindow(packets.ShownRows() - 1, 9);
-  const char* columns[] = {"protocol", "source_address", "source_port", "destination_address", "destination_port",
-                           "length", "payload"};
+  const char* columns[] = {"protocol",         "source_address", "source_port", "destination_address",
+                           "destination_port", "length",         "payload"};
   for (int row = 0; row < 9; ++row) {  // newest on top
     const nlohmann::json& expected = cliRows[8 - row];
     for (int column = 0; column < 7; ++column) {
@@ -341,8 +350,8 @@ TEST(DialogBehaviour, OpenedCaptureFilesGiveTheCliResultsAndBadOnesSayWhy) {
                    res::IDC_CHK_OTH_UDP}) {
       Box(unpacking, id)->setChecked(true);
     }
-    unpacking.OpenCaptureFiles({QString::fromStdString(path("a.pcap.gz")), QString::fromStdString(path("b.pcapng.zst")),
-                                files[2]});
+    unpacking.OpenCaptureFiles(
+        {QString::fromStdString(path("a.pcap.gz")), QString::fromStdString(path("b.pcapng.zst")), files[2]});
     ASSERT_TRUE(test::WaitFor([&] { return !unpacking.IsReading(); }, 10000));
     ASSERT_FALSE(unpacking.SaveList(QString::fromStdString(path("unpacked.pcapng"))));
     EXPECT_EQ(PacketsOf(path("unpacked.pcapng")), cliPackets);
@@ -364,10 +373,11 @@ TEST(DialogBehaviour, OpenedCaptureFilesGiveTheCliResultsAndBadOnesSayWhy) {
   std::ofstream(path("text.pcap")) << "not a capture file at all\n";
   test::WritePcap(path("usb.pcap"), DLT_USB_LINUX, {test::Bytes(48, 0)});
   std::ofstream(path("empty.pcap")).close();
-  const std::pair<std::string, QString> bad[] = {
-      {path("text.pcap"), "不是 pcap 或 pcapng 捕获文件"}, {path("usb.pcap"), "不支持它的链路类型 USB_LINUX"},
-      {path("empty.pcap"), "文件是空的"}, {path("missing.pcap"), "文件不存在"},
-      {directory.path().string(), "这是一个目录，不是文件"}};
+  const std::pair<std::string, QString> bad[] = {{path("text.pcap"), "不是 pcap 或 pcapng 捕获文件"},
+                                                 {path("usb.pcap"), "不支持它的链路类型 USB_LINUX"},
+                                                 {path("empty.pcap"), "文件是空的"},
+                                                 {path("missing.pcap"), "文件不存在"},
+                                                 {directory.path().string(), "这是一个目录，不是文件"}};
   for (const auto& [file, reason] : bad) {
     const auto seen = RunExpectingModal([&] { dialog.OpenCaptureFiles({files[0], QString::fromStdString(file)}); });
     ASSERT_TRUE(seen) << file;
@@ -383,8 +393,8 @@ TEST(DialogBehaviour, OpenedCaptureFilesGiveTheCliResultsAndBadOnesSayWhy) {
     test::WaitFor([&] { return !dialog.IsReading(); }, 10000);
   });
   ASSERT_TRUE(cut);
-  EXPECT_TRUE(cut->text.startsWith(QStringLiteral("无法读取捕获文件“%1”：文件不完整，在中途被截断。")
-                                      .arg(QString::fromStdString(path("cut.pcap")))))
+  EXPECT_TRUE(cut->text.startsWith(
+      QStringLiteral("无法读取捕获文件“%1”：文件不完整，在中途被截断。").arg(QString::fromStdString(path("cut.pcap")))))
       << cut->text.toStdString();
   EXPECT_TRUE(cut->text.contains(QStringLiteral("保留"))) << cut->text.toStdString();
   EXPECT_EQ(Text(dialog, res::IDC_SRC_TCP), QStringLiteral("1"));  // the seven frames before the cut
@@ -478,20 +488,24 @@ TEST(DialogBehaviour, FindFromTheMenuShowsLibpcapsReasonForABadExpression) {
   EXPECT_EQ(find->Status().text(), QStringLiteral("匹配 0 行，共 0 行"));
 }
 
-
 TEST(DialogBehaviour, ConversationsOfOpenedFilesLeadToExactlyTheirRowsAndClearEmptiesThem) {
   const test::ScratchDirectory directory("orvanel-dialog-conversations");
-  const auto tcp = [](const char* from, std::uint16_t fromPort, const char* to, std::uint16_t toPort, std::string payload) {
-    return test::Ethernet(test::Datagram{.protocol = kProtocolTCP, .source = from, .destination = to,
-                                         .sourcePort = fromPort, .destinationPort = toPort, .payload = payload}
+  const auto tcp = [](const char* from, std::uint16_t fromPort, const char* to, std::uint16_t toPort,
+                      std::string payload) {
+    return test::Ethernet(test::Datagram{.protocol = kProtocolTCP,
+                                         .source = from,
+                                         .destination = to,
+                                         .sourcePort = fromPort,
+                                         .destinationPort = toPort,
+                                         .payload = payload}
                               .Bytes());
   };
-  const std::vector<test::Bytes> frames = {
-      tcp("10.0.0.1", 1000, "10.0.0.2", 80, "GET /"), tcp("10.0.0.2", 80, "10.0.0.1", 1000, std::string(300, 'x')),
-      tcp("10.0.0.1", 80, "10.0.0.2", 1000, "swapped ports"),
-      test::Ethernet(Packet(kProtocolUDP, "10.0.0.1", "10.0.0.3", "query")),
-      test::Ethernet(Packet(kProtocolICMP, "10.0.0.3", "10.0.0.1", "")),
-      test::Ethernet(Packet(kProtocolICMP, "10.0.0.1", "10.0.0.3", ""))};
+  const std::vector<test::Bytes> frames = {tcp("10.0.0.1", 1000, "10.0.0.2", 80, "GET /"),
+                                           tcp("10.0.0.2", 80, "10.0.0.1", 1000, std::string(300, 'x')),
+                                           tcp("10.0.0.1", 80, "10.0.0.2", 1000, "swapped ports"),
+                                           test::Ethernet(Packet(kProtocolUDP, "10.0.0.1", "10.0.0.3", "query")),
+                                           test::Ethernet(Packet(kProtocolICMP, "10.0.0.3", "10.0.0.1", "")),
+                                           test::Ethernet(Packet(kProtocolICMP, "10.0.0.1", "10.0.0.3", ""))};
   const std::string file = (directory.path() / "talk.pcap").string();
   test::WritePcap(file, DLT_EN10MB, frames);
 
@@ -538,12 +552,13 @@ TEST(DialogBehaviour, ConversationsOfOpenedFilesLeadToExactlyTheirRowsAndClearEm
   EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF"));
   const QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
   ASSERT_EQ(lines.size(), 6);  // headings, four rows, the empty rest
-  EXPECT_EQ(lines[0], QStringLiteral("协议,地址 A,端口 A,地址 B,端口 B,包 A→B,字节 A→B,包 B→A,字节 B→A,开始,持续,程序"));
+  EXPECT_EQ(lines[0],
+            QStringLiteral("协议,地址 A,端口 A,地址 B,端口 B,包 A→B,字节 A→B,包 B→A,字节 B→A,开始,持续,程序"));
 
   // The way to the packets: exactly the conversation's rows, the swapped ports left out.
   int row = 0;
-  while (row < model.rowCount() && !(cell(row, kProtocolColumn) == QStringLiteral("TCP") &&
-                                     cell(row, kPortAColumn) == QStringLiteral("1000"))) {
+  while (row < model.rowCount() &&
+         !(cell(row, kProtocolColumn) == QStringLiteral("TCP") && cell(row, kPortAColumn) == QStringLiteral("1000"))) {
     ++row;
   }
   window->ShowOnlyConversation(row);
@@ -558,7 +573,8 @@ TEST(DialogBehaviour, ConversationsOfOpenedFilesLeadToExactlyTheirRowsAndClearEm
   row = 0;
   while (row < model.rowCount() && cell(row, kProtocolColumn) != QStringLiteral("ICMP")) ++row;
   window->ShowOnlyConversation(row);
-  ASSERT_TRUE(test::WaitFor([&] { return test::Rows(dialog) == 2 && find->Status().text().startsWith(QStringLiteral("匹配 2 行")); }));
+  ASSERT_TRUE(test::WaitFor(
+      [&] { return test::Rows(dialog) == 2 && find->Status().text().startsWith(QStringLiteral("匹配 2 行")); }));
   packets.SetWindow(packets.ShownRows() - 1, 2);
   EXPECT_EQ(packets.index(0, 0).data().toString(), QStringLiteral("ICMP"));
   EXPECT_EQ(packets.index(1, 0).data().toString(), QStringLiteral("ICMP"));

@@ -3,19 +3,19 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QContextMenuEvent>
-#include <QMenu>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QScreen>
-#include <QSettings>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
@@ -28,8 +28,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <string>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "capture/packet_row.h"
@@ -39,9 +39,9 @@
 #include "tests/support/test_files.h"
 #include "ui/cell_delegate.h"
 #include "ui/cell_text.h"
-#include "ui/expression_field.h"
 #include "ui/details_from_table.h"
 #include "ui/details_texts.h"
+#include "ui/expression_field.h"
 #include "ui/find_window.h"
 #include "ui/packet_details_window.h"
 #include "ui/packet_list_view.h"
@@ -129,7 +129,8 @@ TEST(PacketTable, ClearEmptiesTheTableAtOnceWhileRowsGoOnArriving) {
   TestSpool spool;
   ASSERT_TRUE(spool.spool);
   PacketModel model(spool.spool);
-  for (int i = 0; i < 1000; ++i) AddRow({kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i), 1, 28, ""}, *spool.spool);
+  for (int i = 0; i < 1000; ++i)
+    AddRow({kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i), 1, 28, ""}, *spool.spool);
   model.TakeRows();
   model.SetWindow(999, 20);
   ASSERT_EQ(model.ShownRows(), 1000u);
@@ -184,7 +185,8 @@ TEST(PacketTable, AMillionRowsLeaveNoStatePerRowAndRowsOnScreenStayPut) {
   view.resize(400, 300);
   const auto add = [&](int first, int count) {
     for (int i = first; i < first + count; ++i) {
-      AddRow({kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i), std::uint16_t(i >> 16), 28, ""}, *spool.spool);
+      AddRow({kProtocolUDP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i), std::uint16_t(i >> 16), 28, ""},
+             *spool.spool);
     }
     model.TakeRows();
     QCoreApplication::processEvents();
@@ -268,8 +270,13 @@ TEST(PacketTable, AFilterListsMatchesLiveAndOffAgainKeepsTheSelectedRowInView) {
   const auto add = [&](int first, int count) {
     for (int i = first; i < first + count; ++i) {
       const bool dns = i % 2 == 0;
-      AddRow({dns ? kProtocolUDP : kProtocolTCP, {1, 1, 1, 1}, {2, 2, 2, 2}, std::uint16_t(i),
-              std::uint16_t(dns ? 53 : 80), std::uint16_t(dns ? 31 : 41), dns ? "q\t\xff" : "t"},
+      AddRow({dns ? kProtocolUDP : kProtocolTCP,
+              {1, 1, 1, 1},
+              {2, 2, 2, 2},
+              std::uint16_t(i),
+              std::uint16_t(dns ? 53 : 80),
+              std::uint16_t(dns ? 31 : 41),
+              dns ? "q\t\xff" : "t"},
              *spool.spool);
     }
     model.TakeRows();
@@ -450,8 +457,13 @@ TEST(PacketTable, ARowsMenuAppliesTheClickedCellAsAFilter) {
   // Captured a second and a microsecond apart from 2023-11-14 22:13:20 UTC.
   constexpr std::int64_t kFirstTime = 1'700'000'000'000'000'000;
   for (int i = 0; i < 60; ++i) {
-    const auto bytes = MakeDatagram({protocols[i % 3], {10, 0, 0, std::uint8_t(i % 4)}, {2, 2, 2, 2},
-                                     std::uint16_t(1000 + i % 5), 53, std::uint16_t(40 + i % 2), "p"});
+    const auto bytes = MakeDatagram({protocols[i % 3],
+                                     {10, 0, 0, std::uint8_t(i % 4)},
+                                     {2, 2, 2, 2},
+                                     std::uint16_t(1000 + i % 5),
+                                     53,
+                                     std::uint16_t(40 + i % 2),
+                                     "p"});
     spool.spool->AddRow(ListedRowOf(bytes, kFirstTime + i * std::int64_t{1'000'001'000}));
   }
   model.TakeRows();
@@ -528,33 +540,61 @@ std::vector<std::string> DetailLines(const std::vector<std::uint8_t>& datagram) 
 }
 
 TEST(PacketTable, DetailsReadInChineseWithEveryFaultSaid) {
-  test::Datagram tcp{.protocol = kProtocolTCP, .source = "192.0.2.1", .destination = "198.51.100.7",
-                     .sourcePort = 51000, .destinationPort = 443,
+  test::Datagram tcp{.protocol = kProtocolTCP,
+                     .source = "192.0.2.1",
+                     .destination = "198.51.100.7",
+                     .sourcePort = 51000,
+                     .destinationPort = 443,
                      // Record route (two addresses, pointer at the second), router alert, no-op, end of list.
                      .ipOptions = {7, 11, 8, 10, 0, 0, 1, 10, 0, 0, 2, 148, 4, 0, 0, 1, 0, 0, 0, 0},
                      // MSS 1460, no-op, window scale 7, SACK permitted, timestamps, end of list.
                      .tcpOptions = {2, 4, 5, 180, 1, 3, 3, 7, 4, 2, 8, 10, 0, 0, 0, 5, 0, 0, 0, 9, 0, 0, 0, 0},
                      .payload = "hi"};
   std::vector<std::uint8_t> bytes = tcp.Bytes();
-  bytes[1] = 0xB9, bytes[4] = 0x1C, bytes[5] = 0x46, bytes[6] = 0x40;  // DSCP 46 ECN 1, identification, DF
+  bytes[1] = 0xB9, bytes[4] = 0x1C, bytes[5] = 0x46, bytes[6] = 0x40;   // DSCP 46 ECN 1, identification, DF
   bytes[44] = 0x12, bytes[47] = 0x78, bytes[51] = 1, bytes[53] = 0x52;  // sequence, acknowledgement, flags
   bytes[54] = 0xFA, bytes[55] = 0xF0;                                   // window 64240
   bytes[56] = 0x0C, bytes[57] = 0x99;                                   // checksum
   test::SetHeaderChecksum(bytes);
   char checksum[8];
   std::snprintf(checksum, sizeof checksum, "0x%02x%02x", bytes[10], bytes[11]);
-  EXPECT_EQ(DetailLines(bytes),
-            (std::vector<std::string>{
-                "IPv4 首部", "版本=4", "首部长度=40 字节", "服务类型=0xb9（DSCP 46，ECN 1）", "总长度=86 字节",
-                "标识=0x1c46（7238）", "标志=0x2（DF 不分片）", "片偏移=0", "生存时间=64", "协议=6（TCP）",
-                std::string("首部校验和=") + checksum + "（正确）", "源地址=192.0.2.1", "目的地址=198.51.100.7",
-                "选项=20 字节", "  记录路由=类型 7，长度 11：指针 8，地址 10.0.0.1, 10.0.0.2",
-                "  路由器告警=类型 148，长度 4：值 0", "  无操作=类型 1", "  选项表结束=类型 0",
-                "TCP 首部", "源端口=51000", "目的端口=443", "序号=301990008", "确认号=1", "数据偏移=44 字节",
-                "标志=0x52（SYN，ACK，ECE）", "窗口=64240", "校验和=0x0c99（正确）", "紧急指针=0", "选项=24 字节",
-                "  最大报文段长度=类型 2，长度 4：1460", "  无操作=类型 1", "  窗口扩大=类型 3，长度 3：移位 7",
-                "  允许选择确认=类型 4，长度 2", "  时间戳=类型 8，长度 10：TSval 5，TSecr 9", "  选项表结束=类型 0",
-                "数据", "长度=2 字节"}));
+  EXPECT_EQ(DetailLines(bytes), (std::vector<std::string>{"IPv4 首部",
+                                                          "版本=4",
+                                                          "首部长度=40 字节",
+                                                          "服务类型=0xb9（DSCP 46，ECN 1）",
+                                                          "总长度=86 字节",
+                                                          "标识=0x1c46（7238）",
+                                                          "标志=0x2（DF 不分片）",
+                                                          "片偏移=0",
+                                                          "生存时间=64",
+                                                          "协议=6（TCP）",
+                                                          std::string("首部校验和=") + checksum + "（正确）",
+                                                          "源地址=192.0.2.1",
+                                                          "目的地址=198.51.100.7",
+                                                          "选项=20 字节",
+                                                          "  记录路由=类型 7，长度 11：指针 8，地址 10.0.0.1, 10.0.0.2",
+                                                          "  路由器告警=类型 148，长度 4：值 0",
+                                                          "  无操作=类型 1",
+                                                          "  选项表结束=类型 0",
+                                                          "TCP 首部",
+                                                          "源端口=51000",
+                                                          "目的端口=443",
+                                                          "序号=301990008",
+                                                          "确认号=1",
+                                                          "数据偏移=44 字节",
+                                                          "标志=0x52（SYN，ACK，ECE）",
+                                                          "窗口=64240",
+                                                          "校验和=0x0c99（正确）",
+                                                          "紧急指针=0",
+                                                          "选项=24 字节",
+                                                          "  最大报文段长度=类型 2，长度 4：1460",
+                                                          "  无操作=类型 1",
+                                                          "  窗口扩大=类型 3，长度 3：移位 7",
+                                                          "  允许选择确认=类型 4，长度 2",
+                                                          "  时间戳=类型 8，长度 10：TSval 5，TSecr 9",
+                                                          "  选项表结束=类型 0",
+                                                          "数据",
+                                                          "长度=2 字节"}));
 
   // Each fault in its words, and what a cut or broken datagram shows instead of a value.
   const auto changed = [](std::vector<std::uint8_t> bytes, std::size_t at, std::uint8_t value) {
@@ -604,7 +644,8 @@ TEST(PacketTable, DetailsReadInChineseWithEveryFaultSaid) {
   EXPECT_EQ(IcmpCodeName(3, 16), "未知代码");
   EXPECT_EQ(IcmpCodeName(8, 0), "");
   EXPECT_EQ(IcmpCodeName(8, 1), "未知代码");
-  std::vector<std::uint8_t> needFrag = test::Datagram{.protocol = kProtocolICMP, .payload = std::string(20, 'q')}.Bytes();
+  std::vector<std::uint8_t> needFrag =
+      test::Datagram{.protocol = kProtocolICMP, .payload = std::string(20, 'q')}.Bytes();
   needFrag[20] = 3, needFrag[21] = 4;
   const std::vector<std::string> lines = DetailLines(cut(needFrag, 40));
   for (const char* line : {"类型=3（目标不可达）", "代码=4（需要分片但设置了不分片）", "原始数据报 · IPv4 首部"}) {
@@ -636,9 +677,14 @@ QStringList TreeLines(const PacketDetailsWindow& window) {
 // texts that fit and elided ones, CJK and symbols, a selected row and the
 // current cell with the focus, first drawn and then again from its cache.
 TEST(PacketTable, CellsLookAsQtDrawsThem) {
-  const QStringList texts = {QStringLiteral("UDP"), QStringLiteral("192.168.100.200"), QStringLiteral("65535"),
-                             QString(64, 'x'), QStringLiteral("GET / HTTP/1.1␍␊Host: 例子.测试␀␁"),
-                             QStringLiteral("数据包内容数据包内容数据包内容数据包内容"), QStringLiteral("�\u00e9\u00e9\u0301"), QString()};
+  const QStringList texts = {QStringLiteral("UDP"),
+                             QStringLiteral("192.168.100.200"),
+                             QStringLiteral("65535"),
+                             QString(64, 'x'),
+                             QStringLiteral("GET / HTTP/1.1␍␊Host: 例子.测试␀␁"),
+                             QStringLiteral("数据包内容数据包内容数据包内容数据包内容"),
+                             QStringLiteral("�\u00e9\u00e9\u0301"),
+                             QString()};
   QStandardItemModel model(4, 4);
   for (int row = 0; row < model.rowCount(); ++row) {
     for (int column = 0; column < model.columnCount(); ++column) {

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QCategoryAxis>
 #include <QChartView>
 #include <QComboBox>
 #include <QLineSeries>
-#include <QCategoryAxis>
 #include <QTest>
 
 #include "ui/rate_graph_window.h"
@@ -159,8 +159,8 @@ TEST(RateGraph, KeepsFiveMinutesOfReadingsAndDrawsThemBoundedWithTheirPeaks) {
     // The burst keeps its true rate at any width, in one column.
     const QList<QPointF> udp = graph.Points(P::UDP);
     EXPECT_EQ(std::count_if(udp.begin(), udp.end(), [](QPointF point) { return point.y() != 0; }), 1);
-    EXPECT_NEAR(std::max_element(udp.begin(), udp.end(), [](QPointF a, QPointF b) { return a.y() < b.y(); })->y(),
-                120, 1e-3);
+    EXPECT_NEAR(std::max_element(udp.begin(), udp.end(), [](QPointF a, QPointF b) { return a.y() < b.y(); })->y(), 120,
+                1e-3);
     EXPECT_EQ(graph.RateLabels(), QStringList({"0", "1k", "2k", "3k", "4k", "5k"}));
   }
 }
