@@ -30,34 +30,19 @@ bool Allow(const Filter& filter, int call) { return seccomp_rule_add(filter.get(
 
 // The loop waits (poll), reads the kernel's drop counts (getsockopt), looks
 // up whether its interface still exists (if_indextoname: a datagram Unix
-// socket and SIOCGIFNAME) and is woken through an eventfd, the only
+// socket and SIOCGIFNAME) and whether its socket is still bound to it after
+// an error (getsockname), and is woken through an eventfd, the only
 // descriptor written. The channel is read and written only on its own descriptor. Memory calls
 // never make anything executable; the rest is what threads (a thread made
 // just before the filter registers itself with rseq after it) and exiting take.
 bool AddRules(const Filter& filter, int wakeFd) {
-  for (const int call : {SCMP_SYS(read),
-                         SCMP_SYS(close),
-                         SCMP_SYS(poll),
-                         SCMP_SYS(ppoll),
-                         SCMP_SYS(getsockopt),
-                         SCMP_SYS(futex),
-                         SCMP_SYS(exit),
-                         SCMP_SYS(exit_group),
-                         SCMP_SYS(rt_sigreturn),
-                         SCMP_SYS(rt_sigprocmask),
-                         SCMP_SYS(restart_syscall),
-                         SCMP_SYS(clock_gettime),
-                         SCMP_SYS(clock_nanosleep),
-                         SCMP_SYS(nanosleep),
-                         SCMP_SYS(brk),
-                         SCMP_SYS(munmap),
-                         SCMP_SYS(madvise),
-                         SCMP_SYS(getpid),
-                         SCMP_SYS(gettid),
-                         SCMP_SYS(tgkill),
-                         SCMP_SYS(sched_yield),
-                         SCMP_SYS(rseq),
-                         SCMP_SYS(set_robust_list)}) {
+  for (const int call :
+       {SCMP_SYS(read),          SCMP_SYS(close),           SCMP_SYS(poll),           SCMP_SYS(ppoll),
+        SCMP_SYS(getsockopt),    SCMP_SYS(getsockname),     SCMP_SYS(futex),          SCMP_SYS(exit),
+        SCMP_SYS(exit_group),    SCMP_SYS(rt_sigreturn),    SCMP_SYS(rt_sigprocmask), SCMP_SYS(restart_syscall),
+        SCMP_SYS(clock_gettime), SCMP_SYS(clock_nanosleep), SCMP_SYS(nanosleep),      SCMP_SYS(brk),
+        SCMP_SYS(munmap),        SCMP_SYS(madvise),         SCMP_SYS(getpid),         SCMP_SYS(gettid),
+        SCMP_SYS(tgkill),        SCMP_SYS(sched_yield),     SCMP_SYS(rseq),           SCMP_SYS(set_robust_list)}) {
     if (!Allow(filter, call)) return false;
   }
   if (seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(write), 1,
