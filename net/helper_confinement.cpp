@@ -28,6 +28,9 @@ using Filter = std::unique_ptr<void, decltype(&seccomp_release)>;
 
 bool Allow(const Filter& filter, int call) { return seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, call, 0) == 0; }
 
+// An argument equal to value (the library's macro leaves its second datum out).
+scmp_arg_cmp ArgumentIs(unsigned argument, scmp_datum_t value) { return {argument, SCMP_CMP_EQ, value, 0}; }
+
 // The loop waits (poll), reads the kernel's drop counts (getsockopt), looks
 // up whether its interface still exists (if_indextoname: a datagram Unix
 // socket and SIOCGIFNAME) and whether its socket is still bound to it after
@@ -46,21 +49,21 @@ bool AddRules(const Filter& filter, int wakeFd) {
     if (!Allow(filter, call)) return false;
   }
   if (seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(write), 1,
-                       SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(wakeFd))) != 0) {
+                       ArgumentIs(0, static_cast<scmp_datum_t>(wakeFd))) != 0) {
     return false;
   }
   const scmp_datum_t channel = kHelperChannelFd;
   for (const int call : {SCMP_SYS(recvfrom), SCMP_SYS(recvmsg), SCMP_SYS(sendto), SCMP_SYS(sendmsg)}) {
-    if (seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, call, 1, SCMP_A0(SCMP_CMP_EQ, channel)) != 0) return false;
+    if (seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, call, 1, ArgumentIs(0, channel)) != 0) return false;
   }
   for (const int call : {SCMP_SYS(mmap), SCMP_SYS(mprotect)}) {
     if (seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, call, 1, SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)) != 0) {
       return false;
     }
   }
-  return seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(socket), 2, SCMP_A0(SCMP_CMP_EQ, AF_UNIX),
-                          SCMP_A1(SCMP_CMP_EQ, SOCK_DGRAM | SOCK_CLOEXEC)) == 0 &&
-         seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(ioctl), 1, SCMP_A1(SCMP_CMP_EQ, SIOCGIFNAME)) == 0;
+  return seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(socket), 2, ArgumentIs(0, AF_UNIX),
+                          ArgumentIs(1, SOCK_DGRAM | SOCK_CLOEXEC)) == 0 &&
+         seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(ioctl), 1, ArgumentIs(1, SIOCGIFNAME)) == 0;
 }
 
 }  // namespace
