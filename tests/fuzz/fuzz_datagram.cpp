@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture/capture_loop.h"
+#include "capture/conversation_table.h"
 #include "capture/packet_decode.h"
 #include "capture/packet_row.h"
 #include "storage/row_spool.h"
