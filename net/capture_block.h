@@ -1,8 +1,9 @@
 // What a capture in the socket helper shares with the process that started
 // it: one memfd, made, sized and sealed by the caller and passed over the
-// channel. The helper's loop counts into it, lists rows into its row ring
-// and puts every counted packet in its counted ring; the caller reads them
-// in place and writes the boxes' states there.
+// channel. The helper's loop counts into it, lists rows into the caller's
+// list files (net/spool_file_writer.h) or else into its row ring, and puts
+// every counted packet in its counted ring; the caller reads them in place
+// and writes the boxes' states and the list files' room there.
 #pragma once
 
 #include <array>
@@ -43,11 +44,17 @@ struct CaptureBlock {
   std::atomic<std::uint64_t> kernelDrops{0};                  // the helper
   std::atomic<std::uint64_t> rowsNotPassed{0};                // the helper: rows the ring had no room for
   std::atomic<std::uint32_t> loopLeft{0};                     // the helper: its loop has ended
+  std::atomic<std::uint32_t> interfaceGone{0};                // the helper, before loopLeft: because of this
   std::atomic<std::uint64_t> ringWritten{0};                  // the helper: bytes put in the ring
   std::atomic<std::uint64_t> ringRead{0};                     // the caller: bytes taken from it
   std::atomic<std::uint64_t> countedNotPassed{0};             // the helper: records the ring had no room for
   std::atomic<std::uint64_t> countedWritten{0};               // the helper: records put in the counted ring
   std::atomic<std::uint64_t> countedRead{0};                  // the caller: records taken from it
+  std::atomic<std::uint64_t> listFilesTaken{0};               // the helper: list files taken; it appends to the last
+  std::atomic<std::uint64_t> listRows{0};                     // the helper: the rows those files hold
+  std::atomic<std::uint64_t> roomFiles{0};                    // the caller: the list files the room is for (0: changing)
+  std::atomic<std::uint64_t> dataRoom{0};                     // the caller: bytes of their data file the helper may write
+  std::atomic<std::uint64_t> indexRoom{0};                    // the caller: the same of their index file
   alignas(64) std::uint8_t ring[kRowRingBytes];
   alignas(64) CountedRecord counted[kCountedRingRecords];
 };

@@ -1,5 +1,6 @@
 #include "net/helper_confinement.h"
 
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <seccomp.h>
 #include <sys/ioctl.h>
@@ -35,9 +36,11 @@ scmp_arg_cmp ArgumentIs(unsigned argument, scmp_datum_t value) { return {argumen
 // up whether its interface still exists (if_indextoname: a datagram Unix
 // socket and SIOCGIFNAME) and whether its socket is still bound to it after
 // an error (getsockname), and is woken through an eventfd, the only
-// descriptor written. The channel is read and written only on its own descriptor. Memory calls
-// never make anything executable; the rest is what threads (a thread made
-// just before the filter registers itself with rseq after it) and exiting take.
+// descriptor written. The channel is read and written only on its own
+// descriptor; list files passed over it after a Clear are looked at
+// (fstat, the F_GETFL of fcntl) and mapped. Memory calls never make anything
+// executable; the rest is what threads (a thread made just before the
+// filter registers itself with rseq after it) and exiting take.
 bool AddRules(const Filter& filter, int wakeFd) {
   for (const int call :
        {SCMP_SYS(read),          SCMP_SYS(close),           SCMP_SYS(poll),           SCMP_SYS(ppoll),
@@ -45,7 +48,8 @@ bool AddRules(const Filter& filter, int wakeFd) {
         SCMP_SYS(exit_group),    SCMP_SYS(rt_sigreturn),    SCMP_SYS(rt_sigprocmask), SCMP_SYS(restart_syscall),
         SCMP_SYS(clock_gettime), SCMP_SYS(clock_nanosleep), SCMP_SYS(nanosleep),      SCMP_SYS(brk),
         SCMP_SYS(munmap),        SCMP_SYS(madvise),         SCMP_SYS(getpid),         SCMP_SYS(gettid),
-        SCMP_SYS(tgkill),        SCMP_SYS(sched_yield),     SCMP_SYS(rseq),           SCMP_SYS(set_robust_list)}) {
+        SCMP_SYS(tgkill),        SCMP_SYS(sched_yield),     SCMP_SYS(rseq),           SCMP_SYS(set_robust_list),
+        SCMP_SYS(fstat)}) {
     if (!Allow(filter, call)) return false;
   }
   if (seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(write), 1,
@@ -61,7 +65,9 @@ bool AddRules(const Filter& filter, int wakeFd) {
       return false;
     }
   }
-  return seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(socket), 2, ArgumentIs(0, AF_UNIX),
+  return seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(newfstatat), 1, ArgumentIs(3, AT_EMPTY_PATH)) == 0 &&
+         seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(fcntl), 1, ArgumentIs(1, F_GETFL)) == 0 &&
+         seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(socket), 2, ArgumentIs(0, AF_UNIX),
                           ArgumentIs(1, SOCK_DGRAM | SOCK_CLOEXEC)) == 0 &&
          seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(ioctl), 1, ArgumentIs(1, SIOCGIFNAME)) == 0;
 }

@@ -54,6 +54,11 @@ std::optional<std::vector<std::string>> LocalAddressTexts() {
   return texts;
 }
 
+bool IsLocalAddress(const std::string& address) {
+  const auto addresses = LocalAddressTexts();
+  return addresses && std::ranges::find(*addresses, address) != addresses->end();
+}
+
 std::vector<std::uint32_t> LocalAddressValues() {
   std::vector<std::uint32_t> values;
   for (const std::string& text : LocalAddressTexts().value_or(std::vector<std::string>{})) {

@@ -23,6 +23,9 @@ std::optional<std::vector<LocalAddress>> QueryLocalAddresses();
 // The same list as dotted texts.
 std::optional<std::vector<std::string>> LocalAddressTexts();
 
+// Whether address (dotted) is in that list: on an interface that is up.
+bool IsLocalAddress(const std::string& address);
+
 // The same list as addresses (octets in header order); empty when it cannot be read.
 std::vector<std::uint32_t> LocalAddressValues();
 

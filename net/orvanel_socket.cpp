@@ -1,10 +1,10 @@
 // orvanel-socket ADDRESS: captures on a local IPv4 address for a caller
 // without the right to capture. Over descriptor 3, a Unix socket pair end,
-// it takes the filters, the packet limit and the shared block
-// (net/capture_block.h), answers how opening the socket went, then runs the
-// capture loop into the block (its counts, listed rows and every counted
-// packet for the caller's conversations) until told to stop or the channel
-// closes.
+// it takes the filters, the packet limit, the shared block
+// (net/capture_block.h) and maybe the caller's list files, answers how
+// opening the socket went, then runs the capture loop into them (its counts,
+// listed rows and every counted packet for the caller's conversations)
+// until told to stop or the channel closes.
 // The socket and its ring never leave this process. It holds the right as
 // a file capability, so it takes nothing from its caller but that argument
 // and that descriptor, and trusts nothing it is passed.
@@ -26,12 +26,14 @@
 #include "net/capture_block.h"
 #include "net/capture_request.h"
 #include "net/capture_slots.h"
+#include "net/channel_message.h"
 #include "net/capture_socket.h"
 #include "net/counted_ring.h"
 #include "net/helper_channel.h"
 #include "net/helper_confinement.h"
 #include "net/packet_ring.h"
 #include "net/row_ring.h"
+#include "net/spool_file_writer.h"
 #include "net/start_reply.h"
 
 namespace {
@@ -63,19 +65,37 @@ int Refuse(const StartOutcome& outcome) {
   return 1;
 }
 
+// The ring, as the loop's source, with list files handed after a Clear
+// taken before each receive: the commands thread wakes the loop for them,
+// so that the rows since the Clear show even when no more come.
+class TakingListFiles final : public PacketSource {
+ public:
+  TakingListFiles(PacketSource& ring, SpoolFileWriter* listFiles) : ring_(ring), listFiles_(listFiles) {}
+  ReceiveResult Receive(ReceiveBuffer& buffer) override {
+    if (listFiles_) listFiles_->TakeHandedFiles();
+    return ring_.Receive(buffer);
+  }
+
+ private:
+  PacketSource& ring_;
+  SpoolFileWriter* listFiles_;
+};
+
 // The caller's commands, on a thread of their own while the loop runs:
-// Finish lets the loop take what the kernel holds and end; Stop, anything
-// else or the channel closing ends it at once.
-void FollowCommands(PacketRing& ring, std::atomic<bool>& capturing) {
+// Finish lets the loop take what the kernel holds and end; new list files
+// (after a Clear) are handed to the loop; Stop, anything else or the channel
+// closing ends it at once.
+void FollowCommands(PacketRing& ring, SpoolFileWriter* listFiles, std::atomic<bool>& capturing) {
   for (;;) {
-    std::uint8_t command = 0;
-    const ssize_t received = recv(kHelperChannelFd, &command, 1, 0);
-    if (received < 0 && errno == EINTR) continue;
-    if (received == 1 && command == kFinishCommand) {
+    Command command = ReceiveCommand(kHelperChannelFd, kWaitForever);
+    if (command.kind == kFinishCommand) {
       ring.Finish();
-      continue;
+    } else if (command.kind == kListFilesCommand && listFiles) {
+      listFiles->Hand(std::move(command.files));  // unusable ones: rows are not passed until the next
+      ring.Wake();
+    } else {
+      break;
     }
-    break;
   }
   capturing.store(false, std::memory_order_release);
   ring.Wake();
@@ -92,6 +112,15 @@ int main(int argc, char** argv) {
   std::optional<ReceivedRequest> received = ReceiveCaptureRequest(kHelperChannelFd, kRequestLimit);
   const auto shared = received ? SharedCaptureBlock::MapPassed(std::move(received->block)) : nullptr;
   if (!shared) return Refuse({StartResult::SocketCreationFailed, EINVAL});
+  CaptureBlock& block = shared->Block();
+  std::unique_ptr<SpoolFileWriter> listFiles;
+  if (received->request.listsIntoFiles) {
+    listFiles = std::make_unique<SpoolFileWriter>(block);
+    Command first = ReceiveCommand(kHelperChannelFd, kRequestLimit);
+    if (first.kind != kListFilesCommand || !listFiles->Hand(std::move(first.files))) {
+      return Refuse({StartResult::SocketCreationFailed, EINVAL});
+    }
+  }
   const UniqueFd slot = TakeCaptureSlot(getuid());
   if (!slot.valid()) return Refuse({StartResult::TooManyCaptures, 0});
   CaptureSocket opened = OpenCaptureSocket(chosen);
@@ -99,23 +128,25 @@ int main(int argc, char** argv) {
   const std::unique_ptr<PacketRing> ring = PacketRing::Map(std::move(opened.socket));
   if (!ring) return Refuse({StartResult::ReceiveModeFailed, errno});
 
-  CaptureBlock& block = shared->Block();
   shared->CloseFd();
   ring->CountDropsIn(block.kernelDrops);
   std::atomic<bool> capturing{true};
-  std::thread commands(FollowCommands, std::ref(*ring), std::ref(capturing));
+  std::thread commands(FollowCommands, std::ref(*ring), listFiles.get(), std::ref(capturing));
   if (!ConfineSocketHelper(ring->WakeDescriptor()) || !SendStartReply(kHelperChannelFd, {StartResult::Started})) {
     _exit(1);  // the commands thread is still waiting
   }
 
   const CaptureRequest& request = received->request;
   BlockCaptureOptions options(block);
-  RowRingWriter rows(block);
+  RowRingWriter ringRows(block);
+  PacketTable& rows = listFiles ? static_cast<PacketTable&>(*listFiles) : ringRows;
   CountedRingWriter counted(block);
-  LimitedSource source(*ring, block.counters, request.packetLimit);
+  TakingListFiles taking(*ring, listFiles.get());
+  LimitedSource source(taking, block.counters, request.packetLimit);
   CaptureThreadProc(
       {capturing, source, block.counters, options, rows, request.srcFilter, request.dstFilter, nullptr, &counted});
   ring->CountDrops();
+  block.interfaceGone.store(ring->InterfaceGone() ? 1 : 0, std::memory_order_relaxed);
   block.loopLeft.store(1, std::memory_order_release);
   commands.join();
   return 0;

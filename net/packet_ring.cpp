@@ -96,7 +96,13 @@ PacketRing::Event PacketRing::Wait() {
   pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
   const int ready = poll(fds, 2, linkWentDown_ ? kGoneCheckMs : -1);
   if (ready < 0) return errno == EINTR ? Event::LookAgain : Event::Failed;
-  if (fds[1].revents) return Event::Woken;
+  if (fds[1].revents) {
+    // Taken, so that the next wait waits again: a woken loop looks at what
+    // it was woken for (its running flag, or work handed to it) first.
+    std::uint64_t wakes = 0;
+    [[maybe_unused]] const ssize_t taken = read(wake_.get(), &wakes, sizeof wakes);
+    return Event::Woken;
+  }
   // The kernel unbinds the socket when its interface is deleted, a moment
   // after it reported the link down.
   if (ready == 0) return BoundInterface(socket_.get()) == interfaceIndex_ ? Event::LookAgain : Event::Gone;

@@ -33,8 +33,8 @@ class PacketRing final : public PacketSource {
   // thread's call.
   bool InterfaceGone() const { return interfaceGone_; }
 
-  // From any thread: the waiting Receive and every later one that finds no
-  // packet at hand return Woken.
+  // From any thread: the waiting Receive, or else the next one that finds
+  // no packet at hand, returns Woken.
   void Wake();
   // The one descriptor Wake writes to, for a seccomp filter that allows no other write.
   int WakeDescriptor() const { return wake_.get(); }

@@ -106,7 +106,7 @@ pid_t SpawnSocketHelper(const std::string& helperPath, const std::string& chosen
 }
 
 HelperProcess StartSocketHelper(const std::string& helperPath, const std::string& chosenAddress,
-                                const CaptureRequest& request, int blockFd) {
+                                const CaptureRequest& request, int blockFd, const ListFilesToPass& files) {
   auto failed = [](int error) { return HelperProcess{{StartResult::SocketCreationFailed, error}, UniqueFd()}; };
   if (!helperPath.starts_with("/")) return failed(ENOENT);  // never looked up in PATH or the working directory
   int ends[2];
@@ -116,7 +116,8 @@ HelperProcess StartSocketHelper(const std::string& helperPath, const std::string
   if (helper < 0) return failed(errno);
   theirs.reset();  // a helper that dies then reads as end of file
   // A helper gone before it read the request fails the send; its reply says more.
-  [[maybe_unused]] const bool sent = SendCaptureRequest(ours.get(), request, blockFd);
+  [[maybe_unused]] const bool sent = SendCaptureRequest(ours.get(), request, blockFd) &&
+                                     (!request.listsIntoFiles || SendListFiles(ours.get(), files));
   const StartOutcome reply = ReceiveStartReply(ours.get(), kReplyLimit);
   if (reply.result == StartResult::Started) return {reply, std::move(ours), helper};
   kill(helper, SIGKILL);  // a hung one too

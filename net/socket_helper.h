@@ -38,13 +38,14 @@ struct HelperProcess {
   pid_t pid = -1;    // reaped already unless outcome is Started
 };
 
-// Runs helperPath (absolute) on chosenAddress, passes it the request and the
-// shared block, and waits for its start reply. A helper that is missing,
+// Runs helperPath (absolute) on chosenAddress, passes it the request, the
+// shared block and, when the request lists into files, those files, and
+// waits for its start reply. A helper that is missing,
 // cannot be run, fails or gives no good reply in time counts as a socket
 // that could not be created (with errno ENOENT when there is no helper,
 // that of starting it when it cannot be started).
 HelperProcess StartSocketHelper(const std::string& helperPath, const std::string& chosenAddress,
-                                const CaptureRequest& request, int blockFd);
+                                const CaptureRequest& request, int blockFd, const ListFilesToPass& files = {});
 
 // Starts helperPath with channel as its descriptor kHelperChannelFd, an empty
 // environment, default signal handling and chosenAddress as its only

@@ -34,7 +34,7 @@ StartOutcome ReceiveStartReply(int channel, std::chrono::milliseconds limit) {
   // One byte more than a reply, so a longer message shows as one.
   std::uint8_t data[sizeof(Reply) + 1];
   const ChannelMessage message = ReceiveChannelMessage(channel, data, limit);
-  if (message.length != static_cast<ssize_t>(sizeof(Reply)) || message.truncated || message.fd.valid()) return failed;
+  if (message.length != static_cast<ssize_t>(sizeof(Reply)) || message.truncated || !message.fds.empty()) return failed;
   Reply reply;
   std::memcpy(&reply, data, sizeof reply);
   if (reply.magic != kMagic || !IsStartResult(reply.result) || !IsErrno(reply.error)) return failed;

@@ -73,7 +73,8 @@ StartOutcome CaptureSession::StartInHelper(const std::string& chosenAddress, con
   tallies_.Zero();
   const StartOutcome started =
       HelperCapture::Start(helperPath_.empty() ? FindSocketHelper() : helperPath_, chosenAddress, srcFilter, dstFilter,
-                           packetLimit_, targets_, {tallies_.kernelDrops, rowsNotPassed_, countedNotPassed_}, helper_);
+                           packetLimit_, targets_,
+                           {tallies_.kernelDrops, tallies_.interruptions, rowsNotPassed_, countedNotPassed_}, helper_);
   if (started.result != StartResult::Started) return started;
   targets_.counters.ZeroGroupCounters();
   bCapturing_.store(true, std::memory_order_release);

@@ -1,18 +1,11 @@
 #include "session/reopening_ring.h"
 
-#include <algorithm>
-
 #include "net/local_addresses.h"
 
 namespace orvanel {
 namespace {
 
 constexpr std::chrono::seconds kLookupPeriod{1};
-
-bool IsLocal(const std::string& address) {
-  const auto addresses = LocalAddressTexts();
-  return addresses && std::ranges::find(*addresses, address) != addresses->end();
-}
 
 }  // namespace
 
@@ -84,7 +77,7 @@ ReceiveResult ReopeningRing::AwaitAddress() {
 
 // The cheap look first: the opener may have to start the helper.
 std::unique_ptr<PacketRing> ReopeningRing::Reopen() const {
-  if (!IsLocal(address_)) return nullptr;
+  if (!IsLocalAddress(address_)) return nullptr;
   CaptureSocket opened = reopen_(address_);
   if (opened.result != StartResult::Started) return nullptr;
   return PacketRing::Map(std::move(opened.socket));

@@ -62,12 +62,7 @@ MappedFile::~MappedFile() {
 
 int MappedFile::Grow(std::size_t bytes) {
   if (!ahead_.joinable()) return GrowTo(bytes);
-  // Once the writer is into the last chunk asked for, the thread ahead takes
-  // the next two (fewer, larger takes cost less in all).
-  if (bytes + chunk_ > asked_) {
-    asked_ = (bytes + 3 * chunk_ - 1) / chunk_ * chunk_;
-    Ask(asked_, false);
-  }
+  AskAhead(bytes);
   if (bytes <= ready_.load(std::memory_order_acquire)) return 0;
   // Caught up with the thread ahead, or it found no room: it takes just these
   // bytes, and is asked ahead again from there.
@@ -76,6 +71,17 @@ int MappedFile::Grow(std::size_t bytes) {
   std::unique_lock lock(asking_);
   answered_.wait(lock, [&] { return answers_ >= ask; });
   return bytes <= ready_.load(std::memory_order_acquire) ? 0 : aheadError_.load(std::memory_order_relaxed);
+}
+
+void MappedFile::AskAhead(std::size_t bytes) {
+  if (!ahead_.joinable()) return;
+  if (bytes > ready_.load(std::memory_order_acquire) && aheadError_.load(std::memory_order_relaxed) != 0) asked_ = 0;
+  // Once the writer is into the last chunk asked for, the thread ahead takes
+  // the next two (fewer, larger takes cost less in all).
+  if (bytes + chunk_ > asked_) {
+    asked_ = (bytes + 3 * chunk_ - 1) / chunk_ * chunk_;
+    Ask(asked_, false);
+  }
 }
 
 std::uint64_t MappedFile::Ask(std::size_t bytes, bool justThese) {

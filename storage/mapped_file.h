@@ -42,10 +42,15 @@ class MappedFile {
   // little free. One thread at a time. With a thread ahead, it waits only
   // when that thread has not got there yet.
   [[nodiscard]] int Grow(std::size_t bytes);
+  // With a thread ahead: asks it to map at least bytes (and more ahead),
+  // without waiting; again after it fell short. The writer only.
+  void AskAhead(std::size_t bytes);
   // Whether bytes are mapped already, so that Grow returns at once. The writer only.
-  bool Holds(std::size_t bytes) const {
-    return bytes <= (ahead_.joinable() ? ready_.load(std::memory_order_acquire) : mapped_);
-  }
+  bool Holds(std::size_t bytes) const { return bytes <= Mapped(); }
+  // The bytes mapped, as the writer may use them. The writer only.
+  std::size_t Mapped() const { return ahead_.joinable() ? ready_.load(std::memory_order_acquire) : mapped_; }
+  // For a writer in another process, which maps the file itself.
+  int Fd() const { return fd_.get(); }
 
  private:
   MappedFile(UniqueFd fd, std::uint8_t* base, std::size_t reservation, std::size_t chunk, FreeSpaceRule rule)

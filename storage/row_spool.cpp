@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <cstdlib>
 #include <utility>
 
@@ -62,14 +63,19 @@ std::shared_ptr<SpoolFiles> RowSpool::OpenFiles() const {
   return FileKeeper::Share(SpoolFiles::Open(directory_, rule_), keeper_);
 }
 
-void RowSpool::AddRow(const ListedRow& row) {
+const std::shared_ptr<SpoolFiles>& RowSpool::WriterFiles() {
   if (clears_.load(std::memory_order_acquire) != writerClears_) {
     std::shared_ptr<SpoolFiles> cleared;  // let go outside the lock: it may be the last hold
     const std::lock_guard lock(currentMutex_);
     cleared = std::exchange(writing_, current_);
     writerClears_ = clears_.load(std::memory_order_relaxed);
   }
-  const SpoolFiles::Appended appended = writing_ ? writing_->Append(row) : SpoolFiles::Appended::NoRoom;
+  return writing_;
+}
+
+void RowSpool::AddRow(const ListedRow& row) {
+  const std::shared_ptr<SpoolFiles>& writing = WriterFiles();
+  const SpoolFiles::Appended appended = writing ? writing->Append(row) : SpoolFiles::Appended::NoRoom;
   if (appended == SpoolFiles::Appended::NoRoom) Count(notListed_);
   if (appended == SpoolFiles::Appended::AfterWaiting) Count(writerWaits_);
 }
@@ -88,6 +94,9 @@ void RowSpool::Clear() {
   // Made ahead, or else here before the lock: the writer never waits for them.
   std::shared_ptr<SpoolFiles> fresh = FileKeeper::Share(keeper_->TakeFresh(), keeper_);
   if (!fresh) fresh = OpenFiles();
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  if (fresh) fresh->clearedAtNs_ = std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
   std::shared_ptr<SpoolFiles> cleared;  // let go after the lock
   const std::lock_guard lock(currentMutex_);
   cleared = std::exchange(current_, std::move(fresh));

@@ -56,6 +56,9 @@ class RowSpool final : public PacketTable {
 
   // Writer. A row the spool has no room for is counted as not listed.
   void AddRow(const ListedRow& row) override;
+  // Writer, when the rows are appended by another process: the files they go
+  // to now, those of the latest Clear; nothing when none could be made.
+  const std::shared_ptr<SpoolFiles>& WriterFiles();
 
   // Any thread: the list as it is now.
   Reader Read() const;

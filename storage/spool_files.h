@@ -1,7 +1,10 @@
 // The files of one list, from one Clear to the next: each datagram appended
 // to an unnamed data file, and a fixed-size entry for each row in an index
-// file, both mapped at addresses that never move. One thread appends rows
-// while any number read the rows already published.
+// file (capture/spool_layout.h), both mapped at addresses that never move.
+// One thread appends rows while any number read the rows already published.
+// The appending may also be done by another process that maps the files
+// itself (the socket helper): the writer thread here then keeps room ahead
+// of it and publishes what it wrote.
 #pragma once
 
 #include <atomic>
@@ -33,13 +36,36 @@ class SpoolFiles {
   std::size_t RowCount() const { return published_.load(std::memory_order_acquire); }
   StoredRow Row(std::size_t index) const;
 
+  // Writer, for rows appended by another process.
+  // When the Clear that made these the list's files came (CLOCK_REALTIME,
+  // as capture times): rows captured since belong here, even when the other
+  // writer was handed these files only later. 0: no Clear.
+  std::int64_t ClearedAtNs() const { return clearedAtNs_; }
+  int DataFd() const { return data_->Fd(); }
+  int IndexFd() const { return index_->Fd(); }
+  // The bytes of the data used by the rows published.
+  std::size_t DataUsed() const { return dataUsed_; }
+  // The bytes of each file the other process may write: mapped here. The
+  // files' threads are asked for more ahead of the rows published; nothing waits for them.
+  struct Room {
+    std::size_t dataBytes;
+    std::size_t indexBytes;
+  };
+  Room KeepRoomAhead();
+  // Publishes the rows up to rows, each entry checked to follow the last and
+  // to lie in the room: false, publishing none of them, when one does not.
+  [[nodiscard]] bool Publish(std::size_t rows);
+
  private:
   SpoolFiles(std::unique_ptr<MappedFile> data, std::unique_ptr<MappedFile> index)
       : data_(std::move(data)), index_(std::move(index)) {}
   [[nodiscard]] bool MakeRoom(std::size_t rows, std::size_t dataBytes);
 
+  friend class RowSpool;  // sets clearedAtNs_ before it hands the files out
+
   const std::unique_ptr<MappedFile> data_;
   const std::unique_ptr<MappedFile> index_;
+  std::int64_t clearedAtNs_ = 0;
   std::atomic<std::size_t> published_{0};  // rows whose bytes and entry are written
 
   // Writer only.

@@ -22,19 +22,23 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "net/capture_block.h"
 #include "net/capture_socket.h"
 #include "net/counted_ring.h"
 #include "net/row_ring.h"
 #include "net/socket_helper.h"
+#include "net/spool_file_writer.h"
 #include "session/capture_session.h"
 #include "session/helper_capture.h"
+#include "storage/row_spool.h"
 #include "tests/support/cli_process.h"
 #include "tests/support/recording_table.h"
 #include "tests/support/test_network.h"
 #include "tests/support/test_process.h"
 #include "tests/support/test_traffic.h"
+#include "tests/support/veth_to_peer.h"
 
 namespace orvanel::test {
 namespace {
@@ -135,7 +139,7 @@ struct Targets {
   PacketCounters counters;
   AtomicCaptureOptions boxes;
   RecordingTable table;
-  std::atomic<std::uint64_t> drops{0}, notPassed{0}, countedNotPassed{0};
+  std::atomic<std::uint64_t> drops{0}, interruptions{0}, notPassed{0}, countedNotPassed{0};
   LoopTargets loop{counters, boxes, table, ""};
 
   Targets() {
@@ -146,7 +150,8 @@ struct Targets {
   std::string Start(const std::string& helper, const std::string& address, std::unique_ptr<HelperCapture>& capture,
                     std::uint32_t limit = 0) {
     const StartOutcome outcome =
-        HelperCapture::Start(helper, address, "", "", limit, loop, {drops, notPassed, countedNotPassed}, capture);
+        HelperCapture::Start(helper, address, "", "", limit, loop, {drops, interruptions, notPassed, countedNotPassed},
+                             capture);
     if (capture) capture->Run();
     return StartOutcomeText(outcome);
   }
@@ -354,6 +359,61 @@ TEST_F(HelperCopies, AHelperKilledMidCaptureEndsItWithAReceiveFailure) {
   EXPECT_EQ(report, "capture started\nended 1\nerrors 1\ncapture started\ncounted again 1\n");
 }
 
+// Through the helper into a spool, as the dialog lists: a Clear starts the
+// list anew at once, and a capture whose interface is deleted and made
+// again goes on there with a new helper, its rows after those it had.
+TEST_F(HelperCopies, ACaptureThroughTheHelperOutlivesItsInterfaceAndGoesOnInTheSameList) {
+  test::VethToPeer veth("orvhlp", "10.82.0");
+  ASSERT_TRUE(veth.ok);
+  const UdpEndpoint server = BindUdp(veth.local);
+  const auto spool = RowSpool::Create((directory_ / "spool").string());
+  ASSERT_NE(spool, nullptr);
+  Targets targets;
+  CaptureSession session(targets.counters, targets.boxes, *spool, "");
+  session.UseSocketHelper(capable);
+  ASSERT_TRUE(test::DropNetRawOnThisThread());
+  ASSERT_EQ(session.StartCapture(veth.local, "", "").result, StartResult::Started);
+  const auto udp = [&] { return targets.counters.Count(TrafficGroup::All, ProtocolClass::UDP); };
+  const auto listed = [&] { return static_cast<std::int64_t>(spool->Read().RowCount()); };
+  ASSERT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 5));
+  ASSERT_TRUE(WaitUntil([&] { return udp() == 5 && listed() == 5; })) << udp() << " " << listed();
+  spool->Clear();
+  ASSERT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 3));
+  ASSERT_TRUE(WaitUntil([&] { return udp() == 8 && listed() == 3; }))
+      << udp() << " " << listed() << " " << session.RowsNotPassed();
+
+  const pid_t first = session.HelperPid();
+  ASSERT_TRUE(RunCommand("ip link del " + veth.here));
+  ASSERT_TRUE(WaitUntil([&] { return session.InterfaceInterruptions() == 1 && session.HelperPid() == -1; }))
+      << session.InterfaceInterruptions() << " " << session.HelperPid() << " " << targets.counters.ReceiveErrors();
+  EXPECT_TRUE(session.IsCapturing());
+  EXPECT_FALSE(session.LoopEnded());
+  ASSERT_TRUE(veth.Recreate());
+  std::int32_t probes = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    if (udp() > 8) return true;
+    probes += veth.SendFromPeer(veth.remote, veth.local, server.port, 1);
+    std::this_thread::sleep_for(20ms);
+    return false;
+  }));
+  EXPECT_NE(session.HelperPid(), first);
+  const std::int32_t resumed = udp();
+  ASSERT_TRUE(veth.SendFromPeer(veth.remote, veth.local, server.port, 5));
+  // Listed: all but the 5 before the Clear.
+  ASSERT_TRUE(WaitUntil([&] { return udp() == resumed + 5 && listed() == resumed; }))
+      << udp() << " " << listed() << " of " << probes << " probes";
+  session.StopCapture();
+  const RowSpool::Reader rows = spool->Read();
+  bool inOrder = true;
+  for (std::size_t index = 1; index < rows.RowCount(); ++index) {
+    inOrder = inOrder && rows.Row(index - 1).captureTimeNs <= rows.Row(index).captureTimeNs;
+  }
+  EXPECT_TRUE(inOrder);
+  EXPECT_EQ(session.InterfaceInterruptions(), 1u);
+  EXPECT_LE(targets.counters.ReceiveErrors(), 1);
+  EXPECT_TRUE(NoChildLeft());
+}
+
 // orvanel-cli run by nobody finds the helper where it is installed beside it
 // (the build's layout, copied) and captures through it, or says it cannot.
 class CliBesideHelper : public HelperCopies {
@@ -536,6 +596,91 @@ TEST(CountedRing, PassesEveryCountedPacketAndRefusesWhatNoWriterWrote) {
   EXPECT_FALSE(reader.Drain(&taken));
   block.countedWritten.store(block.countedRead.load() + kCountedRingRecords + 1);
   EXPECT_FALSE(reader.Drain(&taken));
+}
+
+// Rows listed straight into a list's files: what the helper appends within
+// the room it was given is published in order after the rows there were,
+// rows past the room are counted, rows captured since a Clear move to its
+// files; what is not a list file, or entries out of place, are refused.
+TEST(ListFiles, TakeRowsWithinTheirRoomAndRefuseWhatIsNotAListFile) {
+  const ScratchDirectory scratch{"orvanel-list-files"};
+  const auto shared = SharedCaptureBlock::Create();
+  ASSERT_NE(shared, nullptr);
+  CaptureBlock& block = shared->Block();
+  SpoolFileWriter writer(block);
+  std::uint64_t handed = 0;
+  const auto hand = [&](SpoolFiles& files, std::uint64_t dataRoom, std::int64_t clearedAtNs = 0) {
+    block.roomFiles.store(++handed);
+    block.dataRoom.store(dataRoom);
+    block.indexRoom.store(files.KeepRoomAhead().indexBytes);
+    const bool handed = writer.Hand({UniqueFd(dup(files.DataFd())), UniqueFd(dup(files.IndexFd())), files.RowCount(),
+                                     files.DataUsed(), clearedAtNs});
+    writer.TakeHandedFiles();
+    return handed;
+  };
+  std::vector<std::uint8_t> bytes(100);
+  const auto add = [&](std::int64_t timeNs) {
+    bytes[0] = static_cast<std::uint8_t>(timeNs);
+    ListedRow row;
+    row.datagram = bytes;
+    row.captureTimeNs = timeNs;
+    writer.AddRow(row);
+  };
+  auto files = SpoolFiles::Open(scratch.path(), {0, 0});
+  ASSERT_NE(files, nullptr);
+  ListedRow there;
+  there.datagram = {bytes.data(), 60};
+  ASSERT_EQ(files->Append(there), SpoolFiles::Appended::Yes);
+  ASSERT_TRUE(hand(*files, files->KeepRoomAhead().dataBytes));
+  for (std::int64_t time = 1; time <= 1000; ++time) add(time);
+  EXPECT_EQ(block.listFilesTaken.load(), handed);
+  ASSERT_TRUE(files->Publish(block.listRows.load()));
+  ASSERT_EQ(files->RowCount(), 1001u);
+  bool inOrder = files->Row(0).datagram.size() == 60;
+  for (std::size_t index = 1; index < files->RowCount(); ++index) {
+    const SpoolFiles::StoredRow row = files->Row(index);
+    inOrder = inOrder && row.captureTimeNs == static_cast<std::int64_t>(index) && row.datagram.size() == 100 &&
+              row.datagram[0] == static_cast<std::uint8_t>(index);
+  }
+  EXPECT_TRUE(inOrder);
+
+  // Fresh files after a Clear at time 901, with room for one row: the rows
+  // since go there, one fits and the rest are counted.
+  auto fresh = SpoolFiles::Open(scratch.path(), {0, 0});
+  ASSERT_NE(fresh, nullptr);
+  ASSERT_TRUE(hand(*fresh, 150, 901));
+  add(1001);
+  EXPECT_EQ(block.rowsNotPassed.load(), 100u);
+  ASSERT_TRUE(fresh->Publish(block.listRows.load()));
+  ASSERT_EQ(fresh->RowCount(), 1u);
+  EXPECT_EQ(fresh->Row(0).captureTimeNs, 901);
+
+  // An entry out of place is not published; nor is a row count from nowhere.
+  block.dataRoom.store(fresh->KeepRoomAhead().dataBytes);
+  block.roomFiles.store(handed);
+  add(1002);
+  add(1003);
+  const auto indexFile = fs::path("/proc/self/fd") / std::to_string(fresh->IndexFd());
+  {
+    const UniqueFd index(open(indexFile.c_str(), O_RDWR));
+    const std::uint64_t wrongOffset = 12345;
+    ASSERT_EQ(pwrite(index.get(), &wrongOffset, sizeof wrongOffset, 2 * 24), 8);
+  }
+  EXPECT_FALSE(fresh->Publish(3));
+  EXPECT_FALSE(fresh->Publish(std::size_t{1} << 40));
+
+  // Not list files: a pipe, a file open for reading only. No files at all
+  // is a word of its own: rows are not passed.
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  const UniqueFd readEnd(pipeEnds[0]);
+  EXPECT_FALSE(writer.Hand({UniqueFd(pipeEnds[1]), UniqueFd(dup(fresh->IndexFd())), 0, 0, 0}));
+  EXPECT_FALSE(writer.Hand({UniqueFd(open(indexFile.c_str(), O_RDONLY)), UniqueFd(dup(fresh->IndexFd())), 0, 0, 0}));
+  EXPECT_TRUE(writer.Hand({}));
+  writer.TakeHandedFiles();
+  const std::uint64_t notPassed = block.rowsNotPassed.load();
+  add(1004);
+  EXPECT_EQ(block.rowsNotPassed.load(), notPassed + 1);
 }
 
 // What getcap prints for the file: nothing when it holds no capability.
