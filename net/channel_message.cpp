@@ -36,7 +36,8 @@ ChannelMessage ReceiveChannelMessage(int channel, std::span<std::uint8_t> buffer
   pollfd waiting{channel, POLLIN, 0};
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
-    const auto left = limit - std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const auto left =
+        limit - std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     const int timeout = limit == kWaitForever ? -1 : static_cast<int>(std::max<long long>(left.count(), 0));
     const int ready = poll(&waiting, 1, timeout);
     if (ready > 0) break;
@@ -63,8 +64,7 @@ ChannelMessage ReceiveChannelMessage(int channel, std::span<std::uint8_t> buffer
       received.fds.emplace_back(fd);
     }
   }
-  received.truncated =
-      received.fds.size() > kMaxPassedFds || (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0;
+  received.truncated = received.fds.size() > kMaxPassedFds || (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0;
   return received;
 }
 

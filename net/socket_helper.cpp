@@ -116,8 +116,8 @@ HelperProcess StartSocketHelper(const std::string& helperPath, const std::string
   if (helper < 0) return failed(errno);
   theirs.reset();  // a helper that dies then reads as end of file
   // A helper gone before it read the request fails the send; its reply says more.
-  [[maybe_unused]] const bool sent = SendCaptureRequest(ours.get(), request, blockFd) &&
-                                     (!request.listsIntoFiles || SendListFiles(ours.get(), files));
+  [[maybe_unused]] const bool sent =
+      SendCaptureRequest(ours.get(), request, blockFd) && (!request.listsIntoFiles || SendListFiles(ours.get(), files));
   const StartOutcome reply = ReceiveStartReply(ours.get(), kReplyLimit);
   if (reply.result == StartResult::Started) return {reply, std::move(ours), helper};
   kill(helper, SIGKILL);  // a hung one too

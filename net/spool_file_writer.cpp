@@ -146,7 +146,6 @@ void SpoolFileWriter::ReadRoom() {
   if (before != taken_ || block_.roomFiles.load(std::memory_order_relaxed) != before) return;
   dataRoom_ = std::min<std::uint64_t>(data, kSpoolDataReservation);
   indexRoom_ = std::min<std::uint64_t>(index, kSpoolIndexReservation);
-
 }
 
 }  // namespace orvanel

@@ -46,8 +46,8 @@ class SpoolFileWriter final : public PacketTable {
 
   CaptureBlock& block_;
   std::mutex handing_;
-  std::unique_ptr<Files> handed_;         // guarded by handing_: not taken by the loop yet
-  std::unique_ptr<Files> retired_;        // guarded by handing_: left by the loop, unmapped at the next hand
+  std::unique_ptr<Files> handed_;        // guarded by handing_: not taken by the loop yet
+  std::unique_ptr<Files> retired_;       // guarded by handing_: left by the loop, unmapped at the next hand
   std::atomic<std::uint64_t> hands_{0};  // changed under handing_
 
   // The loop's; kept here, as the caller may write anything into the block.

@@ -71,10 +71,9 @@ StartOutcome CaptureSession::StartCapture(const std::string& chosenAddress, cons
 StartOutcome CaptureSession::StartInHelper(const std::string& chosenAddress, const std::string& srcFilter,
                                            const std::string& dstFilter) {
   tallies_.Zero();
-  const StartOutcome started =
-      HelperCapture::Start(helperPath_.empty() ? FindSocketHelper() : helperPath_, chosenAddress, srcFilter, dstFilter,
-                           packetLimit_, targets_,
-                           {tallies_.kernelDrops, tallies_.interruptions, rowsNotPassed_, countedNotPassed_}, helper_);
+  const StartOutcome started = HelperCapture::Start(
+      helperPath_.empty() ? FindSocketHelper() : helperPath_, chosenAddress, srcFilter, dstFilter, packetLimit_,
+      targets_, {tallies_.kernelDrops, tallies_.interruptions, rowsNotPassed_, countedNotPassed_}, helper_);
   if (started.result != StartResult::Started) return started;
   targets_.counters.ZeroGroupCounters();
   bCapturing_.store(true, std::memory_order_release);

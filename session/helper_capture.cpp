@@ -154,8 +154,7 @@ void HelperCapture::Send(std::uint8_t command) {
 }
 
 void HelperCapture::Relay() {
-  while (RelayUntilItEnds(*helper_) && StartAgainWhereTheAddressIs()) {
-  }
+  while (RelayUntilItEnds(*helper_) && StartAgainWhereTheAddressIs()) {}
   loopLeft_.store(true, std::memory_order_release);
   ended_.store(true, std::memory_order_release);
 }

@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <utility>
 
 namespace orvanel {

@@ -29,7 +29,7 @@ SpoolFiles::Appended SpoolFiles::Append(const ListedRow& row) {
   if (!MakeRoom(rows + 1, dataUsed_ + length)) return Appended::NoRoom;
   if (length > 0) std::memcpy(data_->Base() + dataUsed_, row.datagram.data(), length);
   reinterpret_cast<SpoolIndexEntry*>(index_->Base())[rows] = {dataUsed_, row.captureTimeNs,
-                                                         static_cast<std::uint32_t>(length), 0};
+                                                              static_cast<std::uint32_t>(length), 0};
   dataUsed_ += length;
   published_.store(rows + 1, std::memory_order_release);
   return ready ? Appended::Yes : Appended::AfterWaiting;

@@ -149,9 +149,8 @@ struct Targets {
   // The outcome's text; a started capture is kept in capture.
   std::string Start(const std::string& helper, const std::string& address, std::unique_ptr<HelperCapture>& capture,
                     std::uint32_t limit = 0) {
-    const StartOutcome outcome =
-        HelperCapture::Start(helper, address, "", "", limit, loop, {drops, interruptions, notPassed, countedNotPassed},
-                             capture);
+    const StartOutcome outcome = HelperCapture::Start(helper, address, "", "", limit, loop,
+                                                      {drops, interruptions, notPassed, countedNotPassed}, capture);
     if (capture) capture->Run();
     return StartOutcomeText(outcome);
   }
@@ -268,6 +267,18 @@ TEST_F(HelperCopies, AnUnprivilegedCallerCapturesThroughTheHelper) {
     out << "counted " << targets.counters.Count(TrafficGroup::All, ProtocolClass::UDP) << " errors "
         << targets.counters.ReceiveErrors() << " rows " << targets.table.CountRows("UDP", 6, "one") << " "
         << targets.table.CountRows("UDP", 6, "two") << " " << targets.table.CountRows("UDP", 6, "three") << "\n";
+    // Twice the limit started at once: never more than the limit, and not none.
+    std::unique_ptr<Targets> each[2 * kCapturesPerUser];
+    std::unique_ptr<HelperCapture> together[2 * kCapturesPerUser];
+    std::atomic<int> started{0};
+    std::vector<std::thread> starters;
+    for (int i = 0; i < 2 * kCapturesPerUser; ++i) {
+      each[i] = std::make_unique<Targets>();
+      starters.emplace_back([&, i] { started += each[i]->Start(capable, "127.0.0.1", together[i]) == kStarted; });
+    }
+    for (std::thread& starter : starters) starter.join();
+    out << "at once " << (started >= 1 && started <= kCapturesPerUser) << "\n";
+    for (auto& capture : together) capture.reset();
     return out.str();
   });
   const std::string refused(StartResultMeaning(StartResult::TooManyCaptures));
@@ -291,7 +302,8 @@ TEST_F(HelperCopies, AnUnprivilegedCallerCapturesThroughTheHelper) {
                 "\n"
                 "packet sockets here: 0\n"
                 "after one ended: capture started\n"
-                "counted 12 errors 0 rows 4 4 4\n");
+                "counted 12 errors 0 rows 4 4 4\n"
+                "at once 1\n");
 }
 
 // While it captures: what it holds and what it may still do.
