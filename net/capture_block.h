@@ -65,7 +65,7 @@ static_assert(std::atomic<std::uint64_t>::is_always_lock_free && std::atomic<int
 class BlockCaptureOptions final : public CaptureOptions {
  public:
   explicit BlockCaptureOptions(const CaptureBlock& block) : block_(block) {}
-  int State(CaptureOption option) const override {
+  [[nodiscard]] int State(CaptureOption option) const override {
     return block_.boxes[static_cast<int>(option)].load(std::memory_order_relaxed);
   }
 
@@ -87,8 +87,8 @@ class SharedCaptureBlock {
   SharedCaptureBlock(const SharedCaptureBlock&) = delete;
   SharedCaptureBlock& operator=(const SharedCaptureBlock&) = delete;
 
-  CaptureBlock& Block() const { return *block_; }
-  int Fd() const { return fd_.get(); }
+  [[nodiscard]] CaptureBlock& Block() const { return *block_; }
+  [[nodiscard]] int Fd() const { return fd_.get(); }
   // Closes the descriptor; the mapping stays.
   void CloseFd() { fd_.reset(); }
 

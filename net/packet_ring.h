@@ -31,13 +31,13 @@ class PacketRing final : public PacketSource {
   // The socket's interface was deleted (even if another took its index):
   // nothing comes any more. Known within a second of it; the receiving
   // thread's call.
-  bool InterfaceGone() const { return interfaceGone_; }
+  [[nodiscard]] bool InterfaceGone() const { return interfaceGone_; }
 
   // From any thread: the waiting Receive, or else the next one that finds
   // no packet at hand, returns Woken.
   void Wake();
   // The one descriptor Wake writes to, for a seccomp filter that allows no other write.
-  int WakeDescriptor() const { return wake_.get(); }
+  [[nodiscard]] int WakeDescriptor() const { return wake_.get(); }
 
   // From any thread: Receive goes on with what the kernel has captured, the
   // block it is filling included (handed over within a block timeout), and

@@ -73,28 +73,30 @@ class CaptureSession {
 
   // Packets the kernel dropped because the capture fell behind, in the
   // running capture so far or in the last one; any thread may ask.
-  std::uint64_t KernelDrops() const { return tallies_.kernelDrops.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::uint64_t KernelDrops() const { return tallies_.kernelDrops.load(std::memory_order_relaxed); }
 
   // Times the capture's interface went away (a new one was opened where its
   // address showed up again), in the running capture or the last one.
-  std::uint64_t InterfaceInterruptions() const { return tallies_.interruptions.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::uint64_t InterfaceInterruptions() const {
+    return tallies_.interruptions.load(std::memory_order_relaxed);
+  }
 
   // The loop ended because the interface went away after the process gave
   // up its capabilities, so no new socket could be opened.
-  bool InterfaceLost() const { return tallies_.interfaceLost.load(std::memory_order_acquire); }
+  [[nodiscard]] bool InterfaceLost() const { return tallies_.interfaceLost.load(std::memory_order_acquire); }
 
   // Listed rows of captures in the helper that found no room on their way
   // here, since the session was made; any thread may ask.
-  std::uint64_t RowsNotPassed() const { return rowsNotPassed_.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::uint64_t RowsNotPassed() const { return rowsNotPassed_.load(std::memory_order_relaxed); }
   // The same for counted packets on their way to the conversation table.
-  std::uint64_t CountedNotPassed() const { return countedNotPassed_.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::uint64_t CountedNotPassed() const { return countedNotPassed_.load(std::memory_order_relaxed); }
 
   // The socket helper to capture through without the right; by default the
   // one beside this binary. Takes effect at the next Start.
   void UseSocketHelper(std::string path) { helperPath_ = std::move(path); }
 
   // The helper of the running capture, -1 when none runs there.
-  pid_t HelperPid() const;
+  [[nodiscard]] pid_t HelperPid() const;
 
  private:
   struct Running;

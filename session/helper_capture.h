@@ -59,9 +59,9 @@ class HelperCapture {
   void Stop();
   // The capture has ended by itself (limit, Finish), or its helper ended; a
   // helper that ended before its loop did counts one receive failure.
-  bool LoopLeft() const { return loopLeft_.load(std::memory_order_acquire); }
+  [[nodiscard]] bool LoopLeft() const { return loopLeft_.load(std::memory_order_acquire); }
   // The running helper's process; -1 while the interface is gone.
-  pid_t HelperPid() const { return pid_.load(std::memory_order_relaxed); }
+  [[nodiscard]] pid_t HelperPid() const { return pid_.load(std::memory_order_relaxed); }
 
  private:
   struct Helper;

@@ -59,7 +59,7 @@ class ReopeningRing final : public PacketSource {
 
   void Install(std::unique_ptr<PacketRing> ring);
   ReceiveResult AwaitAddress();
-  std::unique_ptr<PacketRing> Reopen() const;
+  [[nodiscard]] std::unique_ptr<PacketRing> Reopen() const;
 
   std::mutex mutex_;                   // guards ring_ against Wake and Finish; the receiving thread alone changes it
   std::condition_variable signalled_;  // ends the wait between lookups

@@ -31,8 +31,8 @@ class SaveFailures {
   explicit SaveFailures(std::function<void(const SaveFailure&)> tellFirst = {}) : tellFirst_(std::move(tellFirst)) {}
 
   void Count(const SaveFailure& failure);
-  std::uint64_t Packets() const { return packets_.load(std::memory_order_relaxed); }
-  std::optional<SaveFailure> First() const;
+  [[nodiscard]] std::uint64_t Packets() const { return packets_.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::optional<SaveFailure> First() const;
 
  private:
   std::function<void(const SaveFailure&)> tellFirst_;

@@ -36,7 +36,7 @@ class MappedFile {
   MappedFile(const MappedFile&) = delete;
   MappedFile& operator=(const MappedFile&) = delete;
 
-  std::uint8_t* Base() const { return base_; }
+  [[nodiscard]] std::uint8_t* Base() const { return base_; }
   // Maps at least bytes; returns 0, or the errno of why not: EFBIG when the
   // reservation has no room, ENOSPC when the file system would keep too
   // little free. One thread at a time. With a thread ahead, it waits only
@@ -46,11 +46,13 @@ class MappedFile {
   // without waiting; again after it fell short. The writer only.
   void AskAhead(std::size_t bytes);
   // Whether bytes are mapped already, so that Grow returns at once. The writer only.
-  bool Holds(std::size_t bytes) const { return bytes <= Mapped(); }
+  [[nodiscard]] bool Holds(std::size_t bytes) const { return bytes <= Mapped(); }
   // The bytes mapped, as the writer may use them. The writer only.
-  std::size_t Mapped() const { return ahead_.joinable() ? ready_.load(std::memory_order_acquire) : mapped_; }
+  [[nodiscard]] std::size_t Mapped() const {
+    return ahead_.joinable() ? ready_.load(std::memory_order_acquire) : mapped_;
+  }
   // For a writer in another process, which maps the file itself.
-  int Fd() const { return fd_.get(); }
+  [[nodiscard]] int Fd() const { return fd_.get(); }
 
  private:
   MappedFile(UniqueFd fd, std::uint8_t* base, std::size_t reservation, std::size_t chunk, FreeSpaceRule rule)
@@ -58,7 +60,7 @@ class MappedFile {
   int GrowTo(std::size_t bytes);
   int TakeBlocks(void* piece, std::size_t length);
   void Shrink();
-  int RoomFor(std::size_t bytes) const;
+  [[nodiscard]] int RoomFor(std::size_t bytes) const;
   std::uint64_t Ask(std::size_t bytes, bool justThese);
   void GrowAhead();
 

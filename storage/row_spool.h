@@ -31,9 +31,9 @@ class RowSpool final : public PacketTable {
   class Reader {
    public:
     Reader() = default;  // no rows
-    std::size_t RowCount() const { return files_ ? files_->RowCount() : 0; }
+    [[nodiscard]] std::size_t RowCount() const { return files_ ? files_->RowCount() : 0; }
     // index < RowCount().
-    StoredRow Row(std::size_t index) const { return files_->Row(index); }
+    [[nodiscard]] StoredRow Row(std::size_t index) const { return files_->Row(index); }
 
    private:
     friend class RowSpool;

@@ -33,18 +33,18 @@ class SpoolFiles {
     std::span<const std::uint8_t> datagram;
     std::int64_t captureTimeNs;
   };
-  std::size_t RowCount() const { return published_.load(std::memory_order_acquire); }
-  StoredRow Row(std::size_t index) const;
+  [[nodiscard]] std::size_t RowCount() const { return published_.load(std::memory_order_acquire); }
+  [[nodiscard]] StoredRow Row(std::size_t index) const;
 
   // Writer, for rows appended by another process.
   // When the Clear that made these the list's files came (CLOCK_REALTIME,
   // as capture times): rows captured since belong here, even when the other
   // writer was handed these files only later. 0: no Clear.
-  std::int64_t ClearedAtNs() const { return clearedAtNs_; }
-  int DataFd() const { return data_->Fd(); }
-  int IndexFd() const { return index_->Fd(); }
+  [[nodiscard]] std::int64_t ClearedAtNs() const { return clearedAtNs_; }
+  [[nodiscard]] int DataFd() const { return data_->Fd(); }
+  [[nodiscard]] int IndexFd() const { return index_->Fd(); }
   // The bytes of the data used by the rows published.
-  std::size_t DataUsed() const { return dataUsed_; }
+  [[nodiscard]] std::size_t DataUsed() const { return dataUsed_; }
   // The bytes of each file the other process may write: mapped here. The
   // files' threads are asked for more ahead of the rows published; nothing waits for them.
   struct Room {

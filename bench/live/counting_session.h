@@ -13,7 +13,7 @@ class DiscardingTable final : public PacketTable {
 
 struct CountingSession {
   PacketCounters counters;
-  const AtomicCaptureOptions nothingListed;
+  const AtomicCaptureOptions nothingListed{};
   DiscardingTable table;
   CaptureSession session{counters, nothingListed, table, "."};
 };

@@ -88,6 +88,7 @@ int main(int argc, char** argv) {
   }
   orvanel::bench::CountingSession counting;
   orvanel::CaptureSession& session = counting.session;
+  session.UseSocketHelper(ORVANEL_HELPER_PATH);  // used only without the right
   if (session.StartCapture(kAddress, "", "") != orvanel::StartResult::Started) {
     std::fprintf(stderr, "reopen_bench: start failed\n");
     return 1;

@@ -24,7 +24,7 @@ class VethToPeer {
   bool ok = false;  // made and up on both sides
 
  private:
-  bool Make() const;
+  [[nodiscard]] bool Make() const;
 
   ScopedLink link_;
 };

@@ -24,6 +24,7 @@
 #include <sstream>
 #include <thread>
 
+#include "capture/spool_layout.h"
 #include "net/capture_block.h"
 #include "net/capture_socket.h"
 #include "net/counted_ring.h"
@@ -76,7 +77,7 @@ class HelperCopies : public testing::Test {
   void SetUp() override { ASSERT_TRUE(granted_) << "setcap failed"; }
 
   // A shell script standing in for the helper.
-  std::string Script(const std::string& name, const std::string& body) const {
+  [[nodiscard]] std::string Script(const std::string& name, const std::string& body) const {
     const fs::path path = directory_ / name;
     std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
     fs::permissions(path, fs::perms::owner_all);
@@ -437,13 +438,13 @@ class CliBesideHelper : public HelperCopies {
     fs::copy_file(ORVANEL_CLI_PATH, cli_);
   }
 
-  std::vector<std::string> CliAsNobody(const std::vector<std::string>& options) const {
+  [[nodiscard]] std::vector<std::string> CliAsNobody(const std::vector<std::string>& options) const {
     std::vector<std::string> command = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
                                         cli_.string(),      "--address",      "127.0.0.1"};
     command.insert(command.end(), options.begin(), options.end());
     return command;
   }
-  bool PutCapableHelperBesideCli() const {
+  [[nodiscard]] bool PutCapableHelperBesideCli() const {
     fs::copy_file(capable, cliHelper_);
     return RunCommand("setcap cap_net_raw=ep " + cliHelper_.string());  // copies lose it
   }
@@ -676,7 +677,8 @@ TEST(ListFiles, TakeRowsWithinTheirRoomAndRefuseWhatIsNotAListFile) {
   {
     const UniqueFd index(open(indexFile.c_str(), O_RDWR));
     const std::uint64_t wrongOffset = 12345;
-    ASSERT_EQ(pwrite(index.get(), &wrongOffset, sizeof wrongOffset, 2 * 24), 8);
+    ASSERT_EQ(pwrite(index.get(), &wrongOffset, sizeof wrongOffset, static_cast<off_t>(2 * sizeof(SpoolIndexEntry))),
+              8);
   }
   EXPECT_FALSE(fresh->Publish(3));
   EXPECT_FALSE(fresh->Publish(std::size_t{1} << 40));
