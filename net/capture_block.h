@@ -52,6 +52,7 @@ struct CaptureBlock {
   std::atomic<std::uint64_t> countedRead{0};                  // the caller: records taken from it
   std::atomic<std::uint64_t> listFilesTaken{0};               // the helper: list files taken; it appends to the last
   std::atomic<std::uint64_t> listRows{0};                     // the helper: the rows those files hold
+  std::atomic<std::uint64_t> listDataUsed{0};                 // the helper: the data bytes they take, before listRows
   std::atomic<std::uint64_t> roomFiles{0};  // the caller: the list files the room is for (0: changing)
   std::atomic<std::uint64_t> dataRoom{0};   // the caller: bytes of their data file the helper may write
   std::atomic<std::uint64_t> indexRoom{0};  // the caller: the same of their index file

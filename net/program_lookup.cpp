@@ -12,9 +12,9 @@ std::size_t SocketSnapshot::KeyHash::operator()(const LocalEndpoint& key) const 
   return std::hash<std::uint64_t>{}(local) ^ (std::hash<std::uint64_t>{}(remote)*0x9E3779B97F4A7C15ull);
 }
 
-std::optional<SocketSnapshot> SocketSnapshot::Take() {
+std::optional<SocketSnapshot> SocketSnapshot::Take(std::span<const std::uint8_t> protocols) {
   std::vector<std::pair<std::uint8_t, SocketEntry>> sockets;
-  for (const std::uint8_t protocol : {std::uint8_t{6}, std::uint8_t{17}}) {
+  for (const std::uint8_t protocol : protocols) {
     const auto dumped = DumpSockets(protocol);
     if (!dumped) return std::nullopt;
     for (const SocketEntry& entry : *dumped) sockets.emplace_back(protocol, entry);

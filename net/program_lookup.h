@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -27,8 +28,10 @@ struct LocalEndpoint {
 // The TCP and UDP sockets at one moment.
 class SocketSnapshot {
  public:
-  // Nothing when the kernel cannot be asked.
-  static std::optional<SocketSnapshot> Take();
+  // The sockets of the protocols asked for (6, 17), only: a TCP dump walks
+  // the kernel's whole table of connections, milliseconds on a large
+  // machine. Nothing when the kernel cannot be asked.
+  static std::optional<SocketSnapshot> Take(std::span<const std::uint8_t> protocols);
   explicit SocketSnapshot(const std::vector<std::pair<std::uint8_t, SocketEntry>>& sockets);
 
   // The socket that owns the endpoint now: the one connected to its far

@@ -100,6 +100,7 @@ void SpoolFileWriter::Append(std::span<const std::uint8_t> datagram, std::int64_
   if (length > 0) std::memcpy(files_->data + files_->dataUsed, datagram.data(), length);
   files_->index[files_->rows] = {files_->dataUsed, captureTimeNs, static_cast<std::uint32_t>(length), 0};
   files_->dataUsed += length;
+  block_.listDataUsed.store(files_->dataUsed, std::memory_order_relaxed);
   block_.listRows.store(++files_->rows, std::memory_order_release);
 }
 
@@ -108,6 +109,7 @@ void SpoolFileWriter::TakeHanded() {
   retired_ = std::exchange(files_, std::move(handed_));
   taken_ = hands_.load(std::memory_order_relaxed);
   dataRoom_ = indexRoom_ = 0;
+  block_.listDataUsed.store(files_ ? files_->dataUsed : 0, std::memory_order_relaxed);
   block_.listRows.store(files_ ? files_->rows : 0, std::memory_order_relaxed);
   if (files_ && retired_) CarryOver(*retired_);
   block_.listFilesTaken.store(taken_, std::memory_order_release);
@@ -139,11 +141,11 @@ bool SpoolFileWriter::Fits(std::size_t length) {
 // The room, when the caller's last word on it was for the files taken: it
 // writes roomFiles 0 before the sizes and the files' number after them.
 void SpoolFileWriter::ReadRoom() {
-  const std::uint64_t before = block_.roomFiles.load(std::memory_order_acquire);
-  const std::uint64_t data = block_.dataRoom.load(std::memory_order_relaxed);
-  const std::uint64_t index = block_.indexRoom.load(std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_acquire);
-  if (before != taken_ || block_.roomFiles.load(std::memory_order_relaxed) != before) return;
+  // Sequentially consistent, as the caller's writes: a sequence lock without fences.
+  const std::uint64_t before = block_.roomFiles.load();
+  const std::uint64_t data = block_.dataRoom.load();
+  const std::uint64_t index = block_.indexRoom.load();
+  if (before != taken_ || block_.roomFiles.load() != before) return;
   dataRoom_ = std::min<std::uint64_t>(data, kSpoolDataReservation);
   indexRoom_ = std::min<std::uint64_t>(index, kSpoolIndexReservation);
 }

@@ -1,6 +1,7 @@
 #include "session/helper_capture.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 
@@ -109,7 +110,10 @@ StartOutcome HelperCapture::StartHelper() {
   return {StartResult::Started};
 }
 
-void HelperCapture::Run() { relay_ = std::thread(&HelperCapture::Relay, this); }
+void HelperCapture::Run() {
+  relay_ = std::thread(&HelperCapture::Relay, this);
+  pthread_setname_np(relay_.native_handle(), "orvanel-relay");  // its CPU time can be told apart
+}
 
 void HelperCapture::Finish() {
   {
@@ -245,7 +249,8 @@ bool HelperCapture::TakeListed(Helper& helper) {
   }
   if (!passed_ || helper.block.listFilesTaken.load(std::memory_order_acquire) != helper.listFilesSent) return true;
   const std::size_t published = passed_->RowCount();
-  if (!passed_->Publish(helper.block.listRows.load(std::memory_order_acquire))) return false;
+  const std::uint64_t rows = helper.block.listRows.load(std::memory_order_acquire);
+  if (!passed_->Publish(rows, helper.block.listDataUsed.load(std::memory_order_relaxed))) return false;
   if (targets_.options.State(CaptureOption::SaveLast) == kChecked) {
     for (std::size_t index = published; index < passed_->RowCount(); ++index) {
       const SpoolFiles::StoredRow stored = passed_->Row(index);
@@ -271,11 +276,11 @@ ListFilesToPass HelperCapture::PassListFiles(Helper& helper) {
 void HelperCapture::PublishRoom(Helper& helper) {
   const SpoolFiles::Room room = passed_->KeepRoomAhead();
   CaptureBlock& block = helper.block;
-  block.roomFiles.store(0, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
-  block.dataRoom.store(room.dataBytes, std::memory_order_relaxed);
-  block.indexRoom.store(room.indexBytes, std::memory_order_relaxed);
-  block.roomFiles.store(helper.listFilesSent, std::memory_order_release);
+  // Sequentially consistent, as the helper's reads: a sequence lock without fences.
+  block.roomFiles.store(0);
+  block.dataRoom.store(room.dataBytes);
+  block.indexRoom.store(room.indexBytes);
+  block.roomFiles.store(helper.listFilesSent);
 }
 
 void HelperCapture::SaveLast(const IpHeaderView& view, const ListedRow& row) {

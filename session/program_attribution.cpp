@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "net/program_lookup.h"
@@ -99,7 +100,12 @@ std::vector<ProgramAttribution::Candidate> ProgramAttribution::Candidates() {
 void ProgramAttribution::Pass() {
   const std::vector<Candidate> candidates = Candidates();
   if (candidates.empty()) return;
-  const std::optional<SocketSnapshot> sockets = SocketSnapshot::Take();
+  std::vector<std::uint8_t> protocols;
+  for (const std::uint8_t protocol : {kTcp, kUdp}) {
+    const auto isOf = [protocol](const Candidate& c) { return c.conversation.key.protocol == protocol; };
+    if (std::ranges::any_of(candidates, isOf)) protocols.push_back(protocol);
+  }
+  const std::optional<SocketSnapshot> sockets = SocketSnapshot::Take(protocols);
   if (!sockets) return;
 
   // The owner of each candidate's local end: A's when A is local, else B's.

@@ -24,13 +24,14 @@ std::unique_ptr<SpoolFiles> SpoolFiles::Open(const std::string& directory, FreeS
 
 SpoolFiles::Appended SpoolFiles::Append(const ListedRow& row) {
   const std::size_t rows = published_.load(std::memory_order_relaxed);
+  const std::size_t used = dataUsed_.load(std::memory_order_relaxed);
   const std::size_t length = row.datagram.size();
-  const bool ready = data_->Holds(dataUsed_ + length) && index_->Holds((rows + 1) * sizeof(SpoolIndexEntry));
-  if (!MakeRoom(rows + 1, dataUsed_ + length)) return Appended::NoRoom;
-  if (length > 0) std::memcpy(data_->Base() + dataUsed_, row.datagram.data(), length);
-  reinterpret_cast<SpoolIndexEntry*>(index_->Base())[rows] = {dataUsed_, row.captureTimeNs,
+  const bool ready = data_->Holds(used + length) && index_->Holds((rows + 1) * sizeof(SpoolIndexEntry));
+  if (!MakeRoom(rows + 1, used + length)) return Appended::NoRoom;
+  if (length > 0) std::memcpy(data_->Base() + used, row.datagram.data(), length);
+  reinterpret_cast<SpoolIndexEntry*>(index_->Base())[rows] = {used, row.captureTimeNs,
                                                               static_cast<std::uint32_t>(length), 0};
-  dataUsed_ += length;
+  dataUsed_.store(used + length, std::memory_order_relaxed);
   published_.store(rows + 1, std::memory_order_release);
   return ready ? Appended::Yes : Appended::AfterWaiting;
 }
@@ -47,28 +48,26 @@ SpoolFiles::Room SpoolFiles::KeepRoomAhead() {
   // few hundred milliseconds of rows at a full-size flood. Short of room (the
   // file system filled up), the other writer counts what does not fit.
   const std::size_t rows = published_.load(std::memory_order_relaxed);
-  data_->AskAhead(dataUsed_ + kDataChunk);
+  data_->AskAhead(DataUsed() + kDataChunk);
   index_->AskAhead((rows + 1) * sizeof(SpoolIndexEntry) + kIndexChunk);
   return {data_->Mapped(), index_->Mapped()};
 }
 
-bool SpoolFiles::Publish(std::size_t rows) {
-  const std::size_t published = published_.load(std::memory_order_relaxed);
-  if (rows < published || rows * sizeof(SpoolIndexEntry) > index_->Mapped()) return false;
-  const auto* entries = reinterpret_cast<const SpoolIndexEntry*>(index_->Base());
-  std::size_t used = dataUsed_;
-  for (std::size_t row = published; row < rows; ++row) {
-    const SpoolIndexEntry entry = entries[row];
-    if (entry.offset != used || entry.length > data_->Mapped() - used) return false;
-    used += entry.length;
+bool SpoolFiles::Publish(std::size_t rows, std::size_t dataUsed) {
+  if (rows < published_.load(std::memory_order_relaxed) || dataUsed < DataUsed() ||
+      rows > index_->Mapped() / sizeof(SpoolIndexEntry) || dataUsed > data_->Mapped()) {
+    return false;
   }
-  dataUsed_ = used;
+  dataUsed_.store(dataUsed, std::memory_order_relaxed);
   published_.store(rows, std::memory_order_release);
   return true;
 }
 
 SpoolFiles::StoredRow SpoolFiles::Row(std::size_t index) const {
-  const SpoolIndexEntry& entry = reinterpret_cast<const SpoolIndexEntry*>(index_->Base())[index];
+  const SpoolIndexEntry entry = reinterpret_cast<const SpoolIndexEntry*>(index_->Base())[index];
+  // Another process may have written the entry: it is read only where the data published lies.
+  const std::size_t used = DataUsed();
+  if (entry.offset > used || entry.length > used - entry.offset) return {{}, entry.captureTimeNs};
   return {{data_->Base() + entry.offset, entry.length}, entry.captureTimeNs};
 }
 

@@ -44,7 +44,7 @@ class SpoolFiles {
   [[nodiscard]] int DataFd() const { return data_->Fd(); }
   [[nodiscard]] int IndexFd() const { return index_->Fd(); }
   // The bytes of the data used by the rows published.
-  [[nodiscard]] std::size_t DataUsed() const { return dataUsed_; }
+  [[nodiscard]] std::size_t DataUsed() const { return dataUsed_.load(std::memory_order_relaxed); }
   // The bytes of each file the other process may write: mapped here. The
   // files' threads are asked for more ahead of the rows published; nothing waits for them.
   struct Room {
@@ -52,9 +52,11 @@ class SpoolFiles {
     std::size_t indexBytes;
   };
   Room KeepRoomAhead();
-  // Publishes the rows up to rows, each entry checked to follow the last and
-  // to lie in the room: false, publishing none of them, when one does not.
-  [[nodiscard]] bool Publish(std::size_t rows);
+  // Publishes the rows up to rows, whose data end at dataUsed: false, and
+  // nothing published, when that is less than before or more than the room.
+  // Their entries are not looked at: Row reads one pointing past the data
+  // published as an empty datagram.
+  [[nodiscard]] bool Publish(std::size_t rows, std::size_t dataUsed);
 
  private:
   SpoolFiles(std::unique_ptr<MappedFile> data, std::unique_ptr<MappedFile> index)
@@ -69,7 +71,7 @@ class SpoolFiles {
   std::atomic<std::size_t> published_{0};  // rows whose bytes and entry are written
 
   // Writer only.
-  std::size_t dataUsed_ = 0;
+  std::atomic<std::size_t> dataUsed_{0};  // by the rows published; changed by the writer
   bool full_ = false;
   std::uint32_t refusedSinceCheck_ = 0;
 };

@@ -86,7 +86,8 @@ TEST(ProgramAttribution, ASocketOfThisProcessIsAttributedToIt) {
   EXPECT_EQ(UserText(0), "用户 root");
 
   // A socket the snapshot holds leads to its own inode, which /proc finds here.
-  const auto sockets = SocketSnapshot::Take();
+  const std::uint8_t udp = 17;
+  const auto sockets = SocketSnapshot::Take({&udp, 1});
   ASSERT_TRUE(sockets);
   const auto owner = sockets->Owner({17, Address("127.0.0.1"), kPort, Address("127.0.0.1"), 9});
   ASSERT_TRUE(owner);

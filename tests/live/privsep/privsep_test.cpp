@@ -647,7 +647,7 @@ TEST(ListFiles, TakeRowsWithinTheirRoomAndRefuseWhatIsNotAListFile) {
   ASSERT_TRUE(hand(*files, files->KeepRoomAhead().dataBytes));
   for (std::int64_t time = 1; time <= 1000; ++time) add(time);
   EXPECT_EQ(block.listFilesTaken.load(), handed);
-  ASSERT_TRUE(files->Publish(block.listRows.load()));
+  ASSERT_TRUE(files->Publish(block.listRows.load(), block.listDataUsed.load()));
   ASSERT_EQ(files->RowCount(), 1001u);
   bool inOrder = files->Row(0).datagram.size() == 60;
   for (std::size_t index = 1; index < files->RowCount(); ++index) {
@@ -664,11 +664,12 @@ TEST(ListFiles, TakeRowsWithinTheirRoomAndRefuseWhatIsNotAListFile) {
   ASSERT_TRUE(hand(*fresh, 150, 901));
   add(1001);
   EXPECT_EQ(block.rowsNotPassed.load(), 100u);
-  ASSERT_TRUE(fresh->Publish(block.listRows.load()));
+  ASSERT_TRUE(fresh->Publish(block.listRows.load(), block.listDataUsed.load()));
   ASSERT_EQ(fresh->RowCount(), 1u);
   EXPECT_EQ(fresh->Row(0).captureTimeNs, 901);
 
-  // An entry out of place is not published; nor is a row count from nowhere.
+  // An entry out of place reads as an empty datagram; a row count or a data
+  // size from nowhere is not published.
   block.dataRoom.store(fresh->KeepRoomAhead().dataBytes);
   block.roomFiles.store(handed);
   add(1002);
@@ -676,12 +677,16 @@ TEST(ListFiles, TakeRowsWithinTheirRoomAndRefuseWhatIsNotAListFile) {
   const auto indexFile = fs::path("/proc/self/fd") / std::to_string(fresh->IndexFd());
   {
     const UniqueFd index(open(indexFile.c_str(), O_RDWR));
-    const std::uint64_t wrongOffset = 12345;
+    const std::uint64_t wrongOffset = std::uint64_t{1} << 40;
     ASSERT_EQ(pwrite(index.get(), &wrongOffset, sizeof wrongOffset, static_cast<off_t>(2 * sizeof(SpoolIndexEntry))),
               8);
   }
-  EXPECT_FALSE(fresh->Publish(3));
-  EXPECT_FALSE(fresh->Publish(std::size_t{1} << 40));
+  EXPECT_FALSE(fresh->Publish(std::size_t{1} << 40, block.listDataUsed.load()));
+  EXPECT_FALSE(fresh->Publish(3, std::size_t{1} << 40));
+  ASSERT_TRUE(fresh->Publish(3, block.listDataUsed.load()));
+  EXPECT_EQ(fresh->Row(1).captureTimeNs, 1002);
+  EXPECT_EQ(fresh->Row(1).datagram.size(), 100u);
+  EXPECT_TRUE(fresh->Row(2).datagram.empty());
 
   // Not list files: a pipe, a file open for reading only. No files at all
   // is a word of its own: rows are not passed.
