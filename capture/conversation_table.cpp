@@ -78,11 +78,11 @@ struct ConversationTable::Slot {
   static void Add(std::atomic<std::uint64_t>& field, std::uint64_t amount) {
     field.store(field.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
   }
-  void CountPacket(int direction, std::uint16_t length, std::int64_t timeNs) {
-    Add(packets[direction], 1);
+  void CountPackets(int direction, std::uint32_t count, std::uint64_t length, std::int64_t fromNs, std::int64_t toNs) {
+    Add(packets[direction], count);
     Add(bytes[direction], length);
-    if (timeNs < firstNs.load(std::memory_order_relaxed)) firstNs.store(timeNs, std::memory_order_relaxed);
-    if (timeNs > lastNs.load(std::memory_order_relaxed)) lastNs.store(timeNs, std::memory_order_relaxed);
+    if (fromNs < firstNs.load(std::memory_order_relaxed)) firstNs.store(fromNs, std::memory_order_relaxed);
+    if (toNs > lastNs.load(std::memory_order_relaxed)) lastNs.store(toNs, std::memory_order_relaxed);
   }
   [[nodiscard]] ConversationKey Key() const {
     const std::uint64_t t = tag.load(std::memory_order_acquire);
@@ -178,6 +178,11 @@ void ConversationTable::FinishClear() {
 }
 
 void ConversationTable::Count(const IpHeaderView& view, const ListedRow& row) {
+  CountRun(view, row, 1, row.totalLength, row.captureTimeNs);
+}
+
+void ConversationTable::CountRun(const IpHeaderView& view, const ListedRow& row, std::uint32_t packets,
+                                 std::uint64_t bytes, std::int64_t lastNs) {
   if (Cleared()) FinishClear();
   Writer& w = *writer_;
   const std::uint16_t fragment = view.Field16(6);
@@ -190,7 +195,7 @@ void ConversationTable::Count(const IpHeaderView& view, const ListedRow& row) {
       const ConversationId id = first->second.id;
       const std::uint64_t tag = slots_[id.slot].tag.load(std::memory_order_relaxed);
       if ((tag & kLiveBit) != 0 && GenerationOf(tag) == id.generation) {
-        slots_[id.slot].CountPacket(first->second.direction, row.totalLength, row.captureTimeNs);
+        slots_[id.slot].CountPackets(first->second.direction, packets, bytes, row.captureTimeNs, lastNs);
         return;
       }
     }
@@ -206,7 +211,7 @@ void ConversationTable::Count(const IpHeaderView& view, const ListedRow& row) {
   }
   const std::uint32_t slot = w.recent->slot;
   const int direction = source == w.recent->endpointA ? 0 : 1;
-  slots_[slot].CountPacket(direction, row.totalLength, row.captureTimeNs);
+  slots_[slot].CountPackets(direction, packets, bytes, row.captureTimeNs, lastNs);
 
   if (transport && row.hasPorts && (fragment & 0x2000) != 0) {
     if (w.fragments.size() >= kFragmentLimit) {

@@ -33,6 +33,11 @@ class ConversationTable final : public CountedPacketSink {
   // fragment goes to its first fragment's conversation when that was seen
   // in the last 30 s, else to its address pair's conversation without ports.
   void Count(const IpHeaderView& view, const ListedRow& row) override;
+  // Writer: packets of one flow in one direction, of bytes in all, the first
+  // decoded as view and row and the last captured at lastNs; as Count for
+  // each of them. A fragment comes alone.
+  void CountRun(const IpHeaderView& view, const ListedRow& row, std::uint32_t packets, std::uint64_t bytes,
+                std::int64_t lastNs);
 
   // Reader: empties the table at once as readers see it; the writer lets
   // its entries go before its next packet, or FinishClear does when none runs.

@@ -22,20 +22,24 @@ namespace orvanel {
 // datagrams, a few hundred milliseconds of a gigabit flood.
 inline constexpr std::size_t kRowRingBytes = std::size_t{32} << 20;
 
-// What the conversation table needs of one counted packet: the header bytes
-// the loop decoded, the row's ports and its capture time.
+// What the conversation table needs of a run of counted packets: packets
+// of one flow in one direction, one after another (a fragment alone), with
+// the first one's header bytes and ports, their bytes and their times.
 struct CountedRecord {
   std::array<std::uint8_t, 24> header;
   std::uint16_t sourcePort;
   std::uint16_t destinationPort;
   std::uint8_t hasPorts;  // a byte, not a bool: the caller reads whatever is there
-  std::int64_t captureTimeNs;
+  std::uint32_t packets;
+  std::uint64_t bytes;             // their IPv4 total lengths
+  std::int64_t captureTimeNs;      // the earliest
+  std::int64_t lastCaptureTimeNs;  // the latest
 };
-static_assert(sizeof(CountedRecord) == 40);
+static_assert(sizeof(CountedRecord) == 64);
 
 // More records than the kernel's ring holds 64-byte datagrams (about
 // 380,000), so a flood the kernel keeps up with finds room here as long as
-// the relay runs: 20 MiB.
+// the relay runs, even when no two packets in a row share a flow: 32 MiB.
 inline constexpr std::size_t kCountedRingRecords = std::size_t{1} << 19;
 
 struct CaptureBlock {
@@ -47,7 +51,7 @@ struct CaptureBlock {
   std::atomic<std::uint32_t> interfaceGone{0};                // the helper, before loopLeft: because of this
   std::atomic<std::uint64_t> ringWritten{0};                  // the helper: bytes put in the ring
   std::atomic<std::uint64_t> ringRead{0};                     // the caller: bytes taken from it
-  std::atomic<std::uint64_t> countedNotPassed{0};             // the helper: records the ring had no room for
+  std::atomic<std::uint64_t> countedNotPassed{0};             // the helper: packets the ring had no room for
   std::atomic<std::uint64_t> countedWritten{0};               // the helper: records put in the counted ring
   std::atomic<std::uint64_t> countedRead{0};                  // the caller: records taken from it
   std::atomic<std::uint64_t> listFilesTaken{0};               // the helper: list files taken; it appends to the last

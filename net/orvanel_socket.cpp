@@ -65,20 +65,24 @@ int Refuse(const StartOutcome& outcome) {
   return 1;
 }
 
-// The ring, as the loop's source, with list files handed after a Clear
-// taken before each receive: the commands thread wakes the loop for them,
-// so that the rows since the Clear show even when no more come.
-class TakingListFiles final : public PacketSource {
+// The ring, as the loop's source. Before each receive, list files handed
+// after a Clear are taken (the commands thread wakes the loop for them, so
+// that the rows since the Clear show even when no more come); before the
+// loop would wait, the conversations' run is passed on.
+class HelperSource final : public PacketSource {
  public:
-  TakingListFiles(PacketSource& ring, SpoolFileWriter* listFiles) : ring_(ring), listFiles_(listFiles) {}
+  HelperSource(PacketRing& ring, SpoolFileWriter* listFiles, CountedRingWriter& counted)
+      : ring_(ring), listFiles_(listFiles), counted_(counted) {}
   ReceiveResult Receive(ReceiveBuffer& buffer) override {
     if (listFiles_) listFiles_->TakeHandedFiles();
+    if (!ring_.PacketAtHand()) counted_.Flush();
     return ring_.Receive(buffer);
   }
 
  private:
-  PacketSource& ring_;
+  PacketRing& ring_;
   SpoolFileWriter* listFiles_;
+  CountedRingWriter& counted_;
 };
 
 // The caller's commands, on a thread of their own while the loop runs:
@@ -139,12 +143,13 @@ int main(int argc, char** argv) {
   const CaptureRequest& request = received->request;
   BlockCaptureOptions options(block);
   RowRingWriter ringRows(block);
-  PacketTable& rows = listFiles ? static_cast<PacketTable&>(*listFiles) : ringRows;
   CountedRingWriter counted(block);
-  TakingListFiles taking(*ring, listFiles.get());
-  LimitedSource source(taking, block.counters, request.packetLimit);
+  PacketTable& rows = listFiles ? static_cast<PacketTable&>(*listFiles) : ringRows;
+  HelperSource helperSource(*ring, listFiles.get(), counted);
+  LimitedSource source(helperSource, block.counters, request.packetLimit);
   CaptureThreadProc(
       {capturing, source, block.counters, options, rows, request.srcFilter, request.dstFilter, nullptr, &counted});
+  counted.Flush();
   ring->CountDrops();
   block.interfaceGone.store(ring->InterfaceGone() ? 1 : 0, std::memory_order_relaxed);
   block.loopLeft.store(1, std::memory_order_release);

@@ -128,6 +128,14 @@ bool PacketRing::FinishedWaiting() {
   return false;
 }
 
+bool PacketRing::PacketAtHand() const {
+  if (left_ > 0) return true;
+  // The block of the last packet handed out is given back first.
+  const unsigned next = next_ ? (block_ + 1) % kRingBlockCount : block_;
+  return (BlockStatus(ring_ + std::size_t{next} * kRingBlockSize).load(std::memory_order_acquire) & TP_STATUS_USER) !=
+         0;
+}
+
 bool PacketRing::BlockReady() const {
   return (BlockStatus(ring_ + std::size_t{block_} * kRingBlockSize).load(std::memory_order_acquire) & TP_STATUS_USER) !=
          0;

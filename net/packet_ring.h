@@ -33,6 +33,10 @@ class PacketRing final : public PacketSource {
   // thread's call.
   [[nodiscard]] bool InterfaceGone() const { return interfaceGone_; }
 
+  // Whether the next Receive hands out a packet without waiting; the
+  // receiving thread's call.
+  [[nodiscard]] bool PacketAtHand() const;
+
   // From any thread: the waiting Receive, or else the next one that finds
   // no packet at hand, returns Woken.
   void Wake();

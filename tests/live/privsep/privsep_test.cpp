@@ -565,50 +565,71 @@ TEST(RowRing, PassesRowsInOrderAndRefusesWhatNoWriterWrote) {
   EXPECT_EQ(block.rowsNotPassed.load(), refused + 1);
 }
 
-// Every counted packet's way from the helper: in order across the ring's
-// end, whole, counted when there is no room, refused when it is garbage.
-TEST(CountedRing, PassesEveryCountedPacketAndRefusesWhatNoWriterWrote) {
+// Every counted packet's way from the helper into the conversations:
+// runs of one flow and direction share a record, and every packet, byte
+// and time arrives across the ring's end; packets with no room are
+// counted, and garbage is refused.
+TEST(CountedRing, PassesEveryCountedPacketInRunsAndRefusesWhatNoWriterWrote) {
   const auto shared = SharedCaptureBlock::Create();
   ASSERT_NE(shared, nullptr);
   CaptureBlock& block = shared->Block();
   CountedRingWriter writer(block);
   CountedRingReader reader(block);
-  struct Taken final : CountedPacketSink {
-    void Count(const IpHeaderView& view, const ListedRow& row) override {
-      inOrder = inOrder && row.captureTimeNs == static_cast<std::int64_t>(count) && row.hasPorts &&
-                row.sourcePort == 7 && row.destinationPort == static_cast<std::uint16_t>(count) &&
-                row.source == view.SourceAddress() && view.Field16(4) == static_cast<std::uint16_t>(count);
-      ++count;
-    }
-    std::uint64_t count = 0;
-    bool inOrder = true;
-  } taken;
+  ConversationTable table;
   IpHeaderView view{};
+  view.bytes[9] = kProtocolUDP;
   ListedRow row;
   row.hasPorts = true;
-  row.sourcePort = 7;
-  for (std::uint64_t written = 0; written < 3 * kCountedRingRecords; ++written) {
-    view.bytes[4] = static_cast<std::uint8_t>(written >> 8), view.bytes[5] = static_cast<std::uint8_t>(written);
-    row.destinationPort = static_cast<std::uint16_t>(written);
-    row.captureTimeNs = static_cast<std::int64_t>(written);
-    writer.Count(view, row);
-    if (written % 100'000 == 0) {
-      ASSERT_TRUE(reader.Drain(&taken));
+  // Each direction of one conversation in turn, in runs of 1 to 99 packets
+  // (past a record's longest run), each packet a length of its own.
+  std::uint64_t sent[2] = {0, 0}, bytes[2] = {0, 0};
+  std::int64_t time = 1000;
+  for (std::uint64_t run = 0; sent[0] + sent[1] < 3 * kCountedRingRecords; ++run) {
+    const int direction = static_cast<int>(run % 2);
+    for (std::uint8_t octet = 0; octet < 4; ++octet) {
+      view.bytes[12 + octet] = static_cast<std::uint8_t>(10 + direction * (octet == 3));
+      view.bytes[16 + octet] = static_cast<std::uint8_t>(10 + (1 - direction) * (octet == 3));
+    }
+    row.sourcePort = direction == 0 ? 7 : 9;
+    row.destinationPort = direction == 0 ? 9 : 7;
+    for (std::uint64_t packet = 0; packet < 1 + run % 99; ++packet) {
+      row.totalLength = static_cast<std::uint16_t>(28 + (run + packet) % 1000);
+      row.captureTimeNs = ++time;
+      writer.Count(view, row);
+      ++sent[direction];
+      bytes[direction] += row.totalLength;
+    }
+    if (run % 1000 == 0) {
+      ASSERT_TRUE(reader.Drain(&table));
     }
   }
-  ASSERT_TRUE(reader.Drain(&taken));
-  EXPECT_EQ(taken.count, 3 * kCountedRingRecords);
-  EXPECT_TRUE(taken.inOrder);
-  // Nothing taken: one ring's worth fits, the next is counted.
-  for (std::size_t record = 0; record <= kCountedRingRecords; ++record) writer.Count(view, row);
+  writer.Flush();
+  ASSERT_TRUE(reader.Drain(&table));
+  ASSERT_EQ(table.Held(), 1u);
+  table.ForEach([&](ConversationId, const Conversation& c) {
+    EXPECT_EQ(c.packetsAToB, sent[0]);
+    EXPECT_EQ(c.packetsBToA, sent[1]);
+    EXPECT_EQ(c.bytesAToB, bytes[0]);
+    EXPECT_EQ(c.bytesBToA, bytes[1]);
+    EXPECT_EQ(c.firstNs, 1001);
+    EXPECT_EQ(c.lastNs, time);
+  });
+  // Nothing taken: one ring's worth of records fits, the packets of the next are counted.
+  for (std::size_t record = 0; record <= kCountedRingRecords; ++record) {
+    row.captureTimeNs = ++time;
+    row.sourcePort = static_cast<std::uint16_t>(record);  // a flow of its own
+    writer.Count(view, row);
+  }
+  writer.Flush();
   EXPECT_EQ(block.countedNotPassed.load(), 1u);
   ASSERT_TRUE(reader.Drain(nullptr));
   // A time no clock gives, and a written count from nowhere.
   row.captureTimeNs = -1;
   writer.Count(view, row);
-  EXPECT_FALSE(reader.Drain(&taken));
+  writer.Flush();
+  EXPECT_FALSE(reader.Drain(&table));
   block.countedWritten.store(block.countedRead.load() + kCountedRingRecords + 1);
-  EXPECT_FALSE(reader.Drain(&taken));
+  EXPECT_FALSE(reader.Drain(&table));
 }
 
 // Rows listed straight into a list's files: what the helper appends within
