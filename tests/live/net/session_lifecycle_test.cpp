@@ -97,6 +97,8 @@ TEST_F(SessionLifecycle, FailedStartsReportTheirStepAndLeaveNothingOpen) {
   }
   EXPECT_EQ(CountDescriptors(), descriptors);
 
+  // Without the right, and with no helper: another test may put one beside the build's binaries.
+  session->UseSocketHelper("/nonexistent/orvanel-socket");
   std::thread([&] {
     ASSERT_TRUE(test::DropNetRawOnThisThread());
     EXPECT_EQ(session->StartCapture("127.0.0.1", "", ""), StartResult::SocketCreationFailed);
